@@ -1,0 +1,55 @@
+# Thin driver around CMake. `make test` on a fresh machine installs what is
+# missing, configures, builds and runs every suite.
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 20
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build test asan tsan bench fuzz format format-check demo clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+test: build
+	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+# The suites again under AddressSanitizer and UndefinedBehaviorSanitizer.
+asan: deps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKLV_BUILD_BENCH=OFF \
+	  -DKLV_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1
+	cmake --build build-asan -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir build-asan --output-on-failure -j $(JOBS) -E 'format|install_consumer'
+
+# Suites that start threads, under ThreadSanitizer.
+tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKLV_BUILD_BENCH=OFF \
+	  -DKLV_SANITIZE=thread -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1
+	cmake --build build-tsan -j $(JOBS)
+	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -L 'platform|threads|halftone'
+
+bench: deps
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKLV_BUILD_TESTS=OFF
+	cmake --build build-bench -j $(JOBS)
+	@for b in build-bench/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+
+# Short runs of every fuzz target, each starting from its corpus folder.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKLV_BUILD_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS)
+	./scripts/run-fuzz.sh $(FUZZ_SECONDS)
+
+format:
+	clang-format -i $$(git ls-files '*.h' '*.c' '*.cpp' | grep -v '^tests/data/')
+
+format-check:
+	clang-format --dry-run -Werror $$(git ls-files '*.h' '*.c' '*.cpp' | grep -v '^tests/data/')
+
+clean:
+	rm -rf build build-asan build-tsan build-bench build-fuzz

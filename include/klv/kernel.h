@@ -1,0 +1,11 @@
+/* SPDX-License-Identifier: MIT */
+/* The kernel services: file streams, volumes, host file helpers, settings
+ * text, string lists, the shared block cache, compression and enciphering
+ * layers, memory streams, numbers and checksums. */
+#ifndef KLV_KERNEL_H
+#define KLV_KERNEL_H
+
+#include "klv/kernel_types.h"
+#include "klv/kernel_stream.h"
+
+#endif

@@ -1,0 +1,11 @@
+/* SPDX-License-Identifier: MIT */
+/* KlvLib: every public C header. */
+#ifndef KLV_KLV_H
+#define KLV_KLV_H
+
+#include "klv/export.h"
+#include "klv/log.h"
+#include "klv/kernel.h"
+#include "klv/img.h"
+
+#endif
