@@ -7,5 +7,6 @@
 
 #include "klv/kernel_types.h"
 #include "klv/kernel_stream.h"
+#include "klv/kernel_volume.h"
 
 #endif
