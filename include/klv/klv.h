@@ -7,5 +7,6 @@
 #include "klv/log.h"
 #include "klv/kernel.h"
 #include "klv/img.h"
+#include "klv/bmp.h"
 
 #endif
