@@ -8,5 +8,12 @@
 #include "klv/kernel_types.h"
 #include "klv/kernel_stream.h"
 #include "klv/kernel_volume.h"
+#include "klv/kernel_stral.h"
+#include "klv/kernel_settings.h"
+#include "klv/registry.h"
+#include "klv/kernel_path.h"
+#include "klv/kernel_memres.h"
+#include "klv/kernel_layers.h"
+#include "klv/kernel_util.h"
 
 #endif
