@@ -8,5 +8,8 @@
 #include "klv/kernel.h"
 #include "klv/img.h"
 #include "klv/bmp.h"
+#include "klv/printmode.h"
+#include "klv/screen_setup.h"
+#include "klv/prntinfo.h"
 
 #endif

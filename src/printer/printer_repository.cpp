@@ -3,7 +3,10 @@
 #include "klv/printer_repository.h"
 
 #include <libxml/parser.h>
+#include <libxml/globals.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlstring.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -153,8 +156,31 @@ bool read_printer(xmlDoc* doc, RepPrinter& p, const std::string& where) {
 
 // ---- writing ---------------------------------------------------------------
 
+// Values must be UTF-8 to be written; a byte that does not belong to a valid
+// UTF-8 character is written as '?' (logged) rather than failing the save.
+std::string valid_utf8(const std::string& value) {
+  if (xmlCheckUTF8(X(value.c_str()))) return value;
+  std::string out;
+  size_t i = 0;
+  while (i < value.size()) {
+    unsigned char c = static_cast<unsigned char>(value[i]);
+    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    std::string ch = len ? value.substr(i, size_t(len)) : std::string();
+    if (len && ch.size() == size_t(len) && xmlCheckUTF8(X(ch.c_str()))) {
+      out += ch;
+      i += size_t(len);
+    } else {
+      out += '?';
+      ++i;
+    }
+  }
+  KLV_LOG(KLV_LOG_WARNING, "printer repository: value \"%s\" is not UTF-8; written as \"%s\"",
+          value.c_str(), out.c_str());
+  return out;
+}
+
 void set(xmlNode* node, const char* name, const std::string& value) {
-  xmlSetProp(node, X(name), X(value.c_str()));
+  xmlSetProp(node, X(name), X(valid_utf8(value).c_str()));
 }
 
 xmlNode* add(xmlNode* parent, const char* name) {
@@ -207,6 +233,23 @@ struct DocDeleter {
 };
 using DocPtr = std::unique_ptr<xmlDoc, DocDeleter>;
 
+// Keeps libxml2's own messages off stderr while a repository is parsed; the
+// reader logs one line of its own instead. libxml2 keeps this handler per
+// thread, so other users of the library are not affected.
+void silent_xml_error(void*, const char*, ...) {}
+
+class QuietXmlErrors {
+ public:
+  QuietXmlErrors() : m_old(xmlGenericError), m_old_ctx(xmlGenericErrorContext) {
+    xmlSetGenericErrorFunc(nullptr, silent_xml_error);
+  }
+  ~QuietXmlErrors() { xmlSetGenericErrorFunc(m_old_ctx, m_old); }
+
+ private:
+  xmlGenericErrorFunc m_old;
+  void* m_old_ctx;
+};
+
 std::string with_separator(std::string folder) {
   if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
   return folder;
@@ -228,6 +271,7 @@ std::shared_ptr<PrinterRepository> PrinterRepository::parse(const char* data, si
             folder.c_str(), size);
     return nullptr;
   }
+  QuietXmlErrors quiet;
   DocPtr doc(xmlReadMemory(data, int(size), nullptr, nullptr,
                            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
   if (!doc) {
@@ -306,6 +350,7 @@ std::string PrinterRepository::to_xml() const {
   }
   xmlChar* mem = nullptr;
   int len = 0;
+  QuietXmlErrors quiet;
   xmlDocDumpFormatMemoryEnc(doc.get(), &mem, &len, "UTF-8", 1);
   std::string out = mem ? std::string(reinterpret_cast<const char*>(mem), size_t(len)) : "";
   xmlFree(mem);

@@ -90,6 +90,18 @@ TEST(Repository, WrittenAndReadBackGivesTheSameAnswers) {
   EXPECT_EQ(files, 1);
 }
 
+TEST(Repository, TextThatIsNotUtf8IsStillSaved) {
+  TempFolder dir;
+  auto repo = klv::PrinterRepository::create(dir.str());
+  repo->printer().device_name = "Bad \xff\xfe device \xc3\xa9";
+  repo->printer().ppd_file = "after";
+  ASSERT_TRUE(repo->save());
+  auto back = klv::PrinterRepository::open(dir.str());
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->printer().device_name, "Bad ?? device \xc3\xa9");
+  EXPECT_EQ(back->printer().ppd_file, "after");
+}
+
 TEST(Repository, MissingOrMalformedGivesNone) {
   TempFolder dir;
   EXPECT_FALSE(klv::PrinterRepository::open(dir.str()));
