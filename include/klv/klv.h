@@ -8,6 +8,7 @@
 #include "klv/kernel.h"
 #include "klv/img.h"
 #include "klv/bmp.h"
+#include "klv/tiff.h"
 #include "klv/printmode.h"
 #include "klv/screen_setup.h"
 #include "klv/prntinfo.h"
