@@ -7,10 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 namespace {
-
-std::mutex g_log_mutex;
 
 const char* level_name(int32_t level) {
   switch (level) {
@@ -34,25 +33,63 @@ const char* base_name(const char* path) {
   return slash ? slash + 1 : path;
 }
 
+// The log file named by KLV_LOG, kept open while the variable names it.
+class LogTarget {
+ public:
+  // The stream to write to for the current value of KLV_LOG, or null when
+  // logging is silenced. Called with the Logger's lock held.
+  FILE* stream() {
+    const char* target = std::getenv("KLV_LOG");
+    if (!target || !*target) {
+      close();
+      return stderr;
+    }
+    if (std::strcmp(target, "/dev/null") == 0) return nullptr;
+    if (file_ && name_ == target) return file_;
+    close();
+    // "e": the descriptor is not inherited by child programs.
+    file_ = std::fopen(target, "ae");
+    if (!file_) return stderr;
+    name_ = target;
+    return file_;
+  }
+
+ private:
+  void close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    name_.clear();
+  }
+
+  FILE* file_ = nullptr;
+  std::string name_;
+};
+
+// Never destroyed, so that code running during exit can still log; stdio
+// flushes and closes the file when the process ends.
+std::mutex& log_mutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
+}
+LogTarget& log_target() {
+  static auto* target = new LogTarget;
+  return *target;
+}
+
 }  // namespace
 
 extern "C" KLV_API void ErrorLog(int32_t level, const char* text, const char* source_file,
                                  int32_t line) {
-  std::lock_guard<std::mutex> lock(g_log_mutex);
-  const char* target = std::getenv("KLV_LOG");
-  FILE* out = stderr;
-  bool close_after = false;
-  if (target && *target) {
-    if (std::strcmp(target, "/dev/null") == 0) return;
-    FILE* f = std::fopen(target, "a");
-    if (f) {
-      out = f;
-      close_after = true;
-    }
+  try {
+    std::lock_guard<std::mutex> lock(log_mutex());
+    FILE* out = log_target().stream();
+    if (!out) return;
+    std::fprintf(out, "klv %s %s (%s:%d)\n", level_name(level), text ? text : "",
+                 base_name(source_file), static_cast<int>(line));
+    std::fflush(out);
+  } catch (...) {
+    // Logging never fails its caller.
   }
-  std::fprintf(out, "klv %s %s (%s:%d)\n", level_name(level), text ? text : "",
-               base_name(source_file), static_cast<int>(line));
-  if (close_after) std::fclose(out);
 }
 
 extern "C" KLV_API void ErrorLogf(int32_t level, const char* source_file, int32_t line,
