@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+// Opens arbitrary bytes as a TIFF file, reads its lines (or tiles) in every
+// plane, seeks, and takes the colour map and the profile.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "klv/tiff.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string path = "/tmp/klv_fuzz_tiff_" + std::to_string(getpid()) + ".tif";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return 0;
+  std::fwrite(data, 1, size, f);
+  std::fclose(f);
+  image_info info;
+  init_image_info(&info);
+  void* rec = tif_open(nullptr, path.c_str(), "r", &info);
+  if (!rec) return 0;
+  const bool tiled = info.planar & KLV_PLANAR_TILED;
+  const size_t unit = tiled ? info.tile_words[TIF_TILE_BYTES] : info.bytes_per_line;
+  std::vector<uint8_t> buf(unit ? unit : 1);
+  const uint32_t planes = (info.planar & 3) == 1 ? info.samples + info.mask_samples : 1;
+  const uint32_t per_plane = tiled ? info.tile_words[KLV_TILE_PER_PLANE] : uint32_t(info.height);
+  int budget = 2048;
+  for (uint32_t p = 0; p < planes && budget > 0; ++p) {
+    if ((tiled ? tif_seek_tile(rec, 0, int32_t(p), 0, 0)
+               : tif_seek_line(rec, 0, int32_t(p), 0, 0)) < 0)
+      break;
+    for (uint32_t u = 0; u < per_plane && budget-- > 0; ++u)
+      if ((tiled ? tif_read_tile(rec, buf.data(), 1) : tif_read_line(rec, buf.data(), 1)) != 1)
+        break;
+  }
+  if (!tiled && tif_seek_line(rec, 0, 0, 0, 2) >= 0) tif_read_line(rec, buf.data(), 1);
+  free_cmap(tif_get_cmap(rec));
+  checkin_image_profile(tif_get_profile(rec));
+  tif_close(rec);
+  return 0;
+}
