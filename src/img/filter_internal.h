@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: MIT
+// The line filter's record and the pieces its files share: working parameters
+// fixed at attach time, replication tables, conversion tables, the quantiser
+// and the line buffers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "klv/filter.h"
+#include "klv/img.h"
+
+namespace klv::img {
+
+// Working description of one side of the filter.
+struct FilterSide {
+  uint32_t bits = 8;
+  uint32_t colors = 0;   // samples - spot_samples
+  uint32_t samples = 0;  // colour and spot samples
+  uint32_t spots = 0;
+  uint32_t total = 0;  // samples + mask_samples
+  uint32_t photo = 1;
+  uint32_t hifi = 0;
+  uint32_t masks = 0;
+};
+
+// Replication counts (one per input pixel or line) for n_in inputs onto n_out.
+std::vector<uint16_t> count_table(uint32_t n_in, uint32_t n_out);
+
+// One axis after cropping: the first input used and the counts from there on.
+struct AxisMap {
+  int32_t first = 0;
+  std::vector<uint16_t> counts;
+  bool scaled = false;   // some count differs from 1
+  bool enlarge = false;  // some count exceeds 1
+};
+
+// Maps n_in inputs onto n_full outputs and keeps the outputs [lo, lo + n_out).
+// False when no input remains.
+bool build_axis(uint32_t n_in, uint32_t n_full, int64_t lo, uint32_t n_out, AxisMap* map);
+
+// Output size and crop window for reading or writing (see filter_size.cpp).
+struct SizePlan {
+  int32_t out_w = 0, out_h = 0;
+  int32_t full_w = 0, full_h = 0;
+  int32_t crop_w = 0, crop_h = 0;  // the crop in input pixels
+  crop_rect window{};
+};
+bool plan_size(uint32_t iw, uint32_t ih, crop_info* crop, int32_t ow, int32_t oh, bool reading,
+               bool stretch, SizePlan* plan);
+
+// Palette lookup of RGB lines with random dither.
+struct Quantizer {
+  uint32_t n = 8;
+  int32_t amp = 9;
+  std::array<uint16_t, 256> qr{}, qg{}, qb{};  // q*N*N, q*N, q
+  std::array<uint8_t, 256> q{};
+  struct Cell {
+    uint8_t index, r, g, b;
+  };
+  std::vector<Cell> cube;
+  std::array<Cell, 256> gray{};
+  std::array<int8_t, 2048> offsets{};
+  std::array<int16_t, 256> limit{};
+  uint32_t bits = 8;
+  bool build(const image_cmap* map, uint32_t cube_size, uint32_t dither, uint32_t out_bits);
+  void line(const uint8_t* rgb, uint8_t* out, int32_t width) const;
+};
+
+using ConvertFn = void (*)(const struct ::filter_rec& f, const uint8_t* in, uint8_t* out,
+                           int32_t n);
+
+// Picks the converter for the record's working parameters and builds its tables.
+bool setup_conversion(::filter_rec& f);
+const char* converter_name(const ::filter_rec& f);
+
+}  // namespace klv::img
+
+struct filter_rec {
+  IMG_file* src = nullptr;
+  char mode = 'r';
+  image_info in{}, out{};  // owned copies; their cmaps are owned
+  filter_info opt{};
+  std::vector<filter_spot_color> spots;
+
+  klv::img::FilterSide wi, wo;
+  int depth_mode = 0;
+  uint32_t raw_bits = 8;   // bits of the data as it enters (before expansion)
+  uint32_t raw_total = 0;  // samples per entering pixel
+  bool pass_palette = false, expand_palette = false, quantize = false, lowbit = false;
+  bool convert = false;   // pixels are converted
+  bool copy_raw = false;  // window bytes copied as they are
+  bool lab = false;
+  uint32_t work_bits = 8;  // bits of one working sample before packing (<=8 or 16)
+  uint32_t dom_in = 8;     // bits of the unpacked input values
+  uint32_t dom = 8;        // bits the generic converter works in
+  std::array<uint8_t, 256 * 4> pal{};
+  uint32_t pal_channels = 0;
+  std::array<uint8_t, 256> lowmap{};
+
+  // Geometry.
+  klv::img::SizePlan size;
+  klv::img::AxisMap hx, vy;
+  int32_t win_pixels = 0;  // input pixels of the horizontal window
+
+  // Conversion tables.
+  klv::img::ConvertFn conv = nullptr;
+  const char* conv_name = "";
+  std::array<uint16_t, 256> gr{}, gg{}, gb{};
+  std::array<uint8_t, 256> in_lut{}, out_lut{};  // light form of input, final output map
+  std::vector<uint8_t> mul;                      // mul[w * 256 + v] = v * (w + a) / b
+  uint32_t soft_a = 0, soft_b = 255;
+  uint32_t invert_mask = 0;  // the invert option on working samples
+  klv::img::Quantizer quant;
+  void* xstate = nullptr;  // transform state
+
+  // Buffers.
+  std::vector<uint8_t> raw;       // one source line
+  std::vector<uint8_t> unpacked;  // one byte (or uint16_t) per sample
+  std::vector<uint8_t> picked;    // horizontally selected input pixels
+  std::vector<uint8_t> conv_buf;  // converted pixels
+  std::vector<uint8_t> work;      // working output line
+  std::vector<uint8_t> held, next_held;
+  std::vector<uint32_t> sums;
+  std::vector<uint8_t> xin, xout;  // transform scratch
+  std::vector<uint8_t> dbuf[2];
+  int dbuf_turn = 0;
+  uint32_t work_line_bytes = 0;  // bytes of one working output line
+
+  // Position.
+  int32_t cur_line = 0, cur_page = 0;
+  int32_t vi = 0;        // next index into vy.counts
+  int32_t rep_left = 0;  // repeats left of the held line (enlargement)
+  int32_t rep_total = 0;
+  int32_t src_next = -1;  // source line the stream stands at, -1 unknown
+  uint32_t sum_lines = 0;
+  bool detached = false;
+
+  ~filter_rec();
+};
