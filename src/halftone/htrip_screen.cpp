@@ -1,0 +1,233 @@
+// SPDX-License-Identifier: MIT
+// Threshold screening engines and the screen placement.
+#include <cstdlib>
+#include <new>
+
+#include "halftone/screen_kernel.h"
+#include "klv/halftone_screen.h"
+#include "klv/log.h"
+
+template <class T>
+void CHTPlaceScreen<T>::SetScreens(CHTThreshArray<T>* array) {
+  array_ = array;
+  rows_.clear();
+  count_ = array ? uint16_t(array->count) : 0;
+}
+
+template <class T>
+void CHTPlaceScreen<T>::SetScreens(uint16_t count, T*** rows, const uint16_t* heights,
+                                   const uint16_t* shifts, const uint32_t* widths,
+                                   const uint32_t* levels) {
+  array_ = nullptr;
+  count_ = 0;
+  rows_.clear();
+  if (!rows || !heights || !shifts || !widths || !levels) return;
+  rows_.assign(rows, rows + count);
+  heights_.assign(heights, heights + count);
+  shifts_.assign(shifts, shifts + count);
+  widths_.assign(widths, widths + count);
+  levels_.assign(levels, levels + count);
+  count_ = count;
+}
+
+template <class T>
+bool CHTPlaceScreen<T>::GetScreen(int i, T**& rows, uint32_t& width, uint16_t& height,
+                                  uint16_t& shift, uint32_t& levels) const {
+  if (i < 0 || i >= count_) return false;
+  if (array_) {
+    const CHTThreshTable<T>& t = array_->tables[i];
+    rows = t.rows;
+    width = t.width;
+    height = t.height;
+    shift = t.shift;
+    levels = t.levels;
+  } else {
+    rows = rows_[i];
+    width = widths_[i];
+    height = heights_[i];
+    shift = shifts_[i];
+    levels = levels_[i];
+  }
+  return rows && width && height;
+}
+
+template <class T>
+bool CHTPlaceScreen<T>::PreInitProcess(image_info* in, image_info* out) {
+  if (count_ == 0 || (!array_ && rows_.empty())) {
+    KLV_LOG(KLV_LOG_ERROR, "screen placement holds no screens");
+    return false;
+  }
+  return CHTKlvPlacement::PreInitProcess(in, out);
+}
+
+template <class T>
+CHTRip* CHTPlaceScreen<T>::CreateRip(int sep, int color, bool extra, int curve_no,
+                                     MLPROCCURVES* curves, uint8_t* out_buf, unsigned long stride,
+                                     unsigned long lines) {
+  if (!in_ || !out_) return nullptr;
+  bool one_bit = curve_no == 0 ? GetSepOutputBits() == 1 && out_->bits_per_sample == 1
+                               : GetSepOutputBits() == 1;
+  if (!one_bit) {
+    KLV_LOG(KLV_LOG_ERROR, "screen placement: multi-level screening is not available");
+    return nullptr;
+  }
+  std::unique_ptr<CHTRip> rip;
+  if (in_->bits_per_sample == 8)
+    rip.reset(new (std::nothrow) CHTRipScreen<T>());
+  else if (in_->bits_per_sample == 16)
+    rip.reset(new (std::nothrow) CHTRipScreen16<T>());
+  if (!rip || !rip->Init(this, IsSepThreaded(sep), sep, color, extra, curve_no, curves, out_buf,
+                         stride, lines))
+    return nullptr;
+  return rip.release();
+}
+
+template <class T>
+CHTRipScreen<T>::~CHTRipScreen() {
+  StopWorker();  // the worker must not screen while this engine's tables go
+}
+
+template <class T>
+bool CHTRipScreen<T>::SelectScreen(CHTPlacement* placement, int sep, int curve_no) {
+  auto* p = dynamic_cast<CHTPlaceScreen<T>*>(placement);
+  if (!p || p->GetNumScreens() == 0) {
+    KLV_LOG(KLV_LOG_ERROR, "screen engine: the placement holds no screens");
+    return false;
+  }
+  const int n = p->GetNumScreens();
+  int index = curve_no ? sep % n : sep;
+  T** rows;
+  uint32_t w, levels;
+  uint16_t h, shift;
+  if (!p->GetScreen(index % n, rows, w, h, shift, levels)) {
+    KLV_LOG(KLV_LOG_ERROR, "screen engine: screen %d is empty", index % n);
+    return false;
+  }
+  uint32_t cp = 0, rp = 0;
+  if (index >= n) {
+    // Extra separations reuse a screen at a random phase so that they never
+    // line up with the base screens.
+    cp = uint32_t(std::rand()) % w;
+    rp = uint32_t(std::rand()) % h;
+  }
+  if (!table_.CopyPhase(rows, w, h, shift, levels, cp, rp)) {
+    KLV_LOG(KLV_LOG_ERROR, "screen engine: no memory for a %ux%u screen", w, unsigned(h));
+    return false;
+  }
+  if constexpr (sizeof(T) == 1) {
+    range_ = 256;
+  } else {
+    if (levels < 2) {
+      KLV_LOG(KLV_LOG_ERROR, "screen engine: screen %d has %u levels", index % n, levels);
+      return false;
+    }
+    range_ = levels > 65536 ? 65536 : levels;
+  }
+  row_ = 0;
+  phase_ = 0;
+  return true;
+}
+
+template <class T>
+bool CHTRipScreen<T>::PrepareRows() {
+  constexpr T flip = T(sizeof(T) == 1 ? 0x80 : 0x8000);
+  const uint32_t w = table_.width;
+  period_ = w * ((16 + w - 1) / w);
+  ext_stride_ = period_ + 16;
+  try {
+    ext_.resize(size_t(ext_stride_) * table_.height);
+    tones_.assign((size_t(in_width_) + 15) / 16 * 16 + 16, flip);  // pad: the lowest tone
+    biased_curve_.resize(curve_size_);
+  } catch (const std::bad_alloc&) {
+    KLV_LOG(KLV_LOG_ERROR, "screen engine: no memory for its line tables");
+    return false;
+  }
+  for (uint32_t r = 0; r < table_.height; ++r) {
+    T* e = ext_.data() + size_t(r) * ext_stride_;
+    const T* src = table_.rows[r];
+    for (uint32_t i = 0, c = 0; i < ext_stride_; ++i) {
+      e[i] = T(src[c] ^ flip);
+      if (++c == w) c = 0;
+    }
+  }
+  for (uint32_t i = 0; i < curve_size_; ++i) biased_curve_[i] = T(T(curve_[i]) ^ flip);
+  return true;
+}
+
+template <class T>
+bool CHTRipScreen<T>::Init(CHTPlacement* placement, bool threaded, int sep, int color, bool extra,
+                           int curve_no, MLPROCCURVES* curves, uint8_t* out_buf,
+                           unsigned long stride, unsigned long lines) {
+  if (!placement || !SelectScreen(placement, sep, curve_no)) return false;
+  if (!placement->InImin() || placement->InImin()->bits_per_sample != InputBits()) {
+    KLV_LOG(KLV_LOG_ERROR, "screen engine for %u-bit input given other input", InputBits());
+    return false;
+  }
+  // The worker may only start once the tables it screens with exist.
+  if (!CHTRipKlv::Init(placement, false, sep, color, extra, curve_no, curves, out_buf, stride,
+                       lines) ||
+      !PrepareRows())
+    return false;
+  if (threaded) {
+    ev_proc_avail_ = std::make_unique<klv::platform::Event>();
+    ev_data_ready_ = std::make_unique<klv::platform::Event>();
+    ev_quit_ = std::make_unique<klv::platform::Event>();
+    threaded_ = true;
+    if (worker_.Start([this] { ThreadProc(); })) {
+      ev_proc_avail_->Wait();
+    } else {
+      threaded_ = false;
+    }
+  }
+  return true;
+}
+
+template <class T>
+template <class In>
+void CHTRipScreen<T>::ScreenLine() {
+  const In* in = reinterpret_cast<const In*>(in_ptr_);
+  const uint32_t step = in_step_ / sizeof(In);
+  const uint32_t n = in_width_;
+  const uint32_t shift = in_shift_;
+  T* tones = tones_.data();
+  const T* bc = biased_curve_.data();
+  if (!mirror_) {
+    if (step == 1)
+      for (uint32_t x = 0; x < n; ++x) tones[x] = bc[in[x] >> shift];
+    else
+      for (uint32_t x = 0; x < n; ++x) tones[x] = bc[in[size_t(x) * step] >> shift];
+  } else {
+    const In* last = in + last_pixel_;
+    for (uint32_t x = 0; x < n; ++x) tones[x] = bc[*(last - ptrdiff_t(x) * step) >> shift];
+  }
+  const T* ext = ext_.data() + size_t(row_) * ext_stride_;
+  if (plain_)
+    klv::halftone::screen_row_plain(tones, n, ext, phase_, period_, out_ptr_, out_bytes_per_line_);
+  else
+    klv::halftone::screen_row(tones, n, ext, phase_, period_, out_ptr_, out_bytes_per_line_);
+  if (invert_output_)
+    for (uint32_t i = 0; i < out_bytes_per_line_; ++i) out_ptr_[i] = uint8_t(~out_ptr_[i]);
+  if (++row_ >= table_.height) {
+    row_ = 0;
+    phase_ = uint16_t((phase_ + table_.shift) % table_.width);
+  }
+  out_ptr_ += out_stride_;
+  ++out_line_;
+}
+
+template <class T>
+void CHTRipScreen<T>::ProcessLine() {
+  ScreenLine<uint8_t>();
+}
+
+template <class T>
+void CHTRipScreen16<T>::ProcessLine() {
+  this->template ScreenLine<uint16_t>();
+}
+
+template class CHTPlaceScreen<unsigned char>;
+template class CHTPlaceScreen<unsigned short>;
+template class CHTRipScreen<unsigned char>;
+template class CHTRipScreen<unsigned short>;
+template class CHTRipScreen16<unsigned char>;
+template class CHTRipScreen16<unsigned short>;
