@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: MIT
+// The volume object behind an SOVolume handle: one SQLite database that holds
+// member files in fixed-size chunks.
+//
+// Tables:
+//   volume_info(key TEXT PRIMARY KEY, value)      -- "chunk_size"
+//   members(id INTEGER PRIMARY KEY, name TEXT UNIQUE COLLATE NOCASE,
+//           is_dir, size, mtime)
+//   chunks(member, idx, data BLOB, PRIMARY KEY(member, idx))
+// A chunk holds bytes [idx * chunk_size, idx * chunk_size + length(data)) of
+// its member; a chunk that is missing or shorter than that reads as zeros, so
+// a gap left by writing past the end costs nothing.
+//
+// Locking: a volume opened for writing runs one transaction from open to close
+// (BEGIN IMMEDIATE at open, COMMIT + BEGIN IMMEDIATE at VFlush, COMMIT at
+// close). SQLite's RESERVED lock therefore keeps every other writer out; their
+// open fails at once because it runs with a busy timeout of 0.
+//
+// Nested volumes: a member opened as a volume is copied into a private
+// temporary host file, opened there, and (when writable) copied back into the
+// member at VFlush and VClose. The parent keeps the member marked open so that
+// nothing else writes it meanwhile.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "kernel/stream.h"
+#include "klv/kernel_volume.h"
+
+namespace klv::kernel {
+
+class MemberStream;
+
+// Member names are stored without a leading ".\" or "./" and with '/' as the
+// separator; lookups ignore ASCII letter case.
+std::string member_name(const char* path);
+
+// Bytes of a chunk when a volume is created. Older volumes keep the size they
+// were made with (stored in volume_info).
+constexpr int64_t kDefaultChunkSize = 1 << 20;
+// Chunk sizes accepted from a volume file.
+constexpr int64_t kMinChunkSize = 4096;
+constexpr int64_t kMaxChunkSize = 16 << 20;
+// A member larger than this is treated as damaged.
+constexpr int64_t kMaxMemberSize = int64_t{1} << 50;
+
+// One member row.
+struct MemberInfo {
+  int64_t id = 0;
+  std::string name;
+  bool is_dir = false;
+  int64_t size = 0;
+  int64_t mtime = 0;
+};
+
+}  // namespace klv::kernel
+
+struct SOVolume {
+  SOVolume() = default;
+  SOVolume(const SOVolume&) = delete;
+  SOVolume& operator=(const SOVolume&) = delete;
+  ~SOVolume();
+
+  // Opens a host file (parent null) or a member of parent. Null on failure,
+  // with a log line.
+  static SOVolume* open(SOVolume* parent, const char* path, int mode);
+
+  // Commits (writable volumes), writes a nested volume back, detaches open
+  // member streams. False when data could not be saved.
+  bool close();
+  // Commits what was written so far and takes the write lock again.
+  bool flush();
+
+  bool writable() const { return writable_; }
+  int64_t chunk_size() const { return chunk_size_; }
+  const std::string& display_name() const { return display_name_; }
+  std::recursive_mutex& mutex() { return mutex_; }
+
+  // Member rows. find() gives false when the name is not there.
+  bool find(const std::string& name, klv::kernel::MemberInfo* info);
+  // Creates a member (file) and returns its id, or 0.
+  int64_t create_member(const std::string& name);
+  bool make_dir(const std::string& name);
+  bool remove(const std::string& name);
+  bool rename(const std::string& from, const std::string& to);
+  // Every row, ordered by name.
+  bool list(std::vector<klv::kernel::MemberInfo>* out);
+
+  // Chunk access for member streams. load_chunk fills `chunk_size()` bytes of
+  // `dst` (zeros past the stored data) and gives false on a database error.
+  bool load_chunk(int64_t member, int64_t index, uint8_t* dst);
+  bool store_chunk(int64_t member, int64_t index, const uint8_t* src, int64_t length);
+  bool delete_chunks(int64_t member, int64_t from_index);
+  bool set_size(int64_t member, int64_t size);
+
+  // Open member streams and nested volumes: a member open for writing is open
+  // once; members open for reading may be open many times.
+  bool claim(int64_t member, bool write, const std::string& name);
+  void release(int64_t member, bool write);
+  void attach(klv::kernel::MemberStream* stream);
+  void detach(klv::kernel::MemberStream* stream);
+
+ private:
+  bool open_database(const std::string& file, bool create, bool write);
+  bool exec(const char* sql);
+  sqlite3_stmt* prepare(sqlite3_stmt** slot, const char* sql);
+  void log_db_error(const char* what);
+  bool write_back();
+
+  sqlite3* db_ = nullptr;
+  bool writable_ = false;
+  bool in_transaction_ = false;
+  int64_t chunk_size_ = klv::kernel::kDefaultChunkSize;
+  std::string display_name_;
+  // Nested volumes.
+  SOVolume* parent_ = nullptr;
+  std::string parent_member_;
+  int64_t parent_member_id_ = 0;
+  bool parent_claim_write_ = false;
+  std::string temp_file_;
+  std::vector<SOVolume*> children_;
+
+  std::recursive_mutex mutex_;
+  std::vector<klv::kernel::MemberStream*> streams_;
+  struct Claim {
+    int64_t member;
+    int readers;
+    bool writer;
+  };
+  std::vector<Claim> claims_;
+
+  sqlite3_stmt* select_chunk_ = nullptr;
+  sqlite3_stmt* store_chunk_ = nullptr;
+  sqlite3_stmt* set_size_ = nullptr;
+  sqlite3_stmt* find_member_ = nullptr;
+};

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+// klvrip: `klvrip <command> ...` runs one command from the table below.
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+
+namespace {
+
+const klvrip::Command kCommands[] = {
+    {"vol", "look inside volumes: vol ls|cat|put|rm FILE [MEMBER] [SRC]", klvrip::vol_command},
+};
+
+void usage(FILE* out) {
+  std::fprintf(out, "usage: klvrip <command> [arguments]\n\ncommands:\n");
+  for (const auto& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.help);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    usage(stderr);
+    return 2;
+  }
+  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
+      !std::strcmp(argv[1], "help")) {
+    usage(stdout);
+    return 0;
+  }
+  for (const auto& c : kCommands)
+    if (!std::strcmp(argv[1], c.name)) return c.run(argc - 2, argv + 2);
+  std::fprintf(stderr, "klvrip: unknown command \"%s\"\n", argv[1]);
+  usage(stderr);
+  return 2;
+}
