@@ -128,15 +128,16 @@ KLV_API int32_t stral_add(SSTRAL* list, const char* const* strings, int32_t coun
 
 KLV_API int32_t stral_addv(SSTRAL* list, ...) {
   if (!list) return -1;
+  int32_t result = -1;
+  va_list args;
+  va_start(args, list);
   try {
-    va_list args;
-    va_start(args, list);
     std::vector<const char*> strings = collect(args);
-    va_end(args);
-    return stral_add(list, strings.data(), static_cast<int32_t>(strings.size()));
+    result = stral_add(list, strings.data(), static_cast<int32_t>(strings.size()));
   } catch (...) {
-    return -1;
   }
+  va_end(args);
+  return result;
 }
 
 KLV_API int32_t stral_del(SSTRAL* list, int32_t index) {
@@ -184,15 +185,16 @@ KLV_API int32_t stral_ifind_array(const SSTRAL* list, const char* const* keys, i
 
 KLV_API int32_t stral_find(const SSTRAL* list, ...) {
   if (!list) return -1;
+  int32_t result = -1;
+  va_list args;
+  va_start(args, list);
   try {
-    va_list args;
-    va_start(args, list);
     std::vector<const char*> keys = collect(args);
-    va_end(args);
-    return find_in(list, keys.data(), static_cast<int32_t>(keys.size()), false);
+    result = find_in(list, keys.data(), static_cast<int32_t>(keys.size()), false);
   } catch (...) {
-    return -1;
   }
+  va_end(args);
+  return result;
 }
 
 }  // extern "C"
