@@ -7,10 +7,15 @@
 #include "klv/log.h"
 #include "klv/kernel.h"
 #include "klv/img.h"
+#include "klv/filter.h"
+#include "klv/tilefilter.h"
 #include "klv/bmp.h"
 #include "klv/tiff.h"
 #include "klv/printmode.h"
 #include "klv/screen_setup.h"
+#include "klv/halftone_mlproc.h"
+#include "klv/halftone.h"
 #include "klv/prntinfo.h"
+#include "klv/printer_driver.h"
 
 #endif

@@ -228,12 +228,10 @@ void generic(const filter_rec& f, const uint8_t* in8, uint8_t* out8, int32_t n) 
         const filter_spot_color& d = f.spots[j];
         uint64_t ink = M - v[wi.colors + j];
         uint64_t a = d.strength * ink / 255;
-        if (M != 255) a = d.strength * ink / 255;
         for (uint32_t s = 0; s < wo.colors && s < 12; ++s) {
           uint64_t val = uint32_t(d.value[s]) & 255;
           if (M != 255) val *= 257;
-          uint64_t aa = M == 255 ? a : a;
-          c[s] = static_cast<uint32_t>(((M - aa) * c[s] + val * aa) / M);
+          c[s] = static_cast<uint32_t>(((M - a) * c[s] + val * a) / M);
         }
       }
     }

@@ -49,6 +49,11 @@ template <size_t N>
 void pick_fixed(const uint8_t* in, uint8_t* out, const uint16_t* counts, int32_t n) {
   for (int32_t x = 0; x < n; ++x, in += N) {
     uint32_t c = counts[x];
+    if (c == 1) {
+      std::memcpy(out, in, N);
+      out += N;
+      continue;
+    }
     for (uint32_t k = 0; k < c; ++k, out += N) std::memcpy(out, in, N);
   }
 }
@@ -245,6 +250,16 @@ bool next_line(filter_rec& f, uint8_t* out) {
       ++f.vi;
     }
     if (f.vi >= nin) return false;
+    if (f.copy_raw && direct && !avg && f.hx.first == 0 &&
+        f.out.bytes_per_line == f.in.bytes_per_line) {
+      // The whole line unchanged: read it straight into the caller's buffer.
+      const int32_t y = f.vy.first + f.vi;
+      if (f.src_next != y && img_seek_line(f.src, y, 0, f.cur_page, 0) < 0) return false;
+      if (img_read_line(f.src, out, 1) != 1) return false;
+      f.src_next = y + 1;
+      ++f.vi;
+      return true;
+    }
     if (!fetch(f, f.vy.first + f.vi)) return false;
     ++f.vi;
     if (avg && f.sum_lines) {
