@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bmp_get_info(st, &info);
   std::vector<uint8_t> line(info.bytes_per_line);
   // Bounded: a lying header may announce millions of lines of zeros.
-  for (int32_t y = 0; y < info.height && y < 4096; ++y)
+  for (int64_t y = 0; y < info.height && y * int64_t{info.bytes_per_line} < (int64_t{16} << 20);
+       ++y)
     if (bmp_read_line(st, line.data(), 1) != 1) break;
   if (bmp_seek_line(st, 0, 0, 0, 2) >= 0) bmp_read_line(st, line.data(), 1);
   if (bmp_seek_line(st, 0, 0, 0, 0) >= 0) bmp_read_line(st, line.data(), 1);

@@ -3,6 +3,7 @@
 // plane, seeks, and takes the colour map and the profile.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -26,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> buf(unit ? unit : 1);
   const uint32_t planes = (info.planar & 3) == 1 ? info.samples + info.mask_samples : 1;
   const uint32_t per_plane = tiled ? info.tile_words[KLV_TILE_PER_PLANE] : uint32_t(info.height);
-  int budget = 2048;
+  // Bounded: a lying header may announce millions of lines.
+  int64_t budget = std::max<int64_t>(1, (int64_t{16} << 20) / int64_t(buf.size()));
   for (uint32_t p = 0; p < planes && budget > 0; ++p) {
     if ((tiled ? tif_seek_tile(rec, 0, int32_t(p), 0, 0)
                : tif_seek_line(rec, 0, int32_t(p), 0, 0)) < 0)

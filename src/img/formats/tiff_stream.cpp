@@ -81,7 +81,8 @@ struct TifStream {
   std::vector<uint8_t> conv;
   // Decoded strips, one per file sample, so that separate planes gathered into
   // one line do not decode the same strip again.
-  std::vector<std::vector<uint8_t>> strip;
+  std::vector<std::unique_ptr<uint8_t[]>> strip;
+  std::vector<size_t> strip_size;
   std::vector<int64_t> strip_index;
   std::vector<uint32_t> strip_rows;
   bool has_profile = false;
@@ -179,16 +180,24 @@ const uint8_t* strip_row(TifStream& s, uint32_t row, uint32_t sample) {
   if (s.strip_index[c] != index) {
     s.strip_index[c] = -1;
     const tmsize_t size = TIFFStripSize(s.tif);
-    if (size <= 0) return nullptr;
-    s.strip[c].resize(static_cast<size_t>(size));
-    const tmsize_t got = TIFFReadEncodedStrip(s.tif, index, s.strip[c].data(), size);
+    if (size <= 0 || uint64_t(size) > kMaxLineBytes) {
+      KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": strips of %lld bytes are out of range", s.path.c_str(),
+              static_cast<long long>(size));
+      return nullptr;
+    }
+    // Not zero-filled: a lying file should cost no more than the allocation.
+    if (s.strip_size[c] < size_t(size)) {
+      s.strip[c].reset(new uint8_t[size_t(size)]);
+      s.strip_size[c] = size_t(size);
+    }
+    const tmsize_t got = TIFFReadEncodedStrip(s.tif, index, s.strip[c].get(), size);
     if (got <= 0) return nullptr;
     s.strip_index[c] = index;
     s.strip_rows[c] = static_cast<uint32_t>(got / s.file_line);
   }
   const uint32_t r = row % rps;
   if (r >= s.strip_rows[c]) return nullptr;
-  return s.strip[c].data() + size_t{r} * s.file_line;
+  return s.strip[c].get() + size_t{r} * s.file_line;
 }
 
 bool read_one_line(TifStream& s, uint8_t* out) {
@@ -786,6 +795,7 @@ bool open_read(TifStream& s) {
   } else {
     const size_t caches = s.separate ? spp : 1;
     s.strip.resize(caches);
+    s.strip_size.assign(caches, 0);
     s.strip_index.assign(caches, -1);
     s.strip_rows.assign(caches, 0);
   }
