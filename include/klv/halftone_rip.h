@@ -15,6 +15,7 @@
 
 #include "klv/export.h"
 #include "klv/halftone_mlproc.h"
+#include "klv/halftone_thresh.h"
 #include "klv/img.h"
 #include "klv/platform.h"
 
