@@ -4,6 +4,7 @@
 // rewind and restart.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "klv/kernel_layers.h"

@@ -17,7 +17,9 @@
  * While one thread is loading a key, other threads that check out the same
  * key wait until it is filed (they then share it) or undone (one of them then
  * gets the slot and loads). A thread that checks out a key it is loading
- * itself does not wait: it gets null and no slot.
+ * itself does not wait: it gets null and no slot. A loader should not check
+ * out other keys while it holds a reservation: two loaders that each wait for
+ * the other's key would wait for ever.
  *
  * Blocks nobody uses are kept for later checkouts, the least recently used
  * first to go, while the cache holds more than its budget of bytes (sizes as

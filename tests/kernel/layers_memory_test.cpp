@@ -2,6 +2,7 @@
 // Memory streams through the O* functions.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
