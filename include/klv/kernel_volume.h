@@ -19,9 +19,9 @@ KLV_BEGIN_C
 
 /* VOpen modes. */
 enum {
-  KLV_VOL_READ = 0,    /* read only; the volume must exist */
-  KLV_VOL_UPDATE = 1,  /* read and write an existing volume */
-  KLV_VOL_CREATE = 2   /* read and write; created when missing (an empty file counts as missing) */
+  KLV_VOL_READ = 0,   /* read only; the volume must exist */
+  KLV_VOL_UPDATE = 1, /* read and write an existing volume */
+  KLV_VOL_CREATE = 2  /* read and write; created when missing (an empty file counts as missing) */
 };
 
 /* Attribute bits of a find record and of the `attributes` arguments. */
@@ -29,13 +29,13 @@ enum { KLV_FA_NORMAL = 0, KLV_FA_READONLY = 1, KLV_FA_HIDDEN = 2, KLV_FA_DIR = 1
 
 /* One directory entry found by Ofindfirst/Ofindnext or VFindfirst/VFindnext. */
 typedef struct SFindRec {
-  char name[260];       /* file name without its folder */
-  uint32_t attributes;  /* KLV_FA_* */
-  uint32_t time_write;  /* modification time, seconds since 1970 (low 32 bits) */
-  uint32_t size_low;    /* size in bytes, low and high 32 bits */
+  char name[260];      /* file name without its folder */
+  uint32_t attributes; /* KLV_FA_* */
+  uint32_t time_write; /* modification time, seconds since 1970 (low 32 bits) */
+  uint32_t size_low;   /* size in bytes, low and high 32 bits */
   uint32_t size_high;
-  uint32_t file_id;     /* a number that names the file on its device (inode or member id) */
-  void* search;         /* the search in progress; released by Ofindclose */
+  uint32_t file_id; /* a number that names the file on its device (inode or member id) */
+  void* search;     /* the search in progress; released by Ofindclose */
 } SFindRec;
 
 /* Opens a volume: a host file when parent is null, else a member of parent.
@@ -44,7 +44,9 @@ typedef struct SFindRec {
 KLV_API SOVolume* VOpen(SOVolume* parent, const char* path, int32_t mode);
 /* Commits what was written and closes. 0 on success, -1 when the commit failed. */
 KLV_API int32_t VClose(SOVolume* volume);
-/* Commits what was written so far; the volume stays open and locked. */
+/* Commits what was written so far; the volume stays open and locked. 1 on
+ * success, 0 on failure. A nested volume is also written back into its member
+ * (the parent commits it at its own VFlush or VClose). */
 KLV_API int32_t VFlush(SOVolume* volume);
 /* Removes a member (or a host file when volume is null). */
 KLV_API int32_t VRemove(SOVolume* volume, const char* name);
@@ -54,19 +56,25 @@ KLV_API int32_t VRename(SOVolume* volume, const char* from, const char* to);
 KLV_API const char* VGetFName(SOVolume* volume);
 /* Makes a folder inside the volume. */
 KLV_API int32_t VMakeVDir(SOVolume* volume, const char* name);
-/* Lists members matching a pattern with '*' and '?' (for example ".\\*"). */
+/* Lists members matching a pattern with '*' and '?' (for example ".\\*"),
+ * folders included; letter case is ignored. The search is released when
+ * VFindnext reaches the end, or by Ofindclose when stopping early. */
 KLV_API int32_t VFindfirst(SOVolume* volume, const char* pattern, SFindRec* record);
 KLV_API int32_t VFindnext(SFindRec* record);
 /* 1 when the host file (or member) is an SQLite volume. */
 KLV_API int32_t VIsVolume(SOVolume* parent, const char* path);
 
-/* Host file helpers; volume null means the host file system. */
+/* Host file helpers; volume null means the host file system. Ofileexists
+ * counts a folder only when attributes has KLV_FA_DIR. Ocopyfile writes under a
+ * temporary name beside the target and renames it over the target. */
 KLV_API int32_t Ofileexists(SOVolume* volume, const char* path, uint32_t attributes);
 KLV_API int32_t Ocopyfile(SOVolume* src_volume, const char* src, SOVolume* dst_volume,
                           const char* dst);
 KLV_API int32_t Oremove(SOVolume* volume, const char* path);
 KLV_API int32_t Orename(SOVolume* volume, const char* from, const char* to);
-/* Finds the first entry matching a pattern ('*' and '?' in the last part). */
+/* Finds the first entry matching a pattern ('*' and '?' in the last part,
+ * letter case ignored). Folders are found only with KLV_FA_DIR in attributes,
+ * names starting with '.' only with KLV_FA_HIDDEN. */
 KLV_API int32_t Ofindfirst(SOVolume* volume, const char* pattern, uint32_t attributes,
                            SFindRec* record);
 KLV_API int32_t Ofindnext(SFindRec* record);
