@@ -58,7 +58,13 @@ struct BmpState {
   bool compressed = false;
   uint32_t colours = 0;
   double xres = 100, yres = 100;
-  std::vector<uint8_t> row;      // one file row, padding included
+  std::vector<uint8_t> row;  // one file row, padding included
+  // Uncompressed reading moves many rows per read, in the order the lines
+  // come: rows [cache_first, cache_first + cache_len) of the file's data.
+  std::vector<uint8_t> cache;
+  int64_t cache_first = 0;
+  int64_t cache_len = 0;
+  int64_t data_start = 0;
   std::vector<uint8_t> palette;  // blue, green, red, 0 per entry
   uint32_t row_size = 0, bytes_per_line = 0;
   std::unique_ptr<RleDecoder> decoder;
@@ -132,20 +138,32 @@ bool BmpState::read_bottom_up_row(uint8_t* out) {
   return true;
 }
 
+constexpr size_t kCacheBytes = size_t{1} << 20;
+
 bool BmpState::read_row(uint8_t* out) {
   if (coded_bottom_up) return read_bottom_up_row(out);
   if (compressed) return decoder->decode_line(out, current_line);
-  if (!seek_to(cur_offset)) return false;
-  size_t got = Oread(stream, row.data(), row_size);
-  if (got != row_size) {
+  const int64_t file_row = (cur_offset - data_start) / row_size;
+  if (file_row < cache_first || file_row >= cache_first + cache_len) {
+    // Load a block of rows that holds this one and the lines after it.
+    const int64_t rows = std::max<int64_t>(1, int64_t(kCacheBytes / row_size));
+    int64_t first = line_step > 0 ? file_row : file_row - rows + 1;
+    first = std::max<int64_t>(first, 0);
+    const int64_t last = std::min<int64_t>(first + rows, height);
+    cache.resize(size_t(last - first) * row_size);
+    cache_len = 0;
+    if (!seek_to(data_start + first * row_size)) return false;
+    const size_t got = Oread(stream, cache.data(), cache.size());
     stream_pos = -1;
-    return false;
+    cache_first = first;
+    cache_len = int64_t(got / row_size);  // whole rows only
+    if (file_row >= cache_first + cache_len) return false;
   }
-  stream_pos += row_size;
+  const uint8_t* src = cache.data() + size_t(file_row - cache_first) * row_size;
   if (bits == 24)
-    copy_swap_rgb(out, row.data(), width);
+    copy_swap_rgb(out, src, width);
   else
-    std::memcpy(out, row.data(), bytes_per_line);
+    std::memcpy(out, src, bytes_per_line);
   cur_offset += line_step;
   return true;
 }
@@ -307,6 +325,7 @@ bool read_vars(BmpState* st) {
         static_cast<int64_t>(data_start) + (top_down ? 0 : int64_t{st->height - 1} * st->row_size);
   }
   st->cur_offset = st->first_offset;
+  st->data_start = static_cast<int64_t>(data_start);
   return true;
 }
 
