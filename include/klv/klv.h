@@ -14,6 +14,8 @@
 #include "klv/threadfilter.h"
 #include "klv/bmp.h"
 #include "klv/tiff.h"
+#include "klv/imgmux.h"
+#include "klv/rotate.h"
 #include "klv/printmode.h"
 #include "klv/screen_setup.h"
 #include "klv/halftone_mlproc.h"

@@ -13,5 +13,6 @@ struct Command {
 };
 
 int vol_command(int argc, char** argv);
+int info_command(int argc, char** argv);
 
 }  // namespace klvrip

@@ -9,6 +9,7 @@ namespace {
 
 const klvrip::Command kCommands[] = {
     {"vol", "look inside volumes: vol ls|cat|put|rm FILE [MEMBER] [SRC]", klvrip::vol_command},
+    {"info", "describe an image: info FILE [TYPE]", klvrip::info_command},
 };
 
 void usage(FILE* out) {

@@ -199,7 +199,8 @@ bool attach(rotate_filter& f, const rotate_request* req) {
   if (!f.fl.exchange && f.fl.reverse_tb && in.compression != 0 && !make_temp_copy(f, req))
     return false;
   if (f.fl.exchange) {
-    const uint32_t budget = req && req->budget ? req->budget : ROTATE_DEFAULT_BUDGET;
+    const uint32_t budget =
+        req && req->budget ? req->budget : static_cast<uint32_t>(ROTATE_DEFAULT_BUDGET);
     const int64_t per_band = std::max<int64_t>(1, budget / f.out.bytes_per_line);
     f.lines_per_band = static_cast<int32_t>(std::min<int64_t>(per_band, f.out.height));
     f.bands = (f.out.height + f.lines_per_band - 1) / f.lines_per_band;
