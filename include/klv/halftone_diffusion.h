@@ -1,0 +1,232 @@
+// SPDX-License-Identifier: MIT
+// Error diffusion: engines that compare each pixel's tone plus the weighted
+// errors of its already-screened neighbours against a threshold, print a dot
+// when it is exceeded and pass the difference on. Lines are scanned in
+// serpentine order (the direction turns after every line) and a per-pixel
+// noise from a precomputed table breaks up regular patterns.
+//
+// Four families, each with an 8-bit-input engine and a "16" engine that reads
+// 16-bit samples shifted right by 4 through a 4096-entry tone curve:
+//  - plain (CHTRipErrDif): 16-bit integer errors, weights 3/16 and 2/16;
+//  - matrix-modulated (CHTRipErrDifMtx): the same errors, the threshold and the
+//    error gain modulated by a threshold matrix in the highlights and shadows;
+//  - screen-modulated (CHTRipErrDifScreen): the threshold taken from a screen
+//    or a short computed pattern;
+//  - variable-coefficient (CHTRipErrDifVarCoef): floating-point errors with
+//    tone-dependent weights (Ostromoukhov's published 256-level table).
+// Tones lie in 0..2047; each family has a placement that supplies the noise
+// table and, for the modulated families, the thresholds.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "klv/halftone_rip.h"
+#include "klv/halftone_thresh.h"
+
+// --- placements --------------------------------------------------------------
+
+// The noise table shared by every engine of a diffusion placement: 4 x input
+// width entries of rand() mod `noise_modulus`, made by PreInitProcess. The
+// integer families subtract `noise_centre` when they read an entry; the
+// variable-coefficient placement stores the entries already centred.
+class KLV_API CHTPlaceErrDif : public CHTKlvPlacement {
+ public:
+  bool PreInitProcess(image_info* in, image_info* out) override;
+  CHTRip* CreateRip(int sep, int color, bool extra, int curve_no, MLPROCCURVES* curves,
+                    uint8_t* out_buf, unsigned long bytes_between_lines,
+                    unsigned long out_lines) override;
+
+  const int16_t* Noise() const { return noise_.empty() ? nullptr : noise_.data(); }
+  size_t NoiseSize() const { return noise_.size(); }
+  bool NoiseCentred() const { return centred_; }
+  // The variable-dot thresholds ("VarDot.HTS"), or null.
+  CHTThreshArray<unsigned char>* VarDotScreens() const { return vardot_.get(); }
+
+  int noise_modulus = 257;
+  int noise_centre = 128;
+
+ protected:
+  // The engine of the family for one-bit output (8-bit or 16-bit input).
+  virtual CHTRip* NewSingleLevel(bool in16);
+  // The multi-level engines of the family (variable-dot or not); null when
+  // the family has none.
+  virtual CHTRip* NewMultiLevel(bool in16, bool vardot);
+  virtual bool PrepareFamily() { return true; }
+  CHTRip* Finish(CHTRip* rip, int sep, int color, bool extra, int curve_no, MLPROCCURVES* curves,
+                 uint8_t* out_buf, unsigned long stride, unsigned long lines);
+
+  std::vector<int16_t> noise_;
+  bool centred_ = false;
+};
+
+// Matrix-modulated diffusion: a 16-bit screen read from a screen file with
+// levels 2047 (thresholds 0..2045).
+class KLV_API CHTPlaceErrDifMtx : public CHTPlaceErrDif {
+ public:
+  // The matrix file (at most 63 characters are kept).
+  void SetMatrixFile(const char* name);
+  // Uses screens made elsewhere instead of the file (not owned).
+  void SetMatrix(CHTThreshArray<unsigned short>* array) { external_ = array; }
+  CHTThreshArray<unsigned short>* Matrix() const { return external_ ? external_ : array_.get(); }
+  void BeginProcess() override;
+
+ protected:
+  CHTRip* NewSingleLevel(bool in16) override;
+  CHTRip* NewMultiLevel(bool in16, bool vardot) override;
+  bool PrepareFamily() override;
+
+  std::string file_;
+  std::unique_ptr<CHTThreshArray<unsigned short>> array_;
+  CHTThreshArray<unsigned short>* external_ = nullptr;
+};
+
+// Screen-modulated diffusion: screens (not owned) or a one-row pattern of
+// `pattern_type` 0..3 from amplitudes A and B around the middle of the range.
+class KLV_API CHTPlaceErrDifScreen : public CHTPlaceErrDif {
+ public:
+  void SetScreens(CHTThreshArray<unsigned short>* array) { screens_ = array; }
+  CHTThreshArray<unsigned short>* Screens() const { return screens_; }
+  // The pattern an engine of `color` uses (reversed for one colour, chosen by
+  // the input's number of process colours). False for an unknown type.
+  bool Pattern(int color, std::vector<uint16_t>& out) const;
+
+  int pattern_type = 0;
+  int amp_a = 963;
+  int amp_b = 578;
+  int pattern_range = 2048;
+
+ protected:
+  CHTRip* NewSingleLevel(bool in16) override;
+  CHTRip* NewMultiLevel(bool in16, bool vardot) override;
+
+  CHTThreshArray<unsigned short>* screens_ = nullptr;
+};
+
+// Variable-coefficient diffusion: a centred noise table.
+class KLV_API CHTPlaceErrDifVarCoef : public CHTPlaceErrDif {
+ public:
+  CHTPlaceErrDifVarCoef() { centred_ = true; }
+
+ protected:
+  CHTRip* NewSingleLevel(bool in16) override;
+  CHTRip* NewMultiLevel(bool in16, bool vardot) override;
+};
+
+// --- engines -----------------------------------------------------------------
+
+// What every diffusion engine shares: the tone line, the per-pixel dot line,
+// the noise table and the serpentine direction.
+class KLV_API CHTRipDiffusion : public CHTRipKlv {
+ public:
+  ~CHTRipDiffusion() override;
+  bool Init(CHTPlacement* placement, bool threaded, int sep, int color, bool extra, int curve_no,
+            MLPROCCURVES* curves, uint8_t* out_buf, unsigned long bytes_between_lines,
+            unsigned long out_lines) override;
+  void ProcessLine() override;
+
+  bool GetDirection() const { return right_to_left_; }
+
+ protected:
+  // Allocates the family's error lines and tables (after the curve exists).
+  virtual bool Prepare(CHTPlacement* placement) = 0;
+  // Screens the tone line into dots_ (0 or 0xFF per output pixel), scanning
+  // from the right when right_to_left_; `noise` holds the line's entries in
+  // scan order.
+  virtual void DiffuseLine(const int16_t* noise) = 0;
+  // After the line is packed, before the direction turns.
+  virtual void EndLine() {}
+  virtual bool Input16() const { return false; }
+
+  const int16_t* noise_ = nullptr;
+  size_t noise_size_ = 0;
+  bool right_to_left_ = false;
+  std::vector<uint16_t> tones_;
+  std::vector<uint8_t> dots_;
+};
+
+// Plain error diffusion.
+class KLV_API CHTRipErrDif : public CHTRipDiffusion {
+ public:
+  CHTRipErrDif() { exact_curve_ = false; }
+
+ protected:
+  bool Prepare(CHTPlacement* placement) override;
+  void DiffuseLine(const int16_t* noise) override;
+  void EndLine() override { err_a_.swap(err_b_); }
+
+  std::vector<int16_t> err_a_, err_b_;  // width + 4, pixel x at x + 2
+  std::vector<int16_t> limit_;          // noise limit per tone
+};
+class KLV_API CHTRipErrDif16 : public CHTRipErrDif {
+ protected:
+  bool Input16() const override { return true; }
+};
+
+// Matrix-modulated diffusion.
+class KLV_API CHTRipErrDifMtx : public CHTRipErrDif {
+ public:
+  CHTRipErrDifMtx() { exact_curve_ = true; }
+  const CHTThreshTable<unsigned short>& GetTable() const { return table_; }
+
+ protected:
+  bool Prepare(CHTPlacement* placement) override;
+  void DiffuseLine(const int16_t* noise) override;
+  void EndLine() override;
+
+  CHTThreshTable<unsigned short> table_;
+  uint16_t row_ = 0, phase_ = 0;
+};
+class KLV_API CHTRipErrDifMtx16 : public CHTRipErrDifMtx {
+ protected:
+  bool Input16() const override { return true; }
+};
+
+// Screen-modulated diffusion.
+class KLV_API CHTRipErrDifScreen : public CHTRipErrDif {
+ public:
+  const CHTThreshTable<unsigned short>& GetTable() const { return table_; }
+
+ protected:
+  bool Prepare(CHTPlacement* placement) override;
+  void DiffuseLine(const int16_t* noise) override;
+  void EndLine() override;
+
+  CHTThreshTable<unsigned short> table_;
+  uint16_t row_ = 0, phase_ = 0;
+};
+class KLV_API CHTRipErrDifScreen16 : public CHTRipErrDifScreen {
+ protected:
+  bool Input16() const override { return true; }
+};
+
+// Variable-coefficient diffusion.
+class KLV_API CHTRipErrDifVarCoef : public CHTRipDiffusion {
+ protected:
+  bool Prepare(CHTPlacement* placement) override;
+  void DiffuseLine(const int16_t* noise) override;
+  void EndLine() override;
+
+  std::vector<float> err_a_, err_b_;  // width + 2, pixel x at x + 1; B is the next line
+  uint32_t height_ = 0;
+  uint32_t lines_done_ = 0;
+};
+class KLV_API CHTRipErrDifVarCoef16 : public CHTRipErrDifVarCoef {
+ protected:
+  bool Input16() const override { return true; }
+};
+
+// The variable-coefficient weights: 2048 rows of (ahead, behind-below, below),
+// each row summing to 1 and row i equal to row 2047 - i.
+struct HTVarCoefRow {
+  float ahead, behind_below, below;
+};
+KLV_API const HTVarCoefRow* HTVarCoefTable();
+
+// Noise limit for tone t (0..2047): the noise is clamped to -limit..limit so
+// that near 0 and 2047 it cannot push the running value past the range.
+inline int HTNoiseLimit(int t) {
+  return t < 128 ? t : t > 1919 ? 2047 - t : 32767;
+}

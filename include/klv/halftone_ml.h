@@ -1,0 +1,215 @@
+// SPDX-License-Identifier: MIT
+// Multi-level and variable-dot rendering for printers with several drop
+// sizes: each output pixel is a drop code of 2, 4 or 8 bits.
+//
+// CHTRipML splits a separation's tone range into levels, each between a lower
+// and an upper drop with a middle drop in between, as the printer driver's
+// multi-level process record (MLPROCINFO) describes. It works in one of two
+// modes:
+//  - table mode: a per-value table gives, for every input value, the level's
+//    codes, the coverage f of upper drops and the middle value m; a screen or
+//    two coupled error diffusions then choose a code per pixel;
+//  - curve mode (the colour record has level curves): one ordinary one-bit
+//    engine per level curve screens the line and their dots are merged into a
+//    code per pixel, the larger drop winning.
+//
+// Rules this library chooses where the process record leaves them open:
+//  - Inside a level the position q (0 at the level start, bent by the
+//    level's bend) is scaled to the whole range, F. With a middle drop that
+//    differs from the lower and the upper drop, the first half of the level
+//    fills the area with middle drops (total coverage b = 2F) and the second
+//    half replaces them by upper drops (f = 2F - full); without one, f = b = F.
+//    Larger drops thus enter only as the smaller ones fill.
+//  - The lower code of level 0 is 0; that of each further level is the upper
+//    code of the level before it.
+//  - Screens use m = b directly (a pixel prints the middle drop when its
+//    threshold lies between f and b); diffusions use the share of the area
+//    left by upper drops, (b - f) x full / (full - f).
+//  - Curve mode merges one-bit levels so that level s gives code s + 1 and the
+//    highest level that printed wins (codes clamp to the largest code).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "klv/halftone_rip.h"
+#include "klv/halftone_screen.h"
+
+// One per-value table entry (8 bytes).
+struct HTMLEntry {
+  uint8_t mid;       // middle drop code
+  uint8_t upper;     // upper drop code
+  uint16_t f;        // coverage of upper drops, 0..range - 1
+  uint16_t m;        // middle value (threshold or diffused share)
+  uint8_t lower;     // lower drop code
+  uint8_t coverage;  // the tone as a fraction of 255
+};
+static_assert(sizeof(HTMLEntry) == 8);
+
+class KLV_API CHTRipML : public CHTRip {
+ public:
+  CHTRipML();
+  ~CHTRipML() override;
+  bool Init(CHTPlacement* placement, bool threaded, int sep, int color, bool extra, int curve_no,
+            MLPROCCURVES* curves, uint8_t* out_buf, unsigned long bytes_between_lines,
+            unsigned long out_lines) override;
+  void ProcessLine() override;
+
+  // Curve mode: screens the line with every level engine and merges the dots
+  // into codes_.
+  virtual void ProcessCurves();
+  // The middle value for upper coverage f, total coverage b and full range c.
+  virtual uint16_t doCalcMidval(uint16_t f, uint16_t b, uint16_t c);
+  // Adjusts the upper coverage of input value `index` (the variable-dot
+  // engines record it and map it through the level's coverage curve).
+  virtual uint16_t doCoverageAdjustment(const MLPROCCOLORINFO* rec, int level, int index,
+                                        uint16_t value, uint16_t mid, uint16_t max);
+  virtual uint16_t getCoverageLevel(const MLPROCCOLORINFO* rec, int level, uint16_t value,
+                                    uint16_t max);
+
+  bool IsCurveMode() const { return !subs_.empty(); }
+  const std::vector<HTMLEntry>& GetTable() const { return table_; }
+  size_t GetSubCount() const { return subs_.size(); }
+  CHTRip* GetSub(size_t i) const { return subs_[i].get(); }
+  uint32_t GetRange() const { return range_; }
+
+ protected:
+  // Table mode: before the table is built (a screen engine selects its
+  // screen and sets the range), after it (error lines), and the line itself,
+  // which fills codes_ with one code per output pixel.
+  virtual bool PreTable(CHTPlacement*) { return true; }
+  virtual bool PostTable(CHTPlacement*) { return true; }
+  virtual void ProcessTableLine() = 0;
+  virtual bool Input16() const { return false; }
+  // Whether level curves in the colour record select curve mode.
+  virtual bool AllowCurveMode() const { return true; }
+  // The colour record of table mode.
+  virtual const MLPROCCOLORINFO* TableRecord(CHTKlvPlacement* p, MLPROCCOLORINFO* buf);
+  bool BuildTable(CHTPlacement* placement, const MLPROCCOLORINFO* rec);
+  bool BuildCurves(CHTKlvPlacement* p);
+  // Reads the current input line into per-pixel table indices.
+  void ReadIndices();
+  void StartWorker();
+
+  bool exact_curve_ = true;
+  bool midval_direct_ = false;  // doCalcMidval returns b (screens)
+  bool mirror_ = false;
+  bool invert_output_ = false;
+  uint16_t invert_mask_ = 0;
+  uint32_t range_ = 2048;
+  uint8_t in_shift_ = 0;
+  uint32_t size_ = 256;
+  std::vector<std::unique_ptr<CHTRip>> subs_;
+  MLProcCurvesRef level_curves_;
+  std::vector<HTMLEntry> table_;
+  std::vector<uint8_t> xlate_;  // curve mode: mask of printed levels -> code
+  std::vector<uint16_t> idx_;   // per-pixel table index of the current line
+  std::vector<uint8_t> codes_;  // per-pixel code of the current line
+};
+
+// Table-mode threshold screening: code = upper when the threshold is below f,
+// else middle when it is below m, else lower.
+template <class T>
+class KLV_API CHTRipMLScreen : public CHTRipML {
+ public:
+  CHTRipMLScreen() { midval_direct_ = true; }
+  const CHTThreshTable<T>& GetScreenTable() const { return screen_; }
+
+ protected:
+  bool PreTable(CHTPlacement* placement) override;
+  void ProcessTableLine() override;
+
+  CHTThreshTable<T> screen_;
+  uint16_t row_ = 0, phase_ = 0;
+};
+template <class T>
+class KLV_API CHTRipMLScreen16 : public CHTRipMLScreen<T> {
+ protected:
+  bool Input16() const override { return true; }
+};
+
+// Table-mode error diffusion: two coupled diffusions on f (upper drops) and
+// m (middle drops) with the plain family's weights, serpentine scan and noise.
+class KLV_API CHTRipMLErrDif : public CHTRipML {
+ public:
+  CHTRipMLErrDif() { exact_curve_ = false; }
+
+ protected:
+  bool PostTable(CHTPlacement* placement) override;
+  void ProcessTableLine() override;
+
+  const int16_t* noise_ = nullptr;
+  bool right_to_left_ = false;
+  std::vector<int16_t> up_a_, up_b_, mid_a_, mid_b_;  // width + 4, pixel x at x + 2
+  std::vector<int16_t> limit_;
+};
+class KLV_API CHTRipMLErrDif16 : public CHTRipMLErrDif {
+ protected:
+  bool Input16() const override { return true; }
+};
+
+// Variable-dot rendering: the upper coverage goes through the level's coverage
+// curve and the adjusted values are kept per input value.
+class KLV_API CHTRipMLVD : public CHTRipML {
+ public:
+  uint16_t doCoverageAdjustment(const MLPROCCOLORINFO* rec, int level, int index, uint16_t value,
+                                uint16_t mid, uint16_t max) override;
+  uint16_t getCoverageLevel(const MLPROCCOLORINFO* rec, int level, uint16_t value,
+                            uint16_t max) override;
+
+  struct Adjusted {
+    uint16_t value;  // the upper coverage before the coverage curve
+    uint16_t mid;    // doCalcMidval of it
+  };
+  const std::vector<Adjusted>& GetAdjusted() const { return adjusted_; }
+
+ protected:
+  const MLPROCCOLORINFO* TableRecord(CHTKlvPlacement* p, MLPROCCOLORINFO* buf) override;
+  bool AllowCurveMode() const override { return false; }
+
+  std::vector<Adjusted> adjusted_;
+  MLPROCCOLORINFO vd_rec_{};  // the record with its level curves, as given
+};
+
+// Variable-dot error diffusion: the coupled diffusions choose a base code and
+// a coverage; with two curves per level, the variable-dot screen's threshold
+// against the two 512-entry curves of the code's level adds one of the
+// record's three code offsets.
+class KLV_API CHTRipMLVDErrDif : public CHTRipMLVD {
+ public:
+  CHTRipMLVDErrDif() { exact_curve_ = false; }
+
+ protected:
+  bool PostTable(CHTPlacement* placement) override;
+  void ProcessTableLine() override;
+
+  const int16_t* noise_ = nullptr;
+  bool right_to_left_ = false;
+  std::vector<int16_t> up_a_, up_b_, mid_a_, mid_b_;
+  std::vector<int16_t> limit_;
+  // Variable-dot screen and curves (empty without level curves).
+  CHTThreshTable<unsigned char> vd_screen_;
+  uint32_t vd_col_ = 0;
+  uint16_t vd_row_ = 0;
+  int vd_shift_ = 0;
+  uint16_t vd_top_ = 0;              // the reduced top tone
+  std::vector<uint16_t> vd_curves_;  // level curves, 512 entries each
+  std::vector<int> level_block_;     // code -> first curve of its level
+  uint8_t vd_offset_[3] = {};
+};
+class KLV_API CHTRipMLVDErrDif16 : public CHTRipMLVDErrDif {
+ protected:
+  bool Input16() const override { return true; }
+};
+
+extern template class CHTRipMLScreen<unsigned char>;
+extern template class CHTRipMLScreen<unsigned short>;
+extern template class CHTRipMLScreen16<unsigned char>;
+extern template class CHTRipMLScreen16<unsigned short>;
+
+// A sample process record for tests and demo drivers: 2-bit output, three
+// drop sizes (codes 1 small, 2 medium, 3 large) in every colour record. With
+// `level_curves` the colour records carry one level curve per drop (curve
+// mode); otherwise three levels of widths 85, 85, 85 (table mode).
+KLV_API void MLProcSample(MLPROCINFO& rec, bool level_curves);
