@@ -3,6 +3,8 @@
 # A quarter turn of an 8-bit CMYK TIFF (20000x15000 by default) with the
 # rotation filter's default 8 MB budget, against ImageMagick's -rotate 90 on
 # the same file, single-threaded, in one run. Both write an uncompressed TIFF.
+# ImageMagick builds whose policy caps width, height or area at less than the
+# full image need a smaller size (8000 6000 fits a 16KP / 128MP policy).
 #   bench/rotate_vs_peers.sh BUILD_DIR [WIDTH HEIGHT]
 set -eu
 build=${1:?build directory}
