@@ -197,6 +197,8 @@ bool attach(filter_rec& f, IMG_file*& source, image_info* target) {
     f.wi.bits = 8;
     f.wi.photo = f.wo.photo == KLV_PHOTO_PALETTE ? 1 : f.wo.photo;
   }
+  // Spot colour definitions become light values of the output's colour samples.
+  if (!f.spots.empty() && !convert_spot_colors(f)) return false;
   f.depth_mode = (f.wi.bits == 16 ? 2 : 0) + (f.wo.bits == 16 ? 1 : 0);
   f.lab = f.wi.photo == KLV_PHOTO_CIELAB;
   f.convert = f.wi.photo != f.wo.photo || f.wi.samples != f.wo.samples ||
@@ -267,7 +269,12 @@ bool attach(filter_rec& f, IMG_file*& source, image_info* target) {
   f.work.assign(f.work_line_bytes + 8, 0);
   f.held.assign(f.work_line_bytes + 8, 0);
   f.next_held.assign(f.work_line_bytes + 8, 0);
-  if (f.opt.average) f.sums.assign(uint64_t(p.out_w) * f.wo.total, 0);
+  if (f.opt.average) {
+    if (f.work_bits == 8 && f.vy.max_group <= 257)
+      f.sums16.assign(uint64_t(p.out_w) * f.wo.total, 0);
+    else
+      f.sums.assign(uint64_t(p.out_w) * f.wo.total, 0);
+  }
   if (xf) {
     f.xin.assign(wide * f.wi.samples * 2 + 8, 0);
     f.xout.assign(wide * f.wo.samples * 2 + 8, 0);
@@ -298,6 +305,9 @@ bool attach(filter_rec& f, IMG_file*& source, image_info* target) {
       if (!target->bits_per_sample) target->bits_per_sample = out.bits_per_sample;
       if (!target->samples) target->samples = out.samples;
     }
+    // Two output lines of the filter's own for filter_read_to_img.
+    if (f.opt.double_buffer)
+      for (auto& b : f.dbuf) b.assign(out.bytes_per_line + 8, 0);
   } else {
     in.width = static_cast<int32_t>(iw);
     in.bytes_per_line = static_cast<uint32_t>(

@@ -59,14 +59,15 @@ int extras_of(uint32_t colors, uint32_t hifi, Extra* out) {
 }
 
 // c: light samples in 0..M. Converts `from` colour samples to `to` in place.
-void convert_colors(const filter_rec& f, uint32_t* c, uint32_t from, uint32_t to, uint32_t M) {
+void convert_colors(const filter_rec& f, uint32_t* c, uint32_t from, uint32_t to, uint32_t M,
+                    uint32_t in_hifi, uint32_t out_hifi) {
   if (from == to && from != 5 && from != 6 && from != 7) return;
-  if (from == to && f.wi.hifi == f.wo.hifi) return;
+  if (from == to && in_hifi == out_hifi) return;
   uint32_t k[12];
   // To RGBW (4) first.
   if (from >= 5 && from <= 7) {
     Extra ex[3];
-    int n = extras_of(from, f.wi.hifi, ex);
+    int n = extras_of(from, in_hifi, ex);
     uint32_t C = M - c[0], Mg = M - c[1], Y = M - c[2];
     for (int i = 0; i < n; ++i) {
       uint32_t e = M - c[4 + i];
@@ -131,7 +132,7 @@ void convert_colors(const filter_rec& f, uint32_t* c, uint32_t from, uint32_t to
   }
   if (to >= 5 && to <= 7) {
     Extra ex[3];
-    int n = extras_of(to, f.wo.hifi, ex);
+    int n = extras_of(to, out_hifi, ex);
     uint32_t C = M - c[0], Mg = M - c[1], Y = M - c[2];
     for (int i = 0; i < n; ++i) {
       uint32_t e = 0;
@@ -155,28 +156,6 @@ void convert_colors(const filter_rec& f, uint32_t* c, uint32_t from, uint32_t to
   } else if (to > 7) {
     for (uint32_t i = 4; i < to; ++i) c[i] = M;
   }
-}
-
-// CIELab (L 0..M for 0..100, a and b offset by half the range) to sRGB.
-void lab_to_rgb(uint32_t* c, uint32_t M) {
-  double L = c[0] * 100.0 / M;
-  double a = (M == 255 ? double(c[1]) : c[1] / 257.0) - 128.0;
-  double b = (M == 255 ? double(c[2]) : c[2] / 257.0) - 128.0;
-  double fy = (L + 16) / 116, fx = fy + a / 500, fz = fy - b / 200;
-  auto finv = [](double t) {
-    return t > 6.0 / 29 ? t * t * t : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29);
-  };
-  double X = 0.9642 * finv(fx), Y = finv(fy), Z = 0.8249 * finv(fz);
-  // D50 XYZ to linear sRGB (Bradford-adapted).
-  double r = 3.1338561 * X - 1.6168667 * Y - 0.4906146 * Z;
-  double g = -0.9787684 * X + 1.9161415 * Y + 0.0334540 * Z;
-  double bl = 0.0719453 * X - 0.2289914 * Y + 1.4052427 * Z;
-  auto enc = [M](double v) {
-    v = std::clamp(v, 0.0, 1.0);
-    v = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
-    return static_cast<uint32_t>(v * M + 0.5);
-  };
-  c[0] = enc(r), c[1] = enc(g), c[2] = enc(bl);
 }
 
 template <typename TI, typename TO>
@@ -218,20 +197,21 @@ void generic(const filter_rec& f, const uint8_t* in8, uint8_t* out8, int32_t n) 
                    : f.xout[size_t(p) * wo.samples + s];
     } else {
       for (uint32_t s = 0; s < wi.colors; ++s) c[s] = v[s];
-      if (f.lab && wo.photo != KLV_PHOTO_CIELAB) lab_to_rgb(c, M);
+      if (f.lab && wo.photo != KLV_PHOTO_CIELAB) f.labt.convert(c);
       uint32_t from = f.lab ? 3 : wi.colors;
-      convert_colors(f, c, from, wo.colors, M);
+      convert_colors(f, c, from, wo.colors, M, wi.hifi, wo.hifi);
       for (uint32_t j = 0; j < wo.spots; ++j)
         c[wo.colors + j] = j < wi.spots ? v[wi.colors + j] : M;
-      // Spot samples the output drops are blended into the colour samples.
+      // Spot samples the output drops are blended into the colour samples:
+      // a = strength * ink / 255, c = (M - a) * c / M + value * a / M.
       for (uint32_t j = wo.spots; j < wi.spots && j < f.spots.size(); ++j) {
         const filter_spot_color& d = f.spots[j];
-        uint64_t ink = M - v[wi.colors + j];
-        uint64_t a = d.strength * ink / 255;
+        const uint64_t ink = M - v[wi.colors + j];
+        const uint64_t a = d.strength * ink / 255;
         for (uint32_t s = 0; s < wo.colors && s < 12; ++s) {
           uint64_t val = uint32_t(d.value[s]) & 255;
           if (M != 255) val *= 257;
-          c[s] = static_cast<uint32_t>(((M - a) * c[s] + val * a) / M);
+          c[s] = static_cast<uint32_t>((M - a) * c[s] / M + val * a / M);
         }
       }
     }
@@ -254,9 +234,9 @@ void lut_convert(const filter_rec& f, const uint8_t* in, uint8_t* out, int32_t n
 }
 
 void rgb8_to_gray8(const filter_rec& f, const uint8_t* in, uint8_t* out, int32_t n) {
-  const auto& r = f.gr;
-  const auto& g = f.gg;
-  const auto& b = f.gb;
+  const auto& r = f.lgr;
+  const auto& g = f.lgg;
+  const auto& b = f.lgb;
   const auto& o = f.out_lut;
   for (int32_t p = 0; p < n; ++p, in += 3) out[p] = o[r[in[0]] + g[in[1]] + b[in[2]]];
 }
@@ -281,11 +261,23 @@ void rgbw8_to_gray8(const filter_rec& f, const uint8_t* in, uint8_t* out, int32_
   }
 }
 
-}  // namespace
+void lab8_to_rgb8(const filter_rec& f, const uint8_t* in, uint8_t* out, int32_t n) {
+  const LabTables& t = f.labt;
+  const int32_t *fy = t.fy.data(), *fa = t.fa.data(), *fb = t.fb.data();
+  const uint16_t* enc = t.enc.data();
+  for (int32_t p = 0; p < n; ++p, in += 3, out += 3) {
+    const uint32_t L = in[0];
+    const int32_t ix = fy[L] + fa[in[1]] - t.fx_lo, iz = fy[L] - fb[in[2]] - t.fz_lo;
+    for (int k = 0; k < 3; ++k) {
+      const int32_t lin = t.ylin[k][L] + t.xlin[k][ix] + t.zlin[k][iz];
+      out[k] = static_cast<uint8_t>(enc[std::clamp(lin, 0, 65535)]);
+    }
+  }
+}
 
-bool setup_conversion(filter_rec& f) {
-  const auto& wi = f.wi;
-  const auto& wo = f.wo;
+// Gray weights and the black rule, shared by the pixel path and the spot
+// colour definitions.
+void plain_weights(filter_rec& f) {
   f.soft_a = f.opt.soft_black ? 14 : 0;
   f.soft_b = f.opt.soft_black ? 269 : 255;
   for (int v = 0; v < 256; ++v) {
@@ -293,12 +285,21 @@ bool setup_conversion(filter_rec& f) {
     f.gg[v] = static_cast<uint16_t>(0.59 * v + 0.5);
     f.gb[v] = static_cast<uint16_t>(0.11 * v + 0.5);
   }
+}
+
+}  // namespace
+
+bool setup_conversion(filter_rec& f) {
+  const auto& wi = f.wi;
+  const auto& wo = f.wo;
+  plain_weights(f);
+  if (f.lab && wo.photo != KLV_PHOTO_CIELAB && !f.opt.transform) f.labt.build(f.dom);
   const uint32_t M = (1u << f.dom) - 1;
   f.invert_mask =
       f.opt.flags[1] && !f.quantize ? (f.work_bits == 16 ? 0xFFFFu : (1u << f.work_bits) - 1) : 0;
   if (f.invert_mask && f.dom == 16 && f.work_bits == 8) f.invert_mask = 0xFFFF;
-  const bool plain8 = f.dom == 8 && f.work_bits == 8 && !f.opt.transform && !f.lab &&
-                      wi.masks == 0 && wo.masks == 0 && wi.spots == 0 && wo.spots == 0;
+  const bool plain8 = f.dom == 8 && f.work_bits == 8 && !f.opt.transform && wi.masks == 0 &&
+                      wo.masks == 0 && wi.spots == 0 && wo.spots == 0;
   // Final map from a light value to the output sample.
   for (uint32_t v = 0; v < 256; ++v) {
     uint32_t x = v;
@@ -325,18 +326,21 @@ bool setup_conversion(filter_rec& f) {
     }
     return true;
   }
-  if (plain8 && wi.colors == 3 && wo.colors == 1) {
+  if (plain8 && !f.lab && wi.colors == 3 && wo.colors == 1) {
     for (int v = 0; v < 256; ++v) {
       uint32_t l = light(v);
-      f.gr[v] = static_cast<uint16_t>(0.3 * l + 0.5);
-      f.gg[v] = static_cast<uint16_t>(0.59 * l + 0.5);
-      f.gb[v] = static_cast<uint16_t>(0.11 * l + 0.5);
+      f.lgr[v] = f.gr[l], f.lgg[v] = f.gg[l], f.lgb[v] = f.gb[l];
     }
     f.conv = rgb8_to_gray8;
     f.conv_name = "rgb8_to_gray8";
     return true;
   }
-  if (plain8 && wi.colors == 4 && (wo.colors == 3 || wo.colors == 1)) {
+  if (plain8 && f.lab && wi.total == 3 && wo.total == 3 && wo.photo == 1 && !f.opt.flags[1]) {
+    f.conv = lab8_to_rgb8;
+    f.conv_name = "lab8_to_rgb8";
+    return true;
+  }
+  if (plain8 && !f.lab && wi.colors == 4 && (wo.colors == 3 || wo.colors == 1)) {
     f.mul.resize(256 * 256);
     for (uint32_t w = 0; w < 256; ++w)
       for (uint32_t v = 0; v < 256; ++v)
@@ -353,6 +357,44 @@ bool setup_conversion(filter_rec& f) {
   if (in16 && !out16) f.conv = generic<uint16_t, uint8_t>;
   if (in16 && out16) f.conv = generic<uint16_t, uint16_t>;
   f.conv_name = "generic";
+  return true;
+}
+
+bool convert_spot_colors(filter_rec& f) {
+  plain_weights(f);
+  const uint32_t to = f.wo.colors;
+  // Only the definitions of spot samples that the output drops are used.
+  for (size_t j = f.wo.spots; j < f.wi.spots && j < f.spots.size(); ++j) {
+    filter_spot_color& d = f.spots[j];
+    const uint32_t depth = d.depth ? static_cast<uint32_t>(d.depth) : 8;
+    if (d.channels == 0 || d.channels > 12 || d.depth < 0 || depth > 16 ||
+        (d.color_space != 0 && d.color_space != 1 && d.color_space != 3) ||
+        (d.color_space == 3 && d.channels != 3)) {
+      KLV_LOG(KLV_LOG_ERROR,
+              "line filter: spot colour %zu has %u channels of %d bits in colour space %u", j,
+              d.channels, d.depth, d.color_space);
+      return false;
+    }
+    const uint32_t top = (1u << depth) - 1;
+    uint32_t c[16] = {};
+    for (uint32_t k = 0; k < d.channels; ++k) {
+      uint32_t v = static_cast<uint32_t>(std::clamp<int32_t>(d.value[k], 0, int32_t(top)));
+      v = (v * 255 + top / 2) / top;
+      c[k] = d.color_space == 0 ? 255 - v : v;
+    }
+    uint32_t from = d.channels;
+    if (d.color_space == 3) {
+      double rgb[3];
+      lab_to_rgb_exact(c[0] * 100.0 / 255, double(c[1]) - 128, double(c[2]) - 128, rgb);
+      for (int k = 0; k < 3; ++k) c[k] = static_cast<uint32_t>(rgb[k] * 255 + 0.5);
+    }
+    // A definition in an extended ink set is read in the input's set.
+    convert_colors(f, c, from, to, 255, f.wi.hifi, f.wo.hifi);
+    for (uint32_t k = 0; k < 12; ++k) d.value[k] = k < to ? static_cast<int32_t>(c[k]) : 0;
+    d.depth = 8;
+    d.channels = static_cast<uint8_t>(to);
+    d.color_space = 1;
+  }
   return true;
 }
 

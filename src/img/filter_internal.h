@@ -34,6 +34,10 @@ struct AxisMap {
   std::vector<uint16_t> counts;
   bool scaled = false;   // some count differs from 1
   bool enlarge = false;  // some count exceeds 1
+  // Reductions: the input index kept for each output, and the most inputs that
+  // one output gathers (a kept input and the dropped ones before it).
+  std::vector<uint32_t> keep;
+  uint32_t max_group = 1;
 };
 
 // Maps n_in inputs onto n_full outputs and keeps the outputs [lo, lo + n_out).
@@ -68,11 +72,29 @@ struct Quantizer {
   void line(const uint8_t* rgb, uint8_t* out, int32_t width) const;
 };
 
+// CIELab to RGB. The exact form works on L 0..100 and a, b -128..127 and gives
+// encoded sRGB in 0..1; the tables give the same per pixel by lookups only.
+void lab_to_rgb_exact(double L, double a, double b, double rgb[3]);
+struct LabTables {
+  uint32_t max = 255;                                    // largest sample value (255 or 65535)
+  int32_t scale = 8192;                                  // table units per unit of f
+  std::vector<int32_t> fy, fa, fb;                       // per sample value, in table units
+  int32_t fx_lo = 0, fz_lo = 0;                          // table index 0 of the X and Z tables
+  std::array<std::vector<int32_t>, 3> xlin, ylin, zlin;  // linear R, G, B shares * 65536
+  std::vector<uint16_t> enc;  // linear 0..65535 to an encoded sample of `max`
+  void build(uint32_t bits);
+  // c[0..2]: L, a, b samples in; R, G, B samples out.
+  void convert(uint32_t* c) const;
+};
+
 using ConvertFn = void (*)(const struct ::filter_rec& f, const uint8_t* in, uint8_t* out,
                            int32_t n);
 
 // Picks the converter for the record's working parameters and builds its tables.
 bool setup_conversion(::filter_rec& f);
+// Turns the spot colour definitions into 8-bit light values of the output's
+// colour samples; false (logged) for a definition that cannot be used.
+bool convert_spot_colors(::filter_rec& f);
 const char* converter_name(const ::filter_rec& f);
 
 }  // namespace klv::img
@@ -107,12 +129,14 @@ struct filter_rec {
   // Conversion tables.
   klv::img::ConvertFn conv = nullptr;
   const char* conv_name = "";
-  std::array<uint16_t, 256> gr{}, gg{}, gb{};
-  std::array<uint8_t, 256> in_lut{}, out_lut{};  // light form of input, final output map
-  std::vector<uint8_t> mul;                      // mul[w * 256 + v] = v * (w + a) / b
+  std::array<uint16_t, 256> gr{}, gg{}, gb{};     // gray weights of light values
+  std::array<uint16_t, 256> lgr{}, lgg{}, lgb{};  // the same for raw input (inversion folded in)
+  std::array<uint8_t, 256> in_lut{}, out_lut{};   // light form of input, final output map
+  std::vector<uint8_t> mul;                       // mul[w * 256 + v] = v * (w + a) / b
   uint32_t soft_a = 0, soft_b = 255;
   uint32_t invert_mask = 0;  // the invert option on working samples
   klv::img::Quantizer quant;
+  klv::img::LabTables labt;
   void* xstate = nullptr;  // transform state
 
   // Buffers.
@@ -123,6 +147,7 @@ struct filter_rec {
   std::vector<uint8_t> work;      // working output line
   std::vector<uint8_t> held, next_held;
   std::vector<uint32_t> sums;
+  std::vector<uint16_t> sums16;    // 8-bit averages of at most 257 lines
   std::vector<uint8_t> xin, xout;  // transform scratch
   std::vector<uint8_t> dbuf[2];
   int dbuf_turn = 0;

@@ -86,6 +86,45 @@ void replicate(const uint8_t* in, uint8_t* out, const uint16_t* counts, int32_t 
   }
 }
 
+// Reductions: copies the kept input pixels (of `size` bytes) in order.
+template <size_t N>
+void gather_fixed(const uint8_t* in, uint8_t* out, const uint32_t* keep, int32_t n) {
+  for (int32_t x = 0; x < n; ++x, out += N) std::memcpy(out, in + size_t(keep[x]) * N, N);
+}
+
+void gather(const uint8_t* in, uint8_t* out, const uint32_t* keep, int32_t n, size_t size) {
+  switch (size) {
+    case 1:
+      for (int32_t x = 0; x < n; ++x) out[x] = in[keep[x]];
+      return;
+    case 2:
+      return gather_fixed<2>(in, out, keep, n);
+    case 3:
+      for (int32_t x = 0; x < n; ++x, out += 3) {
+        const uint8_t* p = in + size_t(keep[x]) * 3;
+        out[0] = p[0], out[1] = p[1], out[2] = p[2];
+      }
+      return;
+    case 4:
+      return gather_fixed<4>(in, out, keep, n);
+    case 6:
+      return gather_fixed<6>(in, out, keep, n);
+    case 8:
+      return gather_fixed<8>(in, out, keep, n);
+    default:
+      for (int32_t x = 0; x < n; ++x, out += size)
+        std::memcpy(out, in + size_t(keep[x]) * size, size);
+  }
+}
+
+// Horizontal selection or replication of `n` window pixels.
+void pick(const filter_rec& f, const uint8_t* in, uint8_t* out, int32_t n, size_t size) {
+  if (f.hx.scaled && !f.hx.enlarge)
+    gather(in, out, f.hx.keep.data(), static_cast<int32_t>(f.hx.keep.size()), size);
+  else
+    replicate(in, out, f.hx.counts.data(), n, size);
+}
+
 // Linear interpolation of an enlarged line (smooth): the k-th copy of input x
 // of count c moves k/c of the way to input x + 1.
 template <typename T>
@@ -133,7 +172,7 @@ void produce(filter_rec& f, const uint8_t* raw, uint8_t* work) {
   const size_t out_px = size_t(f.wo.total) * (f.work_bits == 16 ? 2 : 1);
   const uint16_t* counts = f.hx.counts.data();
   if (!f.convert) {
-    replicate(in, work, counts, n, in_px);
+    pick(f, in, work, n, in_px);
     return;
   }
   if (!f.hx.scaled) {
@@ -142,7 +181,7 @@ void produce(filter_rec& f, const uint8_t* raw, uint8_t* work) {
   }
   if (!f.hx.enlarge) {
     // Reduction: keep the selected pixels, then convert only those.
-    replicate(in, f.picked.data(), counts, n, in_px);
+    pick(f, in, f.picked.data(), n, in_px);
     f.conv(f, f.picked.data(), work, f.size.out_w);
     return;
   }
@@ -179,6 +218,15 @@ bool direct_pack(const filter_rec& f) {
 
 void add_sums(filter_rec& f, const uint8_t* work) {
   const size_t count = size_t(f.size.out_w) * f.wo.total;
+  if (!f.sums16.empty()) {
+    uint16_t* s = f.sums16.data();
+    if (f.sum_lines == 0)
+      for (size_t i = 0; i < count; ++i) s[i] = work[i];
+    else
+      for (size_t i = 0; i < count; ++i) s[i] = static_cast<uint16_t>(s[i] + work[i]);
+    ++f.sum_lines;
+    return;
+  }
   uint32_t* s = f.sums.data();
   if (f.work_bits == 16) {
     const uint16_t* w = reinterpret_cast<const uint16_t*>(work);
@@ -192,8 +240,22 @@ void add_sums(filter_rec& f, const uint8_t* work) {
 // sums / lines into work, with an exact reciprocal for up to 256 lines.
 void finish_sums(filter_rec& f, uint8_t* work) {
   const size_t count = size_t(f.size.out_w) * f.wo.total;
-  uint32_t* s = f.sums.data();
   const uint32_t n = std::max(1u, f.sum_lines);
+  if (!f.sums16.empty()) {
+    // 8-bit samples of at most 257 lines: a shift for powers of two, else an
+    // exact reciprocal.
+    const uint16_t* s = f.sums16.data();
+    if ((n & (n - 1)) == 0) {
+      const unsigned shift = static_cast<unsigned>(__builtin_ctz(n));
+      for (size_t i = 0; i < count; ++i) work[i] = static_cast<uint8_t>(s[i] >> shift);
+    } else {
+      const uint64_t m = ((uint64_t{1} << 32) + n - 1) / n;
+      for (size_t i = 0; i < count; ++i) work[i] = static_cast<uint8_t>((s[i] * m) >> 32);
+    }
+    f.sum_lines = 0;
+    return;
+  }
+  uint32_t* s = f.sums.data();
   if (n <= 256) {
     const uint64_t m = ((uint64_t{1} << 32) + n - 1) / n;
     if (f.work_bits == 16) {
@@ -213,8 +275,8 @@ void finish_sums(filter_rec& f, uint8_t* work) {
 }
 
 bool can_average(const filter_rec& f) {
-  return f.opt.average && !f.sums.empty() && (f.work_bits == 8 || f.work_bits == 16) &&
-         !(f.copy_raw && f.raw_bits < 8);
+  return f.opt.average && (!f.sums.empty() || !f.sums16.empty()) &&
+         (f.work_bits == 8 || f.work_bits == 16) && !(f.copy_raw && f.raw_bits < 8);
 }
 
 // Reads source line y of the current page into f.raw.
@@ -326,7 +388,8 @@ KLV_API int32_t filter_read_line(void* handle, uint8_t* buffer, int32_t count) {
     const int32_t pages = static_cast<int32_t>(f->out.pages ? f->out.pages : 1);
     while (done < count && f->cur_page < pages) {
       if (f->cur_line >= f->size.out_h) {
-        if (filter_seek_line(f, 0, 0, f->cur_page + 1, 0) < 0 || f->cur_page + 1 >= pages) {
+        // The page is done: go on with the next one, or stop after the last.
+        if (f->cur_page + 1 >= pages || filter_seek_line(f, 0, 0, f->cur_page + 1, 0) < 0) {
           f->cur_page = pages;
           break;
         }
@@ -533,15 +596,28 @@ KLV_API int32_t filter_read_to_img(filter_rec* f, IMG_file* dst, filter_progress
     return 0;
   }
   try {
-    std::vector<uint8_t> a(o.bytes_per_line + 8), b;
-    if (f->opt.double_buffer) b.resize(o.bytes_per_line + 8);
+    // With double_buffer, lines alternate between the filter's two buffers: a
+    // destination that hands a line to another thread may go on reading it
+    // while the next line is made in the other buffer. Without it one buffer
+    // serves every line.
+    std::vector<uint8_t> single;
+    uint8_t* bufs[2];
+    if (f->opt.double_buffer && !f->dbuf[0].empty()) {
+      bufs[0] = f->dbuf[0].data();
+      bufs[1] = f->dbuf[1].data();
+    } else {
+      single.resize(o.bytes_per_line + 8);
+      bufs[0] = bufs[1] = single.data();
+    }
     if (filter_seek_line(f, 0, 0, 0, 0) < 0) return 0;
     for (int32_t y = 0; y < o.height; ++y) {
-      uint8_t* buf = (f->opt.double_buffer && (y & 1)) ? b.data() : a.data();
+      uint8_t* buf = bufs[y & 1];
+      f->dbuf_turn = y & 1;
       if (filter_read_line(f, buf, 1) != 1) return 0;
       if (img_write_line(dst, buf, 1) != 1) return 0;
       if (progress) progress(context, y + 1, o.height);
     }
+    // The destination reports whether its (possibly deferred) writes went well.
     if (f->opt.double_buffer && img_status(dst, 1) < 0) return 0;
     return 1;
   } catch (...) {

@@ -73,6 +73,20 @@ bool build_axis(uint32_t n_in, uint32_t n_full, int64_t lo, uint32_t n_out, Axis
     if (c != 1) map->scaled = true;
     if (c > 1) map->enlarge = true;
   }
+  map->keep.clear();
+  map->max_group = 1;
+  if (!map->enlarge) {
+    map->keep.reserve(n_out);
+    uint32_t group = 0;
+    for (uint32_t i = 0; i < map->counts.size(); ++i) {
+      ++group;
+      if (map->counts[i]) {
+        map->keep.push_back(i);
+        map->max_group = std::max(map->max_group, group);
+        group = 0;
+      }
+    }
+  }
   return true;
 }
 

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "img/filter_internal.h"
 #include "mem_streams.h"
@@ -327,4 +330,345 @@ TEST(LineFilter, TransformSlotIsCalledPerLine) {
   image_info i = describe(2, 1, 3, 8, 1);
   image_info t = describe(0, 0, 3, 8, 1);
   EXPECT_EQ(pull(mem(i, {1, 2, 3, 4, 5, 6}), &t, &opt), (std::vector<uint8_t>{2, 1, 3, 5, 4, 6}));
+}
+
+namespace {
+
+// CIELab (D50; L 0..100, a and b -128..127) to encoded sRGB in 0..1, written
+// out here on its own: XYZ through the inverse of f, the Bradford-adapted
+// matrix, then the sRGB curve.
+void lab_reference(double L, double a, double b, double rgb[3]) {
+  auto finv = [](double t) {
+    const double d = 6.0 / 29;
+    return t > d ? t * t * t : 3 * d * d * (t - 4.0 / 29);
+  };
+  double fy = (L + 16) / 116;
+  double X = 0.9642 * finv(fy + a / 500), Y = finv(fy), Z = 0.8249 * finv(fy - b / 200);
+  double lin[3] = {3.1338561 * X - 1.6168667 * Y - 0.4906146 * Z,
+                   -0.9787684 * X + 1.9161415 * Y + 0.0334540 * Z,
+                   0.0719453 * X - 0.2289914 * Y + 1.4052427 * Z};
+  for (int c = 0; c < 3; ++c) {
+    double v = std::clamp(lin[c], 0.0, 1.0);
+    rgb[c] = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+  }
+}
+
+image_info lab_info(int w, int bits) {
+  image_info i = describe(w, 1, 3, bits, KLV_PHOTO_CIELAB);
+  return i;
+}
+
+}  // namespace
+
+TEST(LineFilter, LabToRgbTablesAgreeWithTheFormula) {
+  // 8 bits: within one level of the rounded formula on a grid of the Lab cube.
+  std::vector<uint8_t> lab;
+  for (int L = 0; L < 256; L += 15)
+    for (int a = 0; a < 256; a += 17)
+      for (int b = 0; b < 256; b += 17) lab.insert(lab.end(), {uint8_t(L), uint8_t(a), uint8_t(b)});
+  const int n = int(lab.size() / 3);
+  image_info t = describe(0, 0, 3, 8, 1);
+  auto rgb = pull(mem(lab_info(n, 8), lab), &t);
+  ASSERT_EQ(rgb.size(), lab.size());
+  for (int p = 0; p < n; ++p) {
+    double want[3];
+    lab_reference(lab[p * 3] * 100.0 / 255, lab[p * 3 + 1] - 128.0, lab[p * 3 + 2] - 128.0, want);
+    for (int c = 0; c < 3; ++c)
+      ASSERT_LE(std::abs(rgb[p * 3 + c] - std::lround(want[c] * 255)), 1) << p << " channel " << c;
+  }
+  // Gray output goes through RGB: the weights applied to the converted pixel.
+  image_info g = describe(0, 0, 1, 8, 1);
+  auto gray = pull(mem(lab_info(n, 8), lab), &g);
+  for (int p = 0; p < n; ++p) {
+    int want = int(0.3 * rgb[p * 3] + 0.5) + int(0.59 * rgb[p * 3 + 1] + 0.5) +
+               int(0.11 * rgb[p * 3 + 2] + 0.5);
+    ASSERT_EQ(gray[p], want) << p;
+  }
+  // 16 bits (a and b offset by 128 * 257): within 0.15% of full scale.
+  std::vector<uint16_t> lab16;
+  for (int L = 0; L < 65536; L += 4111)
+    for (int a = 0; a < 65536; a += 5461)
+      for (int b = 0; b < 65536; b += 5461)
+        lab16.insert(lab16.end(), {uint16_t(L), uint16_t(a), uint16_t(b)});
+  const int n16 = int(lab16.size() / 3);
+  std::vector<uint8_t> bytes(lab16.size() * 2);
+  std::memcpy(bytes.data(), lab16.data(), bytes.size());
+  image_info t16 = describe(0, 0, 3, 16, 1);
+  auto out = pull(mem(lab_info(n16, 16), bytes), &t16);
+  ASSERT_EQ(out.size(), bytes.size());
+  std::vector<uint16_t> rgb16(lab16.size());
+  std::memcpy(rgb16.data(), out.data(), out.size());
+  for (int p = 0; p < n16; ++p) {
+    double want[3];
+    lab_reference(lab16[p * 3] * 100.0 / 65535, lab16[p * 3 + 1] / 257.0 - 128,
+                  lab16[p * 3 + 2] / 257.0 - 128, want);
+    for (int c = 0; c < 3; ++c)
+      ASSERT_LE(std::abs(rgb16[p * 3 + c] - std::lround(want[c] * 65535)), 100)
+          << p << " channel " << c;
+  }
+}
+
+TEST(LineFilter, SpotSamplesAreCopiedFilledAndBlended) {
+  // RGBW (light) with two spot samples; the output keeps the first spot and the
+  // second is blended with its definition: a = strength * ink / 255,
+  // c = (255 - a) * c / 255 + value * a / 255.
+  const std::vector<uint8_t> px = {200, 150, 100, 250, 40,  0,  //
+                                   10,  20,  30,  40,  255, 128};
+  filter_spot_color defs[2] = {};
+  // Definition 1 (for the second spot) in ink values CMYK: light 255 - v.
+  defs[1].value[0] = 0, defs[1].value[1] = 255, defs[1].value[2] = 255, defs[1].value[3] = 55;
+  defs[1].depth = 8, defs[1].channels = 4, defs[1].color_space = 0, defs[1].strength = 200;
+  filter_info opt{};
+  opt.spot_count = 2;
+  opt.spot_colors = defs;
+  image_info in = describe(2, 1, 6, 8, 1);
+  in.spot_samples = 2;
+  in.bytes_per_line = image_info_line_bytes(&in);
+  image_info t = describe(0, 0, 5, 8, 1);
+  t.spot_samples = 1;
+  auto out = pull(mem(in, px), &t, &opt);
+  ASSERT_EQ(out.size(), 10u);
+  const int value[4] = {255, 0, 0, 200};
+  for (int p = 0; p < 2; ++p) {
+    int ink = 255 - px[p * 6 + 5];
+    int a = 200 * ink / 255;
+    for (int c = 0; c < 4; ++c)
+      EXPECT_EQ(out[p * 5 + c], (255 - a) * px[p * 6 + c] / 255 + value[c] * a / 255) << p << c;
+    EXPECT_EQ(out[p * 5 + 4], px[p * 6 + 4]);  // the first spot is copied
+  }
+  // An output with more spot samples than the input fills the rest with 255.
+  image_info t3 = describe(0, 0, 7, 8, 1);
+  t3.spot_samples = 3;
+  auto more = pull(mem(in, px), &t3);
+  EXPECT_EQ(std::vector<uint8_t>(more.begin(), more.begin() + 7),
+            (std::vector<uint8_t>{200, 150, 100, 250, 40, 0, 255}));
+  // Definitions in other spaces and depths: 16-bit ink values, CIELab.
+  struct Case {
+    filter_spot_color def;
+    std::vector<int> want;  // light RGB of the definition
+  } cases[3] = {};
+  cases[0].def.value[0] = 65535, cases[0].def.depth = 16, cases[0].def.channels = 3;
+  cases[0].def.color_space = 0;
+  cases[0].want = {0, 255, 255};
+  cases[1].def.value[0] = 128, cases[1].def.depth = 8, cases[1].def.channels = 1;
+  cases[1].def.color_space = 1;  // gray light 128 -> RGB 128
+  cases[1].want = {128, 128, 128};
+  cases[2].def.value[0] = 54 * 255 / 100, cases[2].def.value[1] = 128 + 80;
+  cases[2].def.value[2] = 128 + 67, cases[2].def.depth = 8, cases[2].def.channels = 3;
+  cases[2].def.color_space = 3;
+  {
+    double rgb[3];
+    lab_reference(cases[2].def.value[0] * 100.0 / 255, 80, 67, rgb);
+    for (double v : rgb) cases[2].want.push_back(int(v * 255 + 0.5));
+  }
+  for (auto& c : cases) {
+    c.def.strength = 255;
+    filter_info o{};
+    o.spot_count = 1;
+    o.spot_colors = &c.def;
+    image_info rgbs = describe(1, 1, 4, 8, 1);
+    rgbs.spot_samples = 1;
+    rgbs.bytes_per_line = image_info_line_bytes(&rgbs);
+    image_info rgbt = describe(0, 0, 3, 8, 1);
+    // Full spot ink at full strength gives the definition's colour.
+    auto got = pull(mem(rgbs, {255, 255, 255, 0}), &rgbt, &o);
+    ASSERT_EQ(got.size(), 3u);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(got[k], c.want[k], 1) << k;
+  }
+  // A definition in an unknown colour space refuses the attach.
+  filter_spot_color bad[2] = {};
+  bad[1].channels = 3, bad[1].color_space = 2, bad[1].strength = 255;
+  filter_info ob{};
+  ob.spot_count = 2;
+  ob.spot_colors = bad;
+  EXPECT_EQ(filter_attach(mem(in, px), &t, &ob), nullptr);
+}
+
+TEST(LineFilter, MaskSamplesTravelAfterTheColours) {
+  // Gray with one mask sample.
+  const std::vector<uint8_t> px = {10, 100, 200, 7};
+  image_info in = describe(2, 1, 1, 8, 0, 1);  // ink gray + mask
+  struct Case {
+    int out_samples, out_photo, out_masks;
+    bool opaque;
+    std::vector<uint8_t> want;
+  } cases[] = {
+      // Colour inverted into light, mask copied as it is.
+      {1, 1, 1, false, {245, 100, 55, 7}},
+      {3, 1, 1, false, {245, 245, 245, 100, 55, 55, 55, 7}},
+      {1, 1, 1, true, {245, 255, 55, 255}},
+      // The output drops the mask.
+      {1, 0, 0, false, {10, 200}},
+      // A second output mask without an input is set to the maximum.
+      {1, 0, 2, false, {10, 100, 255, 200, 7, 255}},
+  };
+  for (const auto& c : cases) {
+    image_info t = describe(0, 0, c.out_samples, 8, c.out_photo, c.out_masks);
+    filter_info opt{};
+    opt.mask_opaque = c.opaque;
+    EXPECT_EQ(pull(mem(in, px), &t, &opt), c.want) << c.out_samples << " " << c.out_masks;
+  }
+  // 16-bit colour and mask to 8 bits keeps the high bytes.
+  std::vector<uint8_t> d16(8);
+  const uint16_t v16[4] = {0x1234, 0xABCD, 0xFF00, 0x0101};
+  std::memcpy(d16.data(), v16, 8);
+  image_info t8 = describe(0, 0, 1, 8, 1, 1);
+  EXPECT_EQ(pull(mem(describe(2, 1, 1, 16, 1, 1), d16), &t8),
+            (std::vector<uint8_t>{0x12, 0xAB, 0xFF, 0x01}));
+}
+
+TEST(LineFilter, SixteenBitConversions) {
+  auto to16 = [](const std::vector<uint16_t>& v) {
+    std::vector<uint8_t> b(v.size() * 2);
+    std::memcpy(b.data(), v.data(), b.size());
+    return b;
+  };
+  auto from16 = [](const std::vector<uint8_t>& b) {
+    std::vector<uint16_t> v(b.size() / 2);
+    std::memcpy(v.data(), b.data(), b.size());
+    return v;
+  };
+  const std::vector<uint16_t> rgb = {0, 0,    0,     65535, 65535, 65535, 65535, 0,
+                                     0, 1000, 30000, 60000, 12345, 54321, 777};
+  // RGB to gray: the weights 0.3, 0.59, 0.11, to within one step.
+  image_info g16 = describe(0, 0, 1, 16, 1);
+  auto gray = from16(pull(mem(describe(5, 1, 3, 16, 1), to16(rgb)), &g16));
+  ASSERT_EQ(gray.size(), 5u);
+  for (int p = 0; p < 5; ++p)
+    EXPECT_NEAR(gray[p], 0.3 * rgb[p * 3] + 0.59 * rgb[p * 3 + 1] + 0.11 * rgb[p * 3 + 2], 1.0)
+        << p;
+  // 16-bit RGB to 8-bit gray: the same weights at 8 bits, within one level.
+  image_info g8 = describe(0, 0, 1, 8, 1);
+  auto gray8 = pull(mem(describe(5, 1, 3, 16, 1), to16(rgb)), &g8);
+  for (int p = 0; p < 5; ++p)
+    EXPECT_NEAR(gray8[p], (0.3 * rgb[p * 3] + 0.59 * rgb[p * 3 + 1] + 0.11 * rgb[p * 3 + 2]) / 257,
+                1.0)
+        << p;
+  // Ink CMYK (16 bits) to light RGB: R = (65535 - C) * (W + a) / b at 16 bits,
+  // W = 65535 - K, a and b scaled by 257 with soft black.
+  const std::vector<uint16_t> cmyk = {0, 0, 0, 0, 65535, 0, 30000, 20000, 1000, 2000, 3000, 40000};
+  for (int soft : {0, 1}) {
+    filter_info opt{};
+    opt.soft_black = uint8_t(soft);
+    image_info t = describe(0, 0, 3, 16, 1);
+    auto out = from16(pull(mem(describe(3, 1, 4, 16, 0), to16(cmyk)), &t, &opt));
+    const uint64_t a = soft ? 14 * 257 : 0, b = soft ? 269 * 257 : 65535;
+    for (int p = 0; p < 3; ++p) {
+      uint64_t W = 65535 - cmyk[p * 4 + 3];
+      for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(out[p * 3 + c], (65535 - cmyk[p * 4 + c]) * (W + a) / b) << p << c << soft;
+    }
+  }
+  // 8-bit ink CMYK to 16-bit light RGB: widened (v * 257) first.
+  image_info t16 = describe(0, 0, 3, 16, 1);
+  auto wide = from16(pull(mem(describe(1, 1, 4, 8, 0), {10, 20, 30, 40}), &t16));
+  const uint64_t W = (255 - 40) * 257;
+  EXPECT_EQ(wide,
+            (std::vector<uint16_t>{uint16_t(245 * 257 * W / 65535), uint16_t(235 * 257 * W / 65535),
+                                   uint16_t(225 * 257 * W / 65535)}));
+}
+
+TEST(LineFilter, SeeksRunOverAllPages) {
+  // Two pages of four lines, halved to two lines a page: output line k of page
+  // p is source line 2k of that page.
+  image_info i = describe(1, 4, 1, 8, 1);
+  i.pages = 2;
+  const std::vector<uint8_t> d = {10, 11, 12, 13, 20, 21, 22, 23};
+  auto open = [&] {
+    image_info t = describe(1, 2, 1, 8, 1);
+    filter_info opt{};
+    opt.stretch = 1;
+    return filter_attach((new MemPages(i, d))->ToImg('r', 13), &t, &opt);
+  };
+  filter_rec* f = open();
+  ASSERT_NE(f, nullptr);
+  uint8_t all[5] = {};
+  EXPECT_EQ(filter_read_line(f, all, 5), 4);  // both pages, then the end
+  EXPECT_EQ(std::vector<uint8_t>(all, all + 4), (std::vector<uint8_t>{10, 12, 20, 22}));
+  struct Case {
+    int line, page, whence;
+    int want_line;    // line within the page
+    uint8_t want_px;  // the line then read
+  } cases[] = {
+      {1, 1, 0, 1, 22},   // page 1, line 1
+      {2, 0, 0, 0, 20},   // line 2 of page 0 runs on into page 1
+      {0, 0, 2, 1, 22},   // from the end: the last line of the last page
+      {-1, 0, 2, 0, 20},  // one before it
+      {50, 0, 0, 1, 22},  // past the end clamps to the last line
+      {-9, 0, 0, 0, 10},  // before the start clamps to the first
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(filter_seek_line(f, c.line, 0, c.page, c.whence), c.want_line)
+        << c.line << " " << c.page << " " << c.whence;
+    uint8_t px = 0;
+    ASSERT_EQ(filter_read_line(f, &px, 1), 1);
+    EXPECT_EQ(px, c.want_px);
+  }
+  // Relative: after reading page 0 line 0, +2 lands on page 1 line 1.
+  ASSERT_EQ(filter_seek_line(f, 0, 0, 0, 0), 0);
+  uint8_t px = 0;
+  ASSERT_EQ(filter_read_line(f, &px, 1), 1);
+  EXPECT_EQ(filter_seek_line(f, 2, 0, 0, 1), 1);
+  ASSERT_EQ(filter_read_line(f, &px, 1), 1);
+  EXPECT_EQ(px, 22);
+  filter_close(f);
+}
+
+namespace {
+
+// A destination that works one line behind, as a writer on another thread
+// would: each write takes the pointer, and the line handed over before it is
+// only read now. The status call finishes the last line.
+class LaggingSink : public CIMG_file {
+ public:
+  LaggingSink(const image_info& info, int status) : m_status(status) { m_info = info; }
+  int32_t WriteLine(unsigned char* buffer, int32_t count) override {
+    if (count != 1) return 0;
+    Drain();
+    m_pending = buffer;
+    return 1;
+  }
+  int32_t GetStatus(int32_t) override {
+    Drain();
+    return m_status;
+  }
+  void Drain() {
+    if (m_pending) got.insert(got.end(), m_pending, m_pending + m_info.bytes_per_line);
+    m_pending = nullptr;
+  }
+  std::vector<uint8_t> got;
+  const unsigned char* m_pending = nullptr;
+  int m_status;
+};
+
+}  // namespace
+
+TEST(LineFilter, DoubleBufferKeepsTheHandedLineIntact) {
+  image_info i = describe(3, 5, 3, 8, 1);
+  std::vector<uint8_t> d(45);
+  for (size_t k = 0; k < d.size(); ++k) d[k] = uint8_t(k * 5 + 1);
+  image_info t = describe(0, 0, 1, 8, 1);
+  filter_info opt{};
+  opt.double_buffer = 1;
+  auto want = pull(mem(i, d), &t);
+  for (int status : {1, -1}) {
+    image_info ti = t;
+    filter_rec* f = filter_attach(mem(i, d), &ti, &opt);
+    ASSERT_NE(f, nullptr);
+    auto* sink = new LaggingSink(describe(3, 5, 1, 8, 1), status);
+    IMG_file* dst = sink->ToImg('w', 13);
+    int calls = 0;
+    auto progress = [](void* c, int32_t, int32_t) -> int32_t { return ++*static_cast<int*>(c); };
+    EXPECT_EQ(filter_read_to_img(f, dst, progress, &calls), status > 0 ? 1 : 0);
+    EXPECT_EQ(calls, 5);
+    EXPECT_EQ(sink->got, want);
+    img_close(dst);
+    filter_close(f);
+  }
+  // A destination of another size is refused.
+  filter_rec* f = filter_attach(mem(i, d), &t, &opt);
+  IMG_file* dst = (new LaggingSink(describe(4, 5, 1, 8, 1), 1))->ToImg('w', 13);
+  EXPECT_EQ(filter_read_to_img(f, dst, nullptr, nullptr), 0);
+  img_close(dst);
+  filter_close(f);
 }

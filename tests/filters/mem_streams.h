@@ -44,6 +44,31 @@ class MemLines : public CIMG_file {
   std::vector<uint8_t> m_data;
 };
 
+// Several pages of lines held in memory, readable and seekable by page.
+class MemPages : public CIMG_file {
+ public:
+  MemPages(const image_info& info, std::vector<uint8_t> data) : m_data(std::move(data)) {
+    m_info = info;
+  }
+  int32_t ReadLine(unsigned char* buffer, int32_t count) override {
+    int32_t done = 0;
+    const size_t bpl = m_info.bytes_per_line;
+    for (; done < count && m_line < m_info.height; ++done, ++m_line)
+      std::memcpy(buffer + done * bpl,
+                  m_data.data() + (size_t(m_page) * m_info.height + m_line) * bpl, bpl);
+    return done;
+  }
+  int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override {
+    if (whence != 0 || plane != 0 || page < 0 || uint32_t(page) >= m_info.pages || line < 0 ||
+        line >= m_info.height)
+      return -1;
+    m_page = page;
+    return m_line = line;
+  }
+  std::vector<uint8_t> m_data;
+  int32_t m_page = 0;
+};
+
 // Collects written lines.
 class LineSink : public CIMG_file {
  public:
@@ -79,7 +104,21 @@ class MemTiles : public CIMG_file {
         m_info.tile_words[KLV_TILE_ACROSS] * m_info.tile_words[KLV_TILE_DOWN];
     if (m_pixels.empty()) m_pixels.assign(size_t(w) * h * spp, 0);
   }
-  int unit() const { return m_planar ? 1 : m_spp; }
+  // Tiles hold line-interleaved rows (layout 10): each tile row is every
+  // plane's run of the row in turn.
+  void line_interleaved() {
+    m_lines = true;
+    m_info.planar = KLV_PLANAR_LINES + KLV_PLANAR_TILED;
+  }
+  int unit() const { return m_planar || m_lines ? 1 : m_spp; }
+  // Byte of tile sample (u, v, s) inside a tile.
+  size_t at(int u, int v, int s) const {
+    int tw = m_info.tile_words[0];
+    if (m_lines) return (size_t(v) * m_spp + s) * tw + u;
+    return (size_t(v) * tw + u) * unit() + s;
+  }
+  int channel(int s) const { return m_planar ? m_plane : s; }
+  int samples_in_tile() const { return m_lines ? m_spp : unit(); }
   int32_t ReadTile(unsigned char* buffer, int32_t count) override {
     if (count < 1) return 0;
     int tw = m_info.tile_words[0], th = m_info.tile_words[1];
@@ -87,12 +126,12 @@ class MemTiles : public CIMG_file {
     int col = m_tile % across, row = m_tile / across;
     for (int v = 0; v < th; ++v)
       for (int u = 0; u < tw; ++u)
-        for (int s = 0; s < unit(); ++s) {
+        for (int s = 0; s < samples_in_tile(); ++s) {
           int x = col * tw + u, y = row * th + v;
           uint8_t val = 0xEE;
           if (x < m_info.width && y < m_info.height)
-            val = m_pixels[(size_t(y) * m_info.width + x) * m_spp + (m_planar ? m_plane : s)];
-          buffer[(size_t(v) * tw + u) * unit() + s] = val;
+            val = m_pixels[(size_t(y) * m_info.width + x) * m_spp + channel(s)];
+          buffer[at(u, v, s)] = val;
         }
     ++reads;
     return 1;
@@ -104,11 +143,10 @@ class MemTiles : public CIMG_file {
     int col = m_tile % across, row = m_tile / across;
     for (int v = 0; v < th; ++v)
       for (int u = 0; u < tw; ++u)
-        for (int s = 0; s < unit(); ++s) {
+        for (int s = 0; s < samples_in_tile(); ++s) {
           int x = col * tw + u, y = row * th + v;
           if (x < m_info.width && y < m_info.height)
-            (*sink)[(size_t(y) * m_info.width + x) * m_spp + (m_planar ? m_plane : s)] =
-                buffer[(size_t(v) * tw + u) * unit() + s];
+            (*sink)[(size_t(y) * m_info.width + x) * m_spp + channel(s)] = buffer[at(u, v, s)];
         }
     return 1;
   }
@@ -119,6 +157,7 @@ class MemTiles : public CIMG_file {
   std::vector<uint8_t>* sink = nullptr;
   int m_spp;
   bool m_planar;
+  bool m_lines = false;
   int reads = 0;
 };
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // One tile row of one plane, held as packed lines: the tiles of the row side
-// by side, so that a line of the image is one run of bits inside a buffer line.
+// by side, so that a line of the image is one run of bits inside a buffer line
+// (for line-interleaved tiles, one run per plane, each padded to a whole byte).
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@ class CTileBuffer {
  protected:
   TileGrid m_grid;
   uint32_t m_first_col = 0, m_cols = 0;
+  uint64_t m_seg_bytes = 0;  // one plane's run of a buffer line
   uint64_t m_line_bytes = 0;
   std::vector<uint8_t> m_data;
   std::vector<uint8_t> m_tile;
@@ -30,7 +32,8 @@ class CTileReadBuffer : public CTileBuffer {
  public:
   bool Load(CTileReader& reader, uint32_t row, uint32_t plane);
   // Copies `width` pixels from pixel `start` of buffer line v into dst (packed
-  // from bit 0, the unused low bits of the last byte cleared).
+  // from bit 0, the unused low bits of the last byte cleared; line-interleaved
+  // rows give one such run per plane).
   void CopyLine(uint32_t v, uint8_t* dst, uint64_t start, uint64_t width);
   // Writes this plane's samples into a pixel-interleaved line of `planes` samples.
   void SpreadLine(uint32_t v, uint8_t* dst, uint64_t start, uint64_t width, uint32_t plane,

@@ -46,11 +46,7 @@ bool CTileFilter::AttachTiledImg(IMG_file* source, int rotation, int interleave,
     if (!m_reader.Open(source, rotation)) return false;
     grid = m_reader.Grid();
   } else {
-    if (rotation & 7) {
-      KLV_LOG(KLV_LOG_ERROR, "tile filter: turning tiles is supported for reading only");
-      return false;
-    }
-    if (!m_writer.Open(source)) return false;
+    if (!m_writer.Open(source, rotation)) return false;
     grid = m_writer.Grid();
   }
   m_tile_planes = grid.planes;
@@ -96,9 +92,7 @@ bool CTileFilter::AttachTiledImg(IMG_file* source, int rotation, int interleave,
   m_info.planar = layout;
   m_info.width = static_cast<int32_t>(width);
   m_info.height = static_cast<int32_t>(grid.height);
-  if ((rotation & 1) && m_mode == 'r') {
-    std::swap(m_info.xres, m_info.yres);
-  }
+  if (rotation & 1) std::swap(m_info.xres, m_info.yres);
   if (m_info.xres > 0) m_info.width_inches = m_info.width / m_info.xres;
   if (m_info.yres > 0) m_info.height_inches = m_info.height / m_info.yres;
   m_info.bytes_per_line = image_info_line_bytes(&m_info);

@@ -3,6 +3,7 @@
 #include "img/filters/tile_io.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "img/filter_bits.h"
 #include "klv/log.h"
@@ -23,12 +24,13 @@ bool tile_grid_from_info(const image_info& info, TileGrid* g) {
   g->height = static_cast<uint32_t>(info.height);
   g->bits = info.bits_per_sample;
   uint32_t total = info.samples + info.mask_samples;
-  if (layout == KLV_PLANAR_LINES) {
-    KLV_LOG(KLV_LOG_ERROR, "tile filter: line-interleaved tiles are not supported");
+  g->unit = layout == KLV_PLANAR_PIXEL ? total : 1;
+  g->planes = layout == KLV_PLANAR_PLANES ? total : 1;
+  g->segs = layout == KLV_PLANAR_LINES ? total : 1;
+  if (layout > KLV_PLANAR_LINES) {
+    KLV_LOG(KLV_LOG_ERROR, "tile filter: unknown tile layout %u", info.planar);
     return false;
   }
-  g->unit = layout == KLV_PLANAR_PLANES ? 1 : total;
-  g->planes = layout == KLV_PLANAR_PLANES ? total : 1;
   if (g->tile_w == 0 || g->tile_h == 0 || g->width == 0 || g->height == 0 || total == 0 ||
       (g->bits != 16 && (g->bits == 0 || g->bits > 8)) || g->x_off >= g->tile_w ||
       g->y_off >= g->tile_h) {
@@ -126,24 +128,30 @@ void CTileRotator::SourceTile(uint32_t col, uint32_t row, uint32_t* scol, uint32
   *srow = static_cast<uint32_t>(sy / m_in.tile_h);
 }
 
-void CTileRotator::Turn(const uint8_t* src, uint8_t* dst, uint32_t col, uint32_t row) const {
+void CTileRotator::Turn(const uint8_t* src, uint8_t* dst, uint32_t col, uint32_t row,
+                        bool back) const {
+  const uint64_t in_seg = m_in.seg_bytes(), out_seg = m_out.seg_bytes();
   const uint64_t in_row = m_in.row_bytes(), out_row = m_out.row_bytes();
   const unsigned bits = m_in.bits, unit = m_in.unit;
   for (uint32_t v = 0; v < m_out.tile_h; ++v) {
-    uint8_t* line = dst + v * out_row;
     for (uint32_t u = 0; u < m_out.tile_w; ++u) {
       uint64_t sx, sy;
       Inverse(uint64_t{col} * m_out.tile_w + u, uint64_t{row} * m_out.tile_h + v, &sx, &sy);
-      const uint8_t* sline = src + (sy % m_in.tile_h) * in_row;
-      uint64_t spix = sx % m_in.tile_w;
-      if (bits == 8 && unit == 1) {
-        line[u] = sline[spix];
-      } else if (bits % 8 == 0) {
-        uint64_t n = uint64_t{unit} * bits / 8;
-        std::memcpy(line + u * n, sline + spix * n, n);
-      } else {
-        for (unsigned s = 0; s < unit; ++s)
-          put_sample(line, uint64_t{u} * unit + s, bits, get_sample(sline, spix * unit + s, bits));
+      const uint64_t spix = sx % m_in.tile_w;
+      for (uint32_t g = 0; g < m_in.segs; ++g) {
+        // Presented pixel u of row v <-> source pixel spix of row sy.
+        const uint64_t pres = v * out_row + g * out_seg;
+        const uint64_t orig = (sy % m_in.tile_h) * in_row + g * in_seg;
+        uint8_t* to = dst + (back ? orig : pres);
+        const uint8_t* from = src + (back ? pres : orig);
+        const uint64_t to_px = back ? spix : u, from_px = back ? u : spix;
+        if (bits % 8 == 0) {
+          const uint64_t n = uint64_t{unit} * bits / 8;
+          std::memcpy(to + to_px * n, from + from_px * n, n);
+        } else {
+          for (unsigned s = 0; s < unit; ++s)
+            put_sample(to, to_px * unit + s, bits, get_sample(from, from_px * unit + s, bits));
+        }
       }
     }
   }
@@ -176,15 +184,35 @@ bool CTileReader::ReadTile(uint32_t col, uint32_t row, uint32_t plane, uint8_t* 
   return true;
 }
 
-bool CTileWriter::Open(IMG_file* destination) {
+bool CTileWriter::Open(IMG_file* destination, int rotation) {
   m_dst = destination;
-  return tile_grid_from_info(destination->info, &m_grid);
+  if (!tile_grid_from_info(destination->info, &m_grid)) return false;
+  m_rot = (rotation & 7) != 0;
+  if (m_rot) {
+    m_rotator_store.emplace_back(m_grid, rotation & 7);
+    m_rotator = &m_rotator_store.back();
+    m_tmp.resize(m_grid.tile_bytes());
+  }
+  return true;
 }
 
 bool CTileWriter::WriteTile(uint32_t col, uint32_t row, uint32_t plane, uint8_t* tile) {
-  int32_t index = static_cast<int32_t>(uint64_t{row} * m_grid.stride + col);
+  uint32_t scol = col, srow = row;
+  if (m_rot) {
+    m_rotator->SourceTile(col, row, &scol, &srow);
+    if (scol >= m_grid.across || srow >= m_grid.down) return false;
+    std::fill(m_tmp.begin(), m_tmp.end(), 0);
+    m_rotator->Turn(tile, m_tmp.data(), col, row, true);
+    tile = m_tmp.data();
+  }
+  int32_t index = static_cast<int32_t>(uint64_t{srow} * m_grid.stride + scol);
   // Sequential writers may refuse seeks; the tiles arrive in their order then.
-  img_seek_tile(m_dst, index, static_cast<int32_t>(plane), 0, 0);
+  // Turned tiles arrive out of order, so they need the seek.
+  if (img_seek_tile(m_dst, index, static_cast<int32_t>(plane), 0, 0) < 0 && m_rot) {
+    KLV_LOG(KLV_LOG_ERROR, "tile filter: cannot seek to tile %d of plane %u for a turned write",
+            index, plane);
+    return false;
+  }
   if (img_write_tile(m_dst, tile, 1) != 1) {
     KLV_LOG(KLV_LOG_ERROR, "tile filter: cannot write tile %d of plane %u", index, plane);
     return false;

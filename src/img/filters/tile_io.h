@@ -20,10 +20,13 @@ struct TileGrid {
   uint32_t stride = 0;             // tiles per row in the stream's numbering
   uint32_t width = 0, height = 0;  // image size
   uint32_t bits = 0;
-  uint32_t unit = 0;    // samples per pixel inside one tile (all for interleaved, 1 planar)
+  uint32_t unit = 0;    // samples per pixel in one run (all for interleaved, else 1)
   uint32_t planes = 1;  // tile planes (planar sources), else 1
+  uint32_t segs = 1;    // runs in one tile row: every plane's for line-interleaved, else 1
 
-  uint64_t row_bytes() const { return (uint64_t{bits} * unit * tile_w + 7) / 8; }
+  // One run of a tile row (padded to a whole byte) and a whole tile row.
+  uint64_t seg_bytes() const { return (uint64_t{bits} * unit * tile_w + 7) / 8; }
+  uint64_t row_bytes() const { return seg_bytes() * segs; }
   uint64_t tile_bytes() const { return row_bytes() * tile_h; }
 };
 
@@ -39,8 +42,9 @@ class CTileRotator {
   const TileGrid& Grid() const { return m_out; }
   // Source tile (column, row) that holds presented tile (col, row).
   void SourceTile(uint32_t col, uint32_t row, uint32_t* scol, uint32_t* srow) const;
-  // Turns one source tile into the presented tile at (col, row).
-  void Turn(const uint8_t* src, uint8_t* dst, uint32_t col, uint32_t row) const;
+  // Turns one source tile into the presented tile at (col, row), or with `back`
+  // the presented tile at (col, row) into its source tile.
+  void Turn(const uint8_t* src, uint8_t* dst, uint32_t col, uint32_t row, bool back = false) const;
 
  private:
   // Presented grid position to source grid position.
@@ -68,13 +72,21 @@ class CTileReader {
 
 class CTileWriter {
  public:
-  bool Open(IMG_file* destination);
-  const TileGrid& Grid() const { return m_grid; }
+  // Takes no ownership of `destination`. With a rotation the caller's tiles are
+  // the turned image's; they are turned back before they are stored, which
+  // needs a destination that can seek to any tile.
+  bool Open(IMG_file* destination, int rotation = 0);
+  const TileGrid& Grid() const { return m_rot ? m_rotator->Grid() : m_grid; }
+  // Stores presented tile (col, row) of a plane (Grid().tile_bytes()).
   bool WriteTile(uint32_t col, uint32_t row, uint32_t plane, uint8_t* tile);
 
  private:
   IMG_file* m_dst = nullptr;
   TileGrid m_grid;
+  bool m_rot = false;
+  std::vector<CTileRotator> m_rotator_store;
+  CTileRotator* m_rotator = nullptr;
+  std::vector<uint8_t> m_tmp;
 };
 
 }  // namespace klv::img
