@@ -82,6 +82,9 @@ class KLV_API CHTRipML : public CHTRip {
   virtual bool PostTable(CHTPlacement*) { return true; }
   virtual void ProcessTableLine() = 0;
   virtual bool Input16() const { return false; }
+  // Whether the line may be read straight from 8-bit samples (see
+  // direct_indices_).
+  virtual bool DirectIndices() const { return false; }
   // Whether level curves in the colour record select curve mode.
   virtual bool AllowCurveMode() const { return true; }
   // The colour record of table mode.
@@ -100,6 +103,9 @@ class KLV_API CHTRipML : public CHTRip {
   uint32_t range_ = 2048;
   uint8_t in_shift_ = 0;
   uint32_t size_ = 256;
+  // 8-bit input read one sample a pixel, left to right: the samples are the
+  // table indices and the index line is skipped.
+  bool direct_indices_ = false;
   std::vector<std::unique_ptr<CHTRip>> subs_;
   MLProcCurvesRef level_curves_;
   std::vector<HTMLEntry> table_;
@@ -117,6 +123,7 @@ class KLV_API CHTRipMLScreen : public CHTRipML {
   const CHTThreshTable<T>& GetScreenTable() const { return screen_; }
 
  protected:
+  bool DirectIndices() const override { return true; }
   bool PreTable(CHTPlacement* placement) override;
   void ProcessTableLine() override;
 

@@ -101,9 +101,13 @@ inline void pack_codes(const uint8_t* codes, size_t n, int bits, uint8_t* out, s
     }
     case 2: {
       size_t full = n / 4 < out_bytes ? n / 4 : out_bytes;
+      // Four codes read as one little-endian word: byte k moves to bits
+      // 7 - 2k and 6 - 2k.
       for (size_t i = 0; i < full; ++i) {
-        const uint8_t* c = codes + 4 * i;
-        out[i] = uint8_t((c[0] & 3) << 6 | (c[1] & 3) << 4 | (c[2] & 3) << 2 | (c[3] & 3));
+        uint32_t c;
+        std::memcpy(&c, codes + 4 * i, 4);
+        c &= 0x03030303u;
+        out[i] = uint8_t((c << 6) | (c >> 4) | (c >> 14) | (c >> 24));
       }
       for (size_t x = full * 4; x < n && x / 4 < out_bytes; ++x)
         out[x / 4] |= uint8_t((codes[x] & 3) << (6 - 2 * (x & 3)));

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "halftone/screen_kernel.h"
+#include "klv/halftone_ml.h"
 #include "klv/halftone_screen.h"
 #include "klv/log.h"
 
@@ -65,17 +66,25 @@ CHTRip* CHTPlaceScreen<T>::CreateRip(int sep, int color, bool extra, int curve_n
                                      MLPROCCURVES* curves, uint8_t* out_buf, unsigned long stride,
                                      unsigned long lines) {
   if (!in_ || !out_) return nullptr;
-  bool one_bit = curve_no == 0 ? GetSepOutputBits() == 1 && out_->bits_per_sample == 1
-                               : GetSepOutputBits() == 1;
-  if (!one_bit) {
-    KLV_LOG(KLV_LOG_ERROR, "screen placement: multi-level screening is not available");
+  // Level engines of a multi-level engine in curve mode are one-bit engines.
+  const bool one_bit = curve_no == 0 ? GetSepOutputBits() == 1 && out_->bits_per_sample == 1 : true;
+  const MLPROCINFO* rec = ProcInfo();
+  std::unique_ptr<CHTRip> rip;
+  if (!one_bit && rec && (rec->flags & KLV_MLPROC_FLAG_VARDOT)) {
+    KLV_LOG(KLV_LOG_ERROR, "screen placement: variable-dot screening is not available");
     return nullptr;
   }
-  std::unique_ptr<CHTRip> rip;
-  if (in_->bits_per_sample == 8)
-    rip.reset(new (std::nothrow) CHTRipScreen<T>());
-  else if (in_->bits_per_sample == 16)
-    rip.reset(new (std::nothrow) CHTRipScreen16<T>());
+  if (in_->bits_per_sample == 8) {
+    if (one_bit)
+      rip.reset(new (std::nothrow) CHTRipScreen<T>());
+    else
+      rip.reset(new (std::nothrow) CHTRipMLScreen<T>());
+  } else if (in_->bits_per_sample == 16) {
+    if (one_bit)
+      rip.reset(new (std::nothrow) CHTRipScreen16<T>());
+    else
+      rip.reset(new (std::nothrow) CHTRipMLScreen16<T>());
+  }
   if (!rip || !rip->Init(this, IsSepThreaded(sep), sep, color, extra, curve_no, curves, out_buf,
                          stride, lines))
     return nullptr;

@@ -26,7 +26,7 @@ struct Lines {
   const int16_t* mid_b;
 };
 
-template <int Dir>
+template <int Dir, bool Kinds>
 void ml_row(const uint16_t* idx, const HTMLEntry* table, int n, Lines l, const int16_t* noise,
             const int16_t* limit, uint8_t* codes, uint8_t* kinds) {
   int16_t u1 = 0, u2 = 0, m1 = 0, m2 = 0;
@@ -40,21 +40,17 @@ void ml_row(const uint16_t* idx, const HTMLEntry* table, int n, Lines l, const i
     const int16_t su =
         int16_t(weighted(u1, u2, l.up_b + x + 2, ua) + clamp_noise(raw, limit[f]) + f);
     const bool upper = f != 0 && su >= 1029;
-    const int16_t eu = upper ? int16_t(f == 2047 ? 1027 : su - 2047) : su;
+    int16_t eu = int16_t(su - (upper ? 2047 : 0));
+    if (upper && f == 2047) eu = 1027;
     int16_t sm = int16_t(weighted(m1, m2, l.mid_b + x + 2, ma) + clamp_noise(raw, limit[m]) + m);
-    uint8_t code, kind;
-    if (upper) {
-      code = e.upper;
-      kind = kUpper;
-      if (sm > 1028) sm = int16_t(sm - 2047);
-    } else if (sm < 1029) {
-      code = e.lower;
-      kind = kLower;
-    } else {
-      code = e.mid;
-      kind = kMiddle;
-      sm = int16_t(sm - 2047);
-    }
+    // The middle value crosses its threshold: a middle drop unless an upper
+    // drop took the pixel; either way the crossing is paid for.
+    const bool hit = sm >= 1029;
+    sm = int16_t(sm - (hit ? 2047 : 0));
+    const uint8_t use_up = uint8_t(-int(upper)), use_mid = uint8_t(-int(hit));
+    const uint8_t base = uint8_t((e.lower & ~use_mid) | (e.mid & use_mid));
+    const uint8_t code = uint8_t((base & ~use_up) | (e.upper & use_up));
+    const uint8_t kind = upper ? kUpper : hit ? kMiddle : kLower;
     *ua = eu;
     u2 = u1;
     u1 = eu;
@@ -62,7 +58,7 @@ void ml_row(const uint16_t* idx, const HTMLEntry* table, int n, Lines l, const i
     m2 = m1;
     m1 = sm;
     codes[x] = code;
-    if (kinds) kinds[x] = kind;
+    if constexpr (Kinds) kinds[x] = kind;
   }
 }
 
@@ -102,11 +98,11 @@ void CHTRipMLErrDif::ProcessTableLine() {
   const int16_t* noise = noise_ + noise_start(in_width_);
   Lines l{up_a_.data(), up_b_.data(), mid_a_.data(), mid_b_.data()};
   if (right_to_left_)
-    ml_row<-1>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(), codes_.data(),
-               nullptr);
+    ml_row<-1, false>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(),
+                      codes_.data(), nullptr);
   else
-    ml_row<1>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(), codes_.data(),
-              nullptr);
+    ml_row<1, false>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(),
+                     codes_.data(), nullptr);
   right_to_left_ = !right_to_left_;
   up_a_.swap(up_b_);
   mid_a_.swap(mid_b_);
@@ -219,11 +215,11 @@ void CHTRipMLVDErrDif::ProcessTableLine() {
   Lines l{up_a_.data(), up_b_.data(), mid_a_.data(), mid_b_.data()};
   std::vector<uint8_t> kinds(in_width_);
   if (right_to_left_)
-    ml_row<-1>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(), codes_.data(),
-               kinds.data());
+    ml_row<-1, true>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(),
+                     codes_.data(), kinds.data());
   else
-    ml_row<1>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(), codes_.data(),
-              kinds.data());
+    ml_row<1, true>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(),
+                    codes_.data(), kinds.data());
   if (!vd_curves_.empty()) {
     const uint8_t* trow = vd_screen_.rows[vd_row_];
     const int n = int(in_width_);

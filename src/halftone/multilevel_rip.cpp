@@ -79,6 +79,7 @@ bool CHTRipML::Init(CHTPlacement* placement, bool threaded, int sep, int color, 
   in_shift_ = Input16() ? 4 : 0;
   if (Input16()) invert_mask_ >>= 4;
   invert_mask_ &= uint16_t(size_ - 1);
+  direct_indices_ = DirectIndices() && !Input16() && in_step_ == 1 && !mirror_;
   try {
     idx_.assign(in_width_ + 1, 0);
     codes_.assign(in_width_ + 8, 0);
@@ -246,7 +247,7 @@ void CHTRipML::ProcessLine() {
   if (!subs_.empty()) {
     ProcessCurves();
   } else {
-    ReadIndices();
+    if (!direct_indices_) ReadIndices();
     ProcessTableLine();
   }
   pack_codes(codes_.data(), in_width_, int(out_bits_), out_ptr_, out_bytes_per_line_);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Multi-level threshold screening in table mode.
+#include <algorithm>
 #include <cstdlib>
 
 #include "klv/halftone_ml.h"
@@ -38,20 +39,44 @@ bool CHTRipMLScreen<T>::PreTable(CHTPlacement* placement) {
   return true;
 }
 
+namespace {
+
+// Codes of one threshold row segment: the largest code whose threshold test
+// passes, chosen without branches.
+template <class T, class Index>
+void screen_codes(const Index* idx, const HTMLEntry* table, const T* thr, uint32_t n,
+                  uint8_t* codes) {
+  for (uint32_t i = 0; i < n; ++i) {
+    const HTMLEntry& e = table[idx[i]];
+    const uint32_t t = thr[i];
+    // Masks instead of branches: the thresholds are noise to a predictor.
+    const uint8_t use_mid = uint8_t(-int(int16_t(t) < int16_t(e.m)));
+    const uint8_t use_up = uint8_t(-int(t < e.f));
+    uint8_t c = uint8_t((e.lower & ~use_mid) | (e.mid & use_mid));
+    codes[i] = uint8_t((c & ~use_up) | (e.upper & use_up));
+  }
+}
+
+}  // namespace
+
 template <class T>
 void CHTRipMLScreen<T>::ProcessTableLine() {
   const T* row = screen_.rows[row_];
   const uint32_t w = screen_.width;
   uint32_t col = phase_ % w;
   const HTMLEntry* table = this->table_.data();
-  const uint16_t* idx = this->idx_.data();
   uint8_t* codes = this->codes_.data();
   const uint32_t n = this->in_width_;
-  for (uint32_t x = 0; x < n; ++x) {
-    const HTMLEntry& e = table[idx[x]];
-    const uint32_t t = row[col];
-    if (++col == w) col = 0;
-    codes[x] = t < e.f ? e.upper : int16_t(t) < int16_t(e.m) ? e.mid : e.lower;
+  // The threshold row is walked in runs up to its end, so that no wrap test
+  // happens per pixel.
+  for (uint32_t x = 0; x < n;) {
+    const uint32_t run = std::min(n - x, w - col);
+    if (this->direct_indices_)
+      screen_codes(this->in_ptr_ + x, table, row + col, run, codes + x);
+    else
+      screen_codes(this->idx_.data() + x, table, row + col, run, codes + x);
+    x += run;
+    col = 0;
   }
   if (++row_ >= screen_.height) {
     row_ = 0;
