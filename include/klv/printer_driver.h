@@ -159,12 +159,14 @@ typedef struct SP_PRINT {
   uint32_t bits;          /*   32: bits per sample: 1, 2 or 4 (8 where a driver allows) */
   uint32_t channels;      /*   36 */
   uint32_t spot_channels; /*   40 */
-  uint32_t flags;         /*   44 */
+  uint32_t flags;         /*   44: SP_PRINT_FLAG_* */
   char name[80];          /*   48: page name */
   uint8_t reserved0[200]; /*  128 */
   uint32_t ink_use;       /*  328: 1 when the job counts ink use */
   uint8_t reserved1[908]; /*  332 */
 } SP_PRINT;
+
+enum { SP_PRINT_FLAG_PLANAR = 1 /* the driver is asked for whole planes, where it can */ };
 
 /* The pass record handed to start_pass (three words, size word 12). */
 typedef struct SP_PASS {

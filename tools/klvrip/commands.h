@@ -14,5 +14,6 @@ struct Command {
 
 int vol_command(int argc, char** argv);
 int info_command(int argc, char** argv);
+int print_test_command(int argc, char** argv);
 
 }  // namespace klvrip

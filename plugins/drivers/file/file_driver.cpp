@@ -1,0 +1,397 @@
+// SPDX-License-Identifier: MIT
+// The file driver: a printer whose port is a folder. Each job becomes one
+// multi-page TIFF "<job>.tif" there (one page per print, one plane per
+// separation in the order received), and each print a PNG preview
+// "<job>-<page>.png". It describes a four-ink printer (received as black,
+// cyan, magenta, yellow) with a three-drop 2-bit mode, and counts the dots of
+// every separation for the ink and dot counting commands.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "file_output.h"
+#include "klv/log.h"
+#include "klv/printer_driver.h"
+#include "klv/prntinfo.h"
+
+namespace {
+
+using klvdrv::PrintShape;
+using klvdrv::Separation;
+
+// Driver result when the output cannot be written.
+constexpr int32_t kErrOutput = 100;
+
+struct Driver {
+  std::string device, printer, port;
+  SP_CAPABILITIES caps{};
+  std::vector<Separation> separations;  // in the order received
+  std::string job_name;
+  bool in_job = false, in_print = false;
+  uint16_t page = 0;
+  PrintShape shape;
+  uint32_t row = 0;
+  klvdrv::TiffPages tiff;
+  klvdrv::Preview preview;
+  klvdrv::DotCounter counter;
+  uint64_t dots[SP_MAX_CHANNELS] = {};
+  std::string last_output;
+};
+
+Driver* self(SP_DRIVER d) {
+  return static_cast<Driver*>(d);
+}
+
+std::string default_port() {
+  const char* tmp = std::getenv("TMPDIR");
+  return std::string(tmp && *tmp ? tmp : "/tmp") + "/klvdrv_file";
+}
+
+// A job name usable as a file name.
+std::string file_stem(const char* name) {
+  std::string stem = name ? name : "";
+  for (auto& c : stem)
+    if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 32) c = '_';
+  if (stem.empty() || stem == "." || stem == "..") stem = "job";
+  return stem;
+}
+
+const Separation kInks[4] = {{"Black", {0, 0, 0}},
+                             {"Cyan", {0, 255, 255}},
+                             {"Magenta", {255, 0, 255}},
+                             {"Yellow", {255, 255, 0}}};
+
+SP_DRIVER drv_open(const char* device, int32_t* error, const char* printer) {
+  auto* d = new (std::nothrow) Driver;
+  if (!d) {
+    if (error) *error = SP_ERR_MEMORY;
+    return nullptr;
+  }
+  d->device = device ? device : "";
+  d->printer = printer ? printer : "";
+  d->port = default_port();
+  d->caps.size = sizeof d->caps;
+  d->caps.channels = 4;
+  d->caps.bits = 2;
+  d->caps.xres = 720;
+  d->caps.yres = 720;
+  std::snprintf(d->caps.name, sizeof d->caps.name, "file");
+  d->caps.max_width = 24.0;
+  d->caps.max_length = 1200.0;
+  d->caps.key = 0x46494C45;  // "FILE"
+  return d;
+}
+
+int32_t drv_close(SP_DRIVER d) {
+  delete self(d);
+  return 0;
+}
+
+int32_t drv_init_from_info(SP_DRIVER, SP_INFO*, const char*) {
+  return 0;
+}
+SP_CAPABILITIES* drv_get_capabilities(SP_DRIVER d) {
+  return &self(d)->caps;
+}
+
+int32_t drv_start_job(SP_DRIVER d, SP_JOB* job) {
+  Driver* p = self(d);
+  if (p->in_job) p->tiff.Close();
+  p->job_name = file_stem(job ? job->name : nullptr);
+  p->page = 0;
+  p->in_job = true;
+  std::error_code ec;
+  std::filesystem::create_directories(p->port, ec);
+  const std::string path = p->port + "/" + p->job_name + ".tif";
+  if (!p->tiff.Open(path)) {
+    KLV_LOG(KLV_LOG_ERROR, "file driver: cannot create \"%s\"", path.c_str());
+    p->in_job = false;
+    return kErrOutput;
+  }
+  p->last_output = path;
+  return 0;
+}
+
+int32_t start_print(Driver* p, const SP_PRINT* print) {
+  if (!p->in_job) {
+    SP_JOB job{};
+    std::snprintf(job.name, sizeof job.name, "%s", p->printer.c_str());
+    if (int32_t r = drv_start_job(p, &job)) return r;
+  }
+  PrintShape shape;
+  shape.width = print->width;
+  shape.height = print->height;
+  shape.bits = print->bits;
+  shape.channels = print->channels ? print->channels : 4;
+  shape.xres = print->xres;
+  shape.yres = print->yres;
+  const bool bits_ok = shape.bits == 1 || shape.bits == 2 || shape.bits == 4;
+  if (!bits_ok || shape.width == 0 || shape.height == 0 || shape.width > (1u << 20) ||
+      shape.height > (1u << 24) || shape.channels > SP_MAX_CHANNELS) {
+    KLV_LOG(KLV_LOG_ERROR,
+            "file driver: print of %ux%u pixels, %u bits, %u channels is not supported",
+            shape.width, shape.height, shape.bits, shape.channels);
+    return SP_ERR_ARGUMENT;
+  }
+  std::vector<Separation> seps;
+  for (uint32_t c = 0; c < shape.channels; ++c) {
+    if (shape.channels == 4) {
+      seps.push_back(kInks[c]);
+    } else if (shape.channels == 1) {
+      seps.push_back(kInks[0]);
+    } else {
+      Separation s{"Ink" + std::to_string(c + 1), {128, 128, 128}};
+      seps.push_back(s);
+    }
+  }
+  p->separations = seps;
+  p->shape = shape;
+  p->row = 0;
+  p->counter.SetShape(shape.bits, shape.width);
+  ++p->page;
+  if (!p->tiff.StartPage(shape, seps, print->name, static_cast<uint16_t>(p->page - 1)))
+    return kErrOutput;
+  p->preview.Start(shape, seps);
+  p->in_print = true;
+  return 0;
+}
+
+int32_t drv_start_print(SP_DRIVER d, SP_PRINT* print, char* text) {
+  const int32_t r = start_print(self(d), print);
+  if (r == 0 && text) std::snprintf(text, SP_PRINT_TEXT_SIZE, "page %u", self(d)->page);
+  return r;
+}
+
+int32_t drv_start_print_ex(SP_DRIVER d, SP_PRINT* print, uint8_t* result) {
+  const int32_t r = start_print(self(d), print);
+  if (r == 0 && result) std::memcpy(result, &self(d)->page, sizeof(uint16_t));
+  return r;
+}
+
+int32_t drv_print_scanline_data(SP_DRIVER d, const uint8_t* data, int32_t count) {
+  Driver* p = self(d);
+  if (!p->in_print || !data || count < 0) return SP_ERR_ARGUMENT;
+  const size_t line = p->shape.LineBytes(), plane = p->shape.PlaneBytes();
+  for (int32_t i = 0; i < count; ++i, data += line) {
+    if (p->row >= p->shape.height) {
+      KLV_LOG(KLV_LOG_ERROR, "file driver: more lines than the print's %u", p->shape.height);
+      return SP_ERR_ARGUMENT;
+    }
+    if (!p->tiff.WriteLine(p->row, data)) return kErrOutput;
+    p->preview.AddLine(p->row, data);
+    for (uint32_t c = 0; c < p->shape.channels; ++c)
+      p->dots[c] += p->counter.Count(data + c * plane);
+    ++p->row;
+  }
+  return 0;
+}
+
+int32_t drv_skip_lines(SP_DRIVER d, int32_t lines) {
+  Driver* p = self(d);
+  if (!p->in_print || lines < 0) return SP_ERR_ARGUMENT;
+  std::vector<uint8_t> blank(p->shape.LineBytes(), 0);
+  for (int32_t i = 0; i < lines; ++i)
+    if (int32_t r = drv_print_scanline_data(d, blank.data(), 1)) return r;
+  return 0;
+}
+
+int32_t drv_end_print(SP_DRIVER d) {
+  Driver* p = self(d);
+  if (!p->in_print) return 0;
+  p->in_print = false;
+  int32_t result = p->tiff.EndPage() ? 0 : kErrOutput;
+  const std::string png = p->port + "/" + p->job_name + "-" + std::to_string(p->page) + ".png";
+  if (!p->preview.WritePng(png)) {
+    KLV_LOG(KLV_LOG_ERROR, "file driver: cannot write \"%s\"", png.c_str());
+    result = kErrOutput;
+  }
+  return result;
+}
+
+int32_t drv_end_job(SP_DRIVER d) {
+  Driver* p = self(d);
+  int32_t result = p->in_print ? drv_end_print(d) : 0;
+  p->tiff.Close();
+  p->in_job = false;
+  return result;
+}
+
+int32_t drv_cancel_job(SP_DRIVER d) {
+  Driver* p = self(d);
+  p->in_print = false;
+  p->tiff.Close();
+  p->in_job = false;
+  return 0;
+}
+
+int32_t drv_get_info_str(SP_DRIVER d, char* text, int32_t size, int32_t item) {
+  if (!text || size <= 0) return SP_ERR_ARGUMENT;
+  // Item 1: the last output file.
+  std::snprintf(text, static_cast<size_t>(size), "%s",
+                item == 1 ? self(d)->last_output.c_str() : self(d)->device.c_str());
+  return 0;
+}
+
+int32_t drv_get_info_num(SP_DRIVER, int32_t* value, const void*, const void*, const void*,
+                         int32_t item) {
+  if (!value) return SP_ERR_ARGUMENT;
+  switch (item) {
+    case 0:
+      *value = 4;
+      break;  // channels
+    case 4:
+    case 5:
+    case 17:
+    case 20:
+    case 21:
+      *value = 1;
+      break;
+    default:
+      *value = 0;
+      break;  // 7: plain inks, 8: no spots, 35: no swatch, 46: accept
+  }
+  return 0;
+}
+
+SP_INFO* drv_load_info(SP_DRIVER, const char* folder) {
+  PRNTINFO* info = folder ? prntinfo_load_info(folder) : nullptr;
+  if (!info) return nullptr;
+  auto* out = static_cast<SP_INFO*>(std::calloc(1, sizeof(SP_INFO)));
+  if (!out) {
+    prntinfo_free(info);
+    return nullptr;
+  }
+  out->size = sizeof(SP_INFO);
+  out->prntinfo = info;
+  return out;
+}
+
+SP_INFO* drv_copy_info(SP_DRIVER, const SP_INFO* info) {
+  if (!info) return nullptr;
+  auto* out = static_cast<SP_INFO*>(std::calloc(1, sizeof(SP_INFO)));
+  if (!out) return nullptr;
+  out->size = sizeof(SP_INFO);
+  out->prntinfo = info->prntinfo ? prntinfo_copy(info->prntinfo) : nullptr;
+  return out;
+}
+
+int32_t drv_free_info(SP_DRIVER, SP_INFO* info) {
+  if (!info) return 0;
+  prntinfo_free(info->prntinfo);
+  std::free(info);
+  return 0;
+}
+
+int32_t drv_get_port_name(SP_DRIVER d, char* out, int32_t size) {
+  if (!out || size <= 0) return SP_ERR_ARGUMENT;
+  std::snprintf(out, static_cast<size_t>(size), "%s", self(d)->port.c_str());
+  return 0;
+}
+
+int32_t drv_set_port_name(SP_DRIVER d, const char* port) {
+  if (!port || !*port) return SP_ERR_ARGUMENT;
+  self(d)->port = port;
+  return 0;
+}
+
+int32_t drv_get_color_info(SP_DRIVER, const void*, const void*, SP_COLOR_INFO* out) {
+  if (!out) return SP_ERR_ARGUMENT;
+  return SP_get_default_ENU_color_info(out, 4, 0, 0) ? 0 : SP_ERR_COLOR_SETUP;
+}
+
+// Three drops (small 1, medium 2, large 3) over three equal tone levels.
+int32_t drv_get_mlproc_info(SP_DRIVER, const char*, const char*, MLPROCINFO* out) {
+  if (!out) return SP_ERR_ARGUMENT;
+  std::memset(out, 0, sizeof *out);
+  out->code_bits = 2;
+  out->output_bits = 2;
+  out->colors = 4;
+  for (int c = 0; c < 4; ++c) {
+    MLPROCCOLORINFO& color = out->color[c];
+    color.levels = 3;
+    const uint8_t widths[3] = {85, 85, 85};
+    for (int l = 0; l < 3; ++l) {
+      color.mid_code[l] = static_cast<uint8_t>(l);
+      color.upper_code[l] = static_cast<uint8_t>(l + 1);
+      color.width[l] = widths[l];
+    }
+  }
+  return 0;
+}
+
+int32_t drv_command(SP_DRIVER d, int32_t code, void* a, void* b) {
+  Driver* p = self(d);
+  auto* counts = static_cast<_SP_DOT_COUNT*>(a);
+  switch (code) {
+    case SP_CMD_INK_START:
+      if (!counts) return SP_ERR_ARGUMENT;
+      std::memset(counts, 0, sizeof *counts);
+      counts->size = sizeof *counts;
+      counts->channels = p->shape.channels;
+      return 0;
+    case SP_CMD_INK_LINE: {
+      if (!counts || !b || !p->in_print) return SP_ERR_ARGUMENT;
+      const auto* line = static_cast<const uint8_t*>(b);
+      const size_t plane = p->shape.PlaneBytes();
+      for (uint32_t c = 0; c < p->shape.channels; ++c)
+        counts->dots[c] += p->counter.Count(line + c * plane);
+      return 0;
+    }
+    case SP_CMD_INK_FINISH:
+      return counts ? 0 : SP_ERR_ARGUMENT;
+    case SP_CMD_DOTS_RESET:
+      std::memset(p->dots, 0, sizeof p->dots);
+      return 0;
+    case SP_CMD_DOTS_GET:
+      if (!counts) return SP_ERR_ARGUMENT;
+      counts->size = sizeof *counts;
+      counts->channels = p->shape.channels;
+      std::memcpy(counts->dots, p->dots, sizeof p->dots);
+      return 0;
+    case SP_CMD_RELEASE_CAPS:
+      return 0;  // the record is the driver's own
+    case SP_CMD_FILL_CAPS:
+      if (a) *static_cast<SP_CAPABILITIES**>(a) = &p->caps;
+      return 0;
+    default:
+      return SP_ERR_OPTIONAL;
+  }
+}
+
+struct printer_funcs make_table() {
+  struct printer_funcs t {};
+  t.size = KLV_PRINTER_FUNCS_SIZE;
+  t.open = drv_open;
+  t.close = drv_close;
+  t.init_from_info = drv_init_from_info;
+  t.get_capabilities = drv_get_capabilities;
+  t.start_job = drv_start_job;
+  t.start_print = drv_start_print;
+  t.print_scanline_data = drv_print_scanline_data;
+  t.skip_lines = drv_skip_lines;
+  t.end_print = drv_end_print;
+  t.end_job = drv_end_job;
+  t.cancel_job = drv_cancel_job;
+  t.get_info_str = drv_get_info_str;
+  t.get_info_num = drv_get_info_num;
+  t.copy_info = drv_copy_info;
+  t.load_info = drv_load_info;
+  t.free_info = drv_free_info;
+  t.get_mlproc_info = drv_get_mlproc_info;
+  t.get_port_name = drv_get_port_name;
+  t.set_port_name = drv_set_port_name;
+  t.get_color_info = drv_get_color_info;
+  t.command = drv_command;
+  t.start_print_ex = drv_start_print_ex;
+  return t;
+}
+
+}  // namespace
+
+extern "C" {
+KLV_API struct printer_funcs printer_funcs = make_table();
+}

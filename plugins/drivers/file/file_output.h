@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+// The file driver's output of one job: a multi-page TIFF of separations (one
+// page per print, one plane per separation, 1, 2 or 4 bits a sample) and a PNG
+// preview of each print, plus the dot counts per separation.
+#pragma once
+
+#include <tiffio.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace klvdrv {
+
+inline constexpr int kMaxChannels = 16;
+inline constexpr int kPreviewSide = 400;
+
+// What one print looks like.
+struct PrintShape {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t bits = 1;
+  uint32_t channels = 1;
+  double xres = 0;
+  double yres = 0;
+  size_t PlaneBytes() const { return (static_cast<size_t>(bits) * width + 7) / 8; }
+  size_t LineBytes() const { return PlaneBytes() * channels; }
+};
+
+// One separation as the driver receives it: its name and display colour.
+struct Separation {
+  std::string name;
+  uint8_t rgb[3] = {0, 0, 0};
+};
+
+// Counts the non-zero samples of one plane of a line, by a per-byte table;
+// the unused bits at the end of the last byte are not counted.
+class DotCounter {
+ public:
+  void SetShape(uint32_t bits, uint32_t width);
+  uint64_t Count(const uint8_t* plane) const;
+
+ private:
+  std::array<uint8_t, 256> table_{};
+  size_t bytes_ = 0;
+  uint8_t tail_mask_ = 0xFF;  // the used bits of the last byte
+};
+
+// Accumulates a reduced RGB picture of a print, its longer side at most 400
+// pixels, and writes it as PNG.
+class Preview {
+ public:
+  bool Start(const PrintShape& shape, const std::vector<Separation>& separations);
+  void AddLine(uint32_t row, const uint8_t* line);
+  bool WritePng(const std::string& path) const;
+
+ private:
+  PrintShape shape_;
+  uint32_t factor_ = 1, width_ = 0, height_ = 0;
+  // Per channel and code, the factor each of R, G and B is multiplied by.
+  std::vector<std::array<float, 3>> ink_;  // [channel * codes + code]
+  uint32_t codes_ = 2;
+  std::vector<float> sum_;       // width_ * height_ * 3
+  std::vector<uint32_t> count_;  // width_ * height_
+  std::vector<float> pixel_;     // one line of RGB
+};
+
+// The multi-page TIFF of one job.
+class TiffPages {
+ public:
+  ~TiffPages() { Close(); }
+  bool Open(const std::string& path);
+  bool StartPage(const PrintShape& shape, const std::vector<Separation>& separations,
+                 const std::string& page_name, uint16_t page);
+  bool WriteLine(uint32_t row, const uint8_t* line);
+  // Fills the rows not sent with zeros and finishes the page.
+  bool EndPage();
+  void Close();
+  bool IsOpen() const { return tif_ != nullptr; }
+
+ private:
+  TIFF* tif_ = nullptr;
+  PrintShape shape_;
+  uint32_t rows_written_ = 0;
+  std::vector<uint8_t> zero_;
+};
+
+}  // namespace klvdrv
