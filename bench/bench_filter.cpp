@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Line filter hot loops on 8000-pixel lines: plain copy (against memcpy of the
 // same bytes), RGB to gray, inverted CMYK to RGB, 2x replication, 1/2
-// reduction with averaging, palette quantisation.
+// reduction with averaging, palette quantisation, CIELab to RGB.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -101,6 +101,9 @@ void BM_HalfAveraged(benchmark::State& s) {
   o.average = 1;
   run(s, 3, 1, target(kWidth / 2, 1 << 19, 3, 1), o);
 }
+void BM_LabToRgb(benchmark::State& s) {
+  run(s, 3, KLV_PHOTO_CIELAB, target(0, 0, 3, 1), {});
+}
 void BM_Quantise(benchmark::State& s) {
   image_info t = target(0, 0, 1, KLV_PHOTO_PALETTE);
   t.cmap = filter_create_cmap(236);
@@ -117,4 +120,5 @@ BENCHMARK(BM_CmykToRgb);
 BENCHMARK(BM_Double);
 BENCHMARK(BM_HalfAveraged);
 BENCHMARK(BM_Quantise);
+BENCHMARK(BM_LabToRgb);
 BENCHMARK_MAIN();

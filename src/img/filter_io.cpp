@@ -279,6 +279,72 @@ bool can_average(const filter_rec& f) {
          (f.work_bits == 8 || f.work_bits == 16) && !(f.copy_raw && f.raw_bits < 8);
 }
 
+// Averaged reductions of unconverted 8-bit pixels skip the working line: the
+// kept pixels of each input line go straight into the 16-bit sums, and the
+// kept line finishes them into the output.
+bool fused_average(const filter_rec& f) {
+  return !f.sums16.empty() && !f.convert && f.raw_bits == 8 && !f.lowbit && !f.expand_palette &&
+         !f.hx.enlarge && f.work_bits == 8;
+}
+
+// Mode 0 starts the sums, 1 adds to them, 2 adds the kept line and writes
+// sum / lines into `out` (a shift for powers of two, else an exact reciprocal).
+template <uint32_t N, int Mode>
+void sum_pixels(uint16_t* s, const uint8_t* in, const uint32_t* keep, int32_t n, uint32_t spp,
+                uint8_t* out, uint32_t lines) {
+  const uint32_t k = N ? N : spp;
+  const bool pow2 = (lines & (lines - 1)) == 0;
+  const unsigned shift = pow2 ? static_cast<unsigned>(__builtin_ctz(lines)) : 0;
+  const uint64_t m = ((uint64_t{1} << 32) + lines - 1) / lines;
+  for (int32_t x = 0; x < n; ++x, s += k, out += (Mode == 2 ? k : 0)) {
+    const uint8_t* p = in + size_t(keep ? keep[x] : uint32_t(x)) * k;
+    for (uint32_t c = 0; c < k; ++c) {
+      if (Mode == 0) {
+        s[c] = p[c];
+      } else if (Mode == 1) {
+        s[c] = static_cast<uint16_t>(s[c] + p[c]);
+      } else {
+        const uint32_t sum = s[c] + p[c];
+        out[c] = static_cast<uint8_t>(pow2 ? sum >> shift : (sum * m) >> 32);
+      }
+    }
+  }
+}
+
+template <int Mode>
+void sum_line(filter_rec& f, const uint8_t* in, uint8_t* out, uint32_t lines) {
+  const uint32_t* keep = f.hx.scaled ? f.hx.keep.data() : nullptr;
+  const int32_t n = f.size.out_w;
+  const uint32_t spp = f.wi.total;
+  uint16_t* s = f.sums16.data();
+  switch (spp) {
+    case 1:
+      return sum_pixels<1, Mode>(s, in, keep, n, spp, out, lines);
+    case 3:
+      return sum_pixels<3, Mode>(s, in, keep, n, spp, out, lines);
+    case 4:
+      return sum_pixels<4, Mode>(s, in, keep, n, spp, out, lines);
+    default:
+      return sum_pixels<0, Mode>(s, in, keep, n, spp, out, lines);
+  }
+}
+
+// Adds the window's kept pixels of one input line to the sums; with `out`, the
+// line is the kept one and the average is written there.
+void accumulate(filter_rec& f, const uint8_t* raw, uint8_t* out = nullptr) {
+  const uint8_t* in = unpack(f, raw);
+  if (out) {
+    sum_line<2>(f, in, out, f.sum_lines + 1);
+    f.sum_lines = 0;
+  } else {
+    if (f.sum_lines == 0)
+      sum_line<0>(f, in, nullptr, 1);
+    else
+      sum_line<1>(f, in, nullptr, 1);
+    ++f.sum_lines;
+  }
+}
+
 // Reads source line y of the current page into f.raw.
 bool fetch(filter_rec& f, int32_t y) {
   if (f.src_next != y) {
@@ -303,11 +369,16 @@ bool next_line(filter_rec& f, uint8_t* out) {
   const int32_t nin = static_cast<int32_t>(f.vy.counts.size());
   if (!f.vy.enlarge) {
     const bool avg = can_average(f) && f.vy.scaled;
+    const bool fused = avg && fused_average(f);
     while (f.vi < nin && f.vy.counts[f.vi] == 0) {
       if (avg) {
         if (!fetch(f, f.vy.first + f.vi)) return false;
-        produce(f, f.raw.data(), f.work.data());
-        add_sums(f, f.work.data());
+        if (fused) {
+          accumulate(f, f.raw.data());
+        } else {
+          produce(f, f.raw.data(), f.work.data());
+          add_sums(f, f.work.data());
+        }
       }
       ++f.vi;
     }
@@ -324,7 +395,9 @@ bool next_line(filter_rec& f, uint8_t* out) {
     }
     if (!fetch(f, f.vy.first + f.vi)) return false;
     ++f.vi;
-    if (avg && f.sum_lines) {
+    if (fused && f.sum_lines) {
+      accumulate(f, f.raw.data(), work);
+    } else if (avg && f.sum_lines) {
       produce(f, f.raw.data(), f.work.data());
       add_sums(f, f.work.data());
       finish_sums(f, work);

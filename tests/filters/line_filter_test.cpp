@@ -672,3 +672,42 @@ TEST(LineFilter, DoubleBufferKeepsTheHandedLineIntact) {
   img_close(dst);
   filter_close(f);
 }
+
+TEST(LineFilter, AveragedReductionsOfPixelsAndLines) {
+  // 6x6 to 2x2 with averaging: columns 0 and 3 are kept; output line 0 is
+  // input line 0, output line 1 the integer mean of lines 1, 2 and 3.
+  for (int bits : {8, 16})
+    for (int spp : {1, 3}) {
+      SCOPED_TRACE(bits * 10 + spp);
+      std::vector<uint32_t> v(36 * spp);
+      for (size_t k = 0; k < v.size(); ++k)
+        v[k] = uint32_t((k * 53 + 7) % 256) * (bits == 16 ? 255 : 1);
+      std::vector<uint8_t> d(v.size() * (bits / 8));
+      for (size_t k = 0; k < v.size(); ++k)
+        if (bits == 8)
+          d[k] = uint8_t(v[k]);
+        else
+          std::memcpy(&d[k * 2], &v[k], 2);
+      image_info t = describe(2, 2, spp, bits, 1);
+      filter_info opt{};
+      opt.stretch = 1;
+      opt.average = 1;
+      auto out = pull(mem(describe(6, 6, spp, bits, 1), d), &t, &opt);
+      ASSERT_EQ(out.size(), size_t(4 * spp * bits / 8));
+      auto at = [&](int x, int y, int c) { return v[(size_t(y) * 6 + x) * spp + c]; };
+      for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 2; ++x)
+          for (int c = 0; c < spp; ++c) {
+            uint32_t want = y == 0 ? at(3 * x, 0, c)
+                                   : (at(3 * x, 1, c) + at(3 * x, 2, c) + at(3 * x, 3, c)) / 3;
+            size_t i = (size_t(y) * 2 + x) * spp + c;
+            uint32_t got = out[i];
+            if (bits == 16) {
+              uint16_t g16;
+              std::memcpy(&g16, &out[i * 2], 2);
+              got = g16;
+            }
+            EXPECT_EQ(got, want) << x << "," << y << " sample " << c;
+          }
+    }
+}
