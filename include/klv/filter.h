@@ -37,8 +37,10 @@ typedef struct filter_transform {
 } filter_transform;
 
 /* A spot colour definition used to blend spot samples the output drops.
- * Colour-space codes: 0 ink values, 1 light values, 3 CIELab (8-bit: L 0..255,
- * a and b offset by 128). */
+ * Colour-space codes: 0 ink values, 1 light values, 3 CIELab (3 channels; at 8
+ * bits L 0..255, a and b offset by 128). Values have `depth` bits (0 means 8,
+ * at most 16). At attach each used definition becomes 8-bit light values of
+ * the output's colour samples (code 1); an unusable one refuses the attach. */
 typedef struct filter_spot_color {
   int32_t value[12];
   int32_t depth;
@@ -87,6 +89,10 @@ KLV_API int32_t filter_detach(filter_rec* filter);
 KLV_API IMG_file* filter_detach_img(IMG_file* img);
 KLV_API int32_t filter_buf_to_buf(filter_rec* filter, const uint8_t* source_line, uint8_t* output,
                                   int32_t width);
+/* With double_buffer the lines alternate between two buffers the filter owns:
+ * a line handed to the destination stays untouched while the next one is made,
+ * so a destination that finishes it on another thread may keep the pointer
+ * until its following write; its status is asked at the end (negative fails). */
 KLV_API int32_t filter_read_to_img(filter_rec* filter, IMG_file* destination,
                                    filter_progress_fn progress, void* context);
 KLV_API image_cmap* filter_create_cmap(int32_t entries);
