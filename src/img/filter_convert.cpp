@@ -170,7 +170,6 @@ void generic(const filter_rec& f, const uint8_t* in8, uint8_t* out8, int32_t n) 
   const bool xform = f.opt.transform != nullptr;
   uint32_t v[16], c[16];
   // Transform pass: light colour and spot samples go through the transform in one call.
-  std::vector<uint32_t> xres;
   if (xform) {
     auto* xi = const_cast<uint8_t*>(f.xin.data());
     auto* xo = const_cast<uint8_t*>(f.xout.data());
@@ -184,7 +183,7 @@ void generic(const filter_rec& f, const uint8_t* in8, uint8_t* out8, int32_t n) 
         else
           xi[size_t(p) * wi.samples + s] = uint8_t(x);
       }
-    f.opt.transform->apply(f.xstate, xi, xo, n);
+    if (!f.opt.transform->apply(f.xstate, xi, xo, n)) f.xform_failed = true;
   }
   for (int32_t p = 0; p < n; ++p, in += wi.total, out += wo.total) {
     for (uint32_t s = 0; s < wi.total; ++s) v[s] = widen ? in[s] * 257u : in[s];

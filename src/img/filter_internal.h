@@ -137,7 +137,8 @@ struct filter_rec {
   uint32_t invert_mask = 0;  // the invert option on working samples
   klv::img::Quantizer quant;
   klv::img::LabTables labt;
-  void* xstate = nullptr;  // transform state
+  void* xstate = nullptr;             // transform state
+  mutable bool xform_failed = false;  // the transform refused a line
 
   // Buffers.
   std::vector<uint8_t> raw;       // one source line

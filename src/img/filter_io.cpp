@@ -468,6 +468,11 @@ KLV_API int32_t filter_read_line(void* handle, uint8_t* buffer, int32_t count) {
         }
       }
       if (!next_line(*f, buffer + uint64_t(bpl) * done)) break;
+      if (f->xform_failed) {
+        f->xform_failed = false;
+        KLV_LOG(KLV_LOG_ERROR, "line filter: the colour transform failed on line %d", f->cur_line);
+        break;
+      }
       ++f->cur_line;
       ++done;
     }
@@ -502,6 +507,11 @@ KLV_API int32_t filter_write_line(void* handle, uint8_t* buffer, int32_t count) 
         produce(*f, f->raw.data(), work);
       }
       if (!direct) pack(*f, work, line.data());
+      if (f->xform_failed) {
+        f->xform_failed = false;
+        KLV_LOG(KLV_LOG_ERROR, "line filter: the colour transform failed on a written line");
+        return done;
+      }
       for (uint32_t k = 0; k < c; ++k)
         if (img_write_line(f->src, line.data(), 1) != 1) return done;
     }

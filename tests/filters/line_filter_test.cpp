@@ -330,6 +330,15 @@ TEST(LineFilter, TransformSlotIsCalledPerLine) {
   image_info i = describe(2, 1, 3, 8, 1);
   image_info t = describe(0, 0, 3, 8, 1);
   EXPECT_EQ(pull(mem(i, {1, 2, 3, 4, 5, 6}), &t, &opt), (std::vector<uint8_t>{2, 1, 3, 5, 4, 6}));
+  // A transform that fails a line ends the read there.
+  filter_transform bad{swap_setup, [](void*, const void*, void*, int32_t) -> int32_t { return 0; },
+                       nullptr, nullptr};
+  opt.transform = &bad;
+  filter_rec* f = filter_attach(mem(i, {1, 2, 3, 4, 5, 6}), &t, &opt);
+  ASSERT_NE(f, nullptr);
+  uint8_t line[6];
+  EXPECT_EQ(filter_read_line(f, line, 1), 0);
+  filter_close(f);
 }
 
 namespace {
