@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "kernel/volume_file.h"
 #include "kernel/volume_member.h"
 #include "klv/log.h"
 
@@ -28,11 +29,14 @@ constexpr char kSqliteHeader[16] = "SQLite format 3";  // with its terminating z
 // 17 overflow pages; the rollback journal writes a new chunk once (WAL would
 // write it twice); a small page cache keeps memory flat because SQLite spills
 // new pages straight into the file, and those need no journal entry.
+// secure_delete is switched off because the system library may be built with
+// it on: it would overwrite (and journal) every page a deleted chunk frees.
 constexpr const char* kPragmas =
     "PRAGMA page_size=65536;"
     "PRAGMA journal_mode=DELETE;"
     "PRAGMA synchronous=NORMAL;"
     "PRAGMA cache_size=-4096;"
+    "PRAGMA secure_delete=OFF;"
     "PRAGMA temp_store=MEMORY;"
     "PRAGMA trusted_schema=OFF;"
     "PRAGMA cell_size_check=ON;";
@@ -53,28 +57,15 @@ constexpr int kReaderBusyMs = 2000;
 // What the first bytes of a file say about it.
 enum class FileKind { kMissing, kEmpty, kVolume, kOther, kUnreadable };
 
-FileKind classify(const std::string& file) {
-  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? FileKind::kMissing : FileKind::kUnreadable;
+FileKind classify(int fd) {
   struct stat st;
-  FileKind kind = FileKind::kOther;
-  if (fstat(fd, &st) != 0) {
-    kind = FileKind::kUnreadable;
-  } else if (S_ISDIR(st.st_mode)) {
-    kind = FileKind::kUnreadable;
-    errno = EISDIR;
-  } else if (st.st_size == 0) {
-    kind = FileKind::kEmpty;
-  } else {
-    char head[16];
-    if (pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
-        std::memcmp(head, kSqliteHeader, sizeof head) == 0)
-      kind = FileKind::kVolume;
-  }
-  int saved = errno;
-  ::close(fd);
-  errno = saved;
-  return kind;
+  if (fstat(fd, &st) != 0) return FileKind::kUnreadable;
+  if (st.st_size == 0) return FileKind::kEmpty;
+  char head[16];
+  if (pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+      std::memcmp(head, kSqliteHeader, sizeof head) == 0)
+    return FileKind::kVolume;
+  return FileKind::kOther;
 }
 
 int64_t now_seconds() {
@@ -223,7 +214,12 @@ SOVolume* SOVolume::open(SOVolume* parent, const char* path, int mode) {
     file = vol->temp_file_;
   }
 
-  FileKind kind = classify(file);
+  vol->file_ = VolumeFile::open(file, mode == KLV_VOL_CREATE);
+  FileKind kind = FileKind::kUnreadable;
+  if (vol->file_)
+    kind = classify(vol->file_->fd());
+  else if (errno == ENOENT && mode != KLV_VOL_CREATE)
+    kind = FileKind::kMissing;
   bool create = false;
   switch (kind) {
     case FileKind::kVolume:
@@ -253,6 +249,12 @@ SOVolume* SOVolume::open(SOVolume* parent, const char* path, int mode) {
 bool SOVolume::open_database(const std::string& file, bool create, bool write) {
   // A reader opens the file read-write when it may, so that it can roll back
   // the journal a crashed writer left behind; query_only keeps it a reader.
+  // A second writer stops here, before it touches SQLite's locks at all.
+  if (write && !file_->lock_writer()) {
+    KLV_LOG(KLV_LOG_NOTICE, "volume \"%s\": open for writing elsewhere; try again later",
+            display_name_.c_str());
+    return false;
+  }
   int flags = SQLITE_OPEN_PRIVATECACHE;
   if (write || ::access(file.c_str(), W_OK) == 0)
     flags |= SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
@@ -383,23 +385,39 @@ bool SOVolume::write_back() {
   return ok;
 }
 
-bool SOVolume::flush() {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  if (!db_) return false;
-  if (!writable_) return true;
+bool SOVolume::commit_and_continue() {
   bool ok = true;
   for (MemberStream* s : streams_) ok = s->flush() && ok;
   if (in_transaction_) {
     if (!exec("COMMIT")) return false;
     in_transaction_ = false;
   }
-  if (parent_) ok = write_back() && ok;
+  // The writer's flock is held throughout, so no other writer can take
+  // SQLite's lock between the two statements.
   if (!exec("BEGIN IMMEDIATE")) {
     log_db_error("cannot take the write lock again");
     return false;
   }
   in_transaction_ = true;
   return ok;
+}
+
+bool SOVolume::flush() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (!db_) return false;
+  if (!writable_) return true;
+  bool ok = commit_and_continue();
+  if (parent_) ok = write_back() && ok;
+  return ok;
+}
+
+bool SOVolume::truncate_member(int64_t member, int64_t old_size) {
+  if (!delete_chunks(member, 0) || !set_size(member, 0)) return false;
+  if (old_size < kSeparateDeleteChunks * chunk_size_) return true;
+  // The freed pages count as free only once this is committed; new chunks
+  // then reuse them without first copying them into the journal, so that a
+  // rewrite costs about what a first write does.
+  return commit_and_continue();
 }
 
 bool SOVolume::close() {

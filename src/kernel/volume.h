@@ -11,10 +11,13 @@
 // its member; a chunk that is missing or shorter than that reads as zeros, so
 // a gap left by writing past the end costs nothing.
 //
-// Locking: a volume opened for writing runs one transaction from open to close
-// (BEGIN IMMEDIATE at open, COMMIT + BEGIN IMMEDIATE at VFlush, COMMIT at
-// close). SQLite's RESERVED lock therefore keeps every other writer out; their
-// open fails at once because it runs with a busy timeout of 0.
+// Locking: a volume opened for writing holds the writer's flock on its file
+// from open to close (volume_file.h) and runs one SQLite transaction over the
+// same span (BEGIN IMMEDIATE at open, COMMIT + BEGIN IMMEDIATE at VFlush,
+// COMMIT at close). Another writer's open fails at once on the flock; the
+// RESERVED lock of the transaction also keeps out programs that only know
+// SQLite's locking. The flock covers the moment between COMMIT and the next
+// BEGIN IMMEDIATE, so no writer can slip in there.
 //
 // Nested volumes: a member opened as a volume is copied into a private
 // temporary host file, opened there, and (when writable) copied back into the
@@ -31,6 +34,7 @@
 #include <vector>
 
 #include "kernel/stream.h"
+#include "kernel/volume_file.h"
 #include "klv/kernel_volume.h"
 
 namespace klv::kernel {
@@ -47,6 +51,9 @@ constexpr int64_t kDefaultChunkSize = 1 << 20;
 // Chunk sizes accepted from a volume file.
 constexpr int64_t kMinChunkSize = 4096;
 constexpr int64_t kMaxChunkSize = 16 << 20;
+// A truncated member of at least this many chunks is deleted in a
+// transaction of its own (SOVolume::truncate_member).
+constexpr int64_t kSeparateDeleteChunks = 8;
 // A member larger than this is treated as damaged.
 constexpr int64_t kMaxMemberSize = int64_t{1} << 50;
 
@@ -97,6 +104,11 @@ struct SOVolume {
   bool load_chunk(int64_t member, int64_t index, uint8_t* dst);
   bool store_chunk(int64_t member, int64_t index, const uint8_t* src, int64_t length);
   bool delete_chunks(int64_t member, int64_t from_index);
+  // Empties a member for a rewrite. When it held at least
+  // kSeparateDeleteChunks chunks, the deletion is committed at once (with
+  // everything else written so far, as VFlush would) so that the rewrite
+  // reuses the freed pages without journalling them.
+  bool truncate_member(int64_t member, int64_t old_size);
   bool set_size(int64_t member, int64_t size);
 
   // Open member streams and nested volumes: a member open for writing is open
@@ -112,7 +124,13 @@ struct SOVolume {
   sqlite3_stmt* prepare(sqlite3_stmt** slot, const char* sql);
   void log_db_error(const char* what);
   bool write_back();
+  // Stores what open member streams hold, commits, and begins the next write
+  // transaction.
+  bool commit_and_continue();
 
+  // Members are destroyed after the destructor's body, which closes db_, so
+  // the shared descriptor outlives the connection.
+  std::unique_ptr<klv::kernel::VolumeFile> file_;
   sqlite3* db_ = nullptr;
   bool writable_ = false;
   bool in_transaction_ = false;

@@ -199,7 +199,7 @@ SFilemux* open_volume_member(SOVolume* volume, const char* path, const OpenMode&
   }
   if (!volume->claim(info.id, mode.write, name)) return nullptr;
   if (mode.truncate && info.size > 0) {
-    if (!volume->delete_chunks(info.id, 0) || !volume->set_size(info.id, 0)) {
+    if (!volume->truncate_member(info.id, info.size)) {
       volume->release(info.id, mode.write);
       return nullptr;
     }
