@@ -69,9 +69,10 @@ struct TifStream {
   uint32_t photometric = 0, hifi = 0, order_code = 0, compression = 0, copies = 0;
   double xres = 0, yres = 0;
   uint32_t line = 0, plane = 0, tile = 0;
-  uint32_t line_bytes = 0;  // one delivered line
-  uint32_t plane_row = 0;   // one sample's row, separate planes
-  uint32_t file_line = 0;   // TIFFScanlineSize
+  uint32_t line_bytes = 0;      // one delivered line
+  uint32_t plane_row = 0;       // one sample's row, separate planes
+  uint32_t file_line = 0;       // TIFFScanlineSize
+  uint32_t rows_per_strip = 0;  // untiled files, clamped to 1..height
   uint32_t tile_w = 0, tile_h = 0, across = 0, down = 0, per_plane = 0;
   uint32_t tile_bytes = 0, file_tile = 0;
   LabMode lab = LabMode::kNone;
@@ -173,9 +174,7 @@ void reduce_samples(uint8_t* data, size_t count, int k) {
 // The decoded row `row` of file sample `sample`, or null.
 const uint8_t* strip_row(TifStream& s, uint32_t row, uint32_t sample) {
   const uint32_t index = TIFFComputeStrip(s.tif, row, static_cast<uint16_t>(sample));
-  uint32_t rps = 0;
-  TIFFGetFieldDefaulted(s.tif, TIFFTAG_ROWSPERSTRIP, &rps);
-  rps = std::min(std::max(rps, 1u), s.height);
+  const uint32_t rps = s.rows_per_strip;
   const uint32_t c = s.separate ? sample : 0;
   if (s.strip_index[c] != index) {
     s.strip_index[c] = -1;
@@ -200,52 +199,88 @@ const uint8_t* strip_row(TifStream& s, uint32_t row, uint32_t sample) {
   return s.strip[c].get() + size_t{r} * s.file_line;
 }
 
+// The strip holding row `row` of file sample `sample`. Computed here rather
+// than by libtiff, whose strips-per-plane count is not yet right for separate
+// planes before the first strip of a new file is written.
+uint32_t strip_of(const TifStream& s, uint32_t row, uint32_t sample) {
+  const uint32_t per_plane = (s.height + s.rows_per_strip - 1) / s.rows_per_strip;
+  return row / s.rows_per_strip + (s.separate ? sample * per_plane : 0);
+}
+
+// Row `row` of file sample `sample` into `out` (`bytes` bytes). Strips of one
+// row are decoded straight into `out`; longer strips go through the strip
+// cache.
+bool read_row(TifStream& s, uint32_t row, uint32_t sample, uint8_t* out, uint32_t bytes) {
+  if (s.rows_per_strip == 1) {
+    return TIFFReadEncodedStrip(s.tif, strip_of(s, row, sample), out, bytes) == tmsize_t{bytes};
+  }
+  const uint8_t* src = strip_row(s, row, sample);
+  if (!src) return false;
+  std::memcpy(out, src, bytes);
+  return true;
+}
+
 bool read_one_line(TifStream& s, uint8_t* out) {
   if (s.layout == 0) {
-    const uint8_t* row = strip_row(s, s.line, 0);
-    if (!row) return false;
-    std::memcpy(out, row, s.line_bytes);
+    if (!read_row(s, s.line, 0, out, s.line_bytes)) return false;
     convert_pixels(s, out, s.width, false);
     return true;
   }
   if (s.layout == 1) {
-    const uint8_t* row = strip_row(s, s.line, s.separate ? s.perm[s.plane] : 0);
-    if (!row) return false;
-    std::memcpy(out, row, s.line_bytes);
+    if (!read_row(s, s.line, s.separate ? s.perm[s.plane] : 0, out, s.line_bytes)) return false;
     convert_plane_row(s, out, s.width, s.plane, false);
     return true;
   }
   for (uint32_t p = 0; p < s.spp; ++p) {
-    const uint8_t* row = strip_row(s, s.line, s.separate ? s.perm[p] : 0);
-    if (!row) return false;
     uint8_t* dst = out + size_t{p} * s.plane_row;
-    std::memcpy(dst, row, s.plane_row);
+    if (!read_row(s, s.line, s.separate ? s.perm[p] : 0, dst, s.plane_row)) return false;
     convert_plane_row(s, dst, s.width, p, false);
   }
   return true;
 }
 
+// Row `row` of file sample `sample` from `data` (`bytes` bytes). Strips of one
+// row are written whole, which leaves `data` untouched (libtiff differences a
+// copy) and moves uncompressed rows to the file without a copy; longer strips
+// are filled row by row, and there libtiff's differencing alters `data`.
+bool write_row(TifStream& s, uint32_t row, uint32_t sample, const uint8_t* data, uint32_t bytes) {
+  const auto smp = static_cast<uint16_t>(sample);
+  if (s.rows_per_strip == 1) {
+    return TIFFWriteEncodedStrip(s.tif, strip_of(s, row, sample), const_cast<uint8_t*>(data),
+                                 bytes) == tmsize_t{bytes};
+  }
+  return TIFFWriteScanline(s.tif, const_cast<uint8_t*>(data), row, smp) == 1;
+}
+
 bool write_one_line(TifStream& s, const uint8_t* in) {
-  auto prepare = [&](const uint8_t* src, size_t bytes) {
+  // The caller's line is copied only when it must change on its way: samples
+  // converted or reduced, or differenced in place by libtiff.
+  const bool differenced = s.compression != 0 && (s.bits == 8 || s.bits == 16);
+  const bool alters = s.rows_per_strip != 1 && differenced;
+  const bool copy = s.permuted || s.lab != LabMode::kNone || s.reduce_k || alters;
+  auto prepare = [&](const uint8_t* src, size_t bytes) -> const uint8_t* {
+    if (!copy) return src;
     s.conv.assign(src, src + bytes);
     return s.conv.data();
   };
   if (s.layout == 0) {
-    uint8_t* buf = prepare(in, s.line_bytes);
-    convert_pixels(s, buf, s.width, true);
-    if (s.reduce_k) reduce_samples(buf, s.line_bytes, s.reduce_k);
-    return TIFFWriteScanline(s.tif, buf, s.line, 0) == 1;
+    const uint8_t* buf = prepare(in, s.line_bytes);
+    if (copy) {
+      convert_pixels(s, s.conv.data(), s.width, true);
+      if (s.reduce_k) reduce_samples(s.conv.data(), s.line_bytes, s.reduce_k);
+    }
+    return write_row(s, s.line, 0, buf, s.line_bytes);
   }
   const uint32_t first = s.layout == 1 ? s.plane : 0;
   const uint32_t last = s.layout == 1 ? s.plane + 1 : s.spp;
   for (uint32_t p = first; p < last; ++p) {
     const uint8_t* src = s.layout == 1 ? in : in + size_t{p} * s.plane_row;
-    uint8_t* buf = prepare(src, s.plane_row);
-    convert_plane_row(s, buf, s.width, p, true);
-    if (s.reduce_k) reduce_samples(buf, s.plane_row, s.reduce_k);
-    if (TIFFWriteScanline(s.tif, buf, s.line, static_cast<uint16_t>(s.separate ? s.perm[p] : 0)) !=
-        1)
-      return false;
+    const uint8_t* buf = prepare(src, s.plane_row);
+    if (copy) {
+      convert_plane_row(s, s.conv.data(), s.width, p, true);
+      if (s.reduce_k) reduce_samples(s.conv.data(), s.plane_row, s.reduce_k);
+    }
+    if (!write_row(s, s.line, s.separate ? s.perm[p] : 0, buf, s.plane_row)) return false;
   }
   return true;
 }
@@ -371,6 +406,7 @@ bool open_write(TifStream& s, image_info* info, const char* color_order, const c
     uint32_t rps = std::max<uint32_t>(32767 / (s.layout == 0 ? s.line_bytes : s.plane_row), 1);
     if (options != 0 || s.layout == 2) rps = 1;
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
+    s.rows_per_strip = std::min(rps, s.height);
   }
   s.xres = info->xres != 0 ? info->xres : 100;
   s.yres = info->yres != 0 ? info->yres : s.xres;
@@ -793,6 +829,9 @@ bool open_read(TifStream& s) {
     s.file_tile = static_cast<uint32_t>(ft);
     s.tile_bytes = s.layout == 2 ? s.file_tile * spp : s.file_tile;
   } else {
+    uint32_t rps = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rps);
+    s.rows_per_strip = std::min(std::max(rps, 1u), h);
     const size_t caches = s.separate ? spp : 1;
     s.strip.resize(caches);
     s.strip_size.assign(caches, 0);
