@@ -141,16 +141,23 @@ TEST_P(BmpRoundTrip, ReadsBackWhatWasWritten) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, BmpRoundTrip,
-                         ::testing::Values(RoundTrip{"pal1", 1, 1, KLV_PHOTO_PALETTE, 0, 37, 5},
-                                           RoundTrip{"pal4", 4, 1, KLV_PHOTO_PALETTE, 0, 37, 5},
-                                           RoundTrip{"pal8", 8, 1, KLV_PHOTO_PALETTE, 0, 37, 5},
-                                           RoundTrip{"rle4", 4, 1, KLV_PHOTO_PALETTE, 1, 601, 9},
-                                           RoundTrip{"rle8", 8, 1, KLV_PHOTO_PALETTE, 1, 601, 9},
-                                           RoundTrip{"rgb", 8, 3, KLV_PHOTO_MINBLACK, 0, 13, 4},
-                                           RoundTrip{"rgb_top_down", 8, 3, KLV_PHOTO_MINBLACK, 1,
-                                                     13, 4}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BmpRoundTrip,
+    ::testing::Values(RoundTrip{"pal1", 1, 1, KLV_PHOTO_PALETTE, 0, 37, 5},
+                      RoundTrip{"pal4", 4, 1, KLV_PHOTO_PALETTE, 0, 37, 5},
+                      RoundTrip{"pal8", 8, 1, KLV_PHOTO_PALETTE, 0, 37, 5},
+                      RoundTrip{"rle4", 4, 1, KLV_PHOTO_PALETTE, 1, 601, 9},
+                      RoundTrip{"rle8", 8, 1, KLV_PHOTO_PALETTE, 1, 601, 9},
+                      RoundTrip{"rgb", 8, 3, KLV_PHOTO_MINBLACK, 0, 13, 4},
+                      // Widths around the five-pixel steps of the
+                      // red/blue swap and its one-by-one tail.
+                      RoundTrip{"rgb_w1", 8, 3, KLV_PHOTO_MINBLACK, 0, 1, 2},
+                      RoundTrip{"rgb_w5", 8, 3, KLV_PHOTO_MINBLACK, 0, 5, 2},
+                      RoundTrip{"rgb_w6", 8, 3, KLV_PHOTO_MINBLACK, 0, 6, 2},
+                      RoundTrip{"rgb_w11", 8, 3, KLV_PHOTO_MINBLACK, 0, 11, 2},
+                      RoundTrip{"rgb_w1001", 8, 3, KLV_PHOTO_MINBLACK, 0, 1001, 3},
+                      RoundTrip{"rgb_top_down", 8, 3, KLV_PHOTO_MINBLACK, 1, 13, 4}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BmpWrite, OneBitPaletteAskingForCompressionIsWrittenPlain) {
   ScratchDir dir;

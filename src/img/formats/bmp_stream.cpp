@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 // BMP files as image streams: header parsing and writing, line reading and
 // writing, seeking and the colour map.
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -40,7 +43,7 @@ void put32(uint8_t* p, uint32_t v) {
 }
 
 // Swaps blue and red of each 3-byte pixel while copying.
-void copy_swap_rgb(uint8_t* dst, const uint8_t* src, uint32_t pixels) {
+void copy_swap_rgb_plain(uint8_t* dst, const uint8_t* src, uint32_t pixels) {
   for (uint32_t i = 0; i < pixels; ++i, dst += 3, src += 3) {
     const uint8_t b = src[0], g = src[1], r = src[2];
     dst[0] = r;
@@ -48,6 +51,31 @@ void copy_swap_rgb(uint8_t* dst, const uint8_t* src, uint32_t pixels) {
     dst[2] = b;
   }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+// Five pixels per byte shuffle: 16 bytes are loaded and stored and the next
+// step starts 15 bytes on, so the 16th byte written is rewritten by the next
+// step. The loop stops while 16 bytes still lie inside both rows.
+__attribute__((target("ssse3"))) void copy_swap_rgb_ssse3(uint8_t* dst, const uint8_t* src,
+                                                          uint32_t pixels) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  uint32_t i = 0;
+  for (; i + 6 <= pixels; i += 5, src += 15, dst += 15) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_shuffle_epi8(v, order));
+  }
+  copy_swap_rgb_plain(dst, src, pixels - i);
+}
+
+using SwapFn = void (*)(uint8_t*, const uint8_t*, uint32_t);
+SwapFn pick_copy_swap_rgb() {
+  __builtin_cpu_init();  // may run before the compiler's own start-up code
+  return __builtin_cpu_supports("ssse3") ? copy_swap_rgb_ssse3 : copy_swap_rgb_plain;
+}
+const SwapFn copy_swap_rgb = pick_copy_swap_rgb();
+#else
+constexpr auto copy_swap_rgb = copy_swap_rgb_plain;
+#endif
 
 struct BmpState {
   SFilemux* stream = nullptr;
@@ -83,6 +111,12 @@ struct BmpState {
   int64_t stream_pos = -1;  // where the stream stands, -1 unknown
   uint32_t current_line = 0;
   uint64_t lines_written = 0;
+  // Uncompressed writing gathers the rows of one window of file rows and
+  // writes the contiguous run [pending_lo, pending_hi) with one call, so that
+  // bottom-up files, whose lines go to descending offsets, are not written row
+  // by row.
+  std::vector<uint8_t> pending;
+  int64_t pending_base = 0, pending_lo = 0, pending_hi = 0;  // file rows
 
   BmpState() = default;
   BmpState(const BmpState&) = delete;
@@ -102,6 +136,7 @@ struct BmpState {
   bool read_bottom_up_row(uint8_t* out);
   bool load_block(uint32_t index);
   bool write_row(const uint8_t* in);
+  bool flush_pending();
 };
 
 constexpr size_t kBlockBytes = size_t{16} << 20;
@@ -139,6 +174,7 @@ bool BmpState::read_bottom_up_row(uint8_t* out) {
 }
 
 constexpr size_t kCacheBytes = size_t{1} << 20;
+constexpr size_t kPendingBytes = size_t{1} << 20;
 
 bool BmpState::read_row(uint8_t* out) {
   if (coded_bottom_up) return read_bottom_up_row(out);
@@ -183,17 +219,42 @@ bool BmpState::write_row(const uint8_t* in) {
     cur_offset = stream_pos;
     return true;
   }
+  const int64_t file_row = (cur_offset - data_start) / row_size;
+  const int64_t window = static_cast<int64_t>(pending.size() / row_size);
+  const bool joins = pending_lo < pending_hi && file_row >= pending_base &&
+                     file_row < pending_base + window && file_row >= pending_lo - 1 &&
+                     file_row <= pending_hi;
+  if (!joins) {
+    if (!flush_pending()) return false;
+    pending_base = file_row - file_row % window;
+    pending_lo = pending_hi = file_row;
+  }
+  uint8_t* dst = pending.data() + size_t(file_row - pending_base) * row_size;
   if (bits == 24)
-    copy_swap_rgb(row.data(), in, width);
+    copy_swap_rgb(dst, in, width);
   else
-    std::memcpy(row.data(), in, bytes_per_line);
-  if (!seek_to(cur_offset)) return false;
-  if (Owrite(stream, row.data(), row_size) != row_size) {
+    std::memcpy(dst, in, bytes_per_line);
+  std::memset(dst + bytes_per_line, 0, row_size - bytes_per_line);
+  pending_lo = std::min(pending_lo, file_row);
+  pending_hi = std::max(pending_hi, file_row + 1);
+  cur_offset += line_step;
+  return true;
+}
+
+bool BmpState::flush_pending() {
+  if (pending_lo >= pending_hi) return true;
+  const size_t bytes = size_t(pending_hi - pending_lo) * row_size;
+  const uint8_t* src = pending.data() + size_t(pending_lo - pending_base) * row_size;
+  const int64_t at = data_start + pending_lo * row_size;
+  const int64_t lo = pending_lo, hi = pending_hi;
+  pending_lo = pending_hi = 0;
+  if (!seek_to(at) || Owrite(stream, src, bytes) != bytes) {
     stream_pos = -1;
+    KLV_LOG(KLV_LOG_ERROR, "BMP: file rows %lld to %lld cannot be written",
+            static_cast<long long>(lo), static_cast<long long>(hi - 1));
     return false;
   }
-  stream_pos += row_size;
-  cur_offset += line_step;
+  stream_pos = at + static_cast<int64_t>(bytes);
   return true;
 }
 
@@ -417,6 +478,11 @@ bool write_vars(BmpState* st, image_info* info, const image_cmap* cmap) {
   st->first_offset = data_offset + (top_down ? 0 : int64_t{st->height - 1} * st->row_size);
   st->cur_offset = st->first_offset;
   st->row.assign(st->row_size, 0);
+  st->data_start = data_offset;
+  if (!st->compressed) {
+    const size_t rows = std::clamp<size_t>(kPendingBytes / st->row_size, 1, st->height);
+    st->pending.assign(rows * st->row_size, 0);
+  }
 
   info->pages = 1;
   info->planar = KLV_PLANAR_PIXEL;
@@ -598,7 +664,9 @@ KLV_API image_cmap* bmp_get_cmap(void* state) {
 KLV_API int32_t bmp_close(void* state) {
   BmpState* st = as_state(state);
   if (!st) return 0;
-  if (st->mode == 'w' && st->lines_written >= st->height) {
+  bool complete = st->mode == 'w' && st->lines_written >= st->height;
+  if (st->mode == 'w' && !st->compressed && !st->flush_pending()) complete = false;
+  if (complete) {
     uint8_t size[4];
     const int64_t len = Ofileleni64(st->stream);
     put32(size, len > 0 && len <= UINT32_MAX ? static_cast<uint32_t>(len) : 0);
