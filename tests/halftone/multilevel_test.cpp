@@ -7,10 +7,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <memory>
 #include <random>
+#include <unistd.h>
 #include <vector>
 
+#include "klv/halftone.h"
 #include "klv/halftone_diffusion.h"
 #include "klv/halftone_ml.h"
 #include "preview.h"
@@ -375,6 +379,58 @@ TEST(MultiLevelVarDot, CoverageCurve) {
   EXPECT_EQ(p.getCoverageLevel(&rec, 0, 2047, 2047), 2047);
   EXPECT_EQ(p.getCoverageLevel(&rec, 0, 0, 2047), 0);
   EXPECT_EQ(p.getCoverageLevel(&rec, 1, 700, 2047), 700);  // level 1 has no curve
+}
+
+TEST(MultiLevelVarDot, DiffusionAddsCodeOffsets) {
+  // A variable-dot record: 4-bit output, three levels of two curves each, the
+  // variable-dot screen from "VarDot.HTS" on the search path.
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("klv_vardot_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::vector<uint16_t> thr(16 * 16);
+  std::mt19937 rng(4);
+  for (auto& v : thr) v = uint16_t(rng() % 256);
+  ASSERT_EQ(save_htwscreen_file((dir / "VarDot.HTS").c_str(), thr.data(), 16, 16, 1, 255), 1);
+  const std::string old = std::getenv("KLV_PATH") ? std::getenv("KLV_PATH") : "";
+  setenv("KLV_PATH", dir.c_str(), 1);
+  MLPROCINFO rec = Sample(4);
+  rec.flags = KLV_MLPROC_FLAG_VARDOT;
+  rec.vardot_ext = 1;
+  for (auto& c : rec.color) {
+    c.level_curves = 6;
+    for (int k = 0; k < 6; ++k) {
+      const uint8_t pts[][2] = {{0, 0}, {255, uint8_t(k % 2 ? 90 : 180)}};
+      std::memcpy(c.curve[k], pts, sizeof pts);
+    }
+    c.vardot_values[0] = 0;
+    c.vardot_values[1] = 4;
+    c.vardot_values[2] = 8;
+  }
+  const int width = 96, height = 24;
+  Descr d(width, height, 4);
+  CHTPlaceErrDif place;
+  const bool loaded = place.SetLinearization(0, nullptr, &rec);
+  setenv("KLV_PATH", old.c_str(), 1);
+  fs::remove_all(dir);
+  ASSERT_TRUE(loaded);
+  ASSERT_TRUE(place.PreInitProcess(&d.in, &d.out));
+  std::unique_ptr<CHTRip> rip(place.CreateRip(0, 0, false, 0, nullptr, nullptr, 0, height));
+  ASSERT_TRUE(rip);
+  ASSERT_TRUE(dynamic_cast<CHTRipMLVDErrDif*>(rip.get()));
+  auto ramp = klv::test::GrayRamp(width, height);
+  rip->StartProcessLine(ramp.data(), height);
+  int with_offset = 0;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      int code = CodeAt(rip->GetOutBuf() + y * rip->GetBytesPerLine(), x, 4);
+      int base = code & 3, off = code & ~3;
+      EXPECT_TRUE(off == 0 || off == 4 || off == 8) << code;
+      if (base == 0) {
+        EXPECT_EQ(off, 0);  // no drop, no offset
+      }
+      if (off) ++with_offset;
+    }
+  EXPECT_GT(with_offset, 0);
 }
 
 TEST(MultiLevelPreview, Ramps) {
