@@ -42,7 +42,9 @@ bool iequals(const std::string& a, const char* b) {
 }
 
 // 16-bit Lab a/b: the library's unsigned form against the file's signed form,
-// whose range is 255/256 of it.
+// whose range is 255/256 of it. The file form has 65,281 steps for the
+// library's 65,536, so some neighbouring values share a file value and a
+// round trip can return a or b one off; L and 8-bit Lab come back exactly.
 inline uint16_t lab16_to_file(uint16_t v) {
   return static_cast<uint16_t>(uint32_t{v} * 65280u / 65535u + 32768u);
 }
@@ -530,6 +532,36 @@ bool open_write(TifStream& s, image_info* info, const char* color_order, const c
 
 // ---- opening for reading ----
 
+// The ExtraSamples count as stored in the current directory, or -1. libtiff
+// widens it for a gray photometric with more than one sample (every channel
+// after the first becomes extra); the writer's own count keeps the split of a
+// caller-named ink set into colour and other channels.
+int stored_extra_samples(TIFF* tif) {
+  auto* stream = static_cast<SFilemux*>(TIFFClientdata(tif));
+  const bool big = TIFFIsBigTIFF(tif) != 0;
+  const bool swap = TIFFIsByteSwapped(tif) != 0;
+  auto value = [swap](const uint8_t* p, int bytes) {
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= uint64_t{p[swap ? bytes - 1 - i : i]} << (8 * i);
+    return v;
+  };
+  uint8_t buf[20];
+  const int count_bytes = big ? 8 : 2;
+  const size_t entry_bytes = big ? 20 : 12;
+  if (Oseeki64(stream, static_cast<int64_t>(TIFFCurrentDirOffset(tif)), 0) != 0 ||
+      Oread(stream, buf, size_t(count_bytes)) != size_t(count_bytes))
+    return -1;
+  const uint64_t entries = std::min<uint64_t>(value(buf, count_bytes), 4096);
+  for (uint64_t i = 0; i < entries; ++i) {
+    if (Oread(stream, buf, entry_bytes) != entry_bytes) return -1;
+    if (value(buf, 2) == TIFFTAG_EXTRASAMPLES) {
+      const uint64_t n = value(buf + 4, big ? 8 : 4);
+      return n <= 12 ? static_cast<int>(n) : -1;
+    }
+  }
+  return 0;
+}
+
 bool open_read(TifStream& s) {
   TIFF* tif = s.tif;
   uint32_t w = 0, h = 0;
@@ -640,6 +672,8 @@ bool open_read(TifStream& s) {
   } else if (!s.ink_names.empty() &&
              (photo == PHOTOMETRIC_MINISWHITE || photo == PHOTOMETRIC_MINISBLACK)) {
     named = true;  // names the writer's caller supplied
+    const int stored = spp > 1 ? stored_extra_samples(tif) : -1;
+    if (stored >= 0 && uint32_t(stored) < spp) colours = spp - uint32_t(stored);
   }
   colours = std::min(colours, uint32_t{spp});
   const uint32_t beyond = spp - colours;
