@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: MIT
+// CHTFilter::FlushData: writing the dot lines every engine has finished into
+// the output image in its layout (pixel-interleaved, line-interleaved or
+// planar), and keeping what some engines finished beyond the others.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "klv/htplace.h"
+#include "klv/log.h"
+
+namespace {
+
+// spread[b] places the 8 bits of b (pixel 0 at the top bit) at every
+// `every`-th bit of a 64-bit word counted from its top bit: the one-bit
+// pixel-interleaved packing of up to 8 separations.
+struct SpreadTables {
+  std::array<std::array<uint64_t, 256>, 9> t{};
+  SpreadTables() {
+    for (int every = 1; every <= 8; ++every)
+      for (int b = 0; b < 256; ++b) {
+        uint64_t w = 0;
+        for (int i = 0; i < 8; ++i)
+          if (b & (0x80 >> i)) w |= uint64_t(1) << (63 - i * every);
+        t[size_t(every)][size_t(b)] = w;
+      }
+  }
+};
+const SpreadTables& spread_tables() {
+  static const SpreadTables tables;
+  return tables;
+}
+
+void put_be(uint8_t* dst, uint64_t w, unsigned bytes) {
+  for (unsigned i = 0; i < bytes; ++i) dst[i] = uint8_t(w >> (56 - 8 * i));
+}
+
+}  // namespace
+
+bool CHTFilter::WriteSep(int sep, const uint8_t* base, unsigned long stride, unsigned long lines) {
+  if (lines == 0) return true;
+  if (img_seek_line(out_, written_[size_t(sep)], sep, 0, 0) < 0) {
+    KLV_LOG(KLV_LOG_ERROR, "halftone filter: cannot position separation %d at line %d", sep,
+            written_[size_t(sep)]);
+    return false;
+  }
+  if (stride == sep_bytes_) {
+    if (img_write_line(out_, const_cast<uint8_t*>(base), int32_t(lines)) != int32_t(lines))
+      return false;
+  } else {
+    for (unsigned long l = 0; l < lines; ++l)
+      if (img_write_line(out_, const_cast<uint8_t*>(base + l * stride), 1) != 1) return false;
+  }
+  written_[size_t(sep)] += int32_t(lines);
+  return true;
+}
+
+// Assembles pixel-interleaved output lines from the separations' parts of the
+// buffer lines and writes them.
+bool CHTFilter::PackPixels(unsigned long lines) {
+  const unsigned bits = out_info_.bits_per_sample;
+  const unsigned long out_bpl =
+      (uint64_t(bits) * unsigned(seps_) * uint32_t(out_info_.width) + 7) / 8;
+  const uint32_t width = uint32_t(out_info_.width);
+  const unsigned long chunk = std::max(1UL, std::min(lines, 262144UL / std::max(1UL, out_bpl)));
+  if (pack_.size() < chunk * out_bpl) pack_.assign(chunk * out_bpl, 0);
+  for (unsigned long first = 0; first < lines; first += chunk) {
+    const unsigned long n = std::min(chunk, lines - first);
+    for (unsigned long l = 0; l < n; ++l) {
+      const uint8_t* src = buffer_.data() + (first + l) * line_bytes_;
+      uint8_t* dst = pack_.data() + l * out_bpl;
+      if (bits == 1 && seps_ <= 8) {
+        // Eight pixels of every separation make `seps_` output bytes.
+        const auto& sp = spread_tables().t[size_t(seps_)];
+        const unsigned long groups = sep_bytes_;
+        for (unsigned long g = 0; g < groups; ++g) {
+          uint64_t w = 0;
+          for (int s = 0; s < seps_; ++s) w |= sp[src[size_t(s) * sep_bytes_ + g]] >> s;
+          const unsigned long at = g * unsigned(seps_);
+          put_be(dst + at, w, unsigned(std::min<unsigned long>(unsigned(seps_), out_bpl - at)));
+        }
+      } else {
+        std::memset(dst, 0, out_bpl);
+        const unsigned mask = (1u << bits) - 1;
+        for (uint32_t x = 0; x < width; ++x)
+          for (int s = 0; s < seps_; ++s) {
+            const uint64_t sbit = uint64_t(x) * bits;
+            const uint8_t* sb = src + size_t(s) * sep_bytes_ + sbit / 8;
+            const unsigned v = (*sb >> (8 - bits - sbit % 8)) & mask;
+            const uint64_t dbit = (uint64_t(x) * unsigned(seps_) + unsigned(s)) * bits;
+            dst[dbit / 8] |= uint8_t(v << (8 - bits - dbit % 8));
+          }
+      }
+    }
+    if (img_write_line(out_, pack_.data(), int32_t(n)) != int32_t(n)) return false;
+  }
+  return true;
+}
+
+bool CHTFilter::FlushData() {
+  if (!attached_ || !out_ || rips_.empty()) return false;
+  bool ok = true;
+  if (in_planar_) {
+    if (cur_sep_ >= seps_) return true;
+    CHTRip* rip = rips_[size_t(cur_sep_)].get();
+    rip->CheckProcAvail();
+    ok = WriteSep(cur_sep_, buffer_.data(), line_bytes_, rip->GetOutLine());
+    rip->ResetOutBuf();
+  } else {
+    CheckAllProcAvail();
+    unsigned long done = rips_[0]->GetOutLine(), most = done;
+    for (auto& r : rips_) {
+      done = std::min(done, r->GetOutLine());
+      most = std::max(most, r->GetOutLine());
+    }
+    if (done > 0) {
+      if (out_planar_) {
+        for (int s = 0; s < seps_ && ok; ++s)
+          ok = WriteSep(s, buffer_.data() + size_t(s) * sep_bytes_, line_bytes_, done);
+      } else if (seps_ > 1 && out_info_.planar == KLV_PLANAR_PIXEL) {
+        ok = PackPixels(done);
+      } else {
+        ok = img_write_line(out_, buffer_.data(), int32_t(done)) == int32_t(done);
+      }
+    }
+    if (most == done) {
+      for (auto& r : rips_) r->ResetOutBuf();
+    } else {
+      // Lines some engines finished beyond the others move to the start.
+      for (int s = 0; s < seps_; ++s) {
+        CHTRip* r = rips_[size_t(s)].get();
+        const unsigned long have = r->GetOutLine();
+        uint8_t* part = buffer_.data() + size_t(s) * sep_bytes_;
+        for (unsigned long l = done; l < have; ++l)
+          std::memmove(part + (l - done) * line_bytes_, part + l * line_bytes_, sep_bytes_);
+        r->SetOutLine(have - done);
+      }
+    }
+  }
+  if (!ok) {
+    if (!failed_) KLV_LOG(KLV_LOG_ERROR, "halftone filter: the output image refused dot lines");
+    failed_ = true;
+  }
+  return ok;
+}
