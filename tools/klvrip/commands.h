@@ -13,6 +13,7 @@ struct Command {
 };
 
 int vol_command(int argc, char** argv);
+int screen_command(int argc, char** argv);
 int info_command(int argc, char** argv);
 int print_test_command(int argc, char** argv);
 
