@@ -57,5 +57,7 @@ clean:
 # Screens the sample picture for the demo printer (720x720 dpi) with the
 # built-in screens and says where the dot file is.
 demo: build
-	./build/tools/klvrip/klvrip screen data/samples/chart.tif build/demo-dots.tif --res 720x720
-	@echo "demo: the screened dots (CMYK, 1 bit per ink) are in build/demo-dots.tif"
+	KLV_PATH=data ./build/tools/klvrip/klvrip screen data/samples/chart.tif build/demo-dots.tif \
+	  --res 720x720 --preview build/demo-preview.png
+	@echo "demo: the screened dots (CMYK, 1 bit per ink) are in build/demo-dots.tif;"
+	@echo "      build/demo-preview.png shows them as printed"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "dot_preview.h"
 #include "klv/htplace.h"
 #include "klv/imgmux.h"
 #include "klv/outimg.h"
@@ -22,10 +23,11 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: klvrip screen IN OUT [--method NAME|N] [--res XxY] [--width W --height H]\n"
-    "                     [--bits 1|2|4] [--threads N]\n"
+    "                     [--bits 1|2|4] [--threads N] [--preview FILE.png]\n"
     "  methods: screen (4, built-in screens), ordered (3), spot (6), line (8), fuzzy (9),\n"
     "           diffusion (0), varcoef (12), or a method number\n"
-    "  OUT ending in .tif or .tiff is written as TIFF, anything else as an output image\n";
+    "  OUT ending in .tif or .tiff is written as TIFF, anything else as an output image\n"
+    "  --preview writes a PNG of the dots as printed, reduced to at most 1600 pixels\n";
 
 int method_of(const char* s) {
   struct {
@@ -63,6 +65,7 @@ int screen_command(int argc, char** argv) {
   int method = 4, bits = 1, threads = 1;
   double xres = 0, yres = 0;
   int width = 0, height = 0;
+  const char* preview = nullptr;
   for (int i = 0; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -88,6 +91,9 @@ int screen_command(int argc, char** argv) {
       bits = v ? std::atoi(v) : 0;
       if (bits != 1 && bits != 2 && bits != 4)
         return std::fprintf(stderr, "klvrip screen: --bits is 1, 2 or 4\n"), 2;
+    } else if (a == "--preview") {
+      preview = value();
+      if (!preview) return std::fprintf(stderr, "klvrip screen: --preview wants a file name\n"), 2;
     } else if (a == "--threads") {
       const char* v = value();
       threads = v ? std::atoi(v) : 0;
@@ -189,6 +195,10 @@ int screen_command(int argc, char** argv) {
   }
   std::printf("%s: %dx%d at %gx%g dpi, %u separation%s of %d bit%s\n", pos[1], width, height, xres,
               yres, seps, seps > 1 ? "s" : "", bits, bits > 1 ? "s" : "");
+  if (preview) {
+    if (!write_dot_preview(pos[1], preview, 1600)) return 1;
+    std::printf("%s: preview of the printed dots\n", preview);
+  }
   return 0;
 }
 

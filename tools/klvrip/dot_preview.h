@@ -1,0 +1,14 @@
+// SPDX-License-Identifier: MIT
+// A picture of screened dots as a person sees them printed.
+#pragma once
+
+namespace klvrip {
+
+// Reads the dot image at `dots_path` (1 or 4 ink separations of 1, 2 or 4
+// bits, ink values) and writes an RGB PNG of it to `png_path`, composited in
+// the ink colours and reduced so that its longer side is at most `max_side`
+// pixels (each preview pixel shows the ink coverage of the dots under it).
+// Returns false, with a message on stderr, when either file fails.
+bool write_dot_preview(const char* dots_path, const char* png_path, int max_side);
+
+}  // namespace klvrip
