@@ -20,6 +20,7 @@
 #include "klv/screen_setup.h"
 #include "klv/halftone_mlproc.h"
 #include "klv/halftone.h"
+#include "klv/htplace.h"
 #include "klv/prntinfo.h"
 #include "klv/printer_driver.h"
 
