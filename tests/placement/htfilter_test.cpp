@@ -238,11 +238,11 @@ TEST(HTFilter, BufferSeekAndStatus) {
   // 256 KiB of 26-byte dot lines.
   EXPECT_EQ(filter.BufferLines(), 262144UL / 26);
   EXPECT_EQ(filter.GetStatus(0), 1);
-  std::vector<uint8_t> line(kW, 128);
-  EXPECT_EQ(filter.SeekLine(0, 0, 1, 0), -1);   // page 1
-  EXPECT_EQ(filter.SeekLine(-1, 4, 0, 0), -1);  // no plane 4
-  EXPECT_EQ(filter.SeekLine(3, 0, 0, 0), -1);   // not the next line
-  EXPECT_EQ(filter.SeekLine(-1, 2, 0, 0), 0);   // select plane 2
+  std::vector<uint8_t> line(size_t(kW) * 3, 128);  // up to three planar lines a call
+  EXPECT_EQ(filter.SeekLine(0, 0, 1, 0), -1);      // page 1
+  EXPECT_EQ(filter.SeekLine(-1, 4, 0, 0), -1);     // no plane 4
+  EXPECT_EQ(filter.SeekLine(3, 0, 0, 0), -1);      // not the next line
+  EXPECT_EQ(filter.SeekLine(-1, 2, 0, 0), 0);      // select plane 2
   EXPECT_EQ(filter.WriteLine(line.data(), 3), 3);
   EXPECT_EQ(filter.SeekLine(-1, 2, 0, 0), 3);
   EXPECT_EQ(filter.SeekLine(0, 0, 0, 1), 3);  // the next line of plane 2, relative
