@@ -7,6 +7,7 @@
 // planes one after the other) when the print record's flags have
 // SP_PRINT_FLAG_PLANAR.
 #include <cups/raster.h>
+#include "../common/driver_text.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -41,14 +42,6 @@ struct Driver {
 
 Driver* self(SP_DRIVER d) {
   return static_cast<Driver*>(d);
-}
-
-std::string file_stem(const char* name) {
-  std::string stem = name ? name : "";
-  for (auto& c : stem)
-    if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 32) c = '_';
-  if (stem.empty() || stem == "." || stem == "..") stem = "job";
-  return stem;
 }
 
 // The received plane that goes out as output colour `i`: black comes first
@@ -116,7 +109,7 @@ int32_t drv_start_job(SP_DRIVER d, SP_JOB* job) {
   } else {
     std::error_code ec;
     if (std::filesystem::is_directory(target, ec))
-      target += "/" + file_stem(job ? job->name : nullptr) + ".ras";
+      target += "/" + klvdrv::file_stem(job ? job->name : nullptr) + ".ras";
     p->out = std::fopen(target.c_str(), "wb");
     p->piped = false;
   }
@@ -274,22 +267,16 @@ int32_t drv_get_info_num(SP_DRIVER, int32_t* value, const void*, const void*, co
 }
 
 int32_t drv_get_info_str(SP_DRIVER d, char* text, int32_t size, int32_t item) {
-  if (!text || size <= 0) return SP_ERR_ARGUMENT;
-  std::snprintf(text, static_cast<size_t>(size), "%s",
-                item == 1 ? self(d)->last_output.c_str() : self(d)->device.c_str());
-  return 0;
+  // Item 1: the last output file; anything else the device name.
+  return klvdrv::copy_text_out(item == 1 ? self(d)->last_output : self(d)->device, text, size);
 }
 
 int32_t drv_get_port_name(SP_DRIVER d, char* out, int32_t size) {
-  if (!out || size <= 0) return SP_ERR_ARGUMENT;
-  std::snprintf(out, static_cast<size_t>(size), "%s", self(d)->port.c_str());
-  return 0;
+  return klvdrv::copy_text_out(self(d)->port, out, size);
 }
 
 int32_t drv_set_port_name(SP_DRIVER d, const char* port) {
-  if (!port || !*port) return SP_ERR_ARGUMENT;
-  self(d)->port = port;
-  return 0;
+  return klvdrv::set_port_text(self(d)->port, port);
 }
 
 int32_t drv_command(SP_DRIVER d, int32_t code, void* a, void*) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "file_output.h"
+#include "../common/driver_text.h"
 #include "klv/log.h"
 #include "klv/printer_driver.h"
 #include "klv/prntinfo.h"
@@ -49,15 +50,6 @@ Driver* self(SP_DRIVER d) {
 std::string default_port() {
   const char* tmp = std::getenv("TMPDIR");
   return std::string(tmp && *tmp ? tmp : "/tmp") + "/klvdrv_file";
-}
-
-// A job name usable as a file name.
-std::string file_stem(const char* name) {
-  std::string stem = name ? name : "";
-  for (auto& c : stem)
-    if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 32) c = '_';
-  if (stem.empty() || stem == "." || stem == "..") stem = "job";
-  return stem;
 }
 
 const Separation kInks[4] = {{"Black", {0, 0, 0}},
@@ -101,7 +93,7 @@ SP_CAPABILITIES* drv_get_capabilities(SP_DRIVER d) {
 int32_t drv_start_job(SP_DRIVER d, SP_JOB* job) {
   Driver* p = self(d);
   if (p->in_job) p->tiff.Close();
-  p->job_name = file_stem(job ? job->name : nullptr);
+  p->job_name = klvdrv::file_stem(job ? job->name : nullptr);
   p->page = 0;
   p->in_job = true;
   std::error_code ec;
@@ -229,11 +221,8 @@ int32_t drv_cancel_job(SP_DRIVER d) {
 }
 
 int32_t drv_get_info_str(SP_DRIVER d, char* text, int32_t size, int32_t item) {
-  if (!text || size <= 0) return SP_ERR_ARGUMENT;
-  // Item 1: the last output file.
-  std::snprintf(text, static_cast<size_t>(size), "%s",
-                item == 1 ? self(d)->last_output.c_str() : self(d)->device.c_str());
-  return 0;
+  // Item 1: the last output file; anything else the device name.
+  return klvdrv::copy_text_out(item == 1 ? self(d)->last_output : self(d)->device, text, size);
 }
 
 int32_t drv_get_info_num(SP_DRIVER, int32_t* value, const void*, const void*, const void*,
@@ -287,15 +276,11 @@ int32_t drv_free_info(SP_DRIVER, SP_INFO* info) {
 }
 
 int32_t drv_get_port_name(SP_DRIVER d, char* out, int32_t size) {
-  if (!out || size <= 0) return SP_ERR_ARGUMENT;
-  std::snprintf(out, static_cast<size_t>(size), "%s", self(d)->port.c_str());
-  return 0;
+  return klvdrv::copy_text_out(self(d)->port, out, size);
 }
 
 int32_t drv_set_port_name(SP_DRIVER d, const char* port) {
-  if (!port || !*port) return SP_ERR_ARGUMENT;
-  self(d)->port = port;
-  return 0;
+  return klvdrv::set_port_text(self(d)->port, port);
 }
 
 int32_t drv_get_color_info(SP_DRIVER, const void*, const void*, SP_COLOR_INFO* out) {
