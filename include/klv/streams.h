@@ -11,11 +11,13 @@
 
 #include "klv/export.h"
 #include "klv/img.h"
+#include "klv/imgmux.h"
 #include "klv/kernel_types.h"
 
 KLV_BEGIN_C
 
-enum { KLV_TYPE_OUTPUT_IMAGE = 50, KLV_TYPE_NULL = 51, KLV_TYPE_MULTIPLEXED = 53 };
+/* The type codes of these streams are those of the type table in klv/imgmux.h:
+ * KLV_TYPE_OUTIMG (50), KLV_TYPE_NULLIMG (51) and KLV_TYPE_MULTIMG (53). */
 
 /* ---- Null stream ------------------------------------------------------ */
 

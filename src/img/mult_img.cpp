@@ -83,7 +83,7 @@ extern "C" KLV_API IMG_file* mult_img_connect(IMG_file** streams) {
     return nullptr;
   }
   img->handle = st;
-  img->type = KLV_TYPE_MULTIPLEXED;
+  img->type = KLV_TYPE_MULTIMG;
   img->mode = 'w';
   init_image_info(&img->info);
   image_info& info = img->info;

@@ -97,7 +97,7 @@ KLV_API IMG_file* null_open_img(const char* path, SOVolume* volume, const char* 
   }
   *info = local;
   img->handle = state;
-  img->type = KLV_TYPE_NULL;
+  img->type = KLV_TYPE_NULLIMG;
   img->mode = mode[0];
   img->info = local;
   img->close = null_close;

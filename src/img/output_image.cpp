@@ -379,7 +379,7 @@ KLV_API IMG_file* outimg_open_img(const char* path, SOVolume* volume, const char
   }
   if (info) *info = local;
   img->handle = state;
-  img->type = KLV_TYPE_OUTPUT_IMAGE;
+  img->type = KLV_TYPE_OUTIMG;
   img->mode = mode[0];
   img->info = local;
   img->close = outimg_close;

@@ -48,7 +48,7 @@ TEST(NullStream, DiscardsLinesAndReportsThemTaken) {
   info.crop.x2 = 0.5;
   IMG_file* img = null_open_img("ignored", nullptr, "w", &info);
   ASSERT_NE(img, nullptr);
-  EXPECT_EQ(img->type, KLV_TYPE_NULL);
+  EXPECT_EQ(img->type, KLV_TYPE_NULLIMG);
   EXPECT_EQ(info.bytes_per_line, 4u * 13u) << "set by the layout rule";
   EXPECT_EQ(info.crop.x2, 1.0) << "full-image crop";
   std::vector<uint8_t> line(info.bytes_per_line * 3);
@@ -70,7 +70,7 @@ TEST(MultiplexedStream, WritesEveryLineToEveryStreamAndClosesThemAll) {
   IMG_file* list[] = {sink(info, a), sink(info, b), nullptr};
   IMG_file* mult = mult_img_connect(list);
   ASSERT_NE(mult, nullptr);
-  EXPECT_EQ(mult->type, KLV_TYPE_MULTIPLEXED);
+  EXPECT_EQ(mult->type, KLV_TYPE_MULTIMG);
   EXPECT_EQ(mult->info.bytes_per_line, info.bytes_per_line);
   EXPECT_EQ(mult->info.xres, 300);
   EXPECT_EQ(mult->info.crop.x2, 1.0);

@@ -80,7 +80,7 @@ TEST_P(OutputImageRoundTrip, WrittenLinesReadBackAfterReopen) {
   info.format_word1 = 7;
   ImgPtr out(outimg_open_img(path.c_str(), nullptr, "w", &info));
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(out->type, KLV_TYPE_OUTPUT_IMAGE);
+  EXPECT_EQ(out->type, KLV_TYPE_OUTIMG);
   const size_t bpl = out->info.bytes_per_line;
   const int total = l.height * planes_of(info) * int(l.pages);
   auto data = pattern(bpl * total, 3);
