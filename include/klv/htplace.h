@@ -44,8 +44,11 @@ typedef struct HTPLACE HTPLACE; /* a CHTPlacement */
 /* Creates a placement by method (see the enum). screens: screens to load for
  * method 5; xres, yres: device resolution; oem_a, oem_b, oem_flags: passed to
  * the OEM placement; levels: non-zero makes a method-5 screen file 2048
- * levels; setup and colors: a screen setup and the job's colour names (an
- * SSTRAL*) for the screened methods; default_name: the matrix file of method
+ * levels; setup: a screen setup for the screened methods (3, 4, 6, 8, 9, 10
+ * generate its screens; 5 takes "<name>.HTS"; 11 its OEM configuration);
+ * a setup whose screens cannot be generated fails the placement; colors: the
+ * job's colour names as an SSTRAL* (one array per colour, the name first, or
+ * one array of all names), or null; default_name: the matrix file of method
  * 2 or the screen file of method 5; thresh_out: receives the threshold array
  * method 5 loaded (the caller then owns it and frees it with HTThreshFree),
  * else null. Null (logged) on failure. */

@@ -6,9 +6,11 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "klv/halftone_diffusion.h"
 #include "klv/halftone_screenmtx.h"
+#include "klv/halftone_setup.h"
 #include "klv/htplace.h"
 #include "klv/kernel_stral.h"
 #include "klv/log.h"
@@ -83,15 +85,66 @@ std::unique_ptr<CHTPlacement> file_screens(uint32_t screens, uint32_t levels,
   return builtin_screens();
 }
 
+// The job's colour names out of the colour list handed to HTPlaceAlloc: one
+// array per colour whose first text is its name, or a single array holding
+// every name.
+std::vector<const char*> colour_names(const SSTRAL* colors) {
+  std::vector<const char*> names;
+  const int32_t n = colors ? stral_count(colors) : 0;
+  for (int32_t i = 0; i < n; ++i) {
+    int32_t count = 0;
+    const char* const* a = stral_get(colors, i, &count);
+    if (!a || count < 1) continue;
+    if (n == 1) {
+      for (int32_t j = 0; j < count; ++j) names.push_back(a[j] ? a[j] : "");
+    } else {
+      names.push_back(a[0] ? a[0] : "");
+    }
+  }
+  return names;
+}
+
+// The screened methods with a screen setup: the setup's screens, generated
+// with the method's placement kind. Null when a screen cannot be made from
+// the setup (HTScreenSetupApply logs which one): a job must not print with
+// screens it did not ask for.
+std::unique_ptr<CHTPlacement> setup_screens(int kind, const _SCREENSETUP* setup,
+                                            const SSTRAL* colors, double xres, double yres) {
+  const std::vector<const char*> names = colour_names(colors);
+  auto p = std::make_unique<CHTPlaceKlvScreen>();
+  if (!HTScreenSetupApply(*p, kind, setup, int(names.size()), names.data(), xres, yres))
+    return nullptr;
+  return p;
+}
+
+// The placement kind a screened method gives a screen setup; 0 for methods
+// that take no setup screens.
+int setup_kind(uint32_t method) {
+  switch (method) {
+    case KLV_HTMETHOD_SCREEN_ORD:
+      return 1;
+    case KLV_HTMETHOD_SCREEN_BUILTIN:
+    case KLV_HTMETHOD_SCREEN_BUILTIN2:
+      return 2;
+    case KLV_HTMETHOD_SCREEN_LINE:
+      return 3;
+    case KLV_HTMETHOD_SCREEN_SPOT:
+      return 4;
+    case KLV_HTMETHOD_SCREEN_FUZZY:
+      return 5;
+    default:
+      return 0;
+  }
+}
+
 std::unique_ptr<CHTPlacement> make_placement(uint32_t screens, double xres, double yres,
                                              double oem_a, double oem_b, uint32_t levels,
                                              uint32_t method, const _SCREENSETUP* setup,
-                                             const char* default_name, void** thresh_out) {
-  if (setup && method >= 3 && method <= 10 && method != 5 && method != 7)
-    KLV_LOG(KLV_LOG_NOTICE,
-            "screen placement: screen setup \"%s\" cannot be converted yet; using the "
-            "method's own screens",
-            setup->name);
+                                             const SSTRAL* colors, const char* default_name,
+                                             void** thresh_out) {
+  if (setup) {
+    if (const int kind = setup_kind(method)) return setup_screens(kind, setup, colors, xres, yres);
+  }
   switch (method) {
     case KLV_HTMETHOD_ERRDIF:
       return std::make_unique<CHTPlaceErrDif>();
@@ -147,7 +200,7 @@ extern "C" {
 
 HTPLACE* HTPlaceAlloc(uint32_t screens, double xres, double yres, double oem_a, double oem_b,
                       uint32_t levels, uint32_t method, const _SCREENSETUP* setup,
-                      const void* /*colors*/, const char* default_name, void** thresh_out,
+                      const void* colors, const char* default_name, void** thresh_out,
                       uint32_t /*oem_flags*/) {
   try {
     if (thresh_out) *thresh_out = nullptr;
@@ -155,8 +208,8 @@ HTPLACE* HTPlaceAlloc(uint32_t screens, double xres, double yres, double oem_a, 
       KLV_LOG(KLV_LOG_ERROR, "HTPlaceAlloc: resolution %gx%g", xres, yres);
       return nullptr;
     }
-    auto p = make_placement(screens, xres, yres, oem_a, oem_b, levels, method, setup, default_name,
-                            thresh_out);
+    auto p = make_placement(screens, xres, yres, oem_a, oem_b, levels, method, setup,
+                            static_cast<const SSTRAL*>(colors), default_name, thresh_out);
     if (!p) KLV_LOG(KLV_LOG_ERROR, "HTPlaceAlloc: no placement for method %u", method);
     return handle(p.release());
   } catch (...) {

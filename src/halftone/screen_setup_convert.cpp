@@ -197,6 +197,13 @@ bool HTScreenSetupApply(CHTPlaceKlvScreen& place, int kind, const _SCREENSETUP* 
   HTSetupPlan plan;
   if (!HTScreenSetupPlan(kind, setup, ncolors, colors, xres, yres, plan)) return false;
   for (const HTSetupScreen& s : plan.screens) {
+    // An angle or ruling text such as "inf" or "nan" reads as a number the
+    // generators cannot fold.
+    if (!std::isfinite(s.angle) || !std::isfinite(s.cell)) {
+      KLV_LOG(KLV_LOG_ERROR, "screen setup \"%s\": angle %g or cell %g is not a finite number",
+              setup ? setup->name : "", s.angle, s.cell);
+      return false;
+    }
     if (!place.AddScreen(s.kind, s.angle, s.cell, s.shape, xres, yres)) {
       KLV_LOG(KLV_LOG_ERROR,
               "screen setup \"%s\": a screen of kind %d at %g degrees, cell %g "
