@@ -26,6 +26,26 @@
 #include "klv/halftone_rip.h"
 #include "klv/halftone_thresh.h"
 
+// The generator behind the noise start of each diffusion line: a 32-bit
+// xorshift (shifts 13, 17, 5) that every engine owns, seeded once from
+// std::rand() when the engine is initialised. Each line draws from its own
+// engine's generator, so the dots of a separation do not depend on how the
+// separations' lines are interleaved or on which threads they run.
+class HTLineRandom {
+ public:
+  void Seed(uint32_t seed) { state_ = seed ? seed : 0x2545F491u; }
+  uint32_t Next() {
+    uint32_t x = state_;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return state_ = x;
+  }
+
+ private:
+  uint32_t state_ = 0x2545F491u;
+};
+
 // --- placements --------------------------------------------------------------
 
 // The noise table shared by every engine of a diffusion placement: 4 x input
@@ -128,6 +148,8 @@ class KLV_API CHTRipDiffusion : public CHTRipKlv {
   void ProcessLine() override;
 
   bool GetDirection() const { return right_to_left_; }
+  // Restarts the line noise generator (Init seeds it from std::rand()).
+  void SetNoiseSeed(uint32_t seed) { random_.Seed(seed); }
 
  protected:
   // Allocates the family's error lines and tables (after the curve exists).
@@ -143,6 +165,7 @@ class KLV_API CHTRipDiffusion : public CHTRipKlv {
   const int16_t* noise_ = nullptr;
   size_t noise_size_ = 0;
   bool right_to_left_ = false;
+  HTLineRandom random_;
   std::vector<uint16_t> tones_;
   std::vector<uint8_t> dots_;
 };

@@ -33,6 +33,7 @@
 #include <memory>
 #include <vector>
 
+#include "klv/halftone_diffusion.h"
 #include "klv/halftone_rip.h"
 #include "klv/halftone_screen.h"
 
@@ -141,6 +142,8 @@ class KLV_API CHTRipMLScreen16 : public CHTRipMLScreen<T> {
 class KLV_API CHTRipMLErrDif : public CHTRipML {
  public:
   CHTRipMLErrDif() { exact_curve_ = false; }
+  // Restarts the line noise generator (Init seeds it from std::rand()).
+  void SetNoiseSeed(uint32_t seed) { random_.Seed(seed); }
 
  protected:
   bool PostTable(CHTPlacement* placement) override;
@@ -148,6 +151,7 @@ class KLV_API CHTRipMLErrDif : public CHTRipML {
 
   const int16_t* noise_ = nullptr;
   bool right_to_left_ = false;
+  HTLineRandom random_;
   std::vector<int16_t> up_a_, up_b_, mid_a_, mid_b_;  // width + 4, pixel x at x + 2
   std::vector<int16_t> limit_;
 };
@@ -186,6 +190,7 @@ class KLV_API CHTRipMLVD : public CHTRipML {
 class KLV_API CHTRipMLVDErrDif : public CHTRipMLVD {
  public:
   CHTRipMLVDErrDif() { exact_curve_ = false; }
+  void SetNoiseSeed(uint32_t seed) { random_.Seed(seed); }
 
  protected:
   bool PostTable(CHTPlacement* placement) override;
@@ -193,6 +198,7 @@ class KLV_API CHTRipMLVDErrDif : public CHTRipMLVD {
 
   const int16_t* noise_ = nullptr;
   bool right_to_left_ = false;
+  HTLineRandom random_;
   std::vector<int16_t> up_a_, up_b_, mid_a_, mid_b_;
   std::vector<int16_t> limit_;
   // Variable-dot screen and curves (empty without level curves).

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "halftone/screen_kernel.h"
+#include "klv/halftone_diffusion.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -35,10 +36,10 @@ void read_line(const uint8_t* line, uint32_t width, uint32_t step, uint32_t last
   }
 }
 
-// The first noise entry of a line: the line's width entries lie inside a
-// table of 4 x width entries.
-inline size_t noise_start(uint32_t width) {
-  return size_t(uint64_t(std::rand() % 10000) * width * 3 / 10000);
+// The first noise entry of a line, drawn from the engine's own generator:
+// the line's width entries lie inside a table of 4 x width entries.
+inline size_t noise_start(uint32_t width, HTLineRandom& random) {
+  return size_t(uint64_t(random.Next() % 10000) * width * 3 / 10000);
 }
 
 // Clamps the noise to -limit..limit.

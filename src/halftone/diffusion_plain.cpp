@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The diffusion engine base (tone line, noise, serpentine scan, packing) and
 // plain error diffusion.
+#include <cstdlib>
 #include <new>
 
 #include "halftone/diffusion_kernel.h"
@@ -46,6 +47,7 @@ bool CHTRipDiffusion::Init(CHTPlacement* placement, bool threaded, int sep, int 
     return false;
   }
   right_to_left_ = false;
+  random_.Seed(uint32_t(std::rand()));
   if (!Prepare(placement)) return false;
   if (threaded) {
     ev_proc_avail_ = std::make_unique<klv::platform::Event>();
@@ -61,7 +63,7 @@ bool CHTRipDiffusion::Init(CHTPlacement* placement, bool threaded, int sep, int 
 }
 
 void CHTRipDiffusion::ProcessLine() {
-  const size_t start = noise_start(in_width_);
+  const size_t start = noise_start(in_width_, random_);
   const uint16_t* curve = curve_.get();
   auto map = [curve](uint32_t i) { return curve[i]; };
   const uint32_t step = Input16() ? in_step_ / 2 : in_step_;

@@ -90,12 +90,13 @@ const int16_t* noise_of(CHTPlacement* placement, uint32_t width) {
 
 bool CHTRipMLErrDif::PostTable(CHTPlacement* placement) {
   noise_ = noise_of(placement, in_width_);
+  random_.Seed(uint32_t(std::rand()));
   std::vector<int16_t>* lines[4] = {&up_a_, &up_b_, &mid_a_, &mid_b_};
   return noise_ && range_ == 2048 && alloc_lines(in_width_, range_, lines, limit_);
 }
 
 void CHTRipMLErrDif::ProcessTableLine() {
-  const int16_t* noise = noise_ + noise_start(in_width_);
+  const int16_t* noise = noise_ + noise_start(in_width_, random_);
   Lines l{up_a_.data(), up_b_.data(), mid_a_.data(), mid_b_.data()};
   if (right_to_left_)
     ml_row<-1, false>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(),
@@ -151,6 +152,7 @@ uint16_t CHTRipMLVD::getCoverageLevel(const MLPROCCOLORINFO* rec, int level, uin
 
 bool CHTRipMLVDErrDif::PostTable(CHTPlacement* placement) {
   noise_ = noise_of(placement, in_width_);
+  random_.Seed(uint32_t(std::rand()));
   std::vector<int16_t>* lines[4] = {&up_a_, &up_b_, &mid_a_, &mid_b_};
   if (!noise_ || range_ != 2048 || !alloc_lines(in_width_, range_, lines, limit_)) return false;
   // The reduced top tone and its shift.
@@ -211,7 +213,7 @@ bool CHTRipMLVDErrDif::PostTable(CHTPlacement* placement) {
 }
 
 void CHTRipMLVDErrDif::ProcessTableLine() {
-  const int16_t* noise = noise_ + noise_start(in_width_);
+  const int16_t* noise = noise_ + noise_start(in_width_, random_);
   Lines l{up_a_.data(), up_b_.data(), mid_a_.data(), mid_b_.data()};
   std::vector<uint8_t> kinds(in_width_);
   if (right_to_left_)

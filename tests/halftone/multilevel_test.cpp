@@ -243,15 +243,18 @@ TEST(MultiLevelDiffusion, MatchesPlainLoop) {
       std::mt19937 rng(8);
       std::vector<uint16_t> input(size_t(width) * height);
       for (auto& v : input) v = uint16_t((rng() >> 28) < 3 ? 0 : rng());
-      std::srand(5);
+      static_cast<CHTRipMLErrDif*>(rip.get())->SetNoiseSeed(5);
       rip->StartProcessLine(reinterpret_cast<uint8_t*>(input.data()), height);
-      std::srand(5);
+      uint32_t draw = 5;
       const int16_t* noise = place.Noise();
       std::vector<int16_t> ua(width + 4), ub(width + 4), ma(width + 4), mb(width + 4);
       const size_t bpl = rip->GetBytesPerLine();
       bool rtl = false;
       for (int y = 0; y < height; ++y) {
-        const int start = (std::rand() % 10000) * width * 3 / 10000;
+        draw ^= draw << 13;  // the engine's line generator: xorshift 13, 17, 5
+        draw ^= draw >> 17;
+        draw ^= draw << 5;
+        const int start = int(draw % 10000) * width * 3 / 10000;
         std::vector<uint8_t> want(bpl, 0);
         const int dir = rtl ? -1 : 1;
         for (int k = 0; k < width; ++k) {

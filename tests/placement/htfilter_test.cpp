@@ -137,7 +137,7 @@ std::string name(const Case& c) {
 
 TEST(HTFilter, SameDotsAsTheEnginesInEveryLayout) {
   std::vector<Case> cases;
-  for (int method : {4, 3})
+  for (int method : {4, 3, 0})
     for (int in_p : {KLV_PLANAR_PIXEL, KLV_PLANAR_LINES, KLV_PLANAR_PLANES})
       for (int out_p : {KLV_PLANAR_PIXEL, KLV_PLANAR_LINES, KLV_PLANAR_PLANES})
         for (bool threads : {false, true}) {
