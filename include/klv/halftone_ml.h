@@ -137,25 +137,81 @@ class KLV_API CHTRipMLScreen16 : public CHTRipMLScreen<T> {
   bool Input16() const override { return true; }
 };
 
+// The families of multi-level diffusion: each brings the threshold
+// modulation and error weights of the single-level engine of the same name.
+enum class HTDiffusionFamily : uint8_t { Plain, Matrix, Screen, VarCoef };
+
+// The state of the two coupled diffusions of a multi-level engine: one on the
+// coverage f of upper drops, one on the middle value m, each with its own
+// pair of error lines and the same noise entry per pixel.
+struct KLV_API HTMLDiffusion {
+  HTDiffusionFamily family = HTDiffusionFamily::Plain;
+  const int16_t* noise = nullptr;
+  bool right_to_left = false;
+  HTLineRandom random;
+  // Integer families: width + 4 errors, pixel x at x + 2.
+  std::vector<int16_t> up_a, up_b, mid_a, mid_b;
+  std::vector<int16_t> limit;  // noise limit per tone
+  // Variable-coefficient family: width + 2 errors, pixel x at x + 1; B is the
+  // next line.
+  std::vector<float> fup_a, fup_b, fmid_a, fmid_b;
+  uint32_t height = 0, lines_done = 0;
+  // Matrix and screen families: the thresholds, current row and phase.
+  CHTThreshTable<unsigned short> table;
+  uint16_t row = 0, phase = 0;
+  // What each pixel of the line chose (0 lower, 1 middle, 2 upper); filled
+  // only when the variable-dot step needs it.
+  std::vector<uint8_t> kinds;
+};
+
 // Table-mode error diffusion: two coupled diffusions on f (upper drops) and
-// m (middle drops) with the plain family's weights, serpentine scan and noise.
+// m (middle drops). An upper drop is chosen where the upper process prints
+// (never where f is 0); otherwise the middle process chooses between the
+// middle and the lower drop. Both pay for a crossing of their threshold.
+// CHTRipMLErrDif uses the plain family's weights and threshold; the Mtx,
+// Screen and VarCoef forms use those of their single-level families.
 class KLV_API CHTRipMLErrDif : public CHTRipML {
  public:
   CHTRipMLErrDif() { exact_curve_ = false; }
   // Restarts the line noise generator (Init seeds it from std::rand()).
-  void SetNoiseSeed(uint32_t seed) { random_.Seed(seed); }
+  void SetNoiseSeed(uint32_t seed) { ed_.random.Seed(seed); }
+  const HTMLDiffusion& GetDiffusion() const { return ed_; }
 
  protected:
+  CHTRipMLErrDif(HTDiffusionFamily family, bool exact) {
+    ed_.family = family;
+    exact_curve_ = exact;
+  }
   bool PostTable(CHTPlacement* placement) override;
   void ProcessTableLine() override;
 
-  const int16_t* noise_ = nullptr;
-  bool right_to_left_ = false;
-  HTLineRandom random_;
-  std::vector<int16_t> up_a_, up_b_, mid_a_, mid_b_;  // width + 4, pixel x at x + 2
-  std::vector<int16_t> limit_;
+  HTMLDiffusion ed_;
 };
 class KLV_API CHTRipMLErrDif16 : public CHTRipMLErrDif {
+ protected:
+  bool Input16() const override { return true; }
+};
+class KLV_API CHTRipMLErrDifMtx : public CHTRipMLErrDif {
+ public:
+  CHTRipMLErrDifMtx() : CHTRipMLErrDif(HTDiffusionFamily::Matrix, true) {}
+};
+class KLV_API CHTRipMLErrDifMtx16 : public CHTRipMLErrDifMtx {
+ protected:
+  bool Input16() const override { return true; }
+};
+class KLV_API CHTRipMLErrDifScreen : public CHTRipMLErrDif {
+ public:
+  CHTRipMLErrDifScreen() : CHTRipMLErrDif(HTDiffusionFamily::Screen, false) {}
+};
+class KLV_API CHTRipMLErrDifScreen16 : public CHTRipMLErrDifScreen {
+ protected:
+  bool Input16() const override { return true; }
+};
+class KLV_API CHTRipMLErrDifVarCoef : public CHTRipMLErrDif {
+ public:
+  CHTRipMLErrDifVarCoef() : CHTRipMLErrDif(HTDiffusionFamily::VarCoef, true) {}
+};
+class KLV_API CHTRipMLErrDifVarCoef16 : public CHTRipMLErrDifVarCoef {
  protected:
   bool Input16() const override { return true; }
 };
@@ -186,21 +242,23 @@ class KLV_API CHTRipMLVD : public CHTRipML {
 // Variable-dot error diffusion: the coupled diffusions choose a base code and
 // a coverage; with two curves per level, the variable-dot screen's threshold
 // against the two 512-entry curves of the code's level adds one of the
-// record's three code offsets.
+// record's three code offsets. The Mtx, Screen and VarCoef forms choose the
+// base code with their families' diffusions; the offset step is the same.
 class KLV_API CHTRipMLVDErrDif : public CHTRipMLVD {
  public:
   CHTRipMLVDErrDif() { exact_curve_ = false; }
-  void SetNoiseSeed(uint32_t seed) { random_.Seed(seed); }
+  void SetNoiseSeed(uint32_t seed) { ed_.random.Seed(seed); }
+  const HTMLDiffusion& GetDiffusion() const { return ed_; }
 
  protected:
+  CHTRipMLVDErrDif(HTDiffusionFamily family, bool exact) {
+    ed_.family = family;
+    exact_curve_ = exact;
+  }
   bool PostTable(CHTPlacement* placement) override;
   void ProcessTableLine() override;
 
-  const int16_t* noise_ = nullptr;
-  bool right_to_left_ = false;
-  HTLineRandom random_;
-  std::vector<int16_t> up_a_, up_b_, mid_a_, mid_b_;
-  std::vector<int16_t> limit_;
+  HTMLDiffusion ed_;
   // Variable-dot screen and curves (empty without level curves).
   CHTThreshTable<unsigned char> vd_screen_;
   uint32_t vd_col_ = 0;
@@ -212,6 +270,30 @@ class KLV_API CHTRipMLVDErrDif : public CHTRipMLVD {
   uint8_t vd_offset_[3] = {};
 };
 class KLV_API CHTRipMLVDErrDif16 : public CHTRipMLVDErrDif {
+ protected:
+  bool Input16() const override { return true; }
+};
+class KLV_API CHTRipMLVDErrDifMtx : public CHTRipMLVDErrDif {
+ public:
+  CHTRipMLVDErrDifMtx() : CHTRipMLVDErrDif(HTDiffusionFamily::Matrix, true) {}
+};
+class KLV_API CHTRipMLVDErrDifMtx16 : public CHTRipMLVDErrDifMtx {
+ protected:
+  bool Input16() const override { return true; }
+};
+class KLV_API CHTRipMLVDErrDifScreen : public CHTRipMLVDErrDif {
+ public:
+  CHTRipMLVDErrDifScreen() : CHTRipMLVDErrDif(HTDiffusionFamily::Screen, false) {}
+};
+class KLV_API CHTRipMLVDErrDifScreen16 : public CHTRipMLVDErrDifScreen {
+ protected:
+  bool Input16() const override { return true; }
+};
+class KLV_API CHTRipMLVDErrDifVarCoef : public CHTRipMLVDErrDif {
+ public:
+  CHTRipMLVDErrDifVarCoef() : CHTRipMLVDErrDif(HTDiffusionFamily::VarCoef, true) {}
+};
+class KLV_API CHTRipMLVDErrDifVarCoef16 : public CHTRipMLVDErrDifVarCoef {
  protected:
   bool Input16() const override { return true; }
 };

@@ -122,6 +122,47 @@ inline void pack_codes(const uint8_t* codes, size_t n, int bits, uint8_t* out, s
   }
 }
 
+// The next row of a matrix or screen after a line: at the table's height, row
+// 0 with the phase moved on by the table's shift.
+inline void advance_rows(const CHTThreshTable<unsigned short>& t, uint16_t& row, uint16_t& phase) {
+  if (++row >= t.height) {
+    row = 0;
+    phase = uint16_t((phase + t.shift) % t.width);
+  }
+}
+
+// The thresholds of a matrix diffusion engine: the placement's matrix for the
+// separation (taken modulo the count for a level engine).
+bool diffusion_matrix(CHTPlacement* placement, int sep, int curve_no,
+                      CHTThreshTable<unsigned short>& table);
+// The thresholds of a screen diffusion engine: the placement's screen for the
+// separation (a level engine at a phase of its own) or its computed pattern.
+bool diffusion_screen(CHTPlacement* placement, int sep, int color, int curve_no, uint32_t range,
+                      CHTThreshTable<unsigned short>& table);
+
+// The matrix family's decision for tone t, running value v and matrix value
+// m; returns the error and sets `dot`.
+inline int16_t mtx_decide(int t, int v, int m, bool& dot) {
+  int val;
+  if (t < 612) {
+    int thr = m;
+    if (t > 306) thr = 1028 - ((1028 - m) * (612 - t)) / 306;
+    val = t + ((v - t) * t) / 612;
+    dot = val > thr;
+    if (dot) val -= (t * 2047) / 612;
+  } else if (t <= 1435) {
+    dot = v > 1028;
+    val = dot ? v - 2047 : v;
+  } else {
+    if (m < 1435) m = 1435;
+    const int thr = t < 1741 ? 1028 - ((1028 - m) * (t - 1435)) / 306 : m;
+    val = t + ((v - t) * (2047 - t)) / 612;
+    dot = val > thr;
+    if (dot) val -= 2047;
+  }
+  return int16_t(val);
+}
+
 inline void invert_bytes(uint8_t* p, size_t n) {
   for (size_t i = 0; i < n; ++i) p[i] = uint8_t(~p[i]);
 }

@@ -9,7 +9,7 @@
 
 using namespace klv::halftone;
 
-namespace {
+namespace klv::halftone {
 
 // Copies screen `index` of the array as the screen engines do: phase 0 below
 // the number of screens, else a random phase so that extra separations never
@@ -34,35 +34,47 @@ bool copy_screen(const CHTThreshArray<unsigned short>& arr, int index,
   return true;
 }
 
-void advance_rows(const CHTThreshTable<unsigned short>& t, uint16_t& row, uint16_t& phase) {
-  if (++row >= t.height) {
-    row = 0;
-    phase = uint16_t((phase + t.shift) % t.width);
+bool diffusion_matrix(CHTPlacement* placement, int sep, int curve_no,
+                      CHTThreshTable<unsigned short>& table) {
+  auto* p = dynamic_cast<CHTPlaceErrDifMtx*>(placement);
+  CHTThreshArray<unsigned short>* arr = p ? p->Matrix() : nullptr;
+  if (!arr || arr->count == 0) {
+    KLV_LOG(KLV_LOG_ERROR, "matrix diffusion: the placement holds no matrix");
+    return false;
   }
+  const int n = int(arr->count);
+  return copy_screen(*arr, curve_no ? sep % n : sep, table);
 }
 
-// The matrix family's decision for tone t, running value v and matrix value
-// m; returns the error and sets `dot`.
-inline int16_t mtx_decide(int t, int v, int m, bool& dot) {
-  int val;
-  if (t < 612) {
-    int thr = m;
-    if (t > 306) thr = 1028 - ((1028 - m) * (612 - t)) / 306;
-    val = t + ((v - t) * t) / 612;
-    dot = val > thr;
-    if (dot) val -= (t * 2047) / 612;
-  } else if (t <= 1435) {
-    dot = v > 1028;
-    val = dot ? v - 2047 : v;
-  } else {
-    if (m < 1435) m = 1435;
-    const int thr = t < 1741 ? 1028 - ((1028 - m) * (t - 1435)) / 306 : m;
-    val = t + ((v - t) * (2047 - t)) / 612;
-    dot = val > thr;
-    if (dot) val -= 2047;
+bool diffusion_screen(CHTPlacement* placement, int sep, int color, int curve_no, uint32_t range,
+                      CHTThreshTable<unsigned short>& table) {
+  auto* p = dynamic_cast<CHTPlaceErrDifScreen*>(placement);
+  if (!p) {
+    KLV_LOG(KLV_LOG_ERROR, "screen diffusion: the placement holds no screens");
+    return false;
   }
-  return int16_t(val);
+  if (CHTThreshArray<unsigned short>* arr = p->Screens(); arr && arr->count) {
+    const int n = int(arr->count);
+    if (!curve_no) return copy_screen(*arr, sep, table);
+    // A level engine takes its separation's screen at a phase of its own.
+    const CHTThreshTable<unsigned short>& src = arr->tables[sep % n];
+    if (!src.rows || !src.width || !src.height) return false;
+    const uint32_t ph = 33u * uint32_t(curve_no) - 33u;
+    return table.CopyPhase(src.rows, src.width, src.height, src.shift, src.levels, ph % src.width,
+                           ph % src.height);
+  }
+  std::vector<uint16_t> pat;
+  if (!p->Pattern(color, pat) || !table.Alloc(uint32_t(pat.size()), 1, 0, range)) {
+    KLV_LOG(KLV_LOG_ERROR, "screen diffusion: no pattern of type %d", p->pattern_type);
+    return false;
+  }
+  std::copy(pat.begin(), pat.end(), table.rows[0]);
+  return true;
 }
+
+}  // namespace klv::halftone
+
+namespace {
 
 template <int Dir>
 void mtx_row(const uint16_t* tones, int n, int16_t* a, const int16_t* b, const int16_t* noise,
@@ -128,16 +140,8 @@ void screen_row(const uint16_t* tones, int n, int16_t* a, const int16_t* b, cons
 
 bool CHTRipErrDifMtx::Prepare(CHTPlacement* placement) {
   if (!CHTRipErrDif::Prepare(placement)) return false;
-  auto* p = dynamic_cast<CHTPlaceErrDifMtx*>(placement);
-  CHTThreshArray<unsigned short>* arr = p ? p->Matrix() : nullptr;
-  if (!arr || arr->count == 0) {
-    KLV_LOG(KLV_LOG_ERROR, "matrix diffusion: the placement holds no matrix");
-    return false;
-  }
-  const int n = int(arr->count);
-  if (!copy_screen(*arr, curve_no_ ? sep_ % n : sep_, table_)) return false;
   row_ = phase_ = 0;
-  return true;
+  return diffusion_matrix(placement, sep_, curve_no_, table_);
 }
 
 void CHTRipErrDifMtx::DiffuseLine(const int16_t* noise) {
@@ -168,29 +172,8 @@ bool CHTRipErrDifScreen::Prepare(CHTPlacement* placement) {
     return false;
   }
   for (uint32_t t = 0; t < range_; ++t) limit_[t] = int16_t(HTNoiseLimit(int(t)));
-  auto* p = dynamic_cast<CHTPlaceErrDifScreen*>(placement);
-  if (!p) {
-    KLV_LOG(KLV_LOG_ERROR, "screen diffusion: the placement holds no screens");
-    return false;
-  }
   row_ = phase_ = 0;
-  if (CHTThreshArray<unsigned short>* arr = p->Screens(); arr && arr->count) {
-    const int n = int(arr->count);
-    if (!curve_no_) return copy_screen(*arr, sep_, table_);
-    // A level engine takes its separation's screen at a phase of its own.
-    const CHTThreshTable<unsigned short>& src = arr->tables[sep_ % n];
-    if (!src.rows || !src.width || !src.height) return false;
-    const uint32_t ph = 33u * curve_no_ - 33u;
-    return table_.CopyPhase(src.rows, src.width, src.height, src.shift, src.levels, ph % src.width,
-                            ph % src.height);
-  }
-  std::vector<uint16_t> pat;
-  if (!p->Pattern(color_, pat) || !table_.Alloc(uint32_t(pat.size()), 1, 0, range_)) {
-    KLV_LOG(KLV_LOG_ERROR, "screen diffusion: no pattern of type %d", p->pattern_type);
-    return false;
-  }
-  std::copy(pat.begin(), pat.end(), table_.rows[0]);
-  return true;
+  return diffusion_screen(placement, sep_, color_, curve_no_, range_, table_);
 }
 
 void CHTRipErrDifScreen::DiffuseLine(const int16_t* noise) {

@@ -111,9 +111,12 @@ CHTRip* CHTPlaceErrDifMtx::NewSingleLevel(bool in16) {
               : new (std::nothrow) CHTRipErrDifMtx();
 }
 
-CHTRip* CHTPlaceErrDifMtx::NewMultiLevel(bool, bool) {
-  KLV_LOG(KLV_LOG_ERROR, "matrix diffusion has no multi-level engine yet");
-  return nullptr;
+CHTRip* CHTPlaceErrDifMtx::NewMultiLevel(bool in16, bool vardot) {
+  if (vardot)
+    return in16 ? static_cast<CHTRip*>(new (std::nothrow) CHTRipMLVDErrDifMtx16())
+                : new (std::nothrow) CHTRipMLVDErrDifMtx();
+  return in16 ? static_cast<CHTRip*>(new (std::nothrow) CHTRipMLErrDifMtx16())
+              : new (std::nothrow) CHTRipMLErrDifMtx();
 }
 
 // --- screen-modulated -----------------------------------------------------------
@@ -153,9 +156,12 @@ CHTRip* CHTPlaceErrDifScreen::NewSingleLevel(bool in16) {
               : new (std::nothrow) CHTRipErrDifScreen();
 }
 
-CHTRip* CHTPlaceErrDifScreen::NewMultiLevel(bool, bool) {
-  KLV_LOG(KLV_LOG_ERROR, "screen diffusion has no multi-level engine yet");
-  return nullptr;
+CHTRip* CHTPlaceErrDifScreen::NewMultiLevel(bool in16, bool vardot) {
+  if (vardot)
+    return in16 ? static_cast<CHTRip*>(new (std::nothrow) CHTRipMLVDErrDifScreen16())
+                : new (std::nothrow) CHTRipMLVDErrDifScreen();
+  return in16 ? static_cast<CHTRip*>(new (std::nothrow) CHTRipMLErrDifScreen16())
+              : new (std::nothrow) CHTRipMLErrDifScreen();
 }
 
 // --- variable-coefficient ---------------------------------------------------------
@@ -165,7 +171,10 @@ CHTRip* CHTPlaceErrDifVarCoef::NewSingleLevel(bool in16) {
               : new (std::nothrow) CHTRipErrDifVarCoef();
 }
 
-CHTRip* CHTPlaceErrDifVarCoef::NewMultiLevel(bool, bool) {
-  KLV_LOG(KLV_LOG_ERROR, "variable-coefficient diffusion has no multi-level engine yet");
-  return nullptr;
+CHTRip* CHTPlaceErrDifVarCoef::NewMultiLevel(bool in16, bool vardot) {
+  if (vardot)
+    return in16 ? static_cast<CHTRip*>(new (std::nothrow) CHTRipMLVDErrDifVarCoef16())
+                : new (std::nothrow) CHTRipMLVDErrDifVarCoef();
+  return in16 ? static_cast<CHTRip*>(new (std::nothrow) CHTRipMLErrDifVarCoef16())
+              : new (std::nothrow) CHTRipMLErrDifVarCoef();
 }

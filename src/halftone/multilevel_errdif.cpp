@@ -19,69 +19,251 @@ namespace {
 // What the coupled diffusions chose for a pixel.
 enum Kind : uint8_t { kLower = 0, kMiddle = 1, kUpper = 2 };
 
-struct Lines {
+using Family = HTDiffusionFamily;
+
+// One line's inputs for the integer families.
+struct IntRow {
+  const uint16_t* idx;
+  const HTMLEntry* table;
+  int n;
   int16_t* up_a;
   const int16_t* up_b;
   int16_t* mid_a;
   const int16_t* mid_b;
+  const int16_t* noise;
+  const int16_t* limit;
+  const uint16_t* trow;  // matrix or screen row
+  uint32_t twidth;
+  uint32_t col;  // column of the first pixel of the scan
+  uint8_t* codes;
+  uint8_t* kinds;
 };
 
-template <int Dir, bool Kinds>
-void ml_row(const uint16_t* idx, const HTMLEntry* table, int n, Lines l, const int16_t* noise,
-            const int16_t* limit, uint8_t* codes, uint8_t* kinds) {
-  int16_t u1 = 0, u2 = 0, m1 = 0, m2 = 0;
-  int x = Dir > 0 ? 0 : n - 1;
-  for (int k = 0; k < n; ++k, x += Dir) {
-    const HTMLEntry& e = table[idx[x]];
-    const int f = e.f, m = e.m;
-    const int raw = noise[k] - 128;
-    int16_t* ua = l.up_a + x + 2;
-    int16_t* ma = l.mid_a + x + 2;
-    const int16_t su =
-        int16_t(weighted(u1, u2, l.up_b + x + 2, ua) + clamp_noise(raw, limit[f]) + f);
-    const bool upper = f != 0 && su >= 1029;
-    int16_t eu = int16_t(su - (upper ? 2047 : 0));
-    if (upper && f == 2047) eu = 1027;
-    int16_t sm = int16_t(weighted(m1, m2, l.mid_b + x + 2, ma) + clamp_noise(raw, limit[m]) + m);
-    // The middle value crosses its threshold: a middle drop unless an upper
-    // drop took the pixel; either way the crossing is paid for.
-    const bool hit = sm >= 1029;
-    sm = int16_t(sm - (hit ? 2047 : 0));
-    const uint8_t use_up = uint8_t(-int(upper)), use_mid = uint8_t(-int(hit));
-    const uint8_t base = uint8_t((e.lower & ~use_mid) | (e.mid & use_mid));
-    const uint8_t code = uint8_t((base & ~use_up) | (e.upper & use_up));
-    const uint8_t kind = upper ? kUpper : hit ? kMiddle : kLower;
-    *ua = eu;
-    u2 = u1;
-    u1 = eu;
-    *ma = sm;
-    m2 = m1;
-    m1 = sm;
-    codes[x] = code;
-    if constexpr (Kinds) kinds[x] = kind;
+// The decision of the family for one process at tone t (f for the upper
+// process, m for the middle one) with running value v and threshold thr;
+// returns the error, `dot` whether the process prints. The plain family's
+// upper process prints only where f != 0 and then carries 1027 at full tone;
+// its middle process prints (and pays) whenever the value reaches 1029. The
+// matrix and screen families decide both processes as their single-level
+// engines do.
+template <Family F, bool Upper>
+inline int16_t decide(int t, int16_t v, int thr, bool& dot) {
+  if constexpr (F == Family::Matrix) {
+    return mtx_decide(t, v, thr, dot);
+  } else if constexpr (F == Family::Screen) {
+    if (t == 2047) {
+      dot = true;
+      return 0;
+    }
+    const bool over = v > thr;
+    dot = over && t != 0;
+    return over ? int16_t(v - 2047) : v;
+  } else if constexpr (Upper) {
+    dot = t != 0 && v >= 1029;
+    if (!dot) return v;
+    return t == 2047 ? int16_t(1027) : int16_t(v - 2047);
+  } else {
+    dot = v >= 1029;
+    return dot ? int16_t(v - 2047) : v;
   }
 }
 
-bool alloc_lines(uint32_t width, uint32_t range, std::vector<int16_t>* lines[4],
-                 std::vector<int16_t>& limit) {
+// One line of the coupled integer diffusions, Dir +1 (left to right) or -1.
+// The upper process prints where f != 0 and its value crosses the family's
+// threshold; the middle process then picks the middle or the lower drop.
+// Both processes keep the error of their own decision whichever drop prints.
+template <Family F, int Dir, bool Kinds>
+void int_row(const IntRow& r) {
+  int16_t u1 = 0, u2 = 0, m1 = 0, m2 = 0;
+  int x = Dir > 0 ? 0 : r.n - 1;
+  uint32_t col = r.col;
+  for (int k = 0; k < r.n; ++k, x += Dir) {
+    const HTMLEntry& e = r.table[r.idx[x]];
+    const int f = e.f, m = e.m;
+    const int raw = r.noise[k] - 128;
+    int16_t* ua = r.up_a + x + 2;
+    int16_t* ma = r.mid_a + x + 2;
+    const int16_t su =
+        int16_t(weighted(u1, u2, r.up_b + x + 2, ua) + clamp_noise(raw, r.limit[f]) + f);
+    const int16_t sm =
+        int16_t(weighted(m1, m2, r.mid_b + x + 2, ma) + clamp_noise(raw, r.limit[m]) + m);
+    int thr = 1028;
+    if constexpr (F != Family::Plain) {
+      thr = r.trow[col];
+      if (F == Family::Screen && Dir < 0)
+        col = col == 0 ? r.twidth - 1 : col - 1;
+      else if (++col == r.twidth)
+        col = 0;
+    }
+    bool upper, hit;
+    const int16_t eu = decide<F, true>(f, su, thr, upper);
+    const int16_t em = decide<F, false>(m, sm, thr, hit);
+    const uint8_t use_up = uint8_t(-int(upper)), use_mid = uint8_t(-int(hit));
+    const uint8_t base = uint8_t((e.lower & ~use_mid) | (e.mid & use_mid));
+    *ua = eu;
+    u2 = u1;
+    u1 = eu;
+    *ma = em;
+    m2 = m1;
+    m1 = em;
+    r.codes[x] = uint8_t((base & ~use_up) | (e.upper & use_up));
+    if constexpr (Kinds) r.kinds[x] = upper ? kUpper : hit ? kMiddle : kLower;
+  }
+}
+
+// One line of the coupled variable-coefficient diffusions: floating-point
+// errors spread with the weights of the process's own tone (f or m).
+template <int Dir, bool Kinds>
+void float_row(const uint16_t* idx, const HTMLEntry* table, int n, HTMLDiffusion& d,
+               const int16_t* noise, uint8_t* codes, uint8_t* kinds) {
+  const HTVarCoefRow* coef = HTVarCoefTable();
+  float* ua = d.fup_a.data() + 1;
+  float* ub = d.fup_b.data() + 1;
+  float* ma = d.fmid_a.data() + 1;
+  float* mb = d.fmid_b.data() + 1;
+  auto scale = [](int nz, int t) {
+    return t < 128 ? nz * t / 128 : t > 1919 ? nz * (2047 - t) / 128 : nz;
+  };
+  // Runs one process at tone t; returns whether it crossed.
+  auto step = [&](float* a, float* b, int x, int t, int nz, bool& dot) {
+    float v = a[x] + float(t + scale(nz, t));
+    dot = false;
+    if (v > 1027.5f) {
+      v -= 2047.0f;
+      dot = t != 0;
+    }
+    const float c0 = coef[t].ahead * v, c1 = coef[t].behind_below * v;
+    a[x + Dir] += c0;
+    b[x - Dir] += c1;
+    b[x] += v - (c0 + c1);
+  };
+  int x = Dir > 0 ? 0 : n - 1;
+  for (int k = 0; k < n; ++k, x += Dir) {
+    const HTMLEntry& e = table[idx[x]];
+    bool upper, hit;
+    step(ua, ub, x, e.f, noise[k], upper);
+    step(ma, mb, x, e.m, noise[k], hit);
+    codes[x] = upper ? e.upper : hit ? e.mid : e.lower;
+    if constexpr (Kinds) kinds[x] = upper ? kUpper : hit ? kMiddle : kLower;
+  }
+}
+
+template <Family F, bool Kinds>
+void int_line(const IntRow& r, bool rtl) {
+  if (rtl)
+    int_row<F, -1, Kinds>(r);
+  else
+    int_row<F, 1, Kinds>(r);
+}
+
+template <bool Kinds>
+void int_family_line(Family f, const IntRow& r, bool rtl) {
+  switch (f) {
+    case Family::Matrix:
+      return int_line<Family::Matrix, Kinds>(r, rtl);
+    case Family::Screen:
+      return int_line<Family::Screen, Kinds>(r, rtl);
+    default:
+      return int_line<Family::Plain, Kinds>(r, rtl);
+  }
+}
+
+// Screens one line into codes (and kinds), then moves the diffusion state on
+// to the next line: lines swap, rows advance, the direction turns.
+void diffuse_line(HTMLDiffusion& d, const uint16_t* idx, const HTMLEntry* table, uint32_t width,
+                  uint8_t* codes, bool kinds) {
+  const int16_t* noise = d.noise + noise_start(width, d.random);
+  const int n = int(width);
+  uint8_t* kd = kinds ? d.kinds.data() : nullptr;
+  if (d.family == Family::VarCoef) {
+    if (d.right_to_left)
+      kinds ? float_row<-1, true>(idx, table, n, d, noise, codes, kd)
+            : float_row<-1, false>(idx, table, n, d, noise, codes, kd);
+    else
+      kinds ? float_row<1, true>(idx, table, n, d, noise, codes, kd)
+            : float_row<1, false>(idx, table, n, d, noise, codes, kd);
+    d.fup_a.swap(d.fup_b);
+    d.fmid_a.swap(d.fmid_b);
+    // The new next line starts empty; after the last image line nothing
+    // follows.
+    if (++d.lines_done < d.height || d.height == 0) {
+      std::fill(d.fup_b.begin(), d.fup_b.end(), 0.0f);
+      std::fill(d.fmid_b.begin(), d.fmid_b.end(), 0.0f);
+    }
+  } else {
+    IntRow r{idx,
+             table,
+             n,
+             d.up_a.data(),
+             d.up_b.data(),
+             d.mid_a.data(),
+             d.mid_b.data(),
+             noise,
+             d.limit.data(),
+             nullptr,
+             1,
+             0,
+             codes,
+             kd};
+    if (d.family != Family::Plain) {
+      r.trow = d.table.rows[d.row];
+      r.twidth = d.table.width;
+      // The matrix is read from the phase on in scan order; the screen at the
+      // pixel's own column.
+      const uint32_t first = d.right_to_left ? width - 1 : 0;
+      r.col = d.family == Family::Matrix ? d.phase % d.table.width
+                                         : uint32_t((uint64_t(first) + d.phase) % d.table.width);
+    }
+    if (kinds)
+      int_family_line<true>(d.family, r, d.right_to_left);
+    else
+      int_family_line<false>(d.family, r, d.right_to_left);
+    d.up_a.swap(d.up_b);
+    d.mid_a.swap(d.mid_b);
+    if (d.family != Family::Plain) advance_rows(d.table, d.row, d.phase);
+  }
+  d.right_to_left = !d.right_to_left;
+}
+
+// Sets up the diffusion state of an engine after its value table is built.
+struct Where {
+  int sep, color, curve_no;
+};
+bool prepare(HTMLDiffusion& d, CHTPlacement* placement, Where w, uint32_t width, uint32_t range,
+             bool kinds) {
+  auto* p = dynamic_cast<CHTPlaceErrDif*>(placement);
+  if (!p || !p->Noise() || p->NoiseSize() < size_t(width) * 4) {
+    KLV_LOG(KLV_LOG_ERROR, "multi-level diffusion: the placement has no noise table");
+    return false;
+  }
+  if (range != 2048) return false;
+  if (d.family == Family::VarCoef && !p->NoiseCentred()) {
+    KLV_LOG(KLV_LOG_ERROR, "multi-level diffusion: variable coefficients need centred noise");
+    return false;
+  }
+  d.noise = p->Noise();
+  d.right_to_left = false;
+  d.random.Seed(uint32_t(std::rand()));
   try {
-    for (int i = 0; i < 4; ++i) lines[i]->assign(size_t(width) + 4, 0);
-    limit.resize(range);
+    if (d.family == Family::VarCoef) {
+      for (auto* v : {&d.fup_a, &d.fup_b, &d.fmid_a, &d.fmid_b}) v->assign(size_t(width) + 2, 0.f);
+    } else {
+      for (auto* v : {&d.up_a, &d.up_b, &d.mid_a, &d.mid_b}) v->assign(size_t(width) + 4, 0);
+      d.limit.resize(range);
+    }
+    if (kinds) d.kinds.assign(width, 0);
   } catch (const std::bad_alloc&) {
     KLV_LOG(KLV_LOG_ERROR, "multi-level diffusion: no memory for error lines");
     return false;
   }
-  for (uint32_t t = 0; t < range; ++t) limit[t] = int16_t(HTNoiseLimit(int(t)));
+  for (size_t t = 0; t < d.limit.size(); ++t) d.limit[t] = int16_t(HTNoiseLimit(int(t)));
+  d.height = p->InImin() ? uint32_t(p->InImin()->height) : 0;
+  d.lines_done = 0;
+  d.row = d.phase = 0;
+  if (d.family == Family::Matrix) return diffusion_matrix(placement, w.sep, w.curve_no, d.table);
+  if (d.family == Family::Screen)
+    return diffusion_screen(placement, w.sep, w.color, w.curve_no, range, d.table);
   return true;
-}
-
-const int16_t* noise_of(CHTPlacement* placement, uint32_t width) {
-  auto* p = dynamic_cast<CHTPlaceErrDif*>(placement);
-  if (!p || !p->Noise() || p->NoiseSize() < size_t(width) * 4) {
-    KLV_LOG(KLV_LOG_ERROR, "multi-level diffusion: the placement has no noise table");
-    return nullptr;
-  }
-  return p->Noise();
 }
 
 }  // namespace
@@ -89,24 +271,11 @@ const int16_t* noise_of(CHTPlacement* placement, uint32_t width) {
 // --- multi-level diffusion ----------------------------------------------------------
 
 bool CHTRipMLErrDif::PostTable(CHTPlacement* placement) {
-  noise_ = noise_of(placement, in_width_);
-  random_.Seed(uint32_t(std::rand()));
-  std::vector<int16_t>* lines[4] = {&up_a_, &up_b_, &mid_a_, &mid_b_};
-  return noise_ && range_ == 2048 && alloc_lines(in_width_, range_, lines, limit_);
+  return prepare(ed_, placement, {sep_, color_, curve_no_}, in_width_, range_, false);
 }
 
 void CHTRipMLErrDif::ProcessTableLine() {
-  const int16_t* noise = noise_ + noise_start(in_width_, random_);
-  Lines l{up_a_.data(), up_b_.data(), mid_a_.data(), mid_b_.data()};
-  if (right_to_left_)
-    ml_row<-1, false>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(),
-                      codes_.data(), nullptr);
-  else
-    ml_row<1, false>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(),
-                     codes_.data(), nullptr);
-  right_to_left_ = !right_to_left_;
-  up_a_.swap(up_b_);
-  mid_a_.swap(mid_b_);
+  diffuse_line(ed_, idx_.data(), table_.data(), in_width_, codes_.data(), false);
 }
 
 // --- variable dot -------------------------------------------------------------------
@@ -151,10 +320,7 @@ uint16_t CHTRipMLVD::getCoverageLevel(const MLPROCCOLORINFO* rec, int level, uin
 }
 
 bool CHTRipMLVDErrDif::PostTable(CHTPlacement* placement) {
-  noise_ = noise_of(placement, in_width_);
-  random_.Seed(uint32_t(std::rand()));
-  std::vector<int16_t>* lines[4] = {&up_a_, &up_b_, &mid_a_, &mid_b_};
-  if (!noise_ || range_ != 2048 || !alloc_lines(in_width_, range_, lines, limit_)) return false;
+  if (!prepare(ed_, placement, {sep_, color_, curve_no_}, in_width_, range_, true)) return false;
   // The reduced top tone and its shift.
   uint32_t r = range_ - 1;
   vd_shift_ = 0;
@@ -213,20 +379,15 @@ bool CHTRipMLVDErrDif::PostTable(CHTPlacement* placement) {
 }
 
 void CHTRipMLVDErrDif::ProcessTableLine() {
-  const int16_t* noise = noise_ + noise_start(in_width_, random_);
-  Lines l{up_a_.data(), up_b_.data(), mid_a_.data(), mid_b_.data()};
-  std::vector<uint8_t> kinds(in_width_);
-  if (right_to_left_)
-    ml_row<-1, true>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(),
-                     codes_.data(), kinds.data());
-  else
-    ml_row<1, true>(idx_.data(), table_.data(), int(in_width_), l, noise, limit_.data(),
-                    codes_.data(), kinds.data());
+  // The direction of this line, before the diffusion turns it.
+  const bool rtl = ed_.right_to_left;
+  diffuse_line(ed_, idx_.data(), table_.data(), in_width_, codes_.data(), !vd_curves_.empty());
+  const uint8_t* kinds = ed_.kinds.data();
   if (!vd_curves_.empty()) {
     const uint8_t* trow = vd_screen_.rows[vd_row_];
     const int n = int(in_width_);
-    int x = right_to_left_ ? n - 1 : 0;
-    const int dir = right_to_left_ ? -1 : 1;
+    int x = rtl ? n - 1 : 0;
+    const int dir = rtl ? -1 : 1;
     for (int k = 0; k < n; ++k, x += dir) {
       const uint32_t t = trow[vd_col_];
       if (++vd_col_ >= vd_screen_.width) vd_col_ = 0;
@@ -250,7 +411,4 @@ void CHTRipMLVDErrDif::ProcessTableLine() {
     }
     if (++vd_row_ >= vd_screen_.height) vd_row_ = 0;
   }
-  right_to_left_ = !right_to_left_;
-  up_a_.swap(up_b_);
-  mid_a_.swap(mid_b_);
 }
