@@ -216,6 +216,48 @@ class KLV_API CHTRipMLErrDifVarCoef16 : public CHTRipMLErrDifVarCoef {
   bool Input16() const override { return true; }
 };
 
+// The variable-dot offset step: each level of the colour record has k level
+// curves (k = level curves / levels, usually 2), turned into 512-entry tables
+// over the tone range reduced below 512. A pixel that printed a drop of a
+// level with coverage c (upper coverage, middle value or the top, on the
+// reduced range) compares a variable-dot threshold t (0..255) with the level's
+// curves, which fall from the first to the last: the first curve j with
+// t >= curve_j[c] selects code offset j, and t below all of them offset k.
+// With two curves this is: t >= curve0 the first offset, t < curve1 the third,
+// else the second. The offsets are the low bytes of the record's variable-dot
+// values, moved above the record's code bits with the process record's bit 4
+// flag (curve number 0 only).
+struct KLV_API HTVarDotSteps {
+  int per_level = 0;  // curves per level; 0 when no offsets are added
+  int shift = 0;      // tone range >> shift fits 0..511
+  uint16_t top = 0;   // the reduced top tone
+  std::vector<uint16_t> curves;
+  std::vector<int16_t> block;  // code -> first curve of the level it is the upper code of
+  uint8_t offset[33] = {};
+
+  // Shift and top for a tone range.
+  void Reduce(uint32_t range);
+  // The curve tables and offsets; false (and no offsets) when the record's
+  // curve count is not a multiple of its levels.
+  bool Build(const MLPROCCOLORINFO& rec, const MLPROCINFO* proc, int curve_no);
+  bool Active() const { return per_level > 0; }
+  // The offset for a pixel with drop `code`, reduced coverage c and threshold t.
+  uint8_t Offset(uint8_t code, uint32_t c, uint32_t t) const {
+    const int b = block[code];
+    if (b < 0) return 0;
+    if (c > 511) c = 511;
+    const uint16_t* cv = curves.data() + size_t(b) * 512 + c;
+    int j = 0;
+    while (j < per_level && t < cv[size_t(j) * 512]) ++j;
+    return offset[j];
+  }
+};
+
+// The variable-dot screen ("VarDot.HTS") of a separation: phase 0 below the
+// number of screens, else a random phase. False when the placement holds none.
+KLV_API bool HTVarDotScreenFor(CHTPlacement* placement, int sep,
+                               CHTThreshTable<unsigned char>& out);
+
 // Variable-dot rendering: the upper coverage goes through the level's coverage
 // curve and the adjusted values are kept per input value.
 class KLV_API CHTRipMLVD : public CHTRipML {
@@ -259,15 +301,11 @@ class KLV_API CHTRipMLVDErrDif : public CHTRipMLVD {
   void ProcessTableLine() override;
 
   HTMLDiffusion ed_;
-  // Variable-dot screen and curves (empty without level curves).
+  // Variable-dot screen and offset step (inactive without level curves).
   CHTThreshTable<unsigned char> vd_screen_;
   uint32_t vd_col_ = 0;
   uint16_t vd_row_ = 0;
-  int vd_shift_ = 0;
-  uint16_t vd_top_ = 0;              // the reduced top tone
-  std::vector<uint16_t> vd_curves_;  // level curves, 512 entries each
-  std::vector<int> level_block_;     // code -> first curve of its level
-  uint8_t vd_offset_[3] = {};
+  HTVarDotSteps steps_;
 };
 class KLV_API CHTRipMLVDErrDif16 : public CHTRipMLVDErrDif {
  protected:
@@ -298,10 +336,75 @@ class KLV_API CHTRipMLVDErrDifVarCoef16 : public CHTRipMLVDErrDifVarCoef {
   bool Input16() const override { return true; }
 };
 
+// Variable-dot threshold screening. The base code is chosen as
+// CHTRipMLScreen<T> does (the placement's screen against the upper coverage f
+// and the middle value); a pixel with a drop then takes the variable-dot code
+// offset of HTVarDotSteps, with the offset threshold read from the
+// variable-dot screen ("VarDot.HTS") at the pixel's column, one row per line.
+// Without level curves or variable-dot screens no offset is added.
+template <class T>
+class KLV_API CHTRipMLVDScreen : public CHTRipMLVD {
+ public:
+  CHTRipMLVDScreen() { midval_direct_ = true; }
+  const CHTThreshTable<T>& GetScreenTable() const { return screen_; }
+  bool HasOffsets() const { return steps_.Active(); }
+
+ protected:
+  bool DirectIndices() const override { return true; }
+  bool PreTable(CHTPlacement* placement) override;
+  bool PostTable(CHTPlacement* placement) override;
+  void ProcessTableLine() override;
+  // The offset screen: set up after the table, and one line of thresholds
+  // (0..255) per output pixel.
+  virtual bool SetupOffsetScreen(CHTPlacement* placement);
+  virtual void OffsetThresholds(uint8_t* out);
+
+  CHTThreshTable<T> screen_;
+  uint16_t row_ = 0, phase_ = 0;
+  CHTThreshTable<unsigned char> vd_screen_;
+  uint16_t vd_row_ = 0;
+  HTVarDotSteps steps_;
+  std::vector<uint8_t> vd_line_;
+};
+template <class T>
+class KLV_API CHTRipMLVDScreen16 : public CHTRipMLVDScreen<T> {
+ protected:
+  bool Input16() const override { return true; }
+};
+
+// The screen form of variable-dot screening: as CHTRipMLVDScreen<T>, but the
+// offset threshold comes from a second screen of the placement itself (the
+// next separation's screen, or the same screen moved by half its size when
+// there is one), scaled to 0..255, so that the offsets follow the same kind
+// of dot pattern as the base codes at another angle or phase. It needs level
+// curves but no variable-dot screen file.
+template <class T>
+class KLV_API CHTRipMLVDSScreen : public CHTRipMLVDScreen<T> {
+ protected:
+  bool SetupOffsetScreen(CHTPlacement* placement) override;
+  void OffsetThresholds(uint8_t* out) override;
+
+  CHTThreshTable<T> second_;
+  uint16_t second_row_ = 0, second_phase_ = 0;
+};
+template <class T>
+class KLV_API CHTRipMLVDSScreen16 : public CHTRipMLVDSScreen<T> {
+ protected:
+  bool Input16() const override { return true; }
+};
+
 extern template class CHTRipMLScreen<unsigned char>;
 extern template class CHTRipMLScreen<unsigned short>;
 extern template class CHTRipMLScreen16<unsigned char>;
 extern template class CHTRipMLScreen16<unsigned short>;
+extern template class CHTRipMLVDScreen<unsigned char>;
+extern template class CHTRipMLVDScreen<unsigned short>;
+extern template class CHTRipMLVDScreen16<unsigned char>;
+extern template class CHTRipMLVDScreen16<unsigned short>;
+extern template class CHTRipMLVDSScreen<unsigned char>;
+extern template class CHTRipMLVDSScreen<unsigned short>;
+extern template class CHTRipMLVDSScreen16<unsigned char>;
+extern template class CHTRipMLVDSScreen16<unsigned short>;
 
 // A sample process record for tests and demo drivers: 2-bit output, three
 // drop sizes (codes 1 small, 2 medium, 3 large) in every colour record. With

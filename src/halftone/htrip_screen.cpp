@@ -70,18 +70,24 @@ CHTRip* CHTPlaceScreen<T>::CreateRip(int sep, int color, bool extra, int curve_n
   const bool one_bit = curve_no == 0 ? GetSepOutputBits() == 1 && out_->bits_per_sample == 1 : true;
   const MLPROCINFO* rec = ProcInfo();
   std::unique_ptr<CHTRip> rip;
-  if (!one_bit && rec && (rec->flags & KLV_MLPROC_FLAG_VARDOT)) {
-    KLV_LOG(KLV_LOG_ERROR, "screen placement: variable-dot screening is not available");
-    return nullptr;
-  }
+  // Variable dot: the screen form when the placement asks for it.
+  const bool vd = !one_bit && rec && (rec->flags & KLV_MLPROC_FLAG_VARDOT);
   if (in_->bits_per_sample == 8) {
     if (one_bit)
       rip.reset(new (std::nothrow) CHTRipScreen<T>());
+    else if (vd && vardot_screen)
+      rip.reset(new (std::nothrow) CHTRipMLVDSScreen<T>());
+    else if (vd)
+      rip.reset(new (std::nothrow) CHTRipMLVDScreen<T>());
     else
       rip.reset(new (std::nothrow) CHTRipMLScreen<T>());
   } else if (in_->bits_per_sample == 16) {
     if (one_bit)
       rip.reset(new (std::nothrow) CHTRipScreen16<T>());
+    else if (vd && vardot_screen)
+      rip.reset(new (std::nothrow) CHTRipMLVDSScreen16<T>());
+    else if (vd)
+      rip.reset(new (std::nothrow) CHTRipMLVDScreen16<T>());
     else
       rip.reset(new (std::nothrow) CHTRipMLScreen16<T>());
   }

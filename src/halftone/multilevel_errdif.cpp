@@ -321,94 +321,41 @@ uint16_t CHTRipMLVD::getCoverageLevel(const MLPROCCOLORINFO* rec, int level, uin
 
 bool CHTRipMLVDErrDif::PostTable(CHTPlacement* placement) {
   if (!prepare(ed_, placement, {sep_, color_, curve_no_}, in_width_, range_, true)) return false;
-  // The reduced top tone and its shift.
-  uint32_t r = range_ - 1;
-  vd_shift_ = 0;
-  while (r > 511) {
-    r >>= 1;
-    ++vd_shift_;
-  }
-  vd_top_ = uint16_t(r);
-  auto* ed = dynamic_cast<CHTPlaceErrDif*>(placement);
-  CHTThreshArray<unsigned char>* vd = ed ? ed->VarDotScreens() : nullptr;
+  steps_ = HTVarDotSteps{};
+  steps_.Reduce(range_);
   const int n = std::clamp<int>(vd_rec_.levels, 1, KLV_MLPROC_LEVELS);
-  if (!vd || vd->count == 0 || vd_rec_.level_curves != 2 * n) return true;  // no offsets
-  // The variable-dot screen of the separation.
-  const int count = int(vd->count);
-  const CHTThreshTable<unsigned char>& src = vd->tables[sep_ % count];
-  uint32_t cp = 0, rp = 0;
-  if (sep_ >= count && src.width && src.height) {
-    cp = uint32_t(std::rand()) % src.width;
-    rp = uint32_t(std::rand()) % src.height;
-  }
-  if (!src.rows ||
-      !vd_screen_.CopyPhase(src.rows, src.width, src.height, src.shift, src.levels, cp, rp))
-    return false;
-  // Each level curve as 512 entries over the reduced tone range.
-  const int curves = vd_rec_.level_curves;
-  vd_curves_.assign(size_t(curves) * 512, 0);
-  for (int c = 0; c < curves; ++c) {
-    uint16_t* out = vd_curves_.data() + size_t(c) * 512;
-    int px = -1, py = 0;
-    for (int k = 0; k < KLV_MLPROC_CURVE_PAIRS; ++k) {
-      const int x = int(vd_rec_.curve[c][k][0]) * int(r) / 255, y = vd_rec_.curve[c][k][1];
-      if (k > 0 && vd_rec_.curve[c][k][0] == 0) break;
-      if (px < 0) {
-        for (int i = 0; i <= x; ++i) out[i] = uint16_t(y);
-      } else if (x > px) {
-        for (int i = px; i <= x; ++i) out[i] = uint16_t(py + (y - py) * (i - px) / (x - px));
-      }
-      if (x > px) {
-        px = x;
-        py = y;
-      }
-    }
-    for (int i = std::max(px + 1, 0); i < 512; ++i) out[i] = uint16_t(py);
-  }
-  // Each code's block: the first curve of the level whose upper code it is.
-  level_block_.assign(256, -1);
-  for (int l = 0; l < n; ++l) level_block_[vd_rec_.upper_code[l]] = 2 * l;
-  // The code offsets; with the process record's bit 4 flag they move above
-  // the record's code bits.
-  const MLPROCINFO* proc = dynamic_cast<CHTKlvPlacement*>(placement)->ProcInfo();
-  const int shift = (proc->flags2 & 0x10) && curve_no_ == 0 && proc->output_bits > proc->code_bits
-                        ? proc->output_bits - proc->code_bits
-                        : 0;
-  for (int i = 0; i < 3; ++i) vd_offset_[i] = uint8_t((vd_rec_.vardot_values[i] & 0xFF) << shift);
+  if (vd_rec_.level_curves < n) return true;  // no offsets
+  if (!HTVarDotScreenFor(placement, sep_, vd_screen_)) return true;
+  vd_col_ = 0;
+  vd_row_ = 0;
+  auto* klv = dynamic_cast<CHTKlvPlacement*>(placement);
+  steps_.Build(vd_rec_, klv ? klv->ProcInfo() : nullptr, curve_no_);
   return true;
 }
 
 void CHTRipMLVDErrDif::ProcessTableLine() {
   // The direction of this line, before the diffusion turns it.
   const bool rtl = ed_.right_to_left;
-  diffuse_line(ed_, idx_.data(), table_.data(), in_width_, codes_.data(), !vd_curves_.empty());
+  const bool vd = steps_.Active();
+  diffuse_line(ed_, idx_.data(), table_.data(), in_width_, codes_.data(), vd);
+  if (!vd) return;
   const uint8_t* kinds = ed_.kinds.data();
-  if (!vd_curves_.empty()) {
-    const uint8_t* trow = vd_screen_.rows[vd_row_];
-    const int n = int(in_width_);
-    int x = rtl ? n - 1 : 0;
-    const int dir = rtl ? -1 : 1;
-    for (int k = 0; k < n; ++k, x += dir) {
-      const uint32_t t = trow[vd_col_];
-      if (++vd_col_ >= vd_screen_.width) vd_col_ = 0;
-      const uint8_t code = codes_[size_t(x)];
-      if (code == 0 || level_block_[code] < 0) continue;
-      // The coverage of the chosen drop, on the reduced tone range.
-      const Adjusted& a = adjusted_[idx_[size_t(x)]];
-      uint32_t c = kinds[size_t(x)] == kUpper    ? uint32_t(a.value) >> vd_shift_
-                   : kinds[size_t(x)] == kMiddle ? uint32_t(a.mid) >> vd_shift_
-                                                 : vd_top_;
-      if (c > 511) c = 511;
-      const size_t i = c + 512u * uint32_t(level_block_[code]);
-      uint8_t off;
-      if (t >= vd_curves_[i])
-        off = vd_offset_[0];
-      else if (t < vd_curves_[i + 512])
-        off = vd_offset_[2];
-      else
-        off = vd_offset_[1];
-      codes_[size_t(x)] = uint8_t(code + off);
-    }
-    if (++vd_row_ >= vd_screen_.height) vd_row_ = 0;
+  const uint8_t* trow = vd_screen_.rows[vd_row_];
+  const int n = int(in_width_);
+  int x = rtl ? n - 1 : 0;
+  const int dir = rtl ? -1 : 1;
+  // The variable-dot screen is read in scan order, one column per pixel.
+  for (int k = 0; k < n; ++k, x += dir) {
+    const uint32_t t = trow[vd_col_];
+    if (++vd_col_ >= vd_screen_.width) vd_col_ = 0;
+    const uint8_t code = codes_[size_t(x)];
+    if (code == 0) continue;
+    // The coverage of the chosen drop, on the reduced tone range.
+    const Adjusted& a = adjusted_[idx_[size_t(x)]];
+    const uint32_t c = kinds[size_t(x)] == kUpper    ? uint32_t(a.value) >> steps_.shift
+                       : kinds[size_t(x)] == kMiddle ? uint32_t(a.mid) >> steps_.shift
+                                                     : steps_.top;
+    codes_[size_t(x)] = uint8_t(code + steps_.Offset(code, c, t));
   }
+  if (++vd_row_ >= vd_screen_.height) vd_row_ = 0;
 }

@@ -3,40 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "halftone/multilevel_screen.h"
 #include "klv/halftone_ml.h"
 #include "klv/log.h"
 
 template <class T>
 bool CHTRipMLScreen<T>::PreTable(CHTPlacement* placement) {
-  auto* p = dynamic_cast<CHTPlaceScreen<T>*>(placement);
-  if (!p || p->GetNumScreens() == 0) {
-    KLV_LOG(KLV_LOG_ERROR, "multi-level screen engine: the placement holds no screens");
-    return false;
-  }
-  // The screen of the separation, as the one-bit screen engines choose it.
-  const int n = p->GetNumScreens();
-  const int index = sep_;
-  T** rows;
-  uint32_t w, levels;
-  uint16_t h, shift;
-  if (!p->GetScreen(index % n, rows, w, h, shift, levels)) return false;
-  uint32_t cp = 0, rp = 0;
-  if (index >= n) {
-    cp = uint32_t(std::rand()) % w;
-    rp = uint32_t(std::rand()) % h;
-  }
-  if (!screen_.CopyPhase(rows, w, h, shift, levels, cp, rp)) {
-    KLV_LOG(KLV_LOG_ERROR, "multi-level screen engine: no memory for a screen copy");
-    return false;
-  }
-  if constexpr (sizeof(T) == 1) {
-    this->range_ = 256;
-  } else {
-    if (levels < 2 || levels > 65536) return false;
-    this->range_ = levels;
-  }
   row_ = phase_ = 0;
-  return true;
+  return klv::halftone::select_ml_screen(placement, sep_, screen_, range_);
 }
 
 namespace {
