@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <mutex>
+#include <numeric>
 
+#include "halftone/screen_file.h"
 #include "klv/htplace.h"
 
 namespace klv::halftone {
@@ -164,3 +166,36 @@ extern "C" const uint16_t* HTBuiltinScreen(int32_t i, int32_t* width, int32_t* h
     return nullptr;
   }
 }
+
+namespace klv::halftone {
+
+bool BuiltinScreenFile(int i, std::vector<uint8_t>& out) {
+  int32_t w = 0, h = 0, shift = 0;
+  const uint16_t* v = HTBuiltinScreen(i, &w, &h, &shift);
+  if (!v) return false;
+  // The engines move the row start right by `shift` at every repeat down; a
+  // file tile has no offset, so it holds repeats until the offset is a whole
+  // number of widths.
+  const uint32_t uw = uint32_t(w), uh = uint32_t(h);
+  const uint32_t repeats = shift ? uw / std::gcd(uw, uint32_t(shift)) : 1;
+  std::vector<uint16_t> plane(size_t(uw) * uh * repeats);
+  for (uint32_t q = 0; q < repeats; ++q)
+    for (uint32_t r = 0; r < uh; ++r)
+      for (uint32_t c = 0; c < uw; ++c)
+        plane[(size_t(q) * uh + r) * uw + c] = v[size_t(r) * uw + (c + q * uint32_t(shift)) % uw];
+  return WriteScreenFile(uw, uh * repeats, 254, {plane}, out);
+}
+
+bool VarDotScreenFile(std::vector<uint8_t>& out) {
+  std::vector<std::vector<uint16_t>> planes;
+  for (uint32_t p = 0; p < kVarDotPlanes; ++p) {
+    const std::vector<uint32_t> ranks = VoidAndClusterRanks(kVarDotSize, kVarDotSize, 0, 101 + p);
+    std::vector<uint16_t> plane(ranks.size());
+    const uint64_t n = ranks.size();
+    for (size_t k = 0; k < ranks.size(); ++k) plane[k] = uint16_t(uint64_t(ranks[k]) * 255 / n);
+    planes.push_back(std::move(plane));
+  }
+  return WriteScreenFile(kVarDotSize, kVarDotSize, 255, planes, out);
+}
+
+}  // namespace klv::halftone

@@ -3,6 +3,8 @@
 
 #include <strings.h>
 
+#include <cstring>
+
 #include "klv/kernel_path.h"
 #include "klv/log.h"
 
@@ -12,6 +14,11 @@ std::string find_screen_file(const char* name) {
   if (!name) return {};
   char found[KLV_PATH_MAX];
   if (_findinpath(name, found)) return found;
+  // The shipped screens live in a "screens" folder of the data folders.
+  if (*name && !std::strchr(name, '/') && !std::strchr(name, '\\') && !std::strchr(name, ':')) {
+    const std::string sub = std::string(kScreenFolder) + "/" + name;
+    if (_findinpath(sub.c_str(), found)) return found;
+  }
   return name;
 }
 
@@ -74,6 +81,40 @@ bool ScreenFileReader::ReadPlane(std::vector<uint16_t>& values) {
   }
   values.resize(n);
   for (size_t i = 0; i < n; ++i) values[i] = uint16_t(bytes_[2 * i] | bytes_[2 * i + 1] << 8);
+  return true;
+}
+
+bool WriteScreenFile(uint32_t width, uint32_t height, uint16_t max_value,
+                     const std::vector<std::vector<uint16_t>>& planes, std::vector<uint8_t>& out) {
+  out.clear();
+  const size_t n = size_t(width) * height;
+  if (width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF || planes.empty()) {
+    KLV_LOG(KLV_LOG_ERROR, "screen file: %zu planes of %ux%u cannot be written", planes.size(),
+            width, height);
+    return false;
+  }
+  out.assign(size_t(ScreenFileReader::kHeaderSize), 0);
+  std::memcpy(out.data(), "HSCR", 4);
+  const auto put16 = [&out](size_t at, uint32_t v) {
+    out[at] = uint8_t(v & 0xFF);
+    out[at + 1] = uint8_t(v >> 8);
+  };
+  put16(4, width);
+  put16(6, height);
+  put16(16, max_value);
+  out.reserve(out.size() + planes.size() * n * 2);
+  for (const std::vector<uint16_t>& plane : planes) {
+    if (plane.size() != n) {
+      KLV_LOG(KLV_LOG_ERROR, "screen file: a plane of %zu values in a %ux%u screen", plane.size(),
+              width, height);
+      out.clear();
+      return false;
+    }
+    for (uint16_t v : plane) {
+      out.push_back(uint8_t(v & 0xFF));
+      out.push_back(uint8_t(v >> 8));
+    }
+  }
   return true;
 }
 

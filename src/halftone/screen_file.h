@@ -12,8 +12,13 @@
 
 namespace klv::halftone {
 
-// Finds a screen file on the program's search path; the name itself when the
-// search finds nothing (so that the open reports the missing file).
+// The folder of the data folders (KLV_PATH, the program's folder, share/klv)
+// that holds the shipped screen files.
+inline constexpr const char* kScreenFolder = "screens";
+
+// Finds a screen file on the program's search path, a bare name also in the
+// "screens" folder of each search folder; the name itself when the search
+// finds nothing (so that the open reports the missing file).
 std::string find_screen_file(const char* name);
 
 class ScreenFileReader {
@@ -49,6 +54,12 @@ class ScreenFileReader {
   uint32_t width_ = 0, height_ = 0, max_value_ = 0, planes_ = 0;
   std::vector<uint8_t> bytes_;
 };
+
+// A screen file's bytes: the header (magic, width, height, maximum value)
+// and each plane's width x height values row by row, little-endian. False
+// (logged) for an empty or oversized screen or a plane of another size.
+bool WriteScreenFile(uint32_t width, uint32_t height, uint16_t max_value,
+                     const std::vector<std::vector<uint16_t>>& planes, std::vector<uint8_t>& out);
 
 // Index where the file value of row r, column c is stored under a phase.
 inline uint32_t phased_index(uint32_t r, uint32_t c, uint32_t w, uint32_t h, uint32_t col_phase,

@@ -6,14 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "capture_img.h"
+#include "log_capture.h"
 #include "klv/halftone_setup.h"
 #include "klv/htplace.h"
 
@@ -38,38 +35,7 @@ struct Colors {
   ~Colors() { stral_free(l); }
 };
 
-// Routes the log into a file for the life of the object.
-class LogCapture {
- public:
-  // A new file each time: the logger keeps its file open while KLV_LOG names it.
-  LogCapture()
-      : path_(std::string(KLV_BINARY_DIR) + "/placement_setup_test" + std::to_string(++serial_) +
-              ".log") {
-    std::remove(path_.c_str());
-    const char* old = std::getenv("KLV_LOG");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("KLV_LOG", path_.c_str(), 1);
-  }
-  ~LogCapture() {
-    if (had_) {
-      setenv("KLV_LOG", old_.c_str(), 1);
-    } else {
-      unsetenv("KLV_LOG");
-    }
-  }
-  std::string Text() const {
-    std::ifstream f(path_);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-  }
-
- private:
-  static inline int serial_ = 0;
-  std::string path_, old_;
-  bool had_ = false;
-};
+using klv::test::LogCapture;
 
 HTPLACE* alloc(uint32_t method, const _SCREENSETUP* setup, const SSTRAL* colors, double xres = kRes,
                double yres = kRes) {
