@@ -25,8 +25,12 @@
 //  - Screens use m = b directly (a pixel prints the middle drop when its
 //    threshold lies between f and b); diffusions use the share of the area
 //    left by upper drops, (b - f) x full / (full - f).
-//  - Curve mode merges one-bit levels so that level s gives code s + 1 and the
-//    highest level that printed wins (codes clamp to the largest code).
+//  - Curve mode merges the level engines' output through a fixed table
+//    (HTMLMergeTable): level engine s with value v (1 bit, or a 2-bit code of
+//    a multi-level level engine) gives the natural code (2^bits - 1) x s + v,
+//    the highest engine that printed wins, so larger drops enter only where
+//    the smaller ones have filled; when there are more natural codes than
+//    output codes they are scaled to the output range, rounding up.
 #pragma once
 
 #include <cstdint>
@@ -110,10 +114,16 @@ class KLV_API CHTRipML : public CHTRip {
   std::vector<std::unique_ptr<CHTRip>> subs_;
   MLProcCurvesRef level_curves_;
   std::vector<HTMLEntry> table_;
-  std::vector<uint8_t> xlate_;  // curve mode: mask of printed levels -> code
+  std::vector<uint8_t> xlate_;  // curve mode: merged level output -> code
+  uint8_t sub_bits_ = 1;        // bits each level engine gives a pixel
   std::vector<uint16_t> idx_;   // per-pixel table index of the current line
   std::vector<uint8_t> codes_;  // per-pixel code of the current line
 };
+
+// The curve-mode merge table for `subs` level engines (1..8) of `sub_bits`
+// bits (1 or 2) each and `out_bits` output bits: indexed by the engines'
+// values, engine s at bit s x sub_bits. Empty for other arguments.
+KLV_API std::vector<uint8_t> HTMLMergeTable(int subs, int sub_bits, int out_bits);
 
 // Table-mode threshold screening: code = upper when the threshold is below f,
 // else middle when it is below m, else lower.

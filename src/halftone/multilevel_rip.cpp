@@ -142,16 +142,55 @@ bool CHTRipML::BuildCurves(CHTKlvPlacement* p) {
     }
     subs_.push_back(std::move(sub));
   }
-  // Level s prints code s + 1; the highest level that printed wins.
-  const unsigned maxcode = (1u << out_bits_) - 1;
-  xlate_.assign(size_t(1) << count, 0);
-  for (size_t mask = 1; mask < xlate_.size(); ++mask) {
-    unsigned hi = 0;
-    for (int s = 0; s < count; ++s)
-      if (mask & (size_t(1) << s)) hi = unsigned(s + 1);
-    xlate_[mask] = uint8_t(std::min(hi, maxcode));
+  // What each level engine gives a pixel: one bit from a one-level engine,
+  // a drop code of 1 or 2 bits from a multi-level one.
+  sub_bits_ = 1;
+  for (auto& sub : subs_) {
+    const int b = dynamic_cast<CHTRipML*>(sub.get()) ? sub->GetOutBits() : 1;
+    if (b != 1 && b != 2) {
+      KLV_LOG(KLV_LOG_ERROR, "multi-level engine: a level engine gives %d bits a pixel", b);
+      subs_.clear();
+      return false;
+    }
+    if (&sub != &subs_.front() && b != sub_bits_) {
+      KLV_LOG(KLV_LOG_ERROR, "multi-level engine: level engines of %d and %d bits", sub_bits_, b);
+      subs_.clear();
+      return false;
+    }
+    sub_bits_ = uint8_t(b);
+  }
+  xlate_ = HTMLMergeTable(count, sub_bits_, int(out_bits_));
+  if (xlate_.empty()) {
+    subs_.clear();
+    return false;
   }
   return true;
+}
+
+std::vector<uint8_t> HTMLMergeTable(int subs, int sub_bits, int out_bits) {
+  if (subs < 1 || subs > 8 || (sub_bits != 1 && sub_bits != 2) || out_bits < 1 || out_bits > 8)
+    return {};
+  const unsigned per = (1u << sub_bits) - 1;  // codes of one level engine
+  const unsigned top = per * unsigned(subs);  // the largest natural code
+  const unsigned maxcode = (1u << out_bits) - 1;
+  std::vector<uint8_t> table(size_t(1) << (subs * sub_bits), 0);
+  for (size_t i = 1; i < table.size(); ++i) {
+    // The highest level engine that printed decides: its band starts above
+    // every code of the engines below it.
+    unsigned natural = 0;
+    for (int s = subs - 1; s >= 0; --s) {
+      const unsigned v = unsigned(i >> (s * sub_bits)) & per;
+      if (v) {
+        natural = per * unsigned(s) + v;
+        break;
+      }
+    }
+    // Scaled to the output codes when there are more natural codes than
+    // output codes, rounding up so that any drop prints at least code 1.
+    const unsigned code = top <= maxcode ? natural : (natural * maxcode + top - 1) / top;
+    table[i] = uint8_t(code);
+  }
+  return table;
 }
 
 bool CHTRipML::BuildTable(CHTPlacement* placement, const MLPROCCOLORINFO* rec) {
@@ -228,18 +267,28 @@ void CHTRipML::ProcessCurves() {
   uint8_t* line = const_cast<uint8_t*>(in_ptr_);
   for (auto& s : subs_) s->StartProcessLine(line, 1);
   for (auto& s : subs_) s->CheckProcAvail();
-  std::fill(codes_.begin(), codes_.end(), 0);
-  // Gather one bit per level engine into a mask per pixel.
-  // The level engines complement their bytes as this engine does; undo it.
+  // Gather each level engine's bits (or 2-bit codes) into an index per
+  // pixel, engine s at bit s x bits. The level engines complement their bytes
+  // as this engine does; undo it.
   const uint8_t inv = invert_output_ ? 0xFF : 0;
+  std::vector<uint16_t>& index = idx_;
+  std::fill(index.begin(), index.end(), 0);
   for (size_t s = 0; s < subs_.size(); ++s) {
     const uint8_t* bits = subs_[s]->GetOutBuf();
-    const uint8_t bit = uint8_t(1u << s);
-    for (uint32_t x = 0; x < in_width_; ++x)
-      if ((bits[x >> 3] ^ inv) & (0x80 >> (x & 7))) codes_[x] |= bit;
+    if (sub_bits_ == 1) {
+      const uint16_t bit = uint16_t(1u << s);
+      for (uint32_t x = 0; x < in_width_; ++x)
+        if ((bits[x >> 3] ^ inv) & (0x80 >> (x & 7))) index[x] |= bit;
+    } else {
+      const unsigned at = unsigned(2 * s);
+      for (uint32_t x = 0; x < in_width_; ++x) {
+        const unsigned v = unsigned((bits[x >> 2] ^ inv) >> (6 - 2 * (x & 3))) & 3u;
+        index[x] = uint16_t(index[x] | (v << at));
+      }
+    }
   }
   const uint8_t* xl = xlate_.data();
-  for (uint32_t x = 0; x < in_width_; ++x) codes_[x] = xl[codes_[x]];
+  for (uint32_t x = 0; x < in_width_; ++x) codes_[x] = xl[index[x]];
   for (auto& s : subs_) s->ResetOutBuf();
 }
 

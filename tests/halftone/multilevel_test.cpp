@@ -365,6 +365,51 @@ TEST(MultiLevelCurves, LevelEnginesMergeIntoCodes) {
   }
 }
 
+TEST(MultiLevelCurves, MergeTables) {
+  for (int bits : {1, 2}) {
+    for (int out : {2, 4, 8}) {
+      for (int subs = 1; subs <= 8; ++subs) {
+        SCOPED_TRACE(std::to_string(subs) + " engines of " + std::to_string(bits) + " bits into " +
+                     std::to_string(out));
+        const auto t = HTMLMergeTable(subs, bits, out);
+        ASSERT_EQ(t.size(), size_t(1) << (subs * bits));
+        const unsigned per = (1u << bits) - 1, maxcode = (1u << out) - 1;
+        EXPECT_EQ(t[0], 0);
+        // The top engine at its largest drop gives the largest code when
+        // there are enough natural codes for it.
+        const size_t top = size_t(per) << ((subs - 1) * bits);
+        EXPECT_EQ(t[top], std::min(per * unsigned(subs), maxcode));
+        for (size_t i = 1; i < t.size(); ++i) {
+          EXPECT_GE(t[i], 1) << i;  // a printed drop never vanishes
+          EXPECT_LE(t[i], maxcode);
+          // Raising any engine's value never lowers the code.
+          for (int s = 0; s < subs; ++s) {
+            const unsigned v = unsigned(i >> (s * bits)) & per;
+            if (v == per) continue;
+            const size_t j = i + (size_t(1) << (s * bits));
+            ASSERT_GE(t[j], t[i]) << i << " engine " << s;
+          }
+        }
+      }
+    }
+  }
+  // One-bit level engines into 2 bits: level s gives code s + 1, the highest
+  // level wins.
+  const auto t = HTMLMergeTable(3, 1, 2);
+  EXPECT_EQ(t[1], 1);
+  EXPECT_EQ(t[2], 2);
+  EXPECT_EQ(t[3], 2);
+  EXPECT_EQ(t[4], 3);
+  EXPECT_EQ(t[7], 3);
+  // Two 2-bit engines into 2 bits: six natural codes on three output codes.
+  const auto u = HTMLMergeTable(2, 2, 2);
+  EXPECT_EQ(u[1], 1);   // natural 1 -> 1
+  EXPECT_EQ(u[3], 2);   // natural 3 -> ceil(1.5)
+  EXPECT_EQ(u[12], 3);  // engine 1 at its largest: natural 6
+  EXPECT_TRUE(HTMLMergeTable(9, 1, 2).empty());
+  EXPECT_TRUE(HTMLMergeTable(2, 3, 2).empty());
+}
+
 class CoverageProbe : public CHTRipMLVD {
  public:
   void ProcessTableLine() override {}
