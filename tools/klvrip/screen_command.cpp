@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,15 +19,20 @@
 #include "klv/htplace.h"
 #include "klv/imgmux.h"
 #include "klv/outimg.h"
+#include "screen_options.h"
 
 namespace klvrip {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: klvrip screen IN OUT [--method NAME|N] [--res XxY] [--width W --height H]\n"
-    "                     [--bits 1|2|4] [--threads N] [--preview FILE.png]\n"
+    "usage: klvrip screen IN OUT [--method NAME|N] [--lpi L [--angle A]] [--res XxY]\n"
+    "                     [--width W --height H] [--bits 1|2|4] [--threads N]\n"
+    "                     [--preview FILE.png]\n"
     "  methods: screen (4, built-in screens), ordered (3), spot (6), line (8), fuzzy (9),\n"
     "           diffusion (0), varcoef (12), or a method number\n"
+    "  --lpi L --angle A: screens generated at L lines per inch (2.5 up to half the lower\n"
+    "           resolution) for the screened methods 3, 4, 6, 8, 9 and 10; black and gray\n"
+    "           at A degrees (default 45), cyan at A-30, magenta at A+30, yellow at A-45\n"
     "  OUT ending in .tif or .tiff is written as TIFF, anything else as an output image\n"
     "  --preview writes a PNG of the dots as printed, reduced to at most 1600 pixels\n";
 
@@ -66,6 +73,8 @@ int screen_command(int argc, char** argv) {
   double xres = 0, yres = 0;
   int width = 0, height = 0;
   const char* preview = nullptr;
+  double lpi = 0, angle = 45;
+  bool have_angle = false;
   for (int i = 0; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -76,6 +85,18 @@ int screen_command(int argc, char** argv) {
       const char* v = value();
       method = v ? method_of(v) : -1;
       if (method < 0) return std::fprintf(stderr, "klvrip screen: bad --method\n%s", kUsage), 2;
+    } else if (a == "--lpi" || a == "--angle") {
+      const char* v = value();
+      char* end = nullptr;
+      const double d = v ? std::strtod(v, &end) : 0;
+      if (!v || end == v || *end || !std::isfinite(d) || (a == "--lpi" && d <= 0))
+        return std::fprintf(stderr, "klvrip screen: bad %s\n", a.c_str()), 2;
+      if (a == "--lpi") {
+        lpi = d;
+      } else {
+        angle = d;
+        have_angle = true;
+      }
     } else if (a == "--res") {
       const char* v = value();
       if (!v || std::sscanf(v, "%lfx%lf", &xres, &yres) != 2 || xres <= 0 || yres <= 0)
@@ -106,6 +127,16 @@ int screen_command(int argc, char** argv) {
     }
   }
   if (pos.size() != 2) return std::fputs(kUsage, stderr), 2;
+  const bool screened =
+      method == 3 || method == 4 || method == 6 || method == 8 || method == 9 || method == 10;
+  if (have_angle && lpi <= 0)
+    return std::fprintf(stderr, "klvrip screen: --angle needs --lpi\n"), 2;
+  if (lpi > 0 && !screened)
+    return std::fprintf(stderr,
+                        "klvrip screen: --lpi applies to the screened methods 3, 4, 6, 8, 9 "
+                        "and 10, not to method %d\n",
+                        method),
+           2;
 
   image_info src;
   init_image_info(&src);
@@ -117,6 +148,12 @@ int screen_command(int argc, char** argv) {
   if (!width) width = int(src.width * sx + 0.5);
   if (!height) height = int(src.height * sy + 0.5);
   if (width < 1 || height < 1) return std::fprintf(stderr, "klvrip screen: empty page\n"), 1;
+  if (lpi > 0 && !screen_ruling_ok(lpi, angle, xres, yres))
+    return std::fprintf(stderr,
+                        "klvrip screen: --lpi %g --angle %g: the ruling must be %g to %g lpi at "
+                        "%gx%g dpi and the angle within 360 degrees\n",
+                        lpi, angle, kMinLpi, std::min(xres, yres) / 2, xres, yres),
+           2;
 
   // Gray stays gray; everything else becomes inverted CMYK (light values).
   const uint32_t process = src.samples - src.spot_samples;
@@ -144,8 +181,17 @@ int screen_command(int argc, char** argv) {
   IMG_file* in = filter_file_open(pos[0], nullptr, "r", &info, 0, &target, &opts);
   if (!in) return std::fprintf(stderr, "klvrip screen: cannot convert \"%s\"\n", pos[0]), 1;
 
-  HTPLACE* place =
-      HTPlaceAlloc(4, xres, yres, 0, 0, 0, uint32_t(method), nullptr, nullptr, nullptr, nullptr, 0);
+  // A ruling asked for becomes a screen setup with one entry per colour.
+  std::unique_ptr<_SCREENSETUP, int32_t (*)(_SCREENSETUP*)> setup(
+      lpi > 0 ? screen_setup_of(lpi, angle) : nullptr, free_screen_settings);
+  std::unique_ptr<SSTRAL, void (*)(SSTRAL*)> colours(
+      lpi > 0 ? screen_colours_of(int(seps)) : nullptr, stral_free);
+  if (lpi > 0 && (!setup || !colours)) {
+    img_close(in);
+    return std::fprintf(stderr, "klvrip screen: out of memory\n"), 1;
+  }
+  HTPLACE* place = HTPlaceAlloc(4, xres, yres, 0, 0, 0, uint32_t(method), setup.get(),
+                                colours.get(), nullptr, nullptr, 0);
   if (!place) {
     img_close(in);
     return std::fprintf(stderr, "klvrip screen: method %d cannot be set up\n", method), 1;
