@@ -20,19 +20,37 @@ void CHTPlacement::Detach() {
 
 CHTKlvPlacement::~CHTKlvPlacement() = default;
 
+namespace {
+
+// Process colours (samples less spot samples) a placement screens: none, one,
+// or three to seven.
+bool process_colours_ok(const image_info* d) {
+  const uint32_t p = d->samples - d->spot_samples;
+  return d->spot_samples <= d->samples && (p == 0 || p == 1 || (p >= 3 && p <= 7));
+}
+
+// What makes an input and output pair unscreenable, or null when nothing does.
+const char* layout_fault(const image_info* in, const image_info* out) {
+  if (in->photometric > 1) return "input photometric is neither 0 nor 1";
+  if (in->bits_per_sample != 8 && in->bits_per_sample != 16)
+    return "input bits per sample are neither 8 nor 16";
+  if (in->samples > 12 || out->samples > 12) return "more than 12 samples";
+  if (!process_colours_ok(in)) return "input process colours are not 0, 1 or 3 to 7";
+  if (!process_colours_ok(out)) return "output process colours are not 0, 1 or 3 to 7";
+  if (out->samples > in->samples) return "more output samples than input samples";
+  return nullptr;
+}
+
+}  // namespace
+
 bool CHTKlvPlacement::PreInitProcess(image_info* in, image_info* out) {
   if (!CHTPlacement::PreInitProcess(in, out) || !in || !out) return false;
-  auto process_ok = [](const image_info* d) {
-    uint32_t p = d->samples - d->spot_samples;
-    return d->spot_samples <= d->samples && (p == 0 || p == 1 || (p >= 3 && p <= 7));
-  };
-  if (in->photometric > 1 || (in->bits_per_sample != 8 && in->bits_per_sample != 16) ||
-      in->samples > 12 || out->samples > 12 || !process_ok(in) || !process_ok(out) ||
-      out->samples > in->samples) {
+  if (const char* fault = layout_fault(in, out)) {
     KLV_LOG(KLV_LOG_ERROR,
-            "halftone placement: input %u samples of %u bits (photometric %u) cannot become "
-            "%u output samples",
-            in->samples, in->bits_per_sample, in->photometric, out->samples);
+            "halftone placement: %s (input %u samples, %u spot, %u bits, photometric %u; output "
+            "%u samples, %u spot)",
+            fault, in->samples, in->spot_samples, in->bits_per_sample, in->photometric,
+            out->samples, out->spot_samples);
     return false;
   }
   bool light = in->photometric == 1;
