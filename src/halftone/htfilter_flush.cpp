@@ -35,6 +35,34 @@ void put_be(uint8_t* dst, uint64_t w, unsigned bytes) {
   for (unsigned i = 0; i < bytes; ++i) dst[i] = uint8_t(w >> (56 - 8 * i));
 }
 
+// One pixel-interleaved one-bit line from the separations' parts of a buffer
+// line (`sep_bytes` apart): eight pixels of every separation make `seps`
+// output bytes. S > 0 fixes the number of separations at compile time, so
+// that the inner loop unrolls and each group is stored with one 8-byte
+// big-endian write while the line has room for it.
+template <int S>
+void spread_line(const uint8_t* src, unsigned long sep_bytes, uint8_t* dst, unsigned long out_bpl,
+                 int seps = S) {
+  if (S > 0) seps = S;
+  const auto& sp = spread_tables().t[size_t(seps)];
+  const unsigned long groups = sep_bytes;
+  unsigned long g = 0;
+  // Whole 8-byte stores while they stay inside the line.
+  const unsigned long wide = out_bpl >= 8 ? (out_bpl - 8) / unsigned(seps) + 1 : 0;
+  for (const unsigned long end = std::min(groups, wide); g < end; ++g) {
+    uint64_t w = 0;
+    for (int s = 0; s < seps; ++s) w |= sp[src[size_t(s) * sep_bytes + g]] >> s;
+    w = __builtin_bswap64(w);
+    std::memcpy(dst + g * unsigned(seps), &w, 8);
+  }
+  for (; g < groups; ++g) {
+    uint64_t w = 0;
+    for (int s = 0; s < seps; ++s) w |= sp[src[size_t(s) * sep_bytes + g]] >> s;
+    const unsigned long at = g * unsigned(seps);
+    put_be(dst + at, w, unsigned(std::min<unsigned long>(unsigned(seps), out_bpl - at)));
+  }
+}
+
 }  // namespace
 
 bool CHTFilter::WriteSep(int sep, const uint8_t* base, unsigned long stride, unsigned long lines) {
@@ -70,14 +98,19 @@ bool CHTFilter::PackPixels(unsigned long lines) {
       const uint8_t* src = buffer_.data() + (first + l) * line_bytes_;
       uint8_t* dst = pack_.data() + l * out_bpl;
       if (bits == 1 && seps_ <= 8) {
-        // Eight pixels of every separation make `seps_` output bytes.
-        const auto& sp = spread_tables().t[size_t(seps_)];
-        const unsigned long groups = sep_bytes_;
-        for (unsigned long g = 0; g < groups; ++g) {
-          uint64_t w = 0;
-          for (int s = 0; s < seps_; ++s) w |= sp[src[size_t(s) * sep_bytes_ + g]] >> s;
-          const unsigned long at = g * unsigned(seps_);
-          put_be(dst + at, w, unsigned(std::min<unsigned long>(unsigned(seps_), out_bpl - at)));
+        switch (seps_) {
+          case 2:
+            spread_line<2>(src, sep_bytes_, dst, out_bpl);
+            break;
+          case 3:
+            spread_line<3>(src, sep_bytes_, dst, out_bpl);
+            break;
+          case 4:
+            spread_line<4>(src, sep_bytes_, dst, out_bpl);
+            break;
+          default:
+            spread_line<0>(src, sep_bytes_, dst, out_bpl, seps_);
+            break;
         }
       } else {
         std::memset(dst, 0, out_bpl);

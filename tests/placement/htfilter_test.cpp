@@ -151,6 +151,7 @@ TEST(HTFilter, SameDotsAsTheEnginesInEveryLayout) {
   cases.push_back({4, 1, 0, 1, KLV_PLANAR_PIXEL, KLV_PLANAR_PIXEL, false, 5, 0, 3});
   cases.push_back({4, 1, 0, 1, KLV_PLANAR_PLANES, KLV_PLANAR_PIXEL, true, 5, 0, 3});
   cases.push_back({3, 3, 0, 1, KLV_PLANAR_LINES, KLV_PLANAR_PIXEL, true, 6, 0, 4});
+  cases.push_back({4, 2, 1, 1, KLV_PLANAR_PIXEL, KLV_PLANAR_PIXEL, false, 6, 0, 4});
   cases.push_back({4, 5, 1, 1, KLV_PLANAR_PIXEL, KLV_PLANAR_PIXEL, true, 8, 0, 13});
 
   for (const Case& c : cases) {

@@ -16,6 +16,7 @@
 
 #include "commands.h"
 #include "dot_preview.h"
+#include "read_ahead.h"
 #include "klv/htplace.h"
 #include "klv/imgmux.h"
 #include "klv/outimg.h"
@@ -155,7 +156,8 @@ int screen_command(int argc, char** argv) {
                         lpi, angle, kMinLpi, std::min(xres, yres) / 2, xres, yres),
            2;
 
-  // Gray stays gray; everything else becomes inverted CMYK (light values).
+  // Gray stays gray; everything else becomes CMYK, as inverted (light) values
+  // unless it already is CMYK.
   const uint32_t process = src.samples - src.spot_samples;
   const uint32_t seps = process == 1 ? 1 : 4;
   image_info target = src;
@@ -165,7 +167,12 @@ int screen_command(int argc, char** argv) {
   target.spot_samples = 0;
   target.mask_samples = 0;
   target.bits_per_sample = 8;
-  target.photometric = KLV_PHOTO_MINBLACK;
+  // Gray and CMYK already as ink or light values keep their photometric: the
+  // engines read both, and the lines then come from the reader unconverted.
+  const bool keep_photo = src.bits_per_sample == 8 && src.spot_samples == 0 &&
+                          src.mask_samples == 0 && src.samples == seps &&
+                          src.photometric <= KLV_PHOTO_MINBLACK;
+  target.photometric = keep_photo ? src.photometric : uint32_t(KLV_PHOTO_MINBLACK);
   target.planar = KLV_PLANAR_PIXEL;
   target.xres = xres;
   target.yres = yres;
@@ -220,17 +227,29 @@ int screen_command(int argc, char** argv) {
   }
   const bool tty = isatty(2);
   const int chunk = 64;
-  std::vector<uint8_t> lines(size_t(target.bytes_per_line) * chunk);
   int done = 0;
   bool ok = true;
-  while (done < height) {
-    int n = std::min(chunk, height - done);
-    if (img_read_line(in, lines.data(), n) != n || img_write_line(ht, lines.data(), n) != n) {
-      ok = false;
-      break;
+  if (threads > 1) {
+    // The engines screen on their threads while the next lines are read on
+    // another; the filter returns only when every engine is done with them.
+    ReadAhead ahead(in, height, chunk);
+    const uint8_t* lines = nullptr;
+    for (int n; (n = ahead.Next(&lines)) > 0; done += n) {
+      if (img_write_line(ht, const_cast<uint8_t*>(lines), n) != n) break;
+      if ((done + n) % (chunk * 16) == 0 || done + n == height) progress(done + n, height, tty);
     }
-    done += n;
-    if (done % (chunk * 16) == 0 || done == height) progress(done, height, tty);
+    ok = done == height;
+  } else {
+    std::vector<uint8_t> lines(size_t(target.bytes_per_line) * chunk);
+    while (done < height) {
+      int n = std::min(chunk, height - done);
+      if (img_read_line(in, lines.data(), n) != n || img_write_line(ht, lines.data(), n) != n) {
+        ok = false;
+        break;
+      }
+      done += n;
+      if (done % (chunk * 16) == 0 || done == height) progress(done, height, tty);
+    }
   }
   ok = ok && img_status(ht, 0) == 1;
   img_close(ht);
