@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The placement base classes: what every engine reads from its placement.
+#include <algorithm>
 #include <cstring>
 
 #include "klv/halftone_rip.h"
@@ -91,8 +92,32 @@ void CHTKlvPlacement::BeginProcess() {
   if (detach_delete) vardot_.reset();
 }
 
-const MLPROCCOLORINFO* CHTKlvPlacement::GetColorInfo(int color, int /*curve_no*/,
-                                                     MLPROCCOLORINFO* /*buf*/) {
+const MLPROCCOLORINFO* CHTKlvPlacement::GetColorInfo(int color, int curve_no,
+                                                     MLPROCCOLORINFO* buf) {
   if (!proc_info_ || color < 0 || color >= KLV_MLPROC_COLORS) return nullptr;
-  return &proc_info_->color[color];
+  const MLPROCCOLORINFO& rec = proc_info_->color[color];
+  if (!rec.inkrestrict_link || !buf) return &rec;
+  // Linked to an ink-restriction channel: the channel decides the drops, so
+  // the engine sees one level over the whole range up to the largest code.
+  *buf = MLPROCCOLORINFO{};
+  buf->levels = 1;
+  buf->width[0] = 255;
+  buf->mid_code[0] = 0;
+  uint32_t upper =
+      rec.levels ? rec.upper_code[std::min<int>(rec.levels, KLV_MLPROC_LEVELS) - 1] : 0;
+  const int drop = int(proc_info_->code_bits) - int(proc_info_->output_bits);
+  if (curve_no && drop > 0) upper >>= drop;
+  buf->upper_code[0] = uint8_t(upper);
+  buf->level_curves = rec.level_curves;
+  buf->inkrestrict_link = rec.inkrestrict_link;
+  if (rec.vardot_mode == 4 || rec.vardot_mode == 5) {
+    buf->vardot_mode = rec.vardot_mode;
+    std::memcpy(buf->vardot_values, rec.vardot_values, sizeof buf->vardot_values);
+    // The blocks of the level this curve number stands for (level curve_no - 1).
+    if (curve_no >= 1 && curve_no <= KLV_MLPROC_LEVELS) {
+      std::memcpy(buf->curve[0], rec.curve[curve_no - 1], sizeof buf->curve[0]);
+      std::memcpy(buf->coverage[0], rec.coverage[curve_no - 1], sizeof buf->coverage[0]);
+    }
+  }
+  return buf;
 }
