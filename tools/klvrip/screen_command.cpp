@@ -34,6 +34,7 @@ constexpr const char* kUsage =
     "  --lpi L --angle A: screens generated at L lines per inch (2.5 up to half the lower\n"
     "           resolution) for the screened methods 3, 4, 6, 8, 9 and 10; black and gray\n"
     "           at A degrees (default 45), cyan at A-30, magenta at A+30, yellow at A-45\n"
+    "  --threads N: separations screened on N threads and the input read on another\n"
     "  OUT ending in .tif or .tiff is written as TIFF, anything else as an output image\n"
     "  --preview writes a PNG of the dots as printed, reduced to at most 1600 pixels\n";
 
@@ -204,8 +205,11 @@ int screen_command(int argc, char** argv) {
     return std::fprintf(stderr, "klvrip screen: method %d cannot be set up\n", method), 1;
   }
   HTPlaceSetDetachDelete(place, 1);
+  // N threads: the last seps / N separations are screened on this thread,
+  // after the filter has started the others, each on an engine thread.
   if (threads > 1)
-    for (uint32_t s = 0; s < seps; ++s) HTPlaceGetThreadFlagArray(place)[s] = 1;
+    for (uint32_t s = 0; s < seps - seps / uint32_t(threads); ++s)
+      HTPlaceGetThreadFlagArray(place)[s] = 1;
 
   image_info out = target;
   out.bits_per_sample = uint32_t(bits);
