@@ -1,6 +1,9 @@
 # klvrip's option code is compiled into the suite; the tests also run the
 # program itself.
-target_sources(test_klvrip PRIVATE ${PROJECT_SOURCE_DIR}/tools/klvrip/screen_options.cpp)
+target_sources(test_klvrip PRIVATE ${PROJECT_SOURCE_DIR}/tools/klvrip/screen_options.cpp
+  ${PROJECT_SOURCE_DIR}/tools/klvrip/read_ahead.cpp)
+find_package(Threads REQUIRED)
+target_link_libraries(test_klvrip PRIVATE Threads::Threads)
 target_include_directories(test_klvrip PRIVATE ${PROJECT_SOURCE_DIR}/tools/klvrip)
 add_dependencies(test_klvrip klvrip)
 target_compile_definitions(test_klvrip PRIVATE KLVRIP_PATH="$<TARGET_FILE:klvrip>")
