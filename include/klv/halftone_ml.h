@@ -151,6 +151,16 @@ class KLV_API CHTRipMLScreen16 : public CHTRipMLScreen<T> {
 // modulation and error weights of the single-level engine of the same name.
 enum class HTDiffusionFamily : uint8_t { Plain, Matrix, Screen, VarCoef };
 
+// The per-value entry the integer diffusions read: the table entry's
+// coverages with the noise limit of each, and the code for each outcome
+// indexed by (upper drop) x 2 + (middle crossing): lower, middle, upper,
+// upper (12 bytes).
+struct HTMLFast {
+  int16_t f, m, lim_f, lim_m;
+  uint8_t code[4];
+};
+static_assert(sizeof(HTMLFast) == 12);
+
 // The state of the two coupled diffusions of a multi-level engine: one on the
 // coverage f of upper drops, one on the middle value m, each with its own
 // pair of error lines and the same noise entry per pixel.
@@ -161,7 +171,7 @@ struct KLV_API HTMLDiffusion {
   HTLineRandom random;
   // Integer families: width + 4 errors, pixel x at x + 2.
   std::vector<int16_t> up_a, up_b, mid_a, mid_b;
-  std::vector<int16_t> limit;  // noise limit per tone
+  std::vector<HTMLFast> fast;  // the per-value table with noise limits
   // Variable-coefficient family: width + 2 errors, pixel x at x + 1; B is the
   // next line.
   std::vector<float> fup_a, fup_b, fmid_a, fmid_b;
@@ -192,6 +202,7 @@ class KLV_API CHTRipMLErrDif : public CHTRipML {
     ed_.family = family;
     exact_curve_ = exact;
   }
+  bool DirectIndices() const override { return true; }
   bool PostTable(CHTPlacement* placement) override;
   void ProcessTableLine() override;
 
@@ -257,8 +268,13 @@ struct KLV_API HTVarDotSteps {
     if (b < 0) return 0;
     if (c > 511) c = 511;
     const uint16_t* cv = curves.data() + size_t(b) * 512 + c;
-    int j = 0;
-    while (j < per_level && t < cv[size_t(j) * 512]) ++j;
+    // Counts the leading curves the threshold stays below, without branches
+    // (the thresholds are noise to a predictor).
+    int j = 0, below = 1;
+    for (int i = 0; i < per_level; ++i) {
+      below &= int(t < cv[size_t(i) * 512]);
+      j += below;
+    }
     return offset[j];
   }
 };
@@ -307,6 +323,7 @@ class KLV_API CHTRipMLVDErrDif : public CHTRipMLVD {
     ed_.family = family;
     exact_curve_ = exact;
   }
+  bool DirectIndices() const override { return true; }
   bool PostTable(CHTPlacement* placement) override;
   void ProcessTableLine() override;
 

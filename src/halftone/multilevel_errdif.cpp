@@ -23,15 +23,13 @@ using Family = HTDiffusionFamily;
 
 // One line's inputs for the integer families.
 struct IntRow {
-  const uint16_t* idx;
-  const HTMLEntry* table;
+  const HTMLFast* table;
   int n;
   int16_t* up_a;
   const int16_t* up_b;
   int16_t* mid_a;
   const int16_t* mid_b;
   const int16_t* noise;
-  const int16_t* limit;
   const uint16_t* trow;  // matrix or screen row
   uint32_t twidth;
   uint32_t col;  // column of the first pixel of the scan
@@ -51,20 +49,22 @@ inline int16_t decide(int t, int16_t v, int thr, bool& dot) {
   if constexpr (F == Family::Matrix) {
     return mtx_decide(t, v, thr, dot);
   } else if constexpr (F == Family::Screen) {
-    if (t == 2047) {
-      dot = true;
-      return 0;
-    }
-    const bool over = v > thr;
-    dot = over && t != 0;
-    return over ? int16_t(v - 2047) : v;
+    // Masks instead of branches: the crossings are noise to a predictor.
+    const int full = -int(t == 2047);
+    const int over = -int(v > thr);
+    dot = ((over & -int(t != 0)) | full) != 0;
+    return int16_t((int(v) - (2047 & over)) & ~full);
   } else if constexpr (Upper) {
-    dot = t != 0 && v >= 1029;
-    if (!dot) return v;
-    return t == 2047 ? int16_t(1027) : int16_t(v - 2047);
+    const int cross = -(int(t != 0) & int(v >= 1029));
+    dot = cross != 0;
+    const int err = int(v) - (2047 & cross);
+    // A full tone that prints carries 1027 whatever its value.
+    const int top = cross & -int(t == 2047);
+    return int16_t((err & ~top) | (1027 & top));
   } else {
-    dot = v >= 1029;
-    return dot ? int16_t(v - 2047) : v;
+    const int cross = -int(v >= 1029);
+    dot = cross != 0;
+    return int16_t(int(v) - (2047 & cross));
   }
 }
 
@@ -72,21 +72,36 @@ inline int16_t decide(int t, int16_t v, int thr, bool& dot) {
 // The upper process prints where f != 0 and its value crosses the family's
 // threshold; the middle process then picks the middle or the lower drop.
 // Both processes keep the error of their own decision whichever drop prints.
-template <Family F, int Dir, bool Kinds>
-void int_row(const IntRow& r) {
-  int16_t u1 = 0, u2 = 0, m1 = 0, m2 = 0;
+// The previous line's three neighbours are carried along in registers, so
+// each pixel reads one new previous-line error per process.
+template <Family F, int Dir, bool Kinds, class Index>
+void int_row(const Index* __restrict idx, const IntRow& r) {
+  const HTMLFast* __restrict table = r.table;
+  int16_t* __restrict ua = r.up_a + 2;
+  const int16_t* __restrict ub = r.up_b + 2;
+  int16_t* __restrict ma = r.mid_a + 2;
+  const int16_t* __restrict mb = r.mid_b + 2;
+  const int16_t* __restrict noise = r.noise;
+  uint8_t* __restrict codes = r.codes;
+  int u1 = 0, u2 = 0, m1 = 0, m2 = 0;
   int x = Dir > 0 ? 0 : r.n - 1;
+  int ub_behind = ub[x - Dir], ub_here = ub[x];
+  int mb_behind = mb[x - Dir], mb_here = mb[x];
   uint32_t col = r.col;
   for (int k = 0; k < r.n; ++k, x += Dir) {
-    const HTMLEntry& e = r.table[r.idx[x]];
-    const int f = e.f, m = e.m;
-    const int raw = r.noise[k] - 128;
-    int16_t* ua = r.up_a + x + 2;
-    int16_t* ma = r.mid_a + x + 2;
-    const int16_t su =
-        int16_t(weighted(u1, u2, r.up_b + x + 2, ua) + clamp_noise(raw, r.limit[f]) + f);
-    const int16_t sm =
-        int16_t(weighted(m1, m2, r.mid_b + x + 2, ma) + clamp_noise(raw, r.limit[m]) + m);
+    const HTMLFast e = table[idx[x]];
+    const int raw = noise[k] - 128;
+    const int ub_ahead = ub[x + Dir], mb_ahead = mb[x + Dir];
+    const int16_t s_u = int16_t(u1 + ub_behind + ub_here + ub_ahead);
+    const int16_t s_m = int16_t(m1 + mb_behind + mb_here + mb_ahead);
+    ub_behind = ub_here;
+    ub_here = ub_ahead;
+    mb_behind = mb_here;
+    mb_here = mb_ahead;
+    const int nu = std::min(std::max(raw, -int(e.lim_f)), int(e.lim_f));
+    const int nm = std::min(std::max(raw, -int(e.lim_m)), int(e.lim_m));
+    const int16_t su = int16_t(((s_u + 2 * (s_u + ua[x] + u2)) >> 4) + nu + e.f);
+    const int16_t sm = int16_t(((s_m + 2 * (s_m + ma[x] + m2)) >> 4) + nm + e.m);
     int thr = 1028;
     if constexpr (F != Family::Plain) {
       thr = r.trow[col];
@@ -96,25 +111,23 @@ void int_row(const IntRow& r) {
         col = 0;
     }
     bool upper, hit;
-    const int16_t eu = decide<F, true>(f, su, thr, upper);
-    const int16_t em = decide<F, false>(m, sm, thr, hit);
-    const uint8_t use_up = uint8_t(-int(upper)), use_mid = uint8_t(-int(hit));
-    const uint8_t base = uint8_t((e.lower & ~use_mid) | (e.mid & use_mid));
-    *ua = eu;
+    const int16_t eu = decide<F, true>(e.f, su, thr, upper);
+    const int16_t em = decide<F, false>(e.m, sm, thr, hit);
+    ua[x] = eu;
     u2 = u1;
     u1 = eu;
-    *ma = em;
+    ma[x] = em;
     m2 = m1;
     m1 = em;
-    r.codes[x] = uint8_t((base & ~use_up) | (e.upper & use_up));
+    codes[x] = e.code[2 * int(upper) + int(hit)];
     if constexpr (Kinds) r.kinds[x] = upper ? kUpper : hit ? kMiddle : kLower;
   }
 }
 
 // One line of the coupled variable-coefficient diffusions: floating-point
 // errors spread with the weights of the process's own tone (f or m).
-template <int Dir, bool Kinds>
-void float_row(const uint16_t* idx, const HTMLEntry* table, int n, HTMLDiffusion& d,
+template <int Dir, bool Kinds, class Index>
+void float_row(const Index* idx, const HTMLEntry* table, int n, HTMLDiffusion& d,
                const int16_t* noise, uint8_t* codes, uint8_t* kinds) {
   const HTVarCoefRow* coef = HTVarCoefTable();
   float* ua = d.fup_a.data() + 1;
@@ -148,29 +161,30 @@ void float_row(const uint16_t* idx, const HTMLEntry* table, int n, HTMLDiffusion
   }
 }
 
-template <Family F, bool Kinds>
-void int_line(const IntRow& r, bool rtl) {
+template <Family F, bool Kinds, class Index>
+void int_line(const Index* idx, const IntRow& r, bool rtl) {
   if (rtl)
-    int_row<F, -1, Kinds>(r);
+    int_row<F, -1, Kinds>(idx, r);
   else
-    int_row<F, 1, Kinds>(r);
+    int_row<F, 1, Kinds>(idx, r);
 }
 
-template <bool Kinds>
-void int_family_line(Family f, const IntRow& r, bool rtl) {
+template <bool Kinds, class Index>
+void int_family_line(Family f, const Index* idx, const IntRow& r, bool rtl) {
   switch (f) {
     case Family::Matrix:
-      return int_line<Family::Matrix, Kinds>(r, rtl);
+      return int_line<Family::Matrix, Kinds>(idx, r, rtl);
     case Family::Screen:
-      return int_line<Family::Screen, Kinds>(r, rtl);
+      return int_line<Family::Screen, Kinds>(idx, r, rtl);
     default:
-      return int_line<Family::Plain, Kinds>(r, rtl);
+      return int_line<Family::Plain, Kinds>(idx, r, rtl);
   }
 }
 
 // Screens one line into codes (and kinds), then moves the diffusion state on
 // to the next line: lines swap, rows advance, the direction turns.
-void diffuse_line(HTMLDiffusion& d, const uint16_t* idx, const HTMLEntry* table, uint32_t width,
+template <class Index>
+void diffuse_line(HTMLDiffusion& d, const Index* idx, const HTMLEntry* table, uint32_t width,
                   uint8_t* codes, bool kinds) {
   const int16_t* noise = d.noise + noise_start(width, d.random);
   const int n = int(width);
@@ -191,15 +205,13 @@ void diffuse_line(HTMLDiffusion& d, const uint16_t* idx, const HTMLEntry* table,
       std::fill(d.fmid_b.begin(), d.fmid_b.end(), 0.0f);
     }
   } else {
-    IntRow r{idx,
-             table,
+    IntRow r{d.fast.data(),
              n,
              d.up_a.data(),
              d.up_b.data(),
              d.mid_a.data(),
              d.mid_b.data(),
              noise,
-             d.limit.data(),
              nullptr,
              1,
              0,
@@ -215,9 +227,9 @@ void diffuse_line(HTMLDiffusion& d, const uint16_t* idx, const HTMLEntry* table,
                                          : uint32_t((uint64_t(first) + d.phase) % d.table.width);
     }
     if (kinds)
-      int_family_line<true>(d.family, r, d.right_to_left);
+      int_family_line<true>(d.family, idx, r, d.right_to_left);
     else
-      int_family_line<false>(d.family, r, d.right_to_left);
+      int_family_line<false>(d.family, idx, r, d.right_to_left);
     d.up_a.swap(d.up_b);
     d.mid_a.swap(d.mid_b);
     if (d.family != Family::Plain) advance_rows(d.table, d.row, d.phase);
@@ -230,7 +242,7 @@ struct Where {
   int sep, color, curve_no;
 };
 bool prepare(HTMLDiffusion& d, CHTPlacement* placement, Where w, uint32_t width, uint32_t range,
-             bool kinds) {
+             const std::vector<HTMLEntry>& table, bool kinds) {
   auto* p = dynamic_cast<CHTPlaceErrDif*>(placement);
   if (!p || !p->Noise() || p->NoiseSize() < size_t(width) * 4) {
     KLV_LOG(KLV_LOG_ERROR, "multi-level diffusion: the placement has no noise table");
@@ -249,14 +261,21 @@ bool prepare(HTMLDiffusion& d, CHTPlacement* placement, Where w, uint32_t width,
       for (auto* v : {&d.fup_a, &d.fup_b, &d.fmid_a, &d.fmid_b}) v->assign(size_t(width) + 2, 0.f);
     } else {
       for (auto* v : {&d.up_a, &d.up_b, &d.mid_a, &d.mid_b}) v->assign(size_t(width) + 4, 0);
-      d.limit.resize(range);
+      d.fast.resize(table.size());
     }
     if (kinds) d.kinds.assign(width, 0);
   } catch (const std::bad_alloc&) {
     KLV_LOG(KLV_LOG_ERROR, "multi-level diffusion: no memory for error lines");
     return false;
   }
-  for (size_t t = 0; t < d.limit.size(); ++t) d.limit[t] = int16_t(HTNoiseLimit(int(t)));
+  for (size_t i = 0; i < d.fast.size(); ++i) {
+    const HTMLEntry& e = table[i];
+    d.fast[i] = HTMLFast{int16_t(e.f),
+                         int16_t(e.m),
+                         int16_t(HTNoiseLimit(std::min<int>(e.f, 2047))),
+                         int16_t(HTNoiseLimit(std::min<int>(e.m, 2047))),
+                         {e.lower, e.mid, e.upper, e.upper}};
+  }
   d.height = p->InImin() ? uint32_t(p->InImin()->height) : 0;
   d.lines_done = 0;
   d.row = d.phase = 0;
@@ -271,11 +290,14 @@ bool prepare(HTMLDiffusion& d, CHTPlacement* placement, Where w, uint32_t width,
 // --- multi-level diffusion ----------------------------------------------------------
 
 bool CHTRipMLErrDif::PostTable(CHTPlacement* placement) {
-  return prepare(ed_, placement, {sep_, color_, curve_no_}, in_width_, range_, false);
+  return prepare(ed_, placement, {sep_, color_, curve_no_}, in_width_, range_, table_, false);
 }
 
 void CHTRipMLErrDif::ProcessTableLine() {
-  diffuse_line(ed_, idx_.data(), table_.data(), in_width_, codes_.data(), false);
+  if (direct_indices_)
+    diffuse_line(ed_, in_ptr_, table_.data(), in_width_, codes_.data(), false);
+  else
+    diffuse_line(ed_, idx_.data(), table_.data(), in_width_, codes_.data(), false);
 }
 
 // --- variable dot -------------------------------------------------------------------
@@ -320,7 +342,8 @@ uint16_t CHTRipMLVD::getCoverageLevel(const MLPROCCOLORINFO* rec, int level, uin
 }
 
 bool CHTRipMLVDErrDif::PostTable(CHTPlacement* placement) {
-  if (!prepare(ed_, placement, {sep_, color_, curve_no_}, in_width_, range_, true)) return false;
+  if (!prepare(ed_, placement, {sep_, color_, curve_no_}, in_width_, range_, table_, true))
+    return false;
   steps_ = HTVarDotSteps{};
   steps_.Reduce(range_);
   const int n = std::clamp<int>(vd_rec_.levels, 1, KLV_MLPROC_LEVELS);
@@ -337,7 +360,11 @@ void CHTRipMLVDErrDif::ProcessTableLine() {
   // The direction of this line, before the diffusion turns it.
   const bool rtl = ed_.right_to_left;
   const bool vd = steps_.Active();
-  diffuse_line(ed_, idx_.data(), table_.data(), in_width_, codes_.data(), vd);
+  // 8-bit samples read one a pixel serve as the indices themselves.
+  if (direct_indices_)
+    diffuse_line(ed_, in_ptr_, table_.data(), in_width_, codes_.data(), vd);
+  else
+    diffuse_line(ed_, idx_.data(), table_.data(), in_width_, codes_.data(), vd);
   if (!vd) return;
   const uint8_t* kinds = ed_.kinds.data();
   const uint8_t* trow = vd_screen_.rows[vd_row_];
@@ -351,7 +378,7 @@ void CHTRipMLVDErrDif::ProcessTableLine() {
     const uint8_t code = codes_[size_t(x)];
     if (code == 0) continue;
     // The coverage of the chosen drop, on the reduced tone range.
-    const Adjusted& a = adjusted_[idx_[size_t(x)]];
+    const Adjusted& a = adjusted_[direct_indices_ ? in_ptr_[x] : idx_[size_t(x)]];
     const uint32_t c = kinds[size_t(x)] == kUpper    ? uint32_t(a.value) >> steps_.shift
                        : kinds[size_t(x)] == kMiddle ? uint32_t(a.mid) >> steps_.shift
                                                      : steps_.top;

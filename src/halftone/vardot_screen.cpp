@@ -54,8 +54,6 @@ void CHTRipMLVDScreen<T>::OffsetThresholds(uint8_t* out) {
 
 namespace {
 
-enum Kind : uint8_t { kLower, kMiddle, kUpper };
-
 // One line: base code per pixel against the screen, then the offset.
 template <class T, class Index>
 void vd_screen_line(const Index* idx, const HTMLEntry* table, const T* row, uint32_t w,
@@ -66,13 +64,13 @@ void vd_screen_line(const Index* idx, const HTMLEntry* table, const T* row, uint
     const HTMLEntry& e = table[idx[x]];
     const uint32_t t = row[col];
     if (++col == w) col = 0;
-    const Kind kind = t < e.f ? kUpper : int16_t(t) < int16_t(e.m) ? kMiddle : kLower;
-    uint8_t code = kind == kUpper ? e.upper : kind == kMiddle ? e.mid : e.lower;
+    const int kind = t < e.f ? 2 : int16_t(t) < int16_t(e.m) ? 1 : 0;
+    uint8_t code = kind == 2 ? e.upper : kind == 1 ? e.mid : e.lower;
     if (vd && code) {
       const CHTRipMLVD::Adjusted& a = adjusted[idx[x]];
-      const uint32_t c = kind == kUpper    ? uint32_t(a.value) >> steps.shift
-                         : kind == kMiddle ? uint32_t(a.mid) >> steps.shift
-                                           : steps.top;
+      const uint32_t c = kind == 2   ? uint32_t(a.value) >> steps.shift
+                         : kind == 1 ? uint32_t(a.mid) >> steps.shift
+                                     : steps.top;
       code = uint8_t(code + steps.Offset(code, c, vt[x]));
     }
     codes[x] = code;
