@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "klv/halftone.h"
+#include "klv/halftone_diffusion.h"
 #include "klv/halftone_ml.h"
+#include "preview.h"
 
 namespace {
 
@@ -311,6 +313,101 @@ TEST(VarDotScreen, FlatPatchesRampAndWithoutCurvesNoOffsets) {
       EXPECT_EQ(last, 3.0);
       EXPECT_EQ(curves, offsets > 0);
     }
+  }
+}
+
+// Ramps through the multi-level diffusion families and the variable-dot
+// engines, drawn as 3x3 cells: base drop code c gives 2c dots, each step of
+// variable-dot offset one more, so larger and fuller drops look darker.
+TEST(VarDotPreview, Ramps) {
+  VarDotFile file;
+  ASSERT_TRUE(file.ok());
+  const int w = 320, h = 80;
+  auto ramp = klv::test::GrayRamp(w, h);
+  image_info in{}, out{};
+  in.width = out.width = w;
+  in.height = out.height = h;
+  in.samples = out.samples = 1;
+  in.bits_per_sample = 8;
+  in.bytes_per_line = uint32_t(w);
+  auto draw = [&](CHTRip& rip, int bits, const char* name) {
+    rip.StartProcessLine(ramp.data(), h);
+    klv::test::DotImage img;
+    img.width = 3 * w;
+    img.height = 3 * h;
+    img.bytes_per_line = size_t(img.width + 7) / 8;
+    img.bits.assign(img.bytes_per_line * img.height, 0);
+    static const int order[9][2] = {{1, 1}, {0, 0}, {2, 2}, {2, 0}, {0, 2},
+                                    {1, 0}, {1, 2}, {0, 1}, {2, 1}};
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const int code = CodeAt(rip.GetOutBuf() + y * rip.GetBytesPerLine(), x, bits);
+        const int dots = std::min(9, 2 * (code & 3) + (code >> 2));
+        for (int k = 0; k < dots; ++k) {
+          const int px = 3 * x + order[k][0], py = 3 * y + order[k][1];
+          img.bits[size_t(py) * img.bytes_per_line + px / 8] |= uint8_t(0x80 >> (px % 8));
+        }
+      }
+    EXPECT_FALSE(klv::test::WritePreview(img, name).empty());
+  };
+  // Multi-level diffusion of the modulated families, 2-bit codes.
+  auto matrix = std::make_unique<CHTThreshArray<unsigned short>>();
+  {
+    Screen8 m(16, 16, 0, 5);
+    matrix->Create(1, 2047);
+    matrix->tables[0].Alloc(16, 16, 0, 2047);
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) matrix->tables[0].rows[y][x] = uint16_t(m.at(y, x) * 8);
+  }
+  MLPROCINFO plain;
+  MLProcSample(plain, false);
+  out.bits_per_sample = 2;
+  {
+    CHTPlaceErrDifMtx p;
+    p.SetMatrix(matrix.get());
+    p.SetLinearization(0, nullptr, &plain);
+    ASSERT_TRUE(p.PreInitProcess(&in, &out));
+    std::unique_ptr<CHTRip> rip(p.CreateRip(0, 0, false, 0, nullptr, nullptr, 0, h));
+    ASSERT_TRUE(rip);
+    draw(*rip, 2, "ml_diffusion_matrix");
+  }
+  {
+    CHTPlaceErrDifScreen p;
+    p.SetLinearization(0, nullptr, &plain);
+    ASSERT_TRUE(p.PreInitProcess(&in, &out));
+    std::unique_ptr<CHTRip> rip(p.CreateRip(0, 0, false, 0, nullptr, nullptr, 0, h));
+    ASSERT_TRUE(rip);
+    draw(*rip, 2, "ml_diffusion_screen");
+  }
+  {
+    CHTPlaceErrDifVarCoef p;
+    p.SetLinearization(0, nullptr, &plain);
+    ASSERT_TRUE(p.PreInitProcess(&in, &out));
+    std::unique_ptr<CHTRip> rip(p.CreateRip(0, 0, false, 0, nullptr, nullptr, 0, h));
+    ASSERT_TRUE(rip);
+    draw(*rip, 2, "ml_diffusion_varcoef");
+  }
+  // Variable dot, 4-bit codes: diffusion and both screen forms.
+  out.bits_per_sample = 4;
+  const MLPROCINFO vd = VarDotRecord(2);
+  {
+    CHTPlaceErrDifVarCoef p;
+    ASSERT_TRUE(p.SetLinearization(0, nullptr, &vd));
+    ASSERT_TRUE(p.PreInitProcess(&in, &out));
+    std::unique_ptr<CHTRip> rip(p.CreateRip(0, 0, false, 0, nullptr, nullptr, 0, h));
+    ASSERT_TRUE(rip);
+    draw(*rip, 4, "vd_diffusion_varcoef");
+  }
+  Screen8 s(16, 16, 0, 9);
+  for (bool form : {false, true}) {
+    CHTPlaceScreen<unsigned char> p;
+    p.SetScreens(1, &s.rp, &s.h, &s.shift, &s.w, &s.levels);
+    p.vardot_screen = form;
+    ASSERT_TRUE(p.SetLinearization(0, nullptr, &vd));
+    ASSERT_TRUE(p.PreInitProcess(&in, &out));
+    std::unique_ptr<CHTRip> rip(p.CreateRip(0, 0, false, 0, nullptr, nullptr, 0, h));
+    ASSERT_TRUE(rip);
+    draw(*rip, 4, form ? "vd_sscreen" : "vd_screen");
   }
 }
 
