@@ -44,14 +44,18 @@ typedef struct HTPLACE HTPLACE; /* a CHTPlacement */
 /* Creates a placement by method (see the enum). screens: screens to load for
  * method 5; xres, yres: device resolution; oem_a, oem_b, oem_flags: passed to
  * the OEM placement; levels: non-zero makes a method-5 screen file 2048
- * levels; setup: a screen setup for the screened methods (3, 4, 6, 8, 9, 10
- * generate its screens; 5 takes "<name>.HTS"; 11 its OEM configuration);
- * a setup whose screens cannot be generated fails the placement; colors: the
- * job's colour names as an SSTRAL* (one array per colour, the name first, or
- * one array of all names), or null; default_name: the matrix file of method
- * 2 or the screen file of method 5; thresh_out: receives the threshold array
- * method 5 loaded (the caller then owns it and frees it with HTThreshFree),
- * else null. Null (logged) on failure. */
+ * levels; setup: a screen setup for the screened methods (3, 4, 6, 8, 9 and
+ * 10 generate its screens; 5 loads "<name>.HTS"; 11 takes its OEM
+ * configuration); a setup whose screens cannot be generated fails the
+ * placement. colors: the job's colour names as an SSTRAL* (one array per
+ * colour, the name first, or one array of all names), or null. A setup's
+ * per-colour entries are used only with a colour list and a setup name that
+ * is neither a number nor "Default"; otherwise four screens are made from the
+ * name (a number is the ruling in lines per inch, e.g. "150lpi").
+ * default_name: the matrix file of method 2 or the screen file of method 5;
+ * thresh_out: receives the threshold array method 5 loaded (the caller then
+ * owns it and frees it with HTThreshFree), else null. Null (logged) on
+ * failure. */
 KLV_API HTPLACE* HTPlaceAlloc(uint32_t screens, double xres, double yres, double oem_a,
                               double oem_b, uint32_t levels, uint32_t method,
                               const _SCREENSETUP* setup, const void* colors,
@@ -59,7 +63,9 @@ KLV_API HTPLACE* HTPlaceAlloc(uint32_t screens, double xres, double yres, double
 /* Destroys the placement; null is accepted. Returns 0. */
 KLV_API int32_t HTPlaceFree(HTPLACE* placement);
 /* Linearization tables (count tables of 256 entries, kept by the caller) and an
- * optional multi-level process record (copied). 1 on success, else 0. */
+ * optional multi-level process record (copied). A variable-dot record loads
+ * the variable-dot thresholds "VarDot.HTS" from the search path (or its
+ * "screens" folders). 1 on success, else 0 (logged). */
 KLV_API int32_t HTPlaceSetLinearization(HTPLACE* placement, int32_t count, uint16_t (*tables)[256],
                                         const MLPROCINFO* record);
 /* Sets the detach-delete flag to flag != 0 and returns it (0 for null). */
