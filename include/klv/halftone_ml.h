@@ -152,14 +152,16 @@ class KLV_API CHTRipMLScreen16 : public CHTRipMLScreen<T> {
 enum class HTDiffusionFamily : uint8_t { Plain, Matrix, Screen, VarCoef };
 
 // The per-value entry the integer diffusions read: the table entry's
-// coverages with the noise limit of each, and the code for each outcome
-// indexed by (upper drop) x 2 + (middle crossing): lower, middle, upper,
-// upper (12 bytes).
+// coverages with the noise limit of each, masks for the plain upper process
+// (f != 0: it may print; f = 2047: a printed drop carries 1027), and the code
+// for each outcome indexed by (upper drop) x 2 + (middle crossing): lower,
+// middle, upper, upper (16 bytes).
 struct HTMLFast {
   int16_t f, m, lim_f, lim_m;
+  int16_t may_print, full;
   uint8_t code[4];
 };
-static_assert(sizeof(HTMLFast) == 12);
+static_assert(sizeof(HTMLFast) == 16);
 
 // The state of the two coupled diffusions of a multi-level engine: one on the
 // coverage f of upper drops, one on the middle value m, each with its own

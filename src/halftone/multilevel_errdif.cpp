@@ -83,35 +83,51 @@ void int_row(const Index* __restrict idx, const IntRow& r) {
   const int16_t* __restrict mb = r.mid_b + 2;
   const int16_t* __restrict noise = r.noise;
   uint8_t* __restrict codes = r.codes;
+  uint8_t* __restrict kinds = r.kinds;
+  const uint16_t* __restrict trow = r.trow;
+  const uint32_t twidth = r.twidth;
+  const int n = r.n;
   int u1 = 0, u2 = 0, m1 = 0, m2 = 0;
-  int x = Dir > 0 ? 0 : r.n - 1;
+  int x = Dir > 0 ? 0 : n - 1;
   int ub_behind = ub[x - Dir], ub_here = ub[x];
   int mb_behind = mb[x - Dir], mb_here = mb[x];
   uint32_t col = r.col;
-  for (int k = 0; k < r.n; ++k, x += Dir) {
-    const HTMLFast e = table[idx[x]];
+  for (int k = 0; k < n; ++k, x += Dir) {
+    const HTMLFast& e = table[idx[x]];
     const int raw = noise[k] - 128;
     const int ub_ahead = ub[x + Dir], mb_ahead = mb[x + Dir];
-    const int16_t s_u = int16_t(u1 + ub_behind + ub_here + ub_ahead);
-    const int16_t s_m = int16_t(m1 + mb_behind + mb_here + mb_ahead);
+    // Everything but the before-1 error is summed off the error chain: the
+    // three previous-line neighbours, two-lines-up plus before-2, and the
+    // clamped noise plus the tone.
+    const int pu = ub_behind + ub_here + ub_ahead, pm = mb_behind + mb_here + mb_ahead;
+    const int qu = ua[x] + u2, qm = ma[x] + m2;
+    const int cu = std::min(std::max(raw, -int(e.lim_f)), int(e.lim_f)) + e.f;
+    const int cm = std::min(std::max(raw, -int(e.lim_m)), int(e.lim_m)) + e.m;
     ub_behind = ub_here;
     ub_here = ub_ahead;
     mb_behind = mb_here;
     mb_here = mb_ahead;
-    const int nu = std::min(std::max(raw, -int(e.lim_f)), int(e.lim_f));
-    const int nm = std::min(std::max(raw, -int(e.lim_m)), int(e.lim_m));
-    const int16_t su = int16_t(((s_u + 2 * (s_u + ua[x] + u2)) >> 4) + nu + e.f);
-    const int16_t sm = int16_t(((s_m + 2 * (s_m + ma[x] + m2)) >> 4) + nm + e.m);
+    const int s_u = int16_t(u1 + pu), s_m = int16_t(m1 + pm);
+    const int16_t su = int16_t(((3 * s_u + 2 * qu) >> 4) + cu);
+    const int16_t sm = int16_t(((3 * s_m + 2 * qm) >> 4) + cm);
     int thr = 1028;
     if constexpr (F != Family::Plain) {
-      thr = r.trow[col];
+      thr = trow[col];
       if (F == Family::Screen && Dir < 0)
-        col = col == 0 ? r.twidth - 1 : col - 1;
-      else if (++col == r.twidth)
+        col = col == 0 ? twidth - 1 : col - 1;
+      else if (++col == twidth)
         col = 0;
     }
     bool upper, hit;
-    const int16_t eu = decide<F, true>(e.f, su, thr, upper);
+    int16_t eu;
+    if constexpr (F == Family::Plain) {
+      // The plain upper process with the entry's masks (no tone tests).
+      const int cross = -int(su >= 1029) & e.may_print;
+      upper = cross != 0;
+      eu = int16_t((cross & e.full) ? 1027 : su - (2047 & cross));
+    } else {
+      eu = decide<F, true>(e.f, su, thr, upper);
+    }
     const int16_t em = decide<F, false>(e.m, sm, thr, hit);
     ua[x] = eu;
     u2 = u1;
@@ -120,7 +136,7 @@ void int_row(const Index* __restrict idx, const IntRow& r) {
     m2 = m1;
     m1 = em;
     codes[x] = e.code[2 * int(upper) + int(hit)];
-    if constexpr (Kinds) r.kinds[x] = upper ? kUpper : hit ? kMiddle : kLower;
+    if constexpr (Kinds) kinds[x] = upper ? kUpper : hit ? kMiddle : kLower;
   }
 }
 
@@ -274,6 +290,8 @@ bool prepare(HTMLDiffusion& d, CHTPlacement* placement, Where w, uint32_t width,
                          int16_t(e.m),
                          int16_t(HTNoiseLimit(std::min<int>(e.f, 2047))),
                          int16_t(HTNoiseLimit(std::min<int>(e.m, 2047))),
+                         int16_t(e.f != 0 ? -1 : 0),
+                         int16_t(e.f == 2047 ? -1 : 0),
                          {e.lower, e.mid, e.upper, e.upper}};
   }
   d.height = p->InImin() ? uint32_t(p->InImin()->height) : 0;
