@@ -5,11 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
+#include "klv/halftone.h"
 #include "klv/halftone_diffusion.h"
 #include "klv/halftone_ml.h"
 
@@ -159,7 +164,7 @@ uint8_t CodeAt(const uint8_t* line, int x, int bits) {
 std::vector<uint8_t> Reference(const MLCase& c, const std::vector<uint16_t>& input, int width,
                                int height, const std::vector<HTMLEntry>& table,
                                const int16_t* noise, const CHTThreshTable<unsigned short>* thr,
-                               uint32_t seed) {
+                               uint32_t seed, std::vector<uint8_t>* kinds = nullptr) {
   std::vector<uint8_t> codes(size_t(width) * height);
   std::vector<int16_t> ua(width + 4), ub(width + 4), ma(width + 4), mb(width + 4);
   std::vector<float> fua(width + 2), fub(width + 2), fma(width + 2), fmb(width + 2);
@@ -229,6 +234,7 @@ std::vector<uint8_t> Reference(const MLCase& c, const std::vector<uint16_t>& inp
         ma[x + 2] = int16_t(em);
       }
       codes[size_t(y) * width + x] = upper ? e.upper : hit ? e.mid : e.lower;
+      if (kinds) (*kinds)[size_t(y) * width + x] = upper ? 2 : hit ? 1 : 0;
     }
     std::swap(ua, ub);
     std::swap(ma, mb);
@@ -374,6 +380,129 @@ TEST(MLFamily, FlatPatchesGiveTheTableCoverage) {
       EXPECT_EQ(last, 3.0) << Name({f, 8, vd, false, false});
     }
   }
+}
+
+// Variable-dot diffusion with offsets: the base codes of the family's
+// diffusion, then the variable-dot screen read in scan order (the column runs
+// on across lines, the row moves per line) against the level's two curves.
+template <class Engine>
+class VdProbe : public Engine {
+ public:
+  const CHTThreshTable<unsigned char>& VarDot() const { return this->vd_screen_; }
+};
+
+// A curve's value at reduced tone i: straight lines between break points.
+int CurveAt(const uint8_t (*pts)[2], int count, int r, int i) {
+  int px = pts[0][0] * r / 255, py = pts[0][1];
+  if (i <= px) return py;
+  for (int k = 1; k < count; ++k) {
+    const int x = pts[k][0] * r / 255, y = pts[k][1];
+    if (i <= x) return py + (y - py) * (i - px) / (x - px);
+    px = x;
+    py = y;
+  }
+  return py;
+}
+
+template <class Engine>
+void VarDotOffsetsCase(Fam fam, int in_bits) {
+  SCOPED_TRACE(Name({fam, in_bits, true, false, false}));
+  const int width = 91, height = 13;
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("klv_mlvd_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::vector<uint16_t> vdthr(12 * 7);
+  std::mt19937 rng(6);
+  for (auto& v : vdthr) v = uint16_t(rng() % 256);
+  ASSERT_EQ(save_htwscreen_file((dir / "VarDot.HTS").c_str(), vdthr.data(), 12, 7, 1, 255), 1);
+  const std::string old = std::getenv("KLV_PATH") ? std::getenv("KLV_PATH") : "";
+  setenv("KLV_PATH", dir.c_str(), 1);
+
+  MLRun r({fam, in_bits, true, false, false}, width, height);  // for its placement
+  static const uint8_t c0[][2] = {{0, 30}, {128, 200}, {255, 160}};
+  static const uint8_t c1[][2] = {{0, 0}, {200, 80}, {255, 110}};
+  MLPROCINFO rec = r.rec;
+  rec.output_bits = 4;
+  for (auto& col : rec.color) {
+    col.level_curves = 6;
+    for (int k = 0; k < 6; ++k) {
+      if (k % 2)
+        std::memcpy(col.curve[k], c1, sizeof c1);
+      else
+        std::memcpy(col.curve[k], c0, sizeof c0);
+    }
+    col.vardot_values[1] = 4;
+    col.vardot_values[2] = 8;
+  }
+  r.out.bits_per_sample = 4;
+  const bool loaded = r.place->SetLinearization(0, nullptr, &rec);
+  setenv("KLV_PATH", old.c_str(), 1);
+  fs::remove_all(dir);
+  ASSERT_TRUE(loaded);
+  ASSERT_TRUE(r.place->PreInitProcess(&r.in, &r.out));
+  VdProbe<Engine> rip;
+  ASSERT_TRUE(rip.Init(r.place.get(), false, 0, 0, false, 0, nullptr, nullptr, 0, height));
+  const CHTThreshTable<unsigned char>& vd = rip.VarDot();
+  ASSERT_TRUE(vd.rows);
+  std::unique_ptr<CHTThreshTable<unsigned short>> thr;
+  if (const auto& t = rip.GetDiffusion().table; t.rows) {
+    thr = std::make_unique<CHTThreshTable<unsigned short>>();
+    thr->CopyPhase(t.rows, t.width, t.height, t.shift, t.levels, 0, 0);
+  }
+  std::vector<uint16_t> input(size_t(width) * height);
+  for (auto& v : input) v = uint16_t(in_bits == 8 ? rng() & 255 : rng() & 65535);
+  std::vector<uint8_t> bytes;
+  if (in_bits == 8) {
+    for (uint16_t v : input) bytes.push_back(uint8_t(v));
+  } else {
+    bytes.assign(reinterpret_cast<uint8_t*>(input.data()),
+                 reinterpret_cast<uint8_t*>(input.data()) + input.size() * 2);
+  }
+  rip.SetNoiseSeed(31);
+  ASSERT_EQ(rip.StartProcessLine(bytes.data(), height), unsigned(height));
+  const MLCase c{fam, in_bits, true, false, false};
+  std::vector<uint8_t> kinds(input.size());
+  auto want =
+      Reference(c, input, width, height, rip.GetTable(), r.place->Noise(), thr.get(), 31, &kinds);
+  const auto& adjusted = rip.GetAdjusted();
+  uint32_t col = 0;
+  int offsets = 0;
+  for (int y = 0; y < height; ++y) {
+    const bool rtl = y % 2 == 1;
+    for (int k = 0; k < width; ++k) {
+      const int x = rtl ? width - 1 - k : k;
+      const uint32_t t = vd.rows[y % vd.height][col];
+      col = (col + 1) % vd.width;
+      uint8_t& code = want[size_t(y) * width + x];
+      if (code == 0) continue;
+      const uint32_t s = input[size_t(y) * width + x];
+      const auto& a = adjusted[in_bits == 8 ? s : s >> 4];
+      const int kind = kinds[size_t(y) * width + x];
+      const int cov = kind == 2 ? a.value >> 2 : kind == 1 ? a.mid >> 2 : 511;
+      const int off = t >= uint32_t(CurveAt(c0, 3, 511, cov))   ? 0
+                      : t >= uint32_t(CurveAt(c1, 3, 511, cov)) ? 4
+                                                                : 8;
+      code = uint8_t(code + off);
+      offsets += off != 0;
+    }
+  }
+  EXPECT_GT(offsets, 0);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      ASSERT_EQ(CodeAt(rip.GetOutBuf() + y * rip.GetBytesPerLine(), x, 4),
+                want[size_t(y) * width + x])
+          << "line " << y << " pixel " << x;
+}
+
+TEST(MLFamilyVarDot, OffsetsMatchPlainLoop) {
+  VarDotOffsetsCase<CHTRipMLVDErrDif>(kPlain, 8);
+  VarDotOffsetsCase<CHTRipMLVDErrDif16>(kPlain, 16);
+  VarDotOffsetsCase<CHTRipMLVDErrDifMtx>(kMatrix, 8);
+  VarDotOffsetsCase<CHTRipMLVDErrDifMtx16>(kMatrix, 16);
+  VarDotOffsetsCase<CHTRipMLVDErrDifScreen>(kScreenTable, 8);
+  VarDotOffsetsCase<CHTRipMLVDErrDifScreen16>(kScreenPattern, 16);
+  VarDotOffsetsCase<CHTRipMLVDErrDifVarCoef>(kVarCoef, 8);
+  VarDotOffsetsCase<CHTRipMLVDErrDifVarCoef16>(kVarCoef, 16);
 }
 
 }  // namespace
