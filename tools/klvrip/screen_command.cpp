@@ -34,7 +34,8 @@ constexpr const char* kUsage =
     "  --lpi L --angle A: screens generated at L lines per inch (2.5 up to half the lower\n"
     "           resolution) for the screened methods 3, 4, 6, 8, 9 and 10; black and gray\n"
     "           at A degrees (default 45), cyan at A-30, magenta at A+30, yellow at A-45\n"
-    "  --threads N: separations screened on N threads and the input read on another\n"
+    "  --threads N: N > 1 screens every separation but the last on a thread of its own\n"
+    "           and reads the input on another\n"
     "  OUT ending in .tif or .tiff is written as TIFF, anything else as an output image\n"
     "  --preview writes a PNG of the dots as printed, reduced to at most 1600 pixels\n";
 
@@ -205,11 +206,11 @@ int screen_command(int argc, char** argv) {
     return std::fprintf(stderr, "klvrip screen: method %d cannot be set up\n", method), 1;
   }
   HTPlaceSetDetachDelete(place, 1);
-  // N threads: the last seps / N separations are screened on this thread,
-  // after the filter has started the others, each on an engine thread.
+  // Several threads: every separation but the last is screened on an engine
+  // thread of its own; the last on this thread, after the filter has started
+  // the others (the input is read on yet another thread).
   if (threads > 1)
-    for (uint32_t s = 0; s < seps - seps / uint32_t(threads); ++s)
-      HTPlaceGetThreadFlagArray(place)[s] = 1;
+    for (uint32_t s = 0; s + 1 < seps; ++s) HTPlaceGetThreadFlagArray(place)[s] = 1;
 
   image_info out = target;
   out.bits_per_sample = uint32_t(bits);
@@ -224,13 +225,15 @@ int screen_command(int argc, char** argv) {
     img_close(in);
     return std::fprintf(stderr, "klvrip screen: cannot create \"%s\"\n", pos[1]), 1;
   }
-  IMG_file* ht = HTPlace_AttachImg(place, dots, &target, 0, 0);
+  // The filter buffers exactly the lines of one write, so that every write is
+  // one hand-over to the engines and one flush of whole buffers.
+  const int chunk = 64;
+  IMG_file* ht = HTPlace_AttachImg(place, dots, &target, chunk, 0);
   if (!ht) {
     img_close(in);
     return std::fprintf(stderr, "klvrip screen: the screening cannot start\n"), 1;
   }
   const bool tty = isatty(2);
-  const int chunk = 64;
   int done = 0;
   bool ok = true;
   if (threads > 1) {
