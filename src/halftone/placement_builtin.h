@@ -34,7 +34,7 @@ bool BuiltinScreenFile(int i, std::vector<uint8_t>& out);
 // kVarDotSize x kVarDotSize (one per process colour), values 0..254 of maximum
 // 255, each of the 255 values held by as many positions as the others (within
 // one), so that the 8-bit loader of 256 levels reads them unchanged. Takes
-// seconds: the shipped file is made once by tools/klvscreens.
+// seconds: the shipped file is made by tools/klvscreens, and a test checks it.
 inline constexpr uint32_t kVarDotSize = 128;
 inline constexpr uint32_t kVarDotPlanes = 4;
 bool VarDotScreenFile(std::vector<uint8_t>& out);

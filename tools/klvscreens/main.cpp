@@ -3,7 +3,7 @@
 // FOLDER: the four built-in 16-bit screens ("Builtin0.HTS" .. "Builtin3.HTS")
 // and the variable-dot threshold screens ("VarDot.HTS"). The files come from
 // the same code the library computes them with; the tests compare the shipped
-// built-in files with it.
+// files with it.
 #include <cstdio>
 #include <cstring>
 #include <string>
