@@ -62,8 +62,6 @@ class KLV_API CHTPlaceErrDif : public CHTKlvPlacement {
   const int16_t* Noise() const { return noise_.empty() ? nullptr : noise_.data(); }
   size_t NoiseSize() const { return noise_.size(); }
   bool NoiseCentred() const { return centred_; }
-  // The variable-dot thresholds ("VarDot.HTS"), or null.
-  CHTThreshArray<unsigned char>* VarDotScreens() const { return vardot_.get(); }
 
   int noise_modulus = 257;
   int noise_centre = 128;

@@ -107,6 +107,9 @@ class KLV_API CHTKlvPlacement : public CHTPlacement {
   const MLPROCINFO* ProcInfo() const { return proc_info_.get(); }
   int NumLinTables() const { return lin_count_; }
   const uint16_t* LinTable(int i) const { return lin_tables_[i]; }
+  // The variable-dot thresholds ("VarDot.HTS") loaded with a variable-dot
+  // process record, or null.
+  CHTThreshArray<unsigned char>* VarDotScreens() const { return vardot_.get(); }
 
   bool mirror = false;
   bool special_media = false;

@@ -66,12 +66,17 @@ CHTRip* CHTPlaceScreen<T>::CreateRip(int sep, int color, bool extra, int curve_n
                                      MLPROCCURVES* curves, uint8_t* out_buf, unsigned long stride,
                                      unsigned long lines) {
   if (!in_ || !out_) return nullptr;
-  // Level engines of a multi-level engine in curve mode are one-bit engines.
-  const bool one_bit = curve_no == 0 ? GetSepOutputBits() == 1 && out_->bits_per_sample == 1 : true;
   const MLPROCINFO* rec = ProcInfo();
+  const bool vd_flag = rec && (rec->flags & KLV_MLPROC_FLAG_VARDOT);
+  // Level engines of a multi-level engine in curve mode (non-zero curve
+  // number) are variable-dot engines for a variable-dot record with
+  // multi-bit output, and one-bit engines otherwise: the multi-level engine
+  // merges their dots into drop codes.
+  const bool one_bit = curve_no == 0 ? GetSepOutputBits() == 1 && out_->bits_per_sample == 1
+                                     : !vd_flag || rec->output_bits == 1;
   std::unique_ptr<CHTRip> rip;
   // Variable dot: the screen form when the placement asks for it.
-  const bool vd = !one_bit && rec && (rec->flags & KLV_MLPROC_FLAG_VARDOT);
+  const bool vd = !one_bit && vd_flag;
   if (in_->bits_per_sample == 8) {
     if (one_bit)
       rip.reset(new (std::nothrow) CHTRipScreen<T>());

@@ -9,18 +9,6 @@
 #include "klv/halftone_ml.h"
 #include "klv/log.h"
 
-namespace {
-
-// Reads the variable-dot thresholds a placement loaded with its process
-// record (they are kept by the placement base, which has no public accessor).
-struct VarDotAccess : CHTKlvPlacement {
-  static CHTThreshArray<unsigned char>* Of(CHTKlvPlacement* p) {
-    return (p->*(&VarDotAccess::vardot_)).get();
-  }
-};
-
-}  // namespace
-
 void HTVarDotSteps::Reduce(uint32_t range) {
   uint32_t r = range ? range - 1 : 0;
   shift = 0;
@@ -81,7 +69,7 @@ bool HTVarDotSteps::Build(const MLPROCCOLORINFO& rec, const MLPROCINFO* proc, in
 
 bool HTVarDotScreenFor(CHTPlacement* placement, int sep, CHTThreshTable<unsigned char>& out) {
   auto* klv = dynamic_cast<CHTKlvPlacement*>(placement);
-  CHTThreshArray<unsigned char>* vd = klv ? VarDotAccess::Of(klv) : nullptr;
+  CHTThreshArray<unsigned char>* vd = klv ? klv->VarDotScreens() : nullptr;
   if (!vd || vd->count == 0) return false;
   const int count = int(vd->count);
   const CHTThreshTable<unsigned char>& src = vd->tables[sep % count];

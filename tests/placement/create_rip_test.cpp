@@ -38,7 +38,8 @@ image_info describe(int bits, int samples) {
 
 // The engine a method makes for a case and an input depth; its type, or that
 // of void when none is made.
-std::type_index engine(uint32_t method, Case c, int in_bits, const char* file = nullptr) {
+std::type_index engine(uint32_t method, Case c, int in_bits, const char* file = nullptr,
+                       int curve_no = 0) {
   HTPLACE* h = HTPlaceAlloc(4, 720, 720, 0, 0, 0, method, nullptr, nullptr, file, nullptr, 0);
   EXPECT_NE(h, nullptr);
   if (!h) return typeid(void);
@@ -46,13 +47,15 @@ std::type_index engine(uint32_t method, Case c, int in_bits, const char* file = 
     MLPROCINFO rec;
     MLProcSample(rec, false);
     if (c == kVarDot) rec.flags |= KLV_MLPROC_FLAG_VARDOT;
+    rec.vardot_ext = curve_no ? 1 : 0;  // level engines need the extension
     EXPECT_EQ(HTPlaceSetLinearization(h, 0, nullptr, &rec), 1);
   }
   auto* place = reinterpret_cast<CHTPlacement*>(h);
   image_info in = describe(in_bits, 1), out = describe(c == kOneBit ? 1 : 2, 1);
   std::type_index made = typeid(void);
   if (place->PreInitProcess(&in, &out)) {
-    std::unique_ptr<CHTRip> rip(place->CreateRip(0, 0, false, 0, nullptr, nullptr, 0, 4));
+    std::unique_ptr<CHTRip> rip(
+        place->CreateRip(0, 0, false, curve_no, nullptr, nullptr, 0, curve_no ? 1 : 4));
     if (rip) made = typeid(*rip);
   }
   HTPlaceFree(h);
@@ -112,6 +115,36 @@ TEST(CreateRip, EachMethodMakesTheEngineOfEachCase) {
           EXPECT_EQ(got, f.want[c][d]) << "method " << method << ", " << case_names[c] << ", "
                                        << (d ? 16 : 8) << "-bit input: got " << got.name();
         }
+}
+
+// A level engine of curve mode (non-zero curve number): a variable-dot
+// engine for a variable-dot record, an ordinary one-bit engine otherwise
+// (also for multi-bit records without the variable-dot flag, so that curve
+// mode works for every multi-level printer).
+TEST(CreateRip, LevelEnginesOfCurveMode) {
+  ScopedEnvVar path("KLV_PATH", kData.c_str());
+  using US = unsigned short;
+  struct Row {
+    uint32_t method;
+    const char* file;
+    std::type_index want[3];  // one-bit, multi-level, variable-dot; 8-bit input
+  };
+  const Row rows[] = {
+      {0, nullptr, {typeid(CHTRipErrDif), typeid(CHTRipErrDif), typeid(CHTRipMLVDErrDif)}},
+      {4,
+       nullptr,
+       {typeid(CHTRipScreen<US>), typeid(CHTRipScreen<US>), typeid(CHTRipMLVDScreen<US>)}},
+      {5,
+       "Builtin0.HTS",
+       {typeid(CHTRipScreen<US>), typeid(CHTRipScreen<US>), typeid(CHTRipMLVDSScreen<US>)}},
+  };
+  const char* case_names[] = {"one-bit", "multi-level", "variable-dot"};
+  for (const Row& r : rows)
+    for (int c = 0; c < 3; ++c) {
+      const std::type_index got = engine(r.method, Case(c), 8, r.file, 1);
+      EXPECT_EQ(got, r.want[c]) << "method " << r.method << ", " << case_names[c]
+                                << ", curve 1: got " << got.name();
+    }
 }
 
 // Set-ups that make no engine: each is refused with a log line and no engine.
