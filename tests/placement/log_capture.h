@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string>
 
+#include "../platform/test_env.h"
+
 namespace klv::test {
 
 class LogCapture {
@@ -44,31 +46,6 @@ class LogCapture {
 };
 
 // Sets (value) or removes (null) an environment variable for the life of the object.
-class ScopedEnvVar {
- public:
-  ScopedEnvVar(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ScopedEnvVar(const ScopedEnvVar&) = delete;
-  ScopedEnvVar& operator=(const ScopedEnvVar&) = delete;
-  ~ScopedEnvVar() {
-    if (had_) {
-      setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
-
- private:
-  std::string name_, old_;
-  bool had_ = false;
-};
+using ScopedEnvVar = klv::platform::ScopedEnv;
 
 }  // namespace klv::test
