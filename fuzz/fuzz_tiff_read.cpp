@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Opens arbitrary bytes as a TIFF file, reads its lines (or tiles) in every
-// plane, seeks, and takes the colour map and the profile.
+// plane, seeks, lends its lines in place (touching every lent line's first
+// and last byte), and takes the colour map and the profile.
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
   }
   if (!tiled && tif_seek_line(rec, 0, 0, 0, 2) >= 0) tif_read_line(rec, buf.data(), 1);
+  if (!tiled && info.bytes_per_line && tif_seek_line(rec, 0, 0, 0, 0) >= 0) {
+    volatile uint8_t sink = 0;
+    const uint8_t* lines = nullptr;
+    for (int32_t n; (n = tif_lend_lines(rec, &lines, 16)) > 0;)
+      for (int32_t l = 0; l < n; ++l) {
+        const uint8_t* line = lines + size_t(l) * info.bytes_per_line;
+        sink = sink + line[0] + line[info.bytes_per_line - 1];
+      }
+  }
   free_cmap(tif_get_cmap(rec));
   checkin_image_profile(tif_get_profile(rec));
   tif_close(rec);

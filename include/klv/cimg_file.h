@@ -21,6 +21,8 @@ class KLV_API CIMG_file {
   // at once when the handle cannot be allocated (null is returned then).
   virtual IMG_file* ToImg(char mode, int type);
   virtual int32_t ReadLine(unsigned char* buffer, int32_t count);
+  // Lends the next lines in place (see img_lend_lines); 0 by default.
+  virtual int32_t LendLines(const uint8_t** lines, int32_t count);
   virtual int32_t WriteLine(unsigned char* buffer, int32_t count);
   virtual int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence);
   virtual int32_t ReadTile(unsigned char* buffer, int32_t count);

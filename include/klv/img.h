@@ -133,6 +133,14 @@ KLV_API IMG_file* img_close(IMG_file* img);
 KLV_API int32_t img_status(IMG_file* img, int32_t what);
 KLV_API int32_t img_read_line(IMG_file* img, uint8_t* buffer, int32_t count);
 KLV_API int32_t img_write_line(IMG_file* img, uint8_t* buffer, int32_t count);
+/* Lends the next lines of a stream open for reading in place, without a copy,
+ * when the stream can: up to `count` whole lines, bytes_per_line apart from
+ * *lines, valid until the next operation on the stream or its close. Streams
+ * lend only bytes that need no decoding or conversion (an uncompressed file
+ * on disk, through filters that leave lines unchanged). Returns the lines
+ * lent, after which the stream stands behind them; 0 when the stream cannot
+ * lend here (read the lines with img_read_line instead); -1 on failure. */
+KLV_API int32_t img_lend_lines(IMG_file* img, const uint8_t** lines, int32_t count);
 KLV_API int32_t img_seek_line(IMG_file* img, int32_t line, int32_t plane, int32_t page,
                               int32_t whence);
 KLV_API int32_t img_read_tile(IMG_file* img, uint8_t* buffer, int32_t count);

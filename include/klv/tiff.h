@@ -62,6 +62,10 @@ KLV_API int32_t tif_read_line(void* record, uint8_t* buffer, int32_t count);
 KLV_API int32_t tif_write_line(void* record, uint8_t* buffer, int32_t count);
 KLV_API int32_t tif_seek_line(void* record, int32_t line, int32_t plane, int32_t page,
                               int32_t whence);
+/* Lends up to `count` next lines in place (see img_lend_lines): only for an
+ * uncompressed, pixel-interleaved file on a host file whose strips lie one
+ * after another and need no conversion. */
+KLV_API int32_t tif_lend_lines(void* record, const uint8_t** lines, int32_t count);
 KLV_API int32_t tif_read_tile(void* record, uint8_t* buffer, int32_t count);
 KLV_API int32_t tif_write_tile(void* record, uint8_t* buffer, int32_t count);
 KLV_API int32_t tif_seek_tile(void* record, int32_t tile, int32_t plane, int32_t page,

@@ -21,6 +21,14 @@ int32_t adapt_status(IMG_file* img, int32_t what) {
 int32_t adapt_read_line(void* h, uint8_t* buffer, int32_t count) {
   return self(h)->ReadLine(buffer, count);
 }
+}  // namespace
+
+int32_t cimg_lend_lines(IMG_file* img, const uint8_t** lines, int32_t count) {
+  if (img->read_line != adapt_read_line) return 0;
+  return self(img->handle)->LendLines(lines, count);
+}
+
+namespace {
 int32_t adapt_write_line(void* h, uint8_t* buffer, int32_t count) {
   return self(h)->WriteLine(buffer, count);
 }
@@ -104,6 +112,9 @@ IMG_file* CIMG_file::ToImg(char mode, int type) {
 }
 
 int32_t CIMG_file::ReadLine(unsigned char*, int32_t) {
+  return 0;
+}
+int32_t CIMG_file::LendLines(const uint8_t**, int32_t) {
   return 0;
 }
 int32_t CIMG_file::WriteLine(unsigned char*, int32_t) {

@@ -482,6 +482,27 @@ KLV_API int32_t filter_read_line(void* handle, uint8_t* buffer, int32_t count) {
   }
 }
 
+// A filter that passes whole lines unchanged (no scaling, conversion or
+// horizontal window, one page) lends the source's lines as they are.
+int32_t filter_lend_lines(filter_rec* f, const uint8_t** lines, int32_t count) {
+  if (!f || f->mode != 'r' || !lines || count < 1 || f->vy.scaled || f->vy.enlarge ||
+      !f->copy_raw || !direct_pack(*f) || f->hx.first != 0 ||
+      f->out.bytes_per_line != f->in.bytes_per_line || f->out.pages > 1 || f->cur_page != 0)
+    return 0;
+  const int32_t nin = static_cast<int32_t>(f->vy.counts.size());
+  if (f->vi >= nin || f->cur_line >= f->size.out_h) return 0;
+  const int32_t y = f->vy.first + f->vi;
+  if (f->src_next != y && img_seek_line(f->src, y, 0, 0, 0) < 0) return 0;
+  f->src_next = y;
+  const int32_t got =
+      img_lend_lines(f->src, lines, std::min({count, nin - f->vi, f->size.out_h - f->cur_line}));
+  if (got <= 0) return got;
+  f->vi += got;
+  f->cur_line += got;
+  f->src_next = y + got;
+  return got;
+}
+
 KLV_API int32_t filter_write_line(void* handle, uint8_t* buffer, int32_t count) {
   auto* f = static_cast<filter_rec*>(handle);
   if (!f || f->mode != 'w' || !buffer || count < 1) return 0;

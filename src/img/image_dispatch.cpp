@@ -2,7 +2,9 @@
 // Dispatch of the ten stream operations through an IMG_file.
 #include <cstdlib>
 
+#include "img/lend_lines.h"
 #include "klv/img.h"
+#include "klv/tiff.h"
 
 extern "C" {
 
@@ -21,6 +23,14 @@ KLV_API int32_t img_status(IMG_file* img, int32_t what) {
 
 KLV_API int32_t img_read_line(IMG_file* img, uint8_t* buffer, int32_t count) {
   return (img && img->read_line) ? img->read_line(img->handle, buffer, count) : 0;
+}
+
+KLV_API int32_t img_lend_lines(IMG_file* img, const uint8_t** lines, int32_t count) {
+  if (!img || !img->handle || img->mode != 'r' || !lines || count < 1 || !img->read_line) return 0;
+  if (img->read_line == filter_read_line)
+    return filter_lend_lines(static_cast<filter_rec*>(img->handle), lines, count);
+  if (img->read_line == tif_read_line) return tif_lend_lines(img->handle, lines, count);
+  return cimg_lend_lines(img, lines, count);
 }
 
 KLV_API int32_t img_write_line(IMG_file* img, uint8_t* buffer, int32_t count) {

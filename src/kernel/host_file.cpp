@@ -7,6 +7,7 @@
 #include "kernel/host_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,12 +28,40 @@ constexpr size_t kDirect = size_t{16} << 10;
 
 class HostFile final : public SFilemux {
  public:
-  HostFile(int fd, bool append) : fd_(fd), append_(append) {}
+  HostFile(int fd, bool append, bool writable) : fd_(fd), append_(append), writable_(writable) {}
   ~HostFile() override {
+    unmap();
     if (fd_ >= 0) {
       flush_writes();
       ::close(fd_);
     }
+  }
+
+  // Files opened for reading only are mapped shared and read-only, so the
+  // pages are the page cache's own. The length is taken at mapping time;
+  // callers check every range against it, so a lying header cannot reach
+  // past the mapping.
+  const uint8_t* map_all(int64_t* length) override {
+    if (map_) {
+      *length = map_len_;
+      return map_;
+    }
+    if (writable_ || fd_ < 0 || map_failed_) return nullptr;
+    struct stat st;
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
+      map_failed_ = true;
+      return nullptr;
+    }
+    void* p = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_SHARED, fd_, 0);
+    if (p == MAP_FAILED) {
+      map_failed_ = true;
+      return nullptr;
+    }
+    ::madvise(p, size_t(st.st_size), MADV_SEQUENTIAL);
+    map_ = static_cast<const uint8_t*>(p);
+    map_len_ = st.st_size;
+    *length = map_len_;
+    return map_;
   }
 
   size_t read(void* buffer, size_t count) override {
@@ -112,9 +141,19 @@ class HostFile final : public SFilemux {
     return st.st_size;
   }
 
+  void release_map(int64_t offset, int64_t length) override {
+    if (!map_ || offset < 0 || length <= 0 || offset >= map_len_) return;
+    const int64_t page = ::sysconf(_SC_PAGESIZE);
+    const int64_t first = (offset + page - 1) / page * page;
+    const int64_t end = std::min(offset + length, map_len_) / page * page;
+    if (end > first)
+      ::madvise(const_cast<uint8_t*>(map_) + first, size_t(end - first), MADV_DONTNEED);
+  }
+
   bool flush() override { return flush_writes() && !error_; }
 
   bool finish() override {
+    unmap();
     bool ok = flush_writes() && !error_;
     ok = (::close(fd_) == 0) && ok;
     fd_ = -1;
@@ -128,6 +167,12 @@ class HostFile final : public SFilemux {
   }
 
  private:
+  void unmap() {
+    if (map_) ::munmap(const_cast<uint8_t*>(map_), size_t(map_len_));
+    map_ = nullptr;
+    map_len_ = 0;
+  }
+
   static std::unique_ptr<uint8_t[]> alloc_buffer() {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kBufferSize]);
   }
@@ -205,6 +250,10 @@ class HostFile final : public SFilemux {
 
   int fd_;
   bool append_;
+  bool writable_;
+  bool map_failed_ = false;
+  const uint8_t* map_ = nullptr;
+  int64_t map_len_ = 0;
   bool error_ = false;  // a write failed; finish() reports it
   int64_t fd_pos_ = 0;  // the descriptor's position
   std::unique_ptr<uint8_t[]> buf_;
@@ -242,7 +291,8 @@ SFilemux* open_host_file(const char* path, const OpenMode& mode) {
     KLV_LOG(KLV_LOG_WARNING, "cannot open \"%s\": it is a folder", host.c_str());
     return nullptr;
   }
-  auto* file = new (std::nothrow) HostFile(fd, mode.append);
+  auto* file =
+      new (std::nothrow) HostFile(fd, mode.append, mode.write || mode.append || mode.truncate);
   // Like C's append modes: the position starts at the end.
   if (file && mode.append) file->seek(0, SEEK_END);
   if (!file) ::close(fd);

@@ -54,6 +54,14 @@ struct SFilemux {
     return c;
   }
   virtual SOVolume* volume() const { return nullptr; }
+  // The whole stream as read-only memory, mapped once and kept until the
+  // stream is closed: lets readers of uncompressed data hand it on without a
+  // copy. Null (and *length untouched) when the stream cannot be mapped: not
+  // a host file, opened for writing, or empty.
+  virtual const uint8_t* map_all(int64_t* /*length*/) { return nullptr; }
+  // Bytes [offset, offset + length) of the mapping are done with for now: the
+  // memory they hold is given back and read again from the file when touched.
+  virtual void release_map(int64_t /*offset*/, int64_t /*length*/) {}
 
   bool at_eof = false;  // a read came back short
 };

@@ -236,26 +236,36 @@ int screen_command(int argc, char** argv) {
   const bool tty = isatty(2);
   int done = 0;
   bool ok = true;
-  if (threads > 1) {
-    // The engines screen on their threads while the next lines are read on
-    // another; the filter returns only when every engine is done with them.
+  // An input that can lend its lines in place (an uncompressed file) goes to
+  // the engines without a copy. Otherwise the lines are read into buffers:
+  // with several threads on a thread of its own, so that reading the next
+  // lines overlaps screening the ones before.
+  const uint8_t* lines = nullptr;
+  int n = img_lend_lines(in, &lines, chunk);
+  if (n == 0 && threads > 1) {
     ReadAhead ahead(in, height, chunk);
-    const uint8_t* lines = nullptr;
-    for (int n; (n = ahead.Next(&lines)) > 0; done += n) {
+    for (; (n = ahead.Next(&lines)) > 0; done += n) {
       if (img_write_line(ht, const_cast<uint8_t*>(lines), n) != n) break;
       if ((done + n) % (chunk * 16) == 0 || done + n == height) progress(done + n, height, tty);
     }
     ok = done == height;
   } else {
-    std::vector<uint8_t> lines(size_t(target.bytes_per_line) * chunk);
-    while (done < height) {
-      int n = std::min(chunk, height - done);
-      if (img_read_line(in, lines.data(), n) != n || img_write_line(ht, lines.data(), n) != n) {
+    std::vector<uint8_t> buffer;
+    while (ok && done < height) {
+      const int want = std::min(chunk, height - done);
+      if (n == 0) {
+        // This stretch cannot be lent: read it.
+        buffer.resize(size_t(target.bytes_per_line) * size_t(chunk));
+        n = img_read_line(in, buffer.data(), want) == want ? want : -1;
+        lines = buffer.data();
+      }
+      if (n < 0 || img_write_line(ht, const_cast<uint8_t*>(lines), n) != n) {
         ok = false;
         break;
       }
       done += n;
       if (done % (chunk * 16) == 0 || done == height) progress(done, height, tty);
+      n = done < height ? img_lend_lines(in, &lines, std::min(chunk, height - done)) : 0;
     }
   }
   ok = ok && img_status(ht, 0) == 1;

@@ -13,6 +13,7 @@
 
 #include "img/formats/tiff_inks.h"
 #include "img/formats/tiff_io.h"
+#include "kernel/stream.h"
 #include "klv/cimg_file.h"
 #include "klv/kernel_memres.h"
 #include "klv/log.h"
@@ -88,6 +89,11 @@ struct TifStream {
   std::vector<size_t> strip_size;
   std::vector<int64_t> strip_index;
   std::vector<uint32_t> strip_rows;
+  // Lending lines in place: 0 not yet checked, 1 possible, -1 not.
+  int lend = 0;
+  const uint8_t* lend_base = nullptr;  // the file's first row in the mapped file
+  uint64_t lend_first = 0;             // its offset in the file
+  uint64_t lend_kept = 0;              // rows' bytes before this are given back
   bool has_profile = false;
   std::string order_text, ink_names;
   uint64_t lines_written = 0;
@@ -238,6 +244,40 @@ bool read_one_line(TifStream& s, uint8_t* out) {
     if (!read_row(s, s.line, s.separate ? s.perm[p] : 0, dst, s.plane_row)) return false;
     convert_plane_row(s, dst, s.width, p, false);
   }
+  return true;
+}
+
+// Whether the delivered lines are the file's bytes as they stand, one row
+// after another: then they can be lent straight from the mapped file. Every
+// strip must lie where the one before ends and hold all its rows, and the
+// rows must end inside the mapping.
+bool can_lend(TifStream& s) {
+  if (s.lend) return s.lend > 0;
+  s.lend = -1;
+  uint16_t fill = FILLORDER_MSB2LSB;
+  TIFFGetFieldDefaulted(s.tif, TIFFTAG_FILLORDER, &fill);
+  if (s.mode != 'r' || s.tiled || s.layout != 0 || (s.separate && s.spp > 1) ||
+      s.compression != 0 || s.permuted || s.lab != LabMode::kNone || fill != FILLORDER_MSB2LSB ||
+      (s.bits == 16 && TIFFIsByteSwapped(s.tif)) || s.file_line != s.line_bytes ||
+      s.rows_per_strip == 0)
+    return false;
+  int64_t length = 0;
+  const uint8_t* base = static_cast<SFilemux*>(TIFFClientdata(s.tif))->map_all(&length);
+  if (!base) return false;
+  const uint32_t strips = (s.height + s.rows_per_strip - 1) / s.rows_per_strip;
+  const uint64_t first = TIFFGetStrileOffset(s.tif, 0);
+  const uint64_t strip_bytes = uint64_t(s.rows_per_strip) * s.file_line;
+  for (uint32_t i = 0; i < strips; ++i) {
+    const uint32_t rows = std::min(s.rows_per_strip, s.height - i * s.rows_per_strip);
+    if (TIFFGetStrileOffset(s.tif, i) != first + i * strip_bytes ||
+        TIFFGetStrileByteCount(s.tif, i) < uint64_t(rows) * s.file_line)
+      return false;
+  }
+  if (first + uint64_t(s.height) * s.file_line > uint64_t(length)) return false;
+  s.lend_base = base + first;
+  s.lend_first = first;
+  s.lend_kept = 0;
+  s.lend = 1;
   return true;
 }
 
@@ -1017,6 +1057,9 @@ class CTifImg final : public CIMG_file {
     return img;
   }
   int32_t ReadLine(unsigned char* b, int32_t n) override { return tif_read_line(record_, b, n); }
+  int32_t LendLines(const uint8_t** lines, int32_t n) override {
+    return tif_lend_lines(record_, lines, n);
+  }
   int32_t WriteLine(unsigned char* b, int32_t n) override { return tif_write_line(record_, b, n); }
   int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override {
     int32_t r = tif_seek_line(record_, line, plane, page, whence);
@@ -1108,6 +1151,30 @@ KLV_API int32_t tif_read_line(void* record, uint8_t* buffer, int32_t count) {
   } catch (...) {
   }
   return done;
+}
+
+KLV_API int32_t tif_lend_lines(void* record, const uint8_t** lines, int32_t count) {
+  TifStream* s = as_stream(record);
+  if (!s || !lines || count < 1) return 0;
+  try {
+    if (!can_lend(*s) || s->line >= s->height) return 0;
+  } catch (...) {
+    return 0;
+  }
+  const uint32_t n = std::min(uint32_t(count), s->height - s->line);
+  const uint64_t at = uint64_t(s->line) * s->file_line;
+  // Rows lent before are no longer the caller's: give their memory back now
+  // and then, so that a large page does not stay resident as a whole.
+  constexpr uint64_t kReleaseBytes = uint64_t{32} << 20;
+  if (at >= s->lend_kept + kReleaseBytes || at < s->lend_kept) {
+    if (at > s->lend_kept)
+      static_cast<SFilemux*>(TIFFClientdata(s->tif))
+          ->release_map(int64_t(s->lend_first + s->lend_kept), int64_t(at - s->lend_kept));
+    s->lend_kept = at;
+  }
+  *lines = s->lend_base + at;
+  s->line += n;
+  return int32_t(n);
 }
 
 KLV_API int32_t tif_write_line(void* record, uint8_t* buffer, int32_t count) {
