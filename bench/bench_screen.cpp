@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Threshold screening of one separation: 16000-pixel lines against a 256x256
-// screen, the engines beside a plain per-pixel loop of the same work.
+// screen, the engines beside a plain per-pixel loop of the same work; and the
+// engine on one separation of pixel-interleaved CMYK lines.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -26,7 +27,7 @@ struct Fixture {
   std::unique_ptr<CHTRip> rip;
   std::vector<uint8_t> line;
 
-  explicit Fixture(int in_bits) {
+  explicit Fixture(int in_bits, int samples = 1) {
     std::mt19937 rng(5);
     levels = sizeof(T) == 1 ? 256 : 4096;
     data.resize(size_t(kScreen) * kScreen);
@@ -36,9 +37,9 @@ struct Fixture {
     place.SetScreens(1, &row_ptr, &h, &shift, &w, &levels);
     in.width = out.width = kWidth;
     in.height = out.height = 1;
-    in.samples = out.samples = 1;
+    in.samples = out.samples = uint32_t(samples);
     in.bits_per_sample = uint32_t(in_bits);
-    in.bytes_per_line = uint32_t(kWidth * in_bits / 8);
+    in.bytes_per_line = uint32_t(kWidth * samples * in_bits / 8);
     out.bits_per_sample = 1;
     place.PreInitProcess(&in, &out);
     rip.reset(place.CreateRip(0, 0, false, 0, nullptr, nullptr, 0, 1));
@@ -47,9 +48,9 @@ struct Fixture {
   }
 };
 
-template <class T, int InBits>
+template <class T, int InBits, int Samples = 1>
 void BM_Engine(benchmark::State& state) {
-  Fixture<T> f(InBits);
+  Fixture<T> f(InBits, Samples);
   for (auto _ : state) {
     f.rip->ResetOutBuf();
     f.rip->StartProcessLine(f.line.data(), 1);
@@ -90,6 +91,7 @@ BENCHMARK(BM_Engine<unsigned char, 8>)->Name("screen/in8_th8/engine");
 BENCHMARK(BM_PlainLoop<unsigned char, 8>)->Name("screen/in8_th8/plain");
 BENCHMARK(BM_Engine<unsigned short, 8>)->Name("screen/in8_th16/engine");
 BENCHMARK(BM_PlainLoop<unsigned short, 8>)->Name("screen/in8_th16/plain");
+BENCHMARK(BM_Engine<unsigned short, 8, 4>)->Name("screen/in8_th16_cmyk/engine");
 BENCHMARK(BM_Engine<unsigned char, 16>)->Name("screen/in16_th8/engine");
 BENCHMARK(BM_PlainLoop<unsigned char, 16>)->Name("screen/in16_th8/plain");
 BENCHMARK(BM_Engine<unsigned short, 16>)->Name("screen/in16_th16/engine");

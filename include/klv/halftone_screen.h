@@ -81,8 +81,12 @@ class KLV_API CHTRipScreen : public CHTRipKlv {
   virtual uint32_t InputBits() const { return 8; }
   bool SelectScreen(CHTPlacement* placement, int sep, int curve_no);
   bool PrepareRows();
+  bool FoldCurve();
   template <class In>
   void ScreenLine();
+  void ScreenFolded(const uint8_t* in, uint32_t step);
+  template <class In>
+  void LookUpAndScreen(const In* in, uint32_t step, uint32_t n);
 
   CHTThreshTable<T> table_;
   uint16_t row_ = 0;
@@ -96,6 +100,14 @@ class KLV_API CHTRipScreen : public CHTRipKlv {
   uint32_t period_ = 0;
   std::vector<T> tones_;
   std::vector<T> biased_curve_;
+  // 8-bit input with a non-decreasing tone curve: the curve is folded into
+  // the thresholds, so that a line is screened by comparing its samples
+  // straight against them. folded_ holds, per threshold, the highest sample
+  // that stays white (-1 when every sample prints), in ext_'s layout; values_
+  // is the line's samples widened to 16 bits.
+  bool fold_ = false;
+  std::vector<uint16_t> folded_;
+  std::vector<uint16_t> values_;
 };
 
 template <class T>

@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Threshold screening engines and the screen placement.
+#include <algorithm>
 #include <cstdlib>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "halftone/screen_kernel.h"
 #include "klv/halftone_ml.h"
@@ -171,7 +176,74 @@ bool CHTRipScreen<T>::PrepareRows() {
     }
   }
   for (uint32_t i = 0; i < curve_size_; ++i) biased_curve_[i] = T(T(curve_[i]) ^ flip);
+  return FoldCurve();
+}
+
+// A dot prints where curve[v] > t. With a non-decreasing curve that is
+// v > w(t), w(t) being the number of samples whose tone stays at or below t,
+// less one: the lookup per pixel becomes part of the thresholds.
+template <class T>
+bool CHTRipScreen<T>::FoldCurve() {
+  constexpr T flip = T(sizeof(T) == 1 ? 0x80 : 0x8000);
+  fold_ = false;
+  folded_.clear();
+  values_.clear();
+  if (InputBits() != 8 || curve_size_ != 256 || in_shift_ != 0) return true;
+  T tone[256];
+  for (uint32_t i = 0; i < 256; ++i) {
+    tone[i] = T(curve_[i]);
+    if (i && tone[i] < tone[i - 1]) return true;  // not monotone: look tones up
+  }
+  try {
+    folded_.resize(ext_.size());
+    values_.assign(tones_.size(), 0xFFFF);  // pad: -1, never above a threshold
+  } catch (const std::bad_alloc&) {
+    folded_.clear();
+    values_.clear();
+    return true;  // the lookup needs no more memory
+  }
+  for (size_t i = 0; i < ext_.size(); ++i) {
+    const T t = T(ext_[i] ^ flip);
+    const long white = std::upper_bound(tone, tone + 256, t) - tone;
+    folded_[i] = uint16_t(int16_t(white - 1));
+  }
+  fold_ = true;
   return true;
+}
+
+// The line's samples, `step` apart, as 16-bit values.
+static void widen_samples(const uint8_t* in, uint32_t step, uint32_t n, bool mirror, uint32_t last,
+                          uint16_t* out) {
+  uint32_t x = 0;
+  if (mirror) {
+    const uint8_t* p = in + last;
+    for (; x < n; ++x) out[x] = *(p - ptrdiff_t(x) * step);
+    return;
+  }
+#if defined(__SSE2__)
+  const __m128i low = _mm_set1_epi32(0xFF);
+  if (step == 1) {
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 16 <= n; x += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 8), _mm_unpackhi_epi8(v, zero));
+    }
+  } else if (step == 4) {
+    // Sixteen pixels from four loads; the last load ends at the sample of
+    // pixel x + 15 plus three bytes of that pixel, which stays inside the
+    // line while pixel x + 16 exists.
+    for (; x + 17 <= n; x += 16) {
+      const uint8_t* p = in + size_t(x) * 4;
+      auto quad = [&](int k) {
+        return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k)), low);
+      };
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packs_epi32(quad(0), quad(1)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 8), _mm_packs_epi32(quad(2), quad(3)));
+    }
+  }
+#endif
+  for (; x < n; ++x) out[x] = in[size_t(x) * step];
 }
 
 template <class T>
@@ -202,12 +274,23 @@ bool CHTRipScreen<T>::Init(CHTPlacement* placement, bool threaded, int sep, int 
   return true;
 }
 
+// The samples against the folded thresholds.
+template <class T>
+void CHTRipScreen<T>::ScreenFolded(const uint8_t* in, uint32_t step) {
+  const uint32_t n = in_width_;
+  uint16_t* values = values_.data();
+  widen_samples(in, step, n, mirror_, last_pixel_, values);
+  const uint16_t* f = folded_.data() + size_t(row_) * ext_stride_;
+  if (plain_)
+    klv::halftone::screen_row_plain(values, n, f, phase_, period_, out_ptr_, out_bytes_per_line_);
+  else
+    klv::halftone::screen_row(values, n, f, phase_, period_, out_ptr_, out_bytes_per_line_);
+}
+
+// Each sample's tone from the curve, then the tones against the thresholds.
 template <class T>
 template <class In>
-void CHTRipScreen<T>::ScreenLine() {
-  const In* in = reinterpret_cast<const In*>(in_ptr_);
-  const uint32_t step = in_step_ / sizeof(In);
-  const uint32_t n = in_width_;
+void CHTRipScreen<T>::LookUpAndScreen(const In* in, uint32_t step, uint32_t n) {
   const uint32_t shift = in_shift_;
   T* tones = tones_.data();
   const T* bc = biased_curve_.data();
@@ -225,6 +308,18 @@ void CHTRipScreen<T>::ScreenLine() {
     klv::halftone::screen_row_plain(tones, n, ext, phase_, period_, out_ptr_, out_bytes_per_line_);
   else
     klv::halftone::screen_row(tones, n, ext, phase_, period_, out_ptr_, out_bytes_per_line_);
+}
+
+template <class T>
+template <class In>
+void CHTRipScreen<T>::ScreenLine() {
+  const In* in = reinterpret_cast<const In*>(in_ptr_);
+  const uint32_t step = in_step_ / sizeof(In);
+  const uint32_t n = in_width_;
+  if (sizeof(In) == 1 && fold_)
+    ScreenFolded(in_ptr_, step);
+  else
+    LookUpAndScreen(in, step, n);
   if (invert_output_)
     for (uint32_t i = 0; i < out_bytes_per_line_; ++i) out_ptr_[i] = uint8_t(~out_ptr_[i]);
   if (++row_ >= table_.height) {

@@ -179,6 +179,8 @@ TEST_P(ScreenEngineTest, AgreesWithPlainLoop) {
 INSTANTIATE_TEST_SUITE_P(Cases, ScreenEngineTest,
                          testing::Values(Case{8, 8, 333, 4, 16, 16, 0, false, false, false, false},
                                          Case{8, 8, 1, 1, 1, 1, 0, false, false, false, false},
+                                         Case{8, 16, 100, 1, 9, 4, 2, false, false, false, false},
+                                         Case{8, 16, 32, 4, 8, 8, 0, false, false, false, false},
                                          Case{8, 8, 7, 1, 5, 3, 2, true, true, false, false},
                                          Case{8, 8, 1001, 5, 78, 3, 15, false, false, true, false},
                                          Case{8, 16, 1001, 5, 78, 3, 63, true, false, false, false},
