@@ -134,7 +134,9 @@ class KLV_API CHTFilter : public CIMG_file {
  private:
   bool Fail();
   bool WriteSep(int sep, const uint8_t* base, unsigned long stride, unsigned long lines);
-  bool PackPixels(unsigned long lines);
+  bool PackPixels(const uint8_t* base, unsigned long lines);
+  bool WriteBuffer(const uint8_t* base, unsigned long lines);
+  bool SwapBuffers();
   int32_t WritePlanar(uint8_t* lines, int32_t count);
   int32_t WriteInterleaved(uint8_t* lines, int32_t count);
   unsigned long Hand(CHTRip* rip, uint8_t* lines, unsigned long n);
@@ -154,6 +156,10 @@ class KLV_API CHTFilter : public CIMG_file {
   unsigned long buf_lines_ = 0;
   unsigned long in_sample_offset_ = 0;  // from one separation's first sample to the next
   std::vector<uint8_t> buffer_;
+  // With threaded engines and interleaved input: a second buffer the engines
+  // fill while the caller's thread writes out the first.
+  std::vector<uint8_t> spare_;
+  unsigned long spare_lines_ = 0;  // finished lines in spare_ still to write
   std::vector<uint8_t> pack_;
   std::vector<uint8_t> staging_;
   unsigned long staging_lines_ = 0;

@@ -26,6 +26,8 @@ bool CHTFilter::Fail() {
   if (placement_) placement_->Detach();
   placement_ = nullptr;
   buffer_.clear();
+  spare_.clear();
+  spare_lines_ = 0;
   staging_.clear();
   attached_ = false;
   return false;
@@ -166,6 +168,19 @@ bool CHTFilter::AttachImg(IMG_file* output, const image_info* input, CHTPlacemen
   cur_sep_ = 0;
   attached_ = true;
   does_process_ = placement->DoesProcess();
+  spare_lines_ = 0;
+  spare_.clear();
+  // Threaded engines screen the next lines into a second buffer while this
+  // thread writes out the full one, so that writing does not hold them up.
+  bool threaded = false;
+  for (auto& r : rips_) threaded = threaded || r->IsThreaded();
+  if (threaded && !in_planar_ && !does_process_ && extra == 0) {
+    try {
+      spare_.assign(buffer_.size(), 0);
+    } catch (const std::bad_alloc&) {
+      spare_.clear();  // the engines then wait for each write, as without threads
+    }
+  }
   placement->BeginProcess();
   return true;
 }
@@ -224,7 +239,7 @@ int32_t CHTFilter::WriteInterleaved(uint8_t* lines, int32_t count) {
     if (!CheckAllProcAvail()) break;
     bool full = false;
     for (auto& r : rips_) full = full || r->IsBufFull();
-    if (full && !FlushData()) break;
+    if (full && !SwapBuffers() && !FlushData()) break;
     unsigned long n = unsigned(count - taken);
     uint8_t* src = lines + size_t(taken) * in_bpl;
     if (staging_lines_) {
@@ -241,6 +256,16 @@ int32_t CHTFilter::WriteInterleaved(uint8_t* lines, int32_t count) {
         unsigned long g = rips_[size_t(s)]->StartProcessLine(
             src + size_t(in_index_[size_t(s)]) * in_sample_offset_, n);
         got = std::min(got, g);
+      }
+    }
+    // The full buffer is written while the threaded engines screen.
+    if (spare_lines_) {
+      const bool ok = WriteBuffer(spare_.data(), spare_lines_);
+      spare_lines_ = 0;
+      if (!ok) {
+        if (!failed_) KLV_LOG(KLV_LOG_ERROR, "halftone filter: the output image refused dot lines");
+        failed_ = true;
+        got = 0;
       }
     }
     if (got == 0) break;
@@ -322,6 +347,9 @@ void CHTFilter::DetachImg() {
   out_ = nullptr;
   buffer_.clear();
   buffer_.shrink_to_fit();
+  spare_.clear();
+  spare_.shrink_to_fit();
+  spare_lines_ = 0;
   staging_.clear();
   pack_.clear();
   attached_ = false;

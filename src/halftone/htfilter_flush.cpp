@@ -84,8 +84,8 @@ bool CHTFilter::WriteSep(int sep, const uint8_t* base, unsigned long stride, uns
 }
 
 // Assembles pixel-interleaved output lines from the separations' parts of the
-// buffer lines and writes them.
-bool CHTFilter::PackPixels(unsigned long lines) {
+// buffer lines at `base` and writes them.
+bool CHTFilter::PackPixels(const uint8_t* base, unsigned long lines) {
   const unsigned bits = out_info_.bits_per_sample;
   const unsigned long out_bpl =
       (uint64_t(bits) * unsigned(seps_) * uint32_t(out_info_.width) + 7) / 8;
@@ -95,7 +95,7 @@ bool CHTFilter::PackPixels(unsigned long lines) {
   for (unsigned long first = 0; first < lines; first += chunk) {
     const unsigned long n = std::min(chunk, lines - first);
     for (unsigned long l = 0; l < n; ++l) {
-      const uint8_t* src = buffer_.data() + (first + l) * line_bytes_;
+      const uint8_t* src = base + (first + l) * line_bytes_;
       uint8_t* dst = pack_.data() + l * out_bpl;
       if (bits == 1 && seps_ <= 8) {
         switch (seps_) {
@@ -130,6 +130,35 @@ bool CHTFilter::PackPixels(unsigned long lines) {
   return true;
 }
 
+// Writes `lines` finished lines of interleaved input, every separation's part
+// side by side at `base`, in the output's layout.
+bool CHTFilter::WriteBuffer(const uint8_t* base, unsigned long lines) {
+  if (out_planar_) {
+    for (int s = 0; s < seps_; ++s)
+      if (!WriteSep(s, base + size_t(s) * sep_bytes_, line_bytes_, lines)) return false;
+    return true;
+  }
+  if (seps_ > 1 && out_info_.planar == KLV_PLANAR_PIXEL) return PackPixels(base, lines);
+  return img_write_line(out_, const_cast<uint8_t*>(base), int32_t(lines)) == int32_t(lines);
+}
+
+// With a spare buffer: when every engine has filled the same number of lines,
+// the engines move to the spare buffer and the full one waits in spare_ to be
+// written while they screen the next lines. False when they cannot move (the
+// caller then flushes as usual).
+bool CHTFilter::SwapBuffers() {
+  if (spare_.empty() || spare_lines_ != 0) return false;
+  const unsigned long done = rips_[0]->GetOutLine();
+  if (done == 0) return false;
+  for (auto& r : rips_)
+    if (r->GetOutLine() != done) return false;
+  buffer_.swap(spare_);
+  for (int s = 0; s < seps_; ++s)
+    rips_[size_t(s)]->SetOutBuf(buffer_.data() + size_t(s) * sep_bytes_, line_bytes_, buf_lines_);
+  spare_lines_ = done;
+  return true;
+}
+
 bool CHTFilter::FlushData() {
   if (!attached_ || !out_ || rips_.empty()) return false;
   bool ok = true;
@@ -141,21 +170,17 @@ bool CHTFilter::FlushData() {
     rip->ResetOutBuf();
   } else {
     CheckAllProcAvail();
+    // Lines waiting in the spare buffer come first.
+    if (spare_lines_) {
+      ok = WriteBuffer(spare_.data(), spare_lines_);
+      spare_lines_ = 0;
+    }
     unsigned long done = rips_[0]->GetOutLine(), most = done;
     for (auto& r : rips_) {
       done = std::min(done, r->GetOutLine());
       most = std::max(most, r->GetOutLine());
     }
-    if (done > 0) {
-      if (out_planar_) {
-        for (int s = 0; s < seps_ && ok; ++s)
-          ok = WriteSep(s, buffer_.data() + size_t(s) * sep_bytes_, line_bytes_, done);
-      } else if (seps_ > 1 && out_info_.planar == KLV_PLANAR_PIXEL) {
-        ok = PackPixels(done);
-      } else {
-        ok = img_write_line(out_, buffer_.data(), int32_t(done)) == int32_t(done);
-      }
-    }
+    if (done > 0 && ok) ok = WriteBuffer(buffer_.data(), done);
     if (most == done) {
       for (auto& r : rips_) r->ResetOutBuf();
     } else {

@@ -257,20 +257,32 @@ TEST(HTFilter, BufferSeekAndStatus) {
 }
 
 TEST(HTFilter, OutputFailureIsReported) {
-  HTPLACE* h = alloc(4);
-  HTPlaceSetDetachDelete(h, 1);
-  CaptureData data;
-  data.refuse_after = 10;
-  image_info out = describe(1, 0, 1, KLV_PLANAR_PLANES, 0);
-  image_info in = describe(1, 0, 8, KLV_PLANAR_PIXEL, 1);
-  IMG_file* f = HTPlace_AttachImg(h, (new CaptureImg(&data, out))->ToImg('w', 0), &in, 4, 0);
-  ASSERT_TRUE(f);
-  std::vector<uint8_t> page(size_t(kW) * kH, 100);
-  int total = 0;
-  for (int i = 0; i < kH; ++i) total += img_write_line(f, page.data(), 1);
-  EXPECT_LT(total, kH);
-  EXPECT_EQ(img_status(f, 0), -1);
-  img_close(f);
+  // One separation to planar output; four to pixel-interleaved output, also
+  // with threaded engines (whose full buffers are written while they screen).
+  struct Case {
+    int seps, out_planar;
+    bool threads;
+  };
+  for (Case c : {Case{1, KLV_PLANAR_PLANES, false}, Case{4, KLV_PLANAR_PIXEL, false},
+                 Case{4, KLV_PLANAR_PIXEL, true}}) {
+    SCOPED_TRACE(testing::Message() << c.seps << " separations, threads " << c.threads);
+    HTPLACE* h = alloc(4);
+    HTPlaceSetDetachDelete(h, 1);
+    if (c.threads)
+      for (int s = 0; s < 13; ++s) HTPlaceGetThreadFlagArray(h)[s] = 1;
+    CaptureData data;
+    data.refuse_after = 10;
+    image_info out = describe(c.seps, 0, 1, c.out_planar, 0);
+    image_info in = describe(c.seps, 0, 8, KLV_PLANAR_PIXEL, 1);
+    IMG_file* f = HTPlace_AttachImg(h, (new CaptureImg(&data, out))->ToImg('w', 0), &in, 4, 0);
+    ASSERT_TRUE(f);
+    std::vector<uint8_t> page(size_t(kW) * size_t(c.seps) * kH, 100);
+    for (int i = 0; i < kH; ++i) img_write_line(f, page.data(), 1);
+    EXPECT_EQ(img_status(f, 0), -1);
+    img_close(f);
+    EXPECT_LE(data.written, 10);
+    EXPECT_EQ(data.closes, 1);
+  }
 }
 
 TEST(HTPlace, MethodsAndSettings) {
