@@ -57,7 +57,6 @@ class HostFile final : public SFilemux {
       map_failed_ = true;
       return nullptr;
     }
-    ::madvise(p, size_t(st.st_size), MADV_SEQUENTIAL);
     map_ = static_cast<const uint8_t*>(p);
     map_len_ = st.st_size;
     *length = map_len_;
