@@ -87,6 +87,8 @@ class KLV_API CHTRipScreen : public CHTRipKlv {
   void ScreenFolded(const uint8_t* in, uint32_t step);
   template <class In>
   void LookUpAndScreen(const In* in, uint32_t step, uint32_t n);
+  template <class V>
+  void CompareRow(const V* values, const V* thresholds);
 
   CHTThreshTable<T> table_;
   uint16_t row_ = 0;

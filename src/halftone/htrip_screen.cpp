@@ -280,11 +280,19 @@ void CHTRipScreen<T>::ScreenFolded(const uint8_t* in, uint32_t step) {
   const uint32_t n = in_width_;
   uint16_t* values = values_.data();
   widen_samples(in, step, n, mirror_, last_pixel_, values);
-  const uint16_t* f = folded_.data() + size_t(row_) * ext_stride_;
+  CompareRow(values, folded_.data() + size_t(row_) * ext_stride_);
+}
+
+// A row of values against a row of thresholds into the current output line.
+template <class T>
+template <class V>
+void CHTRipScreen<T>::CompareRow(const V* values, const V* thresholds) {
   if (plain_)
-    klv::halftone::screen_row_plain(values, n, f, phase_, period_, out_ptr_, out_bytes_per_line_);
+    klv::halftone::screen_row_plain(values, in_width_, thresholds, phase_, period_, out_ptr_,
+                                    out_bytes_per_line_);
   else
-    klv::halftone::screen_row(values, n, f, phase_, period_, out_ptr_, out_bytes_per_line_);
+    klv::halftone::screen_row(values, in_width_, thresholds, phase_, period_, out_ptr_,
+                              out_bytes_per_line_);
 }
 
 // Each sample's tone from the curve, then the tones against the thresholds.
@@ -303,11 +311,7 @@ void CHTRipScreen<T>::LookUpAndScreen(const In* in, uint32_t step, uint32_t n) {
     const In* last = in + last_pixel_;
     for (uint32_t x = 0; x < n; ++x) tones[x] = bc[*(last - ptrdiff_t(x) * step) >> shift];
   }
-  const T* ext = ext_.data() + size_t(row_) * ext_stride_;
-  if (plain_)
-    klv::halftone::screen_row_plain(tones, n, ext, phase_, period_, out_ptr_, out_bytes_per_line_);
-  else
-    klv::halftone::screen_row(tones, n, ext, phase_, period_, out_ptr_, out_bytes_per_line_);
+  CompareRow<T>(tones, ext_.data() + size_t(row_) * ext_stride_);
 }
 
 template <class T>
