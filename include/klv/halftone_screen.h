@@ -102,12 +102,13 @@ class KLV_API CHTRipScreen : public CHTRipKlv {
   uint32_t period_ = 0;
   std::vector<T> tones_;
   std::vector<T> biased_curve_;
-  // 8-bit input with a non-decreasing tone curve: the curve is folded into
-  // the thresholds, so that a line is screened by comparing its samples
-  // straight against them. folded_ holds, per threshold, the highest sample
+  // 8-bit input with a monotone tone curve: the curve is folded into the
+  // thresholds, so that a line is screened by comparing its samples (inverted
+  // for a falling curve) straight against them. folded_ holds, per threshold, the highest sample
   // that stays white (-1 when every sample prints), in ext_'s layout; values_
   // is the line's samples widened to 16 bits.
   bool fold_ = false;
+  uint8_t fold_flip_ = 0;  // 0xFF: the curve falls, and the samples are inverted
   std::vector<uint16_t> folded_;
   std::vector<uint16_t> values_;
 };

@@ -181,7 +181,9 @@ bool CHTRipScreen<T>::PrepareRows() {
 
 // A dot prints where curve[v] > t. With a non-decreasing curve that is
 // v > w(t), w(t) being the number of samples whose tone stays at or below t,
-// less one: the lookup per pixel becomes part of the thresholds.
+// less one: the lookup per pixel becomes part of the thresholds. A
+// non-increasing curve (light values, or an inverted input) is folded the
+// same way over the inverted sample 255 - v, which the line then carries.
 template <class T>
 bool CHTRipScreen<T>::FoldCurve() {
   constexpr T flip = T(sizeof(T) == 1 ? 0x80 : 0x8000);
@@ -190,10 +192,14 @@ bool CHTRipScreen<T>::FoldCurve() {
   values_.clear();
   if (InputBits() != 8 || curve_size_ != 256 || in_shift_ != 0) return true;
   T tone[256];
-  for (uint32_t i = 0; i < 256; ++i) {
-    tone[i] = T(curve_[i]);
-    if (i && tone[i] < tone[i - 1]) return true;  // not monotone: look tones up
+  bool rising = true, falling = true;
+  for (uint32_t i = 1; i < 256; ++i) {
+    rising = rising && curve_[i] >= curve_[i - 1];
+    falling = falling && curve_[i] <= curve_[i - 1];
   }
+  if (!rising && !falling) return true;  // not monotone: look tones up
+  fold_flip_ = rising ? 0 : 0xFF;
+  for (uint32_t i = 0; i < 256; ++i) tone[i] = T(curve_[i ^ fold_flip_]);
   try {
     folded_.resize(ext_.size());
     values_.assign(tones_.size(), 0xFFFF);  // pad: -1, never above a threshold
@@ -211,21 +217,25 @@ bool CHTRipScreen<T>::FoldCurve() {
   return true;
 }
 
-// The line's samples, `step` apart, as 16-bit values.
+// The line's samples, `step` apart, as 16-bit values, each XORed with `flip`
+// (0 or 0xFF).
 static void widen_samples(const uint8_t* in, uint32_t step, uint32_t n, bool mirror, uint32_t last,
-                          uint16_t* out) {
+                          uint8_t flip, uint16_t* out) {
   uint32_t x = 0;
   if (mirror) {
     const uint8_t* p = in + last;
-    for (; x < n; ++x) out[x] = *(p - ptrdiff_t(x) * step);
+    for (; x < n; ++x) out[x] = uint8_t(*(p - ptrdiff_t(x) * step) ^ flip);
     return;
   }
 #if defined(__SSE2__)
   const __m128i low = _mm_set1_epi32(0xFF);
+  const __m128i flip16 = _mm_set1_epi16(flip);
   if (step == 1) {
     const __m128i zero = _mm_setzero_si128();
+    const __m128i flip8 = _mm_set1_epi8(char(flip));
     for (; x + 16 <= n; x += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+      const __m128i v =
+          _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x)), flip8);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_unpacklo_epi8(v, zero));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 8), _mm_unpackhi_epi8(v, zero));
     }
@@ -238,12 +248,14 @@ static void widen_samples(const uint8_t* in, uint32_t step, uint32_t n, bool mir
       auto quad = [&](int k) {
         return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k)), low);
       };
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packs_epi32(quad(0), quad(1)));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 8), _mm_packs_epi32(quad(2), quad(3)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                       _mm_xor_si128(_mm_packs_epi32(quad(0), quad(1)), flip16));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 8),
+                       _mm_xor_si128(_mm_packs_epi32(quad(2), quad(3)), flip16));
     }
   }
 #endif
-  for (; x < n; ++x) out[x] = in[size_t(x) * step];
+  for (; x < n; ++x) out[x] = uint8_t(in[size_t(x) * step] ^ flip);
 }
 
 template <class T>
@@ -279,7 +291,7 @@ template <class T>
 void CHTRipScreen<T>::ScreenFolded(const uint8_t* in, uint32_t step) {
   const uint32_t n = in_width_;
   uint16_t* values = values_.data();
-  widen_samples(in, step, n, mirror_, last_pixel_, values);
+  widen_samples(in, step, n, mirror_, last_pixel_, fold_flip_, values);
   CompareRow(values, folded_.data() + size_t(row_) * ext_stride_);
 }
 
