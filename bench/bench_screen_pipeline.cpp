@@ -109,12 +109,14 @@ void screen_lines(benchmark::State& state, int samples, int threads) {
   HTPlaceSetDetachDelete(place, 1);
   if (threads > 1)
     for (int s = 0; s < samples; ++s) HTPlaceGetThreadFlagArray(place)[s] = 1;
-  IMG_file* ht = HTPlace_AttachImg(place, null_open_img(nullptr, nullptr, "w", &out), &in, 0, 0);
+  // As klvrip screen does: the filter buffers exactly the lines of one write.
+  constexpr int kLines = 64;
+  IMG_file* ht =
+      HTPlace_AttachImg(place, null_open_img(nullptr, nullptr, "w", &out), &in, kLines, 0);
   if (!ht) {
     state.SkipWithError("attach failed");
     return;
   }
-  constexpr int kLines = 64;
   std::vector<uint8_t> lines(size_t(in.bytes_per_line) * kLines);
   for (size_t i = 0; i < lines.size(); ++i) lines[i] = uint8_t((i * 7) ^ (i >> 9));
   for (auto _ : state)
