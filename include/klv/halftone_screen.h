@@ -86,7 +86,7 @@ class KLV_API CHTRipScreen : public CHTRipKlv {
   void ScreenLine();
   void ScreenFolded(const uint8_t* in, uint32_t step);
   template <class In>
-  void LookUpAndScreen(const In* in, uint32_t step, uint32_t n);
+  void LookUpAndScreen(const In* in, uint32_t step);
   template <class V>
   void CompareRow(const V* values, const V* thresholds);
 

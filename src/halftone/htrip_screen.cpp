@@ -289,9 +289,8 @@ bool CHTRipScreen<T>::Init(CHTPlacement* placement, bool threaded, int sep, int 
 // The samples against the folded thresholds.
 template <class T>
 void CHTRipScreen<T>::ScreenFolded(const uint8_t* in, uint32_t step) {
-  const uint32_t n = in_width_;
   uint16_t* values = values_.data();
-  widen_samples(in, step, n, mirror_, last_pixel_, fold_flip_, values);
+  widen_samples(in, step, in_width_, mirror_, last_pixel_, fold_flip_, values);
   CompareRow(values, folded_.data() + size_t(row_) * ext_stride_);
 }
 
@@ -310,7 +309,8 @@ void CHTRipScreen<T>::CompareRow(const V* values, const V* thresholds) {
 // Each sample's tone from the curve, then the tones against the thresholds.
 template <class T>
 template <class In>
-void CHTRipScreen<T>::LookUpAndScreen(const In* in, uint32_t step, uint32_t n) {
+void CHTRipScreen<T>::LookUpAndScreen(const In* in, uint32_t step) {
+  const uint32_t n = in_width_;
   const uint32_t shift = in_shift_;
   T* tones = tones_.data();
   const T* bc = biased_curve_.data();
@@ -329,13 +329,11 @@ void CHTRipScreen<T>::LookUpAndScreen(const In* in, uint32_t step, uint32_t n) {
 template <class T>
 template <class In>
 void CHTRipScreen<T>::ScreenLine() {
-  const In* in = reinterpret_cast<const In*>(in_ptr_);
   const uint32_t step = in_step_ / sizeof(In);
-  const uint32_t n = in_width_;
   if (sizeof(In) == 1 && fold_)
     ScreenFolded(in_ptr_, step);
   else
-    LookUpAndScreen(in, step, n);
+    LookUpAndScreen(reinterpret_cast<const In*>(in_ptr_), step);
   if (invert_output_)
     for (uint32_t i = 0; i < out_bytes_per_line_; ++i) out_ptr_[i] = uint8_t(~out_ptr_[i]);
   if (++row_ >= table_.height) {

@@ -251,7 +251,7 @@ int screen_command(int argc, char** argv) {
     ok = done == height;
   } else {
     std::vector<uint8_t> buffer;
-    while (ok && done < height) {
+    while (done < height) {
       const int want = std::min(chunk, height - done);
       if (n == 0) {
         // This stretch cannot be lent: read it.

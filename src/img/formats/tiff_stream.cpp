@@ -251,6 +251,10 @@ bool read_one_line(TifStream& s, uint8_t* out) {
 // after another: then they can be lent straight from the mapped file. Every
 // strip must lie where the one before ends and hold all its rows, and the
 // rows must end inside the mapping.
+SFilemux* file_of(const TifStream& s) {
+  return static_cast<SFilemux*>(TIFFClientdata(s.tif));
+}
+
 bool can_lend(TifStream& s) {
   if (s.lend) return s.lend > 0;
   s.lend = -1;
@@ -258,11 +262,10 @@ bool can_lend(TifStream& s) {
   TIFFGetFieldDefaulted(s.tif, TIFFTAG_FILLORDER, &fill);
   if (s.mode != 'r' || s.tiled || s.layout != 0 || (s.separate && s.spp > 1) ||
       s.compression != 0 || s.permuted || s.lab != LabMode::kNone || fill != FILLORDER_MSB2LSB ||
-      (s.bits == 16 && TIFFIsByteSwapped(s.tif)) || s.file_line != s.line_bytes ||
-      s.rows_per_strip == 0)
+      (s.bits == 16 && TIFFIsByteSwapped(s.tif)) || s.file_line != s.line_bytes)
     return false;
   int64_t length = 0;
-  const uint8_t* base = static_cast<SFilemux*>(TIFFClientdata(s.tif))->map_all(&length);
+  const uint8_t* base = file_of(s)->map_all(&length);
   if (!base) return false;
   const uint32_t strips = (s.height + s.rows_per_strip - 1) / s.rows_per_strip;
   const uint64_t first = TIFFGetStrileOffset(s.tif, 0);
@@ -1168,8 +1171,7 @@ KLV_API int32_t tif_lend_lines(void* record, const uint8_t** lines, int32_t coun
   constexpr uint64_t kReleaseBytes = uint64_t{32} << 20;
   if (at >= s->lend_kept + kReleaseBytes || at < s->lend_kept) {
     if (at > s->lend_kept)
-      static_cast<SFilemux*>(TIFFClientdata(s->tif))
-          ->release_map(int64_t(s->lend_first + s->lend_kept), int64_t(at - s->lend_kept));
+      file_of(*s)->release_map(int64_t(s->lend_first + s->lend_kept), int64_t(at - s->lend_kept));
     s->lend_kept = at;
   }
   *lines = s->lend_base + at;
