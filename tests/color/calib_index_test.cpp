@@ -4,6 +4,7 @@
 // volume of a printer.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -275,6 +276,51 @@ TEST_F(CalibVolume, FindsThePrinterVolume) {
   std::ofstream(dir / "server" / "Junk.Calibrate") << "not a volume";
   EXPECT_EQ(open_calb_volume("Junk", KLV_VOL_READ, vpath), nullptr);
   EXPECT_NE(std::string(vpath).find("Junk.Calibrate"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The demo printer's calibration volume, as committed: every mode finds its
+// linearization, made from the curve documented beside it.
+TEST(CalibDemo, EveryModeHasItsLinearization) {
+  const std::string path =
+      std::string(KLV_TEST_DATA) + "/../../data/printers/KlvDemo/Info/PRINTER.Calibrate";
+  SOVolume* v = VOpen(nullptr, path.c_str(), KLV_VOL_READ);
+  ASSERT_NE(v, nullptr) << path;
+  struct Mode {
+    const char *media, *res, *pattern;
+    double limit_cyan, limit_black;
+  };
+  for (Mode m : {Mode{"Glossy Photo", "720x720", "Screen(85 lpi)", 0.95, 1.0},
+                 Mode{"Glossy Photo", "1440x720", "FDRP Diffusion", 0.95, 1.0},
+                 Mode{"Plain Paper", "720x720", "FDRP Diffusion", 0.80, 0.90},
+                 Mode{"Plain Paper", "1440x720", "Screen(85 lpi)", 0.80, 0.90}}) {
+    char name[KLV_CALB_NAME_MAX];
+    ASSERT_EQ(find_calb_vfile(v, "Linear", m.media, m.res, m.pattern, name), 1) << m.media;
+    char want[KLV_CALB_NAME_MAX];
+    make_calb_path(want, "Linear1", m.media, m.res, m.pattern);
+    EXPECT_STREQ(name, want);
+    LNTB* r = load_lntb(v, name, 16);
+    ASSERT_NE(r, nullptr) << name;
+    ASSERT_EQ(r->count, 4);
+    EXPECT_EQ(r->tables[0][255], std::lround(65535 * m.limit_cyan)) << name;
+    EXPECT_EQ(r->tables[3][255], std::lround(65535 * m.limit_black)) << name;
+    for (int c = 0; c < 4; ++c) {
+      EXPECT_EQ(r->tables[c][0], 0);
+      EXPECT_LT(r->tables[c][128], 128 * 257) << "middle tones pulled down";
+      for (int i = 1; i < 256; ++i) ASSERT_GE(r->tables[c][i], r->tables[c][i - 1]) << name;
+    }
+    free_linear_tbl(r);
+  }
+  char model[KLV_CALB_INKMODEL_MAX];
+  EXPECT_EQ(get_inkmodel(v, "Plain Paper", model), 1);
+  EXPECT_STREQ(model, "CMYK");
+  char name[KLV_CALB_NAME_MAX];
+  EXPECT_EQ(find_calb_vfile(v, "Linear", "Glossy Photo", "360x360", "Screen", name), 1);
+  EXPECT_STREQ(name, "Linear1~Glossy Photo~720x720~4") << "alias of the resolution";
+  VClose(v);
 }
 
 }  // namespace

@@ -16,5 +16,6 @@ int vol_command(int argc, char** argv);
 int screen_command(int argc, char** argv);
 int info_command(int argc, char** argv);
 int print_test_command(int argc, char** argv);
+int calib_command(int argc, char** argv);
 
 }  // namespace klvrip

@@ -13,6 +13,8 @@ const klvrip::Command kCommands[] = {
      klvrip::screen_command},
     {"info", "describe an image: info FILE [TYPE]", klvrip::info_command},
     {"print-test", "print a test page: print-test PRINTER [OUTPUT]", klvrip::print_test_command},
+    {"calib", "list, show and plot calibration tables: calib PRINTER [MEMBER]",
+     klvrip::calib_command},
 };
 
 void usage(FILE* out) {
