@@ -38,7 +38,7 @@ constexpr auto kOpenPause = std::chrono::milliseconds(100);
 // search ends anyway; these keep a hostile index record from taking the stack
 // or the time of the caller.
 constexpr size_t kMaxDepth = 32;
-constexpr size_t kMaxVisited = 1024;
+constexpr size_t kMaxVisited = 256;
 
 // Sorted by key without regard to letter case.
 const off_field kInfoTable[] = {
