@@ -227,6 +227,41 @@ TEST_F(CalibVolume, HostileIndexRecordsEndTheSearch) {
   EXPECT_EQ(find_calb_vfile(nullptr, "Lin", "Glossy", "720x720", "Screen", out), 0);
 }
 
+TEST_F(CalibVolume, HostileIndexRecordText) {
+  SOVolume* v = VOpen(nullptr, path.c_str(), KLV_VOL_UPDATE);
+  ASSERT_NE(v, nullptr);
+  auto put_info = [&](const std::string& text) {
+    SFilemux* s = Ovfopen(v, "Calb.Info", "wb");
+    ASSERT_NE(s, nullptr);
+    Owrite(s, text.data(), text.size());
+    Oclose(s);
+  };
+  char out[KLV_CALB_NAME_MAX];
+  // Not settings text, an unclosed block, a block of another name: no record.
+  for (std::string bad :
+       {std::string("\x01\x02 binary {{{"), std::string("Calb_Info { Swatch { x "),
+        std::string("Other { Swatch { x } }"), std::string()}) {
+    put_info(bad);
+    EXPECT_EQ(calbinfo_load(v, nullptr), nullptr) << bad;
+    EXPECT_EQ(find_calb_vfile(v, "Lin", "Glossy", "720x720", "Screen", out), 0) << bad;
+  }
+  // Rules of one string are skipped, overlong texts are cut, and a request
+  // whose name cannot be held is not found.
+  const std::string longtext(600, 'x');
+  put_info("Calb_Info {\n  Swatch { " + longtext + " }\n  DefaultMedia { Glossy }\n" +
+           "  Aliases { { ~Matte } { } { ~" + longtext + " ~Plain } }\n}\n");
+  Calb_Info* info = calbinfo_load(v, nullptr);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(std::string(info->Swatch), longtext.substr(0, sizeof info->Swatch - 1));
+  calbinfo_free(info);
+  EXPECT_EQ(find_calb_vfile(v, "Lin", "Matte", "720x720", "Screen", out), 1);
+  EXPECT_STREQ(out, "Lin1~Glossy~720x720~4") << "the one-string rule is not used";
+  EXPECT_EQ(find_calb_vfile(v, "Lin", longtext.c_str(), "720x720", "Screen", out), 1);
+  EXPECT_STREQ(out, "Lin1~Glossy~720x720~4");
+  EXPECT_EQ(find_calb_vfile(v, longtext.c_str(), "Glossy", "720x720", "Screen", out), 0);
+  VClose(v);
+}
+
 TEST_F(CalibVolume, InkModels) {
   SOVolume* v = VOpen(nullptr, path.c_str(), KLV_VOL_READ);
   ASSERT_NE(v, nullptr);
