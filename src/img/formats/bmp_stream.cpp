@@ -356,20 +356,20 @@ bool check_format(BmpHeader* h) {
 // must all be in the file, padding included; compressed
 // data must start and stay within the resource limits, which bound the pixels
 // a few bytes of codes may claim.
-bool check_data_covers(SFilemux* stream, const BmpHeader& h) {
+bool check_data_covers(SFilemux* stream, const BmpHeader& h, const char* path) {
   const int64_t file_len = Ofileleni64(stream);
   const bool compressed = h.compression != 0;
   const uint64_t needed = h.data_start + (compressed ? 2 : uint64_t(h.height) * h.row_size);
   if (file_len < 0 || needed > static_cast<uint64_t>(file_len)) {
     KLV_LOG(KLV_LOG_ERROR,
-            "BMP: %lldx%lld pixels of %u bits with %u colours need %llu bytes%s, file has %lld",
-            static_cast<long long>(h.width), static_cast<long long>(h.height), h.bits,
-            h.colours_used, static_cast<unsigned long long>(needed),
+            "BMP \"%s\": %lldx%lld pixels of %u bits need %llu bytes%s, file has %lld",
+            path ? path : "", static_cast<long long>(h.width), static_cast<long long>(h.height),
+            h.bits, static_cast<unsigned long long>(needed),
             compressed ? " before the first code" : " to hold every row",
             static_cast<long long>(file_len));
     return false;
   }
-  return klv_image_limits_check("BMP", "", uint64_t(h.width), uint64_t(h.height),
+  return klv_image_limits_check("BMP", path, uint64_t(h.width), uint64_t(h.height),
                                 compressed ? uint64_t(file_len) : 0) != 0;
 }
 
@@ -427,11 +427,11 @@ void start_reading(BmpState* st, const BmpHeader& h) {
 }
 
 // Parses the headers into `st`, which owns the stream.
-bool read_vars(BmpState* st) {
+bool read_vars(BmpState* st, const char* path) {
   st->mode = 'r';
   BmpHeader h;
-  if (!read_headers(st->stream, &h) || !check_format(&h) || !check_data_covers(st->stream, h) ||
-      !read_colour_table(st, h))
+  if (!read_headers(st->stream, &h) || !check_format(&h) ||
+      !check_data_covers(st->stream, h, path) || !read_colour_table(st, h))
     return false;
   start_reading(st, h);
   return true;
@@ -545,11 +545,9 @@ bool write_vars(BmpState* st, image_info* info, const image_cmap* cmap) {
   return true;
 }
 
-}  // namespace
-
-extern "C" {
-
-KLV_API void* bmp_read_vars(SFilemux* stream) {
+// The reading state over `stream` (closed on failure); `path` names the file
+// in messages when it is known.
+void* read_state(SFilemux* stream, const char* path) {
   if (!stream) return nullptr;
   BmpState* st = new (std::nothrow) BmpState;
   if (!st) {
@@ -558,12 +556,20 @@ KLV_API void* bmp_read_vars(SFilemux* stream) {
   }
   st->stream = stream;  // closed with the state from here on
   try {
-    if (read_vars(st)) return st;
+    if (read_vars(st, path)) return st;
   } catch (...) {
     KLV_LOG(KLV_LOG_ERROR, "BMP: out of memory reading the headers");
   }
   delete st;
   return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+KLV_API void* bmp_read_vars(SFilemux* stream) {
+  return read_state(stream, nullptr);
 }
 
 KLV_API void* bmp_write_vars(SFilemux* stream, image_info* info, const image_cmap* cmap) {
@@ -603,7 +609,7 @@ KLV_API void* bmp_open(const char* path, SOVolume* volume, const char* mode, ima
   SFilemux* stream = Ovfopen(volume, path, mode);
   if (!stream) return nullptr;
   if (reading) {
-    void* st = bmp_read_vars(stream);
+    void* st = read_state(stream, path);
     if (st && info) bmp_get_info(st, info);
     return st;
   }
