@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "img/filter_bits.h"
 #include "klv/log.h"
 #include "klv/streams.h"
 
@@ -41,21 +42,20 @@ void interleave16(const uint8_t* const* planes, uint32_t count, uint32_t width, 
   }
 }
 
-// Samples narrower than a byte, packed from the most significant bit.
+// Samples narrower than a byte, packed from the most significant bit. Any
+// width from 1 to 7: a sample may cross a byte boundary in the source row and
+// in the output (3 bits of 3 samples, say).
 void interleave_bits(const uint8_t* const* planes, uint32_t count, uint32_t width, uint32_t bits,
                      uint8_t* out) {
   const uint64_t out_bits = uint64_t{count} * width * bits;
   std::memset(out, 0, static_cast<size_t>((out_bits + 7) / 8));
-  const uint32_t mask = (1u << bits) - 1;
+  const uint64_t step = uint64_t{count} * bits;
   for (uint32_t p = 0; p < count; ++p) {
     const uint8_t* src = planes[p];
     uint64_t dst_bit = uint64_t{p} * bits;
-    const uint64_t step = uint64_t{count} * bits;
-    for (uint32_t x = 0; x < width; ++x, dst_bit += step) {
-      uint64_t src_bit = uint64_t{x} * bits;
-      uint32_t v = (src[src_bit >> 3] >> (8 - bits - (src_bit & 7))) & mask;
-      out[dst_bit >> 3] |= static_cast<uint8_t>(v << (8 - bits - (dst_bit & 7)));
-    }
+    uint64_t src_bit = 0;
+    for (uint32_t x = 0; x < width; ++x, dst_bit += step, src_bit += bits)
+      klv::img::or_field(out, dst_bit, bits, klv::img::read_field(src, src_bit, bits));
   }
 }
 

@@ -38,6 +38,49 @@ inline void copy_bits(uint8_t* dst, uint64_t dst_bit, const uint8_t* src, uint64
   }
 }
 
+// The `bits`-bit field (1..8) that starts `bit` bits into p. A field crosses
+// at most one byte boundary, and the second byte is touched only when it
+// does, so a row's last field never reads past the row.
+inline uint32_t read_field(const uint8_t* p, uint64_t bit, unsigned bits) {
+  const uint8_t* b = p + (bit >> 3);
+  const unsigned off = static_cast<unsigned>(bit & 7);
+  const uint32_t mask = (1u << bits) - 1;
+  if (off + bits <= 8) return (uint32_t{b[0]} >> (8 - bits - off)) & mask;
+  const uint32_t pair = (uint32_t{b[0]} << 8) | b[1];
+  return (pair >> (16 - bits - off)) & mask;
+}
+
+// Sets the bits of v (`bits` wide, 1..8) into the field at `bit` of p by OR:
+// the field must be zero before.
+inline void or_field(uint8_t* p, uint64_t bit, unsigned bits, uint32_t v) {
+  uint8_t* b = p + (bit >> 3);
+  const unsigned off = static_cast<unsigned>(bit & 7);
+  if (off + bits <= 8) {
+    b[0] |= static_cast<uint8_t>(v << (8 - bits - off));
+    return;
+  }
+  const uint32_t pair = v << (16 - bits - off);
+  b[0] |= static_cast<uint8_t>(pair >> 8);
+  b[1] |= static_cast<uint8_t>(pair);
+}
+
+// Replaces the field at `bit` of p (`bits` wide, 1..8) with the low bits of v.
+inline void write_field(uint8_t* p, uint64_t bit, unsigned bits, uint32_t v) {
+  uint8_t* b = p + (bit >> 3);
+  const unsigned off = static_cast<unsigned>(bit & 7);
+  const uint32_t mask = (1u << bits) - 1;
+  v &= mask;
+  if (off + bits <= 8) {
+    const unsigned shift = 8 - bits - off;
+    b[0] = static_cast<uint8_t>((b[0] & ~(mask << shift)) | (v << shift));
+    return;
+  }
+  const unsigned shift = 16 - bits - off;
+  const uint32_t pair = (((uint32_t{b[0]} << 8) | b[1]) & ~(mask << shift)) | (v << shift);
+  b[0] = static_cast<uint8_t>(pair >> 8);
+  b[1] = static_cast<uint8_t>(pair);
+}
+
 // Reads the sample of `bits` bits (1..16; 16 as a native uint16_t) at index i.
 inline uint32_t get_sample(const uint8_t* p, uint64_t i, unsigned bits) {
   switch (bits) {
@@ -50,9 +93,8 @@ inline uint32_t get_sample(const uint8_t* p, uint64_t i, unsigned bits) {
     }
     default: {
       uint64_t bit = i * bits;
-      unsigned shift = 8 - bits - (bit & 7);  // samples never straddle bytes for 1,2,4
-      if (8 % bits == 0) return (p[bit >> 3] >> shift) & ((1u << bits) - 1);
-      uint32_t v = 0;
+      if (bits < 8) return read_field(p, bit, bits);
+      uint32_t v = 0;  // 9 to 15 bits: up to three bytes
       for (unsigned k = 0; k < bits; ++k, ++bit)
         v = (v << 1) | ((p[bit >> 3] >> (7 - (bit & 7))) & 1);
       return v;
@@ -72,7 +114,11 @@ inline void put_sample(uint8_t* p, uint64_t i, unsigned bits, uint32_t v) {
     }
     default: {
       uint64_t bit = i * bits;
-      for (int k = static_cast<int>(bits) - 1; k >= 0; --k, ++bit) {
+      if (bits < 8) {
+        write_field(p, bit, bits, v);
+        return;
+      }
+      for (int k = static_cast<int>(bits) - 1; k >= 0; --k, ++bit) {  // 9 to 15 bits
         uint8_t m = static_cast<uint8_t>(0x80 >> (bit & 7));
         if ((v >> k) & 1)
           p[bit >> 3] |= m;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "img/img_mux_table.h"
+#include "klv/image_limits.h"
 #include "klv/imgmux.h"
 #include "klv/kernel_stream.h"
 #include "klv/log.h"
@@ -20,6 +21,20 @@ bool read_head(const char* path, SOVolume* volume, uint8_t* head, size_t* n) {
   *n = Oread(s, head, kProbeBytes);
   Oclose(s);
   return true;
+}
+
+// Whether a compressed image's file is large enough for the pixels it
+// states, by the resource limits (the readers that know their format check
+// this when they open; this covers every other type).
+bool stated_size_is_credible(const char* path, SOVolume* volume, const image_info& info) {
+  if (info.compression == 0 || info.width <= 0 || info.height <= 0) return true;
+  SFilemux* s = Ovfopen(volume, path, "rb");
+  if (!s) return true;  // not a plain file (a volume): nothing to weigh
+  const int64_t length = Ofileleni64(s);
+  Oclose(s);
+  if (length <= 0) return true;
+  return klv_image_limits_check("image", path, uint64_t(info.width), uint64_t(info.height),
+                                uint64_t(length)) != 0;
 }
 
 // Fills the operation table of a stream opened by the row's opener.
@@ -149,7 +164,10 @@ KLV_API int32_t img_check_valid_ex(SOVolume* volume, const char* path, int32_t t
     if (info) *info = local;
     int32_t result = 0;
     const int32_t last = local.height - 1;
-    if (local.planar & KLV_PLANAR_TILED) {
+    if (!stated_size_is_credible(path, volume, local)) {
+      // Reaching the last line would mean decoding more pixels than the data
+      // can describe.
+    } else if (local.planar & KLV_PLANAR_TILED) {
       // A tiled stream has no line operations: its last tile stands for the
       // last line.
       const int32_t tiles = static_cast<int32_t>(local.tile_words[KLV_TILE_PER_PLANE]);

@@ -13,6 +13,7 @@
 
 #include "img/formats/bmp_rle.h"
 #include "klv/bmp.h"
+#include "klv/image_limits.h"
 #include "klv/kernel_stream.h"
 #include "klv/log.h"
 
@@ -266,10 +267,20 @@ uint64_t row_bytes(uint64_t bits, uint64_t width) {
   return (bits * width + 31) / 32 * 4;
 }
 
-// Parses the headers into `st`, which owns the stream.
-bool read_vars(BmpState* st) {
-  SFilemux* stream = st->stream;
-  st->mode = 'r';
+// What the file and information headers state.
+struct BmpHeader {
+  uint32_t size = 0;  // of the information header: 40 or 12
+  int64_t width = 0, height = 0;
+  uint32_t bits = 0, compression = 0, colours_used = 0;
+  int32_t xppm = 0, yppm = 0;
+  bool top_down = false;
+  uint64_t line_bytes = 0, row_size = 0, table_bytes = 0, data_start = 0;
+  uint32_t entry = 4;  // bytes of one colour table entry
+};
+
+// Stage 1: the signature and the information header, as stated. Decides
+// nothing but whether the headers are there.
+bool read_headers(SFilemux* stream, BmpHeader* h) {
   uint8_t fh[kFileHeaderSize];
   if (Oread(stream, fh, sizeof fh) != sizeof fh || fh[0] != 'B' || fh[1] != 'M') {
     KLV_LOG(KLV_LOG_DEBUG, "BMP: no \"BM\" file header");
@@ -280,113 +291,149 @@ bool read_vars(BmpState* st) {
     KLV_LOG(KLV_LOG_ERROR, "BMP: file ends before the information header");
     return false;
   }
-  const uint32_t hsize = get32(hdr);
-  if (hsize != kInfoHeaderSize && hsize != kCoreHeaderSize) {
+  h->size = get32(hdr);
+  if (h->size != kInfoHeaderSize && h->size != kCoreHeaderSize) {
     KLV_LOG(KLV_LOG_ERROR, "BMP: information header of %u bytes is not supported (40 or 12)",
-            hsize);
+            h->size);
     return false;
   }
-  if (Oread(stream, hdr + 4, hsize - 4) != hsize - 4) {
+  if (Oread(stream, hdr + 4, h->size - 4) != h->size - 4) {
     KLV_LOG(KLV_LOG_ERROR, "BMP: information header cut short");
     return false;
   }
-  int64_t width, height;
-  uint32_t bits, compression, colours_used;
-  int32_t xppm, yppm;
-  if (hsize == kInfoHeaderSize) {
-    width = static_cast<int32_t>(get32(hdr + 4));
-    height = static_cast<int32_t>(get32(hdr + 8));
-    bits = get16(hdr + 14);
-    compression = get32(hdr + 16);
-    xppm = static_cast<int32_t>(get32(hdr + 24));
-    yppm = static_cast<int32_t>(get32(hdr + 28));
-    colours_used = get32(hdr + 32);
+  if (h->size == kInfoHeaderSize) {
+    h->width = static_cast<int32_t>(get32(hdr + 4));
+    h->height = static_cast<int32_t>(get32(hdr + 8));
+    h->bits = get16(hdr + 14);
+    h->compression = get32(hdr + 16);
+    h->xppm = static_cast<int32_t>(get32(hdr + 24));
+    h->yppm = static_cast<int32_t>(get32(hdr + 28));
+    h->colours_used = get32(hdr + 32);
   } else {
-    width = get16(hdr + 4);
-    height = get16(hdr + 6);
-    bits = get16(hdr + 10);
-    compression = 0;
-    xppm = yppm = 3937;
-    colours_used = bits <= 8 ? (1u << bits) : 0;
+    h->width = get16(hdr + 4);
+    h->height = get16(hdr + 6);
+    h->bits = get16(hdr + 10);
+    h->compression = 0;
+    h->xppm = h->yppm = 3937;
+    h->colours_used = h->bits <= 8 ? (1u << h->bits) : 0;
   }
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 24) {
-    KLV_LOG(KLV_LOG_ERROR, "BMP: %u bits per pixel is not supported (1, 4, 8 or 24)", bits);
+  return true;
+}
+
+// Stage 2: whether this reader handles the stated pixel format and size, and
+// the row geometry that follows from them.
+bool check_format(BmpHeader* h) {
+  if (h->bits != 1 && h->bits != 4 && h->bits != 8 && h->bits != 24) {
+    KLV_LOG(KLV_LOG_ERROR, "BMP: %u bits per pixel is not supported (1, 4, 8 or 24)", h->bits);
     return false;
   }
-  st->compressed = compression != 0;
-  if (st->compressed && bits != 4 && bits != 8) {
-    KLV_LOG(KLV_LOG_ERROR, "BMP: run-length compression with %u bits per pixel", bits);
+  if (h->compression != 0 && h->bits != 4 && h->bits != 8) {
+    KLV_LOG(KLV_LOG_ERROR, "BMP: run-length compression with %u bits per pixel", h->bits);
     return false;
   }
-  const bool top_down = height <= 0;
-  if (top_down) height = -height;
-  if (width < 1 || height < 1 || width > kMaxDimension || height > kMaxDimension) {
+  h->top_down = h->height <= 0;
+  if (h->top_down) h->height = -h->height;
+  if (h->width < 1 || h->height < 1 || h->width > kMaxDimension || h->height > kMaxDimension) {
     KLV_LOG(KLV_LOG_ERROR, "BMP: image size %lldx%lld is out of range",
-            static_cast<long long>(width), static_cast<long long>(height));
+            static_cast<long long>(h->width), static_cast<long long>(h->height));
     return false;
   }
-  const uint64_t line_bytes = (uint64_t{bits} * width + 7) / 8;
-  const uint64_t rsize = row_bytes(bits, width);
-  if (rsize > kMaxLineBytes) {
+  h->line_bytes = (uint64_t{h->bits} * h->width + 7) / 8;
+  h->row_size = row_bytes(h->bits, h->width);
+  if (h->row_size > kMaxLineBytes) {
     KLV_LOG(KLV_LOG_ERROR, "BMP: rows of %llu bytes are out of range",
-            static_cast<unsigned long long>(rsize));
+            static_cast<unsigned long long>(h->row_size));
     return false;
   }
-  if (colours_used == 0 && bits <= 8) colours_used = 1u << bits;
-  const uint64_t entry = hsize == kInfoHeaderSize ? 4 : 3;
-  const uint64_t table_bytes = uint64_t{colours_used} * entry;
+  if (h->colours_used == 0 && h->bits <= 8) h->colours_used = 1u << h->bits;
+  h->entry = h->size == kInfoHeaderSize ? 4 : 3;
+  h->table_bytes = uint64_t{h->colours_used} * h->entry;
+  h->data_start = kFileHeaderSize + h->size + h->table_bytes;
+  return true;
+}
+
+// Stage 3: whether the file can hold the image it states. Uncompressed rows
+// must all be in the file, padding included; compressed
+// data must start and stay within the resource limits, which bound the pixels
+// a few bytes of codes may claim.
+bool check_data_covers(SFilemux* stream, const BmpHeader& h, const char* path) {
   const int64_t file_len = Ofileleni64(stream);
-  const uint64_t data_start = kFileHeaderSize + hsize + table_bytes;
-  const uint64_t needed = data_start + (st->compressed ? 2 : rsize);
+  const bool compressed = h.compression != 0;
+  const uint64_t needed = h.data_start + (compressed ? 2 : uint64_t(h.height) * h.row_size);
   if (file_len < 0 || needed > static_cast<uint64_t>(file_len)) {
     KLV_LOG(KLV_LOG_ERROR,
-            "BMP: %lldx%lld pixels with %u colours need %llu bytes before the first row ends, "
-            "file has %lld",
-            static_cast<long long>(width), static_cast<long long>(height), colours_used,
-            static_cast<unsigned long long>(needed), static_cast<long long>(file_len));
+            "BMP \"%s\": %lldx%lld pixels of %u bits need %llu bytes%s, file has %lld",
+            path ? path : "", static_cast<long long>(h.width), static_cast<long long>(h.height),
+            h.bits, static_cast<unsigned long long>(needed),
+            compressed ? " before the first code" : " to hold every row",
+            static_cast<long long>(file_len));
     return false;
   }
-  st->width = static_cast<uint32_t>(width);
-  st->height = static_cast<uint32_t>(height);
-  st->bits = static_cast<int>(bits);
-  st->samples = bits <= 15 ? 1 : (bits <= 24 ? 3 : 4);
-  st->row_size = static_cast<uint32_t>(rsize);
-  st->bytes_per_line = static_cast<uint32_t>(line_bytes);
-  st->xres = xppm > 0 ? xppm * 254.0 / 10000.0 : 100.0;
-  st->yres = yppm > 0 ? yppm * 254.0 / 10000.0 : 100.0;
-  st->line_step = top_down ? int64_t{st->row_size} : -int64_t{st->row_size};
-  if (bits <= 8) {
-    // Entries beyond what the bit count can index are skipped with the table.
-    st->colours = std::min(colours_used, 1u << bits);
-    st->palette.assign(size_t{st->colours} * 4, 0);
-    std::vector<uint8_t> table(static_cast<size_t>(st->colours * entry));
-    if (Oseeki64(stream, kFileHeaderSize + hsize, 0) != 0 ||
-        Oread(stream, table.data(), table.size()) != table.size()) {
-      KLV_LOG(KLV_LOG_ERROR, "BMP: colour table cut short");
-      return false;
-    }
-    for (uint32_t i = 0; i < st->colours; ++i)
-      std::memcpy(&st->palette[size_t{i} * 4], &table[i * entry], 3);
+  return klv_image_limits_check("BMP", path, uint64_t(h.width), uint64_t(h.height),
+                                compressed ? uint64_t(file_len) : 0) != 0;
+}
+
+// Stage 4: the colour table, entries beyond what the bit count can index
+// skipped with the table.
+bool read_colour_table(BmpState* st, const BmpHeader& h) {
+  if (h.bits > 8) return true;
+  st->colours = std::min(h.colours_used, 1u << h.bits);
+  st->palette.assign(size_t{st->colours} * 4, 0);
+  std::vector<uint8_t> table(static_cast<size_t>(st->colours * h.entry));
+  if (Oseeki64(st->stream, kFileHeaderSize + h.size, 0) != 0 ||
+      Oread(st->stream, table.data(), table.size()) != table.size()) {
+    KLV_LOG(KLV_LOG_ERROR, "BMP: colour table cut short");
+    return false;
   }
+  for (uint32_t i = 0; i < st->colours; ++i)
+    std::memcpy(&st->palette[size_t{i} * 4], &table[i * h.entry], 3);
+  return true;
+}
+
+// Stage 5: the reading state: geometry, resolutions, and where line 0 is (the
+// first code of compressed data, whose bottom-up rows are decoded in blocks).
+void start_reading(BmpState* st, const BmpHeader& h) {
+  st->compressed = h.compression != 0;
+  st->width = static_cast<uint32_t>(h.width);
+  st->height = static_cast<uint32_t>(h.height);
+  st->bits = static_cast<int>(h.bits);
+  st->samples = h.bits <= 15 ? 1 : (h.bits <= 24 ? 3 : 4);
+  st->row_size = static_cast<uint32_t>(h.row_size);
+  st->bytes_per_line = static_cast<uint32_t>(h.line_bytes);
+  st->xres = h.xppm > 0 ? h.xppm * 254.0 / 10000.0 : 100.0;
+  st->yres = h.yppm > 0 ? h.yppm * 254.0 / 10000.0 : 100.0;
+  st->line_step = h.top_down ? int64_t{st->row_size} : -int64_t{st->row_size};
   st->row.assign(st->row_size, 0);
-  if (st->compressed) {
-    st->first_offset = static_cast<int64_t>(data_start);
-    const uint32_t pad_pixels = static_cast<uint32_t>((rsize * 8 - bits * width) / bits);
-    st->decoder = std::make_unique<RleDecoder>(stream, st->bits, st->width, st->height, pad_pixels);
-    st->decoder->restart(st->first_offset);
-    if (!top_down) {
-      st->coded_bottom_up = true;
-      st->checkpoints.push_back(st->decoder->save());
-      st->block_span =
-          static_cast<uint32_t>(std::clamp<size_t>(kBlockBytes / st->bytes_per_line, 1, 64));
-      st->block.assign(size_t{st->block_span} * st->bytes_per_line, 0);
-    }
-  } else {
-    st->first_offset =
-        static_cast<int64_t>(data_start) + (top_down ? 0 : int64_t{st->height - 1} * st->row_size);
+  st->data_start = static_cast<int64_t>(h.data_start);
+  if (!st->compressed) {
+    st->first_offset = st->data_start + (h.top_down ? 0 : int64_t{st->height - 1} * st->row_size);
+    st->cur_offset = st->first_offset;
+    return;
   }
+  st->first_offset = st->data_start;
   st->cur_offset = st->first_offset;
-  st->data_start = static_cast<int64_t>(data_start);
+  const uint32_t pad_pixels =
+      static_cast<uint32_t>((h.row_size * 8 - h.bits * uint64_t(h.width)) / h.bits);
+  st->decoder =
+      std::make_unique<RleDecoder>(st->stream, st->bits, st->width, st->height, pad_pixels);
+  st->decoder->restart(st->first_offset);
+  if (!h.top_down) {
+    st->coded_bottom_up = true;
+    st->checkpoints.push_back(st->decoder->save());
+    st->block_span =
+        static_cast<uint32_t>(std::clamp<size_t>(kBlockBytes / st->bytes_per_line, 1, 64));
+    st->block.assign(size_t{st->block_span} * st->bytes_per_line, 0);
+  }
+}
+
+// Parses the headers into `st`, which owns the stream.
+bool read_vars(BmpState* st, const char* path) {
+  st->mode = 'r';
+  BmpHeader h;
+  if (!read_headers(st->stream, &h) || !check_format(&h) ||
+      !check_data_covers(st->stream, h, path) || !read_colour_table(st, h))
+    return false;
+  start_reading(st, h);
   return true;
 }
 
@@ -498,11 +545,9 @@ bool write_vars(BmpState* st, image_info* info, const image_cmap* cmap) {
   return true;
 }
 
-}  // namespace
-
-extern "C" {
-
-KLV_API void* bmp_read_vars(SFilemux* stream) {
+// The reading state over `stream` (closed on failure); `path` names the file
+// in messages when it is known.
+void* read_state(SFilemux* stream, const char* path) {
   if (!stream) return nullptr;
   BmpState* st = new (std::nothrow) BmpState;
   if (!st) {
@@ -511,12 +556,20 @@ KLV_API void* bmp_read_vars(SFilemux* stream) {
   }
   st->stream = stream;  // closed with the state from here on
   try {
-    if (read_vars(st)) return st;
+    if (read_vars(st, path)) return st;
   } catch (...) {
     KLV_LOG(KLV_LOG_ERROR, "BMP: out of memory reading the headers");
   }
   delete st;
   return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+KLV_API void* bmp_read_vars(SFilemux* stream) {
+  return read_state(stream, nullptr);
 }
 
 KLV_API void* bmp_write_vars(SFilemux* stream, image_info* info, const image_cmap* cmap) {
@@ -556,7 +609,7 @@ KLV_API void* bmp_open(const char* path, SOVolume* volume, const char* mode, ima
   SFilemux* stream = Ovfopen(volume, path, mode);
   if (!stream) return nullptr;
   if (reading) {
-    void* st = bmp_read_vars(stream);
+    void* st = read_state(stream, path);
     if (st && info) bmp_get_info(st, info);
     return st;
   }

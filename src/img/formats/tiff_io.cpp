@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "klv/log.h"
@@ -39,7 +40,8 @@ int map_proc(thandle_t, void**, toff_t*) {
 }
 void unmap_proc(thandle_t, void*, toff_t) {}
 
-int log_message(int level, const char* name, const char* module, const char* fmt, va_list ap) {
+int log_message(int level, const Messages* m, const char* module, const char* fmt, va_list ap) {
+  const char* name = m ? m->name.c_str() : nullptr;
   char text[512];
   std::vsnprintf(text, sizeof text, fmt, ap);
   ErrorLogf(level, __FILE__, __LINE__, "TIFF \"%s\" %s: %s", name ? name : "", module ? module : "",
@@ -47,33 +49,48 @@ int log_message(int level, const char* name, const char* module, const char* fmt
   return 1;
 }
 int error_handler(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
-  return log_message(KLV_LOG_ERROR, static_cast<const char*>(user), module, fmt, ap);
+  return log_message(KLV_LOG_ERROR, static_cast<const Messages*>(user), module, fmt, ap);
 }
+// libtiff warns once per unknown tag while it reads a directory; those are
+// counted here and reported in one line by report_unknown_tags.
 int warning_handler(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
-  return log_message(KLV_LOG_WARNING, static_cast<const char*>(user), module, fmt, ap);
+  auto* m = static_cast<Messages*>(user);
+  if (m && fmt && std::strncmp(fmt, "Unknown field with tag", 22) == 0) {
+    ++m->unknown_tags;
+    return 1;
+  }
+  return log_message(KLV_LOG_WARNING, m, module, fmt, ap);
 }
 
 }  // namespace
 
-TIFF* open_client(SFilemux* stream, const char* name, const char* mode) {
+TIFF* open_client(SFilemux* stream, Messages* messages, const char* mode) {
   TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
   if (!opts) {
     Oclose(stream);
     return nullptr;
   }
-  // The handlers keep `name` as their user data: it must outlive the handle,
-  // so the stream record passes a string it owns.
-  TIFFOpenOptionsSetErrorHandlerExtR(opts, error_handler, const_cast<char*>(name));
-  TIFFOpenOptionsSetWarningHandlerExtR(opts, warning_handler, const_cast<char*>(name));
+  // The handlers keep `messages` as their user data: it must outlive the
+  // handle, so the stream record passes one it owns.
+  TIFFOpenOptionsSetErrorHandlerExtR(opts, error_handler, messages);
+  TIFFOpenOptionsSetWarningHandlerExtR(opts, warning_handler, messages);
   TIFFOpenOptionsSetMaxSingleMemAlloc(opts, kMaxSingleAlloc);
   // 'm': no memory mapping; the stream may be a volume member.
   std::string m = std::string(mode) + "m";
-  TIFF* tif =
-      TIFFClientOpenExt(name, m.c_str(), static_cast<thandle_t>(stream), read_proc, write_proc,
-                        seek_proc, close_proc, size_proc, map_proc, unmap_proc, opts);
+  TIFF* tif = TIFFClientOpenExt(messages->name.c_str(), m.c_str(), static_cast<thandle_t>(stream),
+                                read_proc, write_proc, seek_proc, close_proc, size_proc, map_proc,
+                                unmap_proc, opts);
   TIFFOpenOptionsFree(opts);
   if (!tif) Oclose(stream);  // a failed open does not call the close procedure
+  report_unknown_tags(messages);
   return tif;
+}
+
+void report_unknown_tags(Messages* messages) {
+  if (!messages->unknown_tags) return;
+  KLV_LOG(KLV_LOG_WARNING, "TIFF \"%s\": %u unknown tags ignored", messages->name.c_str(),
+          messages->unknown_tags);
+  messages->unknown_tags = 0;
 }
 
 }  // namespace klv::img::tiff

@@ -15,6 +15,7 @@
 #include "img/formats/tiff_io.h"
 #include "kernel/stream.h"
 #include "klv/cimg_file.h"
+#include "klv/image_limits.h"
 #include "klv/kernel_memres.h"
 #include "klv/log.h"
 #include "klv/tiff.h"
@@ -59,7 +60,7 @@ inline uint16_t lab16_to_lib(uint16_t v) {
 
 struct TifStream {
   TIFF* tif = nullptr;
-  std::string name;  // for messages; outlives the libtiff handle
+  Messages messages;  // libtiff's handlers' data; outlives the libtiff handle
   SOVolume* volume = nullptr;
   std::string path;
   char mode = 'r';
@@ -360,36 +361,31 @@ bool set_ink_names(TIFF* tif, const std::string& tabbed) {
   return TIFFSetField(tif, TIFFTAG_INKNAMES, static_cast<int>(nul.size()), nul.c_str()) == 1;
 }
 
-bool open_write(TifStream& s, image_info* info, const char* color_order, const char* ink_names) {
+// Stage 1 of writing: what in the description the file cannot hold, or null.
+const char* write_fault(const image_info* info) {
   const uint32_t bits = info->bits_per_sample;
   const uint32_t total = info->samples + info->mask_samples;
   const uint32_t colours = info->samples - std::min(info->spot_samples, info->samples);
   const bool palette = info->photometric == KLV_PHOTO_PALETTE;
   const bool lab = info->photometric == KLV_PHOTO_CIELAB;
-  const char* fault = nullptr;
-  if (info->width < 1 || info->height < 1)
-    fault = "no size";
-  else if (bits == 0 || (bits > 8 && bits != 16))
-    fault = "bits per sample";
-  else if (info->samples == 0 || total > 12 || info->spot_samples > info->samples)
-    fault = "sample counts";
-  else if (colours > 7 || colours == 2)
-    fault = "colour sample count";
-  else if (info->photometric > KLV_PHOTO_CIELAB)
-    fault = "photometric";
-  else if (palette && (info->samples != 1 || info->spot_samples || bits > 8 || !info->cmap))
-    fault = "palette image";
-  else if (lab && (info->spot_samples || (bits != 8 && bits != 16) || colours != 3))
-    fault = "Lab image";
-  if (fault) {
-    KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": cannot write this description (%s)", s.path.c_str(),
-            fault);
-    return false;
-  }
+  if (info->width < 1 || info->height < 1) return "no size";
+  if (bits == 0 || (bits > 8 && bits != 16)) return "bits per sample";
+  if (info->samples == 0 || total > 12 || info->spot_samples > info->samples)
+    return "sample counts";
+  if (colours > 7 || colours == 2) return "colour sample count";
+  if (info->photometric > KLV_PHOTO_CIELAB) return "photometric";
+  if (palette && (info->samples != 1 || info->spot_samples || bits > 8 || !info->cmap))
+    return "palette image";
+  if (lab && (info->spot_samples || (bits != 8 && bits != 16) || colours != 3)) return "Lab image";
+  return nullptr;
+}
+
+// Stage 2: the stream's record of what it writes, and the line sizes.
+bool take_description(TifStream& s, const image_info* info) {
   s.width = static_cast<uint32_t>(info->width);
   s.height = static_cast<uint32_t>(info->height);
-  s.bits = bits;
-  s.spp = total;
+  s.bits = info->bits_per_sample;
+  s.spp = info->samples + info->mask_samples;
   s.samples = info->samples;
   s.spot = info->spot_samples;
   s.mask = info->mask_samples;
@@ -405,20 +401,26 @@ bool open_write(TifStream& s, image_info* info, const char* color_order, const c
   s.order_code = info->format_word2;
   s.copies = info->format_words[0];
   s.compression = info->compression;
-  const uint32_t options = info->format_words[1];
   s.line_bytes = image_info_line_bytes(info);
-  s.plane_row = static_cast<uint32_t>((uint64_t{bits} * s.width + 7) / 8);
+  s.plane_row = static_cast<uint32_t>((uint64_t{s.bits} * s.width + 7) / 8);
   if (s.line_bytes == 0 || s.line_bytes > kMaxLineBytes) {
     KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": lines of %u bytes are out of range", s.path.c_str(),
             s.line_bytes);
     return false;
   }
+  return true;
+}
+
+// Stage 3: size, samples, profile, extra samples, and the strip or tile
+// layout (one line per strip when the option word asks, or for
+// line-interleaved data).
+bool write_layout(TifStream& s, const image_info* info) {
   TIFF* tif = s.tif;
   TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, s.width);
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, s.height);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, total);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, s.bits);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, s.spp);
   if (info->profile_word && info->profile_word != kProfileInFile) {
     const auto* p = static_cast<const image_profile*>(info->profile_word);
     TIFFSetField(tif, TIFFTAG_ICCPROFILE, p->size, p->data);
@@ -428,31 +430,36 @@ bool open_write(TifStream& s, image_info* info, const char* color_order, const c
     std::vector<uint16_t> types(extras, EXTRASAMPLE_UNSPECIFIED);
     TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, static_cast<uint16_t>(extras), types.data());
   }
-  if (s.tiled) {
-    s.tile_w = info->tile_words[KLV_TILE_WIDTH];
-    s.tile_h = info->tile_words[KLV_TILE_HEIGHT];
-    s.separate = s.layout != 0;
-    const uint64_t tile_row_bits = uint64_t{s.tile_w} * bits * (s.separate ? 1 : total);
-    if (!s.tile_w || !s.tile_h || info->tile_words[KLV_TILE_XOFFSET] ||
-        info->tile_words[KLV_TILE_YOFFSET] || tile_row_bits % 8 != 0) {
-      KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": tile size %ux%u (offsets %u,%u) cannot be written",
-              s.path.c_str(), s.tile_w, s.tile_h, info->tile_words[KLV_TILE_XOFFSET],
-              info->tile_words[KLV_TILE_YOFFSET]);
-      return false;
-    }
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG,
-                 s.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_TILEWIDTH, s.tile_w);
-    TIFFSetField(tif, TIFFTAG_TILELENGTH, s.tile_h);
-  } else {
-    s.separate = !(s.layout == 0 || total == 1);
+  if (!s.tiled) {
+    s.separate = !(s.layout == 0 || s.spp == 1);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG,
                  s.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     uint32_t rps = std::max<uint32_t>(32767 / (s.layout == 0 ? s.line_bytes : s.plane_row), 1);
-    if (options != 0 || s.layout == 2) rps = 1;
+    if (info->format_words[1] != 0 || s.layout == 2) rps = 1;
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
     s.rows_per_strip = std::min(rps, s.height);
+    return true;
   }
+  s.tile_w = info->tile_words[KLV_TILE_WIDTH];
+  s.tile_h = info->tile_words[KLV_TILE_HEIGHT];
+  s.separate = s.layout != 0;
+  const uint64_t tile_row_bits = uint64_t{s.tile_w} * s.bits * (s.separate ? 1 : s.spp);
+  if (!s.tile_w || !s.tile_h || info->tile_words[KLV_TILE_XOFFSET] ||
+      info->tile_words[KLV_TILE_YOFFSET] || tile_row_bits % 8 != 0) {
+    KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": tile size %ux%u (offsets %u,%u) cannot be written",
+            s.path.c_str(), s.tile_w, s.tile_h, info->tile_words[KLV_TILE_XOFFSET],
+            info->tile_words[KLV_TILE_YOFFSET]);
+    return false;
+  }
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, s.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_TILEWIDTH, s.tile_w);
+  TIFFSetField(tif, TIFFTAG_TILELENGTH, s.tile_h);
+  return true;
+}
+
+// Stage 4: resolutions (100 when absent), Software and the copy count.
+void write_resolution_and_texts(TifStream& s, const image_info* info) {
+  TIFF* tif = s.tif;
   s.xres = info->xres != 0 ? info->xres : 100;
   s.yres = info->yres != 0 ? info->yres : s.xres;
   TIFFSetField(tif, TIFFTAG_XRESOLUTION, s.xres);
@@ -463,41 +470,35 @@ bool open_write(TifStream& s, image_info* info, const char* color_order, const c
     const std::string text = "Data for " + std::to_string(s.copies) + " copies";
     TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, text.c_str());
   }
-  // Target printer: the channel order and the line-interleaved marker.
-  std::string target;
-  switch (s.order_code) {
-    case 0:
-      break;
-    case 1:
-      s.order_text = "WRGB";
-      break;
-    case 2:
-      s.order_text = "WRMGBA";
-      break;
-    case 3:
-      s.order_text = "BAGRMW";
-      break;
-    case 4:
-      if (!color_order || !*color_order) {
-        KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": custom colour order without its text", s.path.c_str());
-        return false;
-      }
-      s.order_text = color_order;
-      break;
-    default:
-      KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": unknown colour-order code %u", s.path.c_str(),
-              s.order_code);
+}
+
+// Stage 5: TargetPrinter, the channel order and the line-interleaved marker.
+// Refuses an order that does not fit the samples.
+bool write_target_printer(TifStream& s, const char* color_order) {
+  static const char* const kOrders[] = {"WRGB", "WRMGBA", "BAGRMW"};
+  if (s.order_code >= 1 && s.order_code <= 3) {
+    s.order_text = kOrders[s.order_code - 1];
+  } else if (s.order_code == 4) {
+    if (!color_order || !*color_order) {
+      KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": custom colour order without its text", s.path.c_str());
       return false;
+    }
+    s.order_text = color_order;
+  } else if (s.order_code != 0) {
+    KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": unknown colour-order code %u", s.path.c_str(),
+            s.order_code);
+    return false;
   }
+  std::string target;
   if (s.order_code) {
     target = (s.order_code == 4 ? "CO=" : "") + s.order_text;
-    if (!build_color_order(s.order_text, total, &s.perm)) {
+    if (!build_color_order(s.order_text, s.spp, &s.perm)) {
       KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": colour order \"%s\" does not fit %u samples",
-              s.path.c_str(), s.order_text.c_str(), total);
+              s.path.c_str(), s.order_text.c_str(), s.spp);
       return false;
     }
     s.permuted = true;
-    if (s.layout == 0 && bits != 8 && bits != 16) {
+    if (s.layout == 0 && s.bits != 8 && s.bits != 16) {
       KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": a colour order needs 8- or 16-bit samples",
               s.path.c_str());
       return false;
@@ -506,23 +507,29 @@ bool open_write(TifStream& s, image_info* info, const char* color_order, const c
     for (size_t k = 0; k < s.perm.size(); ++k) s.perm[k] = static_cast<uint8_t>(k);
   }
   if (s.layout == 2) target = target.empty() ? "LineInt" : target + " - LineInt";
-  if (!target.empty()) TIFFSetField(tif, TIFFTAG_TARGETPRINTER, target.c_str());
-  // Photometric and ink names.
+  if (!target.empty()) TIFFSetField(s.tif, TIFFTAG_TARGETPRINTER, target.c_str());
+  return true;
+}
+
+// Stage 6: Photometric, and the ink set and names that say what each channel is.
+void write_photometric(TifStream& s, const image_info* info, const char* ink_names) {
+  TIFF* tif = s.tif;
+  const uint32_t colours = info->samples - std::min(info->spot_samples, info->samples);
   const bool light = info->photometric == KLV_PHOTO_MINBLACK;
   const bool others = s.spot || s.mask;
-  const bool caller_names =
-      (options & TIF_OPT_INK_NAMES) && ink_names && split_names(ink_names).size() == total;
-  if (palette) {
+  const bool caller_names = (info->format_words[1] & TIF_OPT_INK_NAMES) && ink_names &&
+                            split_names(ink_names).size() == s.spp;
+  if (info->photometric == KLV_PHOTO_PALETTE) {
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
-    const uint32_t entries = 1u << bits;
+    const uint32_t entries = 1u << s.bits;
     std::vector<uint16_t> map(size_t{entries} * 3, 0);
     for (uint32_t c = 0; c < 3; ++c)
       for (uint32_t i = 0; i < entries && i < info->cmap->entries; ++i)
         if (info->cmap->channel[c]) map[c * entries + i] = info->cmap->channel[c][i] * 257;
     TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + entries, map.data() + 2 * entries);
-  } else if (lab) {
+  } else if (info->photometric == KLV_PHOTO_CIELAB) {
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CIELAB);
-    s.lab = bits == 8 ? LabMode::kCie8 : LabMode::kCie16;
+    s.lab = s.bits == 8 ? LabMode::kCie8 : LabMode::kCie16;
   } else if (caller_names) {
     s.ink_names = ink_names;
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, light ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_MINISWHITE);
@@ -541,26 +548,36 @@ bool open_write(TifStream& s, image_info* info, const char* color_order, const c
     s.ink_names = channel_names(s, colours, light);
     if (!s.ink_names.empty()) set_ink_names(tif, s.ink_names);
   }
-  // Compression.
-  const uint32_t low = s.compression & 0xff;
+}
+
+// Stage 7: compression, differencing, and the sample reduction of the
+// reduced modes (8-bit samples other than palette indices).
+void write_compression(TifStream& s, bool palette) {
+  TIFF* tif = s.tif;
   if (s.compression == 0) {
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-  } else {
-    TIFFSetField(
-        tif, TIFFTAG_COMPRESSION,
-        (s.compression & TIF_COMPRESS_DEFLATE) ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_LZW);
-    if (bits == 8 || bits == 16) TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-    if (low >= 2 && low <= 5 && !palette && bits == 8) s.reduce_k = static_cast<int>(low);
+    return;
   }
+  TIFFSetField(
+      tif, TIFFTAG_COMPRESSION,
+      (s.compression & TIF_COMPRESS_DEFLATE) ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_LZW);
+  if (s.bits == 8 || s.bits == 16) TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  const uint32_t low = s.compression & 0xff;
+  if (low >= 2 && low <= 5 && !palette && s.bits == 8) s.reduce_k = static_cast<int>(low);
+}
+
+// Stage 8: the sizes libtiff works out from the fields, and the description
+// as written.
+void finish_write(TifStream& s, image_info* info) {
+  TIFF* tif = s.tif;
   s.file_line = static_cast<uint32_t>(TIFFScanlineSize(tif));
   if (s.tiled) {
     s.across = (s.width + s.tile_w - 1) / s.tile_w;
     s.down = (s.height + s.tile_h - 1) / s.tile_h;
     s.per_plane = s.across * s.down;
     s.file_tile = static_cast<uint32_t>(TIFFTileSize(tif));
-    s.tile_bytes = s.layout == 2 ? s.file_tile * total : s.file_tile;
+    s.tile_bytes = s.layout == 2 ? s.file_tile * s.spp : s.file_tile;
   }
-  // The description as written.
   info->pages = 1;
   info->bytes_per_line = s.line_bytes;
   info->format_word1 = s.mask_flag;
@@ -570,6 +587,20 @@ bool open_write(TifStream& s, image_info* info, const char* color_order, const c
     info->tile_words[KLV_TILE_PER_PLANE] = s.per_plane;
     info->tile_words[TIF_TILE_BYTES] = s.tile_bytes;
   }
+}
+
+bool open_write(TifStream& s, image_info* info, const char* color_order, const char* ink_names) {
+  if (const char* fault = write_fault(info)) {
+    KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": cannot write this description (%s)", s.path.c_str(),
+            fault);
+    return false;
+  }
+  if (!take_description(s, info) || !write_layout(s, info)) return false;
+  write_resolution_and_texts(s, info);
+  if (!write_target_printer(s, color_order)) return false;
+  write_photometric(s, info, ink_names);
+  write_compression(s, info->photometric == KLV_PHOTO_PALETTE);
+  finish_write(s, info);
   return true;
 }
 
@@ -605,134 +636,250 @@ int stored_extra_samples(TIFF* tif) {
   return 0;
 }
 
-bool open_read(TifStream& s) {
-  TIFF* tif = s.tif;
-  uint32_t w = 0, h = 0;
+// The fields of the current directory that decide the layout of the data.
+struct ReadFields {
+  uint32_t width = 0, height = 0;
   uint16_t photo = 0, bits = 1, spp = 1, planar = PLANARCONFIG_CONTIG, comp = COMPRESSION_NONE;
-  if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) ||
-      w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX) {
+  uint16_t extra_count = 0;
+  uint16_t* extra_types = nullptr;
+};
+
+// Stage 1: size, photometric, sample format, layout and compression. Refuses
+// what the stream cannot deliver.
+bool read_layout(TifStream& s, ReadFields* f) {
+  TIFF* tif = s.tif;
+  if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &f->width) ||
+      !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &f->height) || f->width == 0 || f->height == 0 ||
+      f->width > INT32_MAX || f->height > INT32_MAX) {
     KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": no usable image size", s.path.c_str());
     return false;
   }
-  if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photo)) {
+  if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &f->photo)) {
     KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": no Photometric field", s.path.c_str());
     return false;
   }
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &comp);
-  uint16_t extra_count = 0;
-  uint16_t* extra_types = nullptr;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_types);
-  if (bits == 0 || (bits > 8 && bits != 16) || spp == 0 || spp > 12) {
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &f->bits);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &f->spp);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &f->planar);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &f->comp);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &f->extra_count, &f->extra_types);
+  if (f->bits == 0 || (f->bits > 8 && f->bits != 16) || f->spp == 0 || f->spp > 12) {
     KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": %u samples of %u bits are not supported", s.path.c_str(),
-            spp, bits);
+            f->spp, f->bits);
     return false;
   }
-  s.width = w;
-  s.height = h;
-  s.bits = bits;
-  s.spp = spp;
+  s.width = f->width;
+  s.height = f->height;
+  s.bits = f->bits;
+  s.spp = f->spp;
   s.tiled = TIFFIsTiled(tif) != 0;
-  s.separate = planar == PLANARCONFIG_SEPARATE && spp > 1;
-  s.layout = planar == PLANARCONFIG_SEPARATE ? 1 : 0;
-  s.compression = comp == COMPRESSION_NONE ? 0
-                  : (comp == COMPRESSION_ADOBE_DEFLATE || comp == COMPRESSION_DEFLATE)
+  s.separate = f->planar == PLANARCONFIG_SEPARATE && f->spp > 1;
+  s.layout = f->planar == PLANARCONFIG_SEPARATE ? 1 : 0;
+  s.compression = f->comp == COMPRESSION_NONE ? 0
+                  : (f->comp == COMPRESSION_ADOBE_DEFLATE || f->comp == COMPRESSION_DEFLATE)
                       ? TIF_COMPRESS_DEFLATE
                       : 1;
+  return true;
+}
+
+// Stage 2: the copy count (ImageDescription "Data for N copies"), and from
+// TargetPrinter the channel order and line interleaving.
+void read_copies_and_order(TifStream& s) {
+  TIFF* tif = s.tif;
   const char* text = nullptr;
   if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &text) && text &&
       iequals_prefix(text, "Data for "))
     s.copies = static_cast<uint32_t>(std::strtoul(text + 9, nullptr, 10));
-  // Target printer: channel order and line interleaving.
   for (size_t k = 0; k < s.perm.size(); ++k) s.perm[k] = static_cast<uint8_t>(k);
-  if (TIFFGetField(tif, TIFFTAG_TARGETPRINTER, &text) && text) {
-    static const char* const kOrders[] = {"WRGB", "WRMGBA", "BAGRMW"};
-    for (uint32_t i = 0; i < 3 && !s.order_code; ++i)
-      if (iequals_prefix(text, kOrders[i])) {
-        s.order_code = i + 1;
-        s.order_text = kOrders[i];
-      }
-    if (!s.order_code && iequals_prefix(text, "CO=")) {
-      s.order_code = 4;
-      s.order_text = text + 3;
-      s.order_text = s.order_text.substr(0, s.order_text.find_first_of(" \t"));
+  if (!TIFFGetField(tif, TIFFTAG_TARGETPRINTER, &text) || !text) return;
+  static const char* const kOrders[] = {"WRGB", "WRMGBA", "BAGRMW"};
+  for (uint32_t i = 0; i < 3 && !s.order_code; ++i)
+    if (iequals_prefix(text, kOrders[i])) {
+      s.order_code = i + 1;
+      s.order_text = kOrders[i];
     }
-    if (s.order_code) {
-      const bool usable = (s.layout != 0 || bits == 8 || bits == 16) &&
-                          build_color_order(s.order_text, spp, &s.perm);
-      if (usable) {
-        s.permuted = true;
-      } else {
-        KLV_LOG(KLV_LOG_WARNING, "TIFF \"%s\": colour order \"%s\" ignored for %u samples",
-                s.path.c_str(), s.order_text.c_str(), spp);
-        for (size_t k = 0; k < s.perm.size(); ++k) s.perm[k] = static_cast<uint8_t>(k);
-      }
-    }
-    if (std::strstr(text, "LineInt")) {
-      if (s.layout == 1 || spp == 1)
-        s.layout = 2;
-      else
-        KLV_LOG(KLV_LOG_WARNING, "TIFF \"%s\": \"LineInt\" ignored on interleaved samples",
-                s.path.c_str());
+  if (!s.order_code && iequals_prefix(text, "CO=")) {
+    s.order_code = 4;
+    s.order_text = text + 3;
+    s.order_text = s.order_text.substr(0, s.order_text.find_first_of(" \t"));
+  }
+  if (s.order_code) {
+    const bool usable = (s.layout != 0 || s.bits == 8 || s.bits == 16) &&
+                        build_color_order(s.order_text, s.spp, &s.perm);
+    if (usable) {
+      s.permuted = true;
+    } else {
+      KLV_LOG(KLV_LOG_WARNING, "TIFF \"%s\": colour order \"%s\" ignored for %u samples",
+              s.path.c_str(), s.order_text.c_str(), s.spp);
+      for (size_t k = 0; k < s.perm.size(); ++k) s.perm[k] = static_cast<uint8_t>(k);
     }
   }
-  // Channels: colours, spot, mask and extra.
-  const uint32_t extra = std::min<uint32_t>(extra_count, spp);
-  uint32_t colours = spp - extra;
-  bool light = photo == PHOTOMETRIC_MINISBLACK || photo == PHOTOMETRIC_RGB;
+  if (std::strstr(text, "LineInt")) {
+    if (s.layout == 1 || s.spp == 1)
+      s.layout = 2;
+    else
+      KLV_LOG(KLV_LOG_WARNING, "TIFF \"%s\": \"LineInt\" ignored on interleaved samples",
+              s.path.c_str());
+  }
+}
+
+// How the samples of a pixel divide into colours and other channels, and the
+// order in which they are delivered (delivered k is file sample order[k]).
+struct Channels {
+  uint32_t extra = 0;  // ExtraSamples, at most the samples
+  uint32_t colours = 0;
+  bool light = false;
+  bool named = false;  // InkNames decided the colours
+  std::vector<std::string> names;
+  uint32_t order[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  bool reordered = false;
+};
+
+// Stage 3: the ink names (InkSet and InkNames) and what they say about the
+// colour channels.
+void read_ink_names(TifStream& s, const ReadFields& f, Channels* c) {
+  TIFF* tif = s.tif;
+  c->extra = std::min<uint32_t>(f.extra_count, f.spp);
+  c->colours = f.spp - c->extra;
+  c->light = f.photo == PHOTOMETRIC_MINISBLACK || f.photo == PHOTOMETRIC_RGB;
   uint16_t inkset = INKSET_CMYK;
   TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkset);
   char* raw_names = nullptr;
-  std::vector<std::string> names;
   if (TIFFGetField(tif, TIFFTAG_INKNAMES, &raw_names) && raw_names) {
     // The names are NUL-separated; libtiff counts them into NumberOfInks.
     uint16_t inks = 1;
     TIFFGetField(tif, TIFFTAG_NUMBEROFINKS, &inks);
     std::string joined;
     const char* p = raw_names;
-    for (uint32_t i = 0; i < std::min<uint32_t>(inks, spp); ++i) {
+    for (uint32_t i = 0; i < std::min<uint32_t>(inks, f.spp); ++i) {
       if (i) joined += '\t';
       joined += p;
       p += std::strlen(p) + 1;
     }
     s.ink_names = joined;
-    names = split_names(joined);
+    c->names = split_names(joined);
   }
-  bool named = false;
-  if (photo == PHOTOMETRIC_SEPARATED && inkset == INKSET_MULTIINK && !s.ink_names.empty()) {
+  if (f.photo == PHOTOMETRIC_SEPARATED && inkset == INKSET_MULTIINK && !s.ink_names.empty()) {
     InkMatch m;
     if (match_ink_list(s.ink_names, &m)) {
-      colours = m.colours;
-      light = m.light;
+      c->colours = m.colours;
+      c->light = m.light;
       s.hifi = m.hifi_mode;
     } else {
-      colours = spp - extra;
-      light = s.ink_names[0] == 'N';
+      c->colours = f.spp - c->extra;
+      c->light = s.ink_names[0] == 'N';
     }
-    named = true;
+    c->named = true;
   } else if (!s.ink_names.empty() &&
-             (photo == PHOTOMETRIC_MINISWHITE || photo == PHOTOMETRIC_MINISBLACK)) {
-    named = true;  // names the writer's caller supplied
-    const int stored = spp > 1 ? stored_extra_samples(tif) : -1;
-    if (stored >= 0 && uint32_t(stored) < spp) colours = spp - uint32_t(stored);
+             (f.photo == PHOTOMETRIC_MINISWHITE || f.photo == PHOTOMETRIC_MINISBLACK)) {
+    c->named = true;  // names the writer's caller supplied
+    const int stored = f.spp > 1 ? stored_extra_samples(tif) : -1;
+    if (stored >= 0 && uint32_t(stored) < f.spp) c->colours = f.spp - uint32_t(stored);
   }
-  colours = std::min(colours, uint32_t{spp});
-  const uint32_t beyond = spp - colours;
+  c->colours = std::min(c->colours, uint32_t{f.spp});
+}
+
+// Photoshop's alpha-channel names: the mask, extended-gamut colours and spot
+// channels among the `beyond` channels after the colours.
+void split_by_photoshop_names(TifStream& s, const std::vector<std::string>& ps, uint32_t beyond,
+                              Channels* c) {
+  int mask_at = -1;
+  int found[4] = {-1, -1, -1, -1};  // RED, ORANGE, GREEN, BLUE
+  static const char* const kHifi[4] = {"RED", "ORANGE", "GREEN", "BLUE"};
+  for (uint32_t j = 0; j < beyond && j < ps.size(); ++j) {
+    if (mask_at < 0 && (iequals(ps[j], "MASK") || iequals(ps[j], "Transparency"))) {
+      mask_at = int(j);
+      continue;
+    }
+    for (int k = 0; k < 4; ++k)
+      if (found[k] < 0 && iequals(ps[j], kHifi[k])) found[k] = int(j);
+  }
+  std::vector<int> hifi_channels;
+  if (c->colours == 4) {
+    const int R = found[0], O = found[1], G = found[2], B = found[3];
+    struct Rule {
+      std::vector<int> ch;
+      uint32_t mode;
+    };
+    const Rule rules[] = {{{R, G, B}, 0}, {{O, G, B}, 1}, {{G, B}, 1}, {{O, G}, 0},
+                          {{O, B}, 2},    {{R, B}, 3},    {{R}, 0},    {{O}, 1}};
+    for (const Rule& r : rules) {
+      if (std::all_of(r.ch.begin(), r.ch.end(), [](int ch) { return ch >= 0; })) {
+        hifi_channels = r.ch;
+        s.hifi = r.mode;
+        break;
+      }
+    }
+  }
+  const uint32_t colours = c->colours;
+  uint32_t k = colours;
+  for (int ch : hifi_channels) c->order[k++] = colours + uint32_t(ch);
+  for (uint32_t j = 0; j < beyond; ++j) {
+    if (int(j) == mask_at ||
+        std::find(hifi_channels.begin(), hifi_channels.end(), int(j)) != hifi_channels.end())
+      continue;
+    c->order[k++] = colours + j;
+  }
+  if (mask_at >= 0) c->order[k++] = colours + uint32_t(mask_at);
+  c->colours += static_cast<uint32_t>(hifi_channels.size());
+  s.mask = mask_at >= 0 ? 1 : 0;
+  s.mask_flag = s.mask;
+  s.spot = s.spp - c->colours - s.mask;
+  for (uint32_t j = 0; j < s.spp; ++j) c->reordered |= c->order[j] != j;
+}
+
+// Without ink names: Photoshop's names, an RGB image's fourth sample, or
+// alpha channels declared as such decide the mask and spot channels.
+void split_unnamed(TifStream& s, const ReadFields& f, uint32_t beyond, Channels* c) {
+  TIFF* tif = s.tif;
+  const char* software = nullptr;
+  TIFFGetField(tif, TIFFTAG_SOFTWARE, &software);
+  const bool prismo =
+      software && std::strcmp(software, kPrismoSoftware) == 0 && c->extra == 1 && f.spp == 5;
+  if (prismo) return;
+  uint32_t ps_size = 0;
+  uint8_t* ps_data = nullptr;
+  std::vector<std::string> ps;
+  if (s.layout == 0 && (f.bits == 8 || f.bits == 16) &&
+      TIFFGetField(tif, TIFFTAG_PHOTOSHOP, &ps_size, &ps_data))
+    ps = photoshop_alpha_names(ps_data, ps_size);
+  if (!ps.empty() && beyond > 0) {
+    split_by_photoshop_names(s, ps, beyond, c);
+  } else if (f.photo == PHOTOMETRIC_RGB && f.spp == 4) {
+    c->colours = 3;
+    s.spot = 0;
+    s.mask = 1;
+    s.mask_flag = 1;
+  } else if (f.extra_types) {
+    // Alpha channels declared as such at the end of the pixel are masks.
+    uint32_t alphas = 0;
+    for (int j = int(c->extra) - 1; j >= 0; --j) {
+      if (f.extra_types[j] != EXTRASAMPLE_ASSOCALPHA && f.extra_types[j] != EXTRASAMPLE_UNASSALPHA)
+        break;
+      ++alphas;
+    }
+    alphas = std::min(alphas, beyond);
+    s.mask = alphas;
+    s.mask_flag = alphas ? 1 : 0;
+    s.spot = beyond - alphas;
+  }
+}
+
+// Stage 4: the channels after the colours become spot, mask and extra
+// channels, from the names or the other signs a file carries.
+void split_channels(TifStream& s, const ReadFields& f, Channels* c) {
+  const uint32_t beyond = f.spp - c->colours;
   s.spot = beyond;
   s.mask = 0;
-  uint32_t chan_order[12];
-  for (uint32_t k = 0; k < 12; ++k) chan_order[k] = k;
-  bool reordered = false;
-  if (photo == PHOTOMETRIC_PALETTE || photo == PHOTOMETRIC_CIELAB || photo == PHOTOMETRIC_ICCLAB) {
+  if (f.photo == PHOTOMETRIC_PALETTE || f.photo == PHOTOMETRIC_CIELAB ||
+      f.photo == PHOTOMETRIC_ICCLAB) {
     s.spot = 0;
     s.mask = beyond;
-  } else if (named && names.size() == spp) {
+  } else if (c->named && c->names.size() == f.spp) {
     // Trailing names: spot channels first, then the mask and extra channels.
     uint32_t i = 0;
     while (i < beyond) {
-      const std::string& n = names[colours + i];
+      const std::string& n = c->names[c->colours + i];
       if (n.find("Mask") != std::string::npos || n.rfind("Extra", 0) == 0 ||
           n.rfind("NExtra", 0) == 0)
         break;
@@ -741,91 +888,24 @@ bool open_read(TifStream& s) {
     s.spot = i;
     s.mask = beyond - i;
     for (uint32_t k = i; k < beyond; ++k)
-      if (names[colours + k].find("Mask") != std::string::npos) s.mask_flag = 1;
+      if (c->names[c->colours + k].find("Mask") != std::string::npos) s.mask_flag = 1;
   } else {
-    const char* software = nullptr;
-    TIFFGetField(tif, TIFFTAG_SOFTWARE, &software);
-    const bool prismo =
-        software && std::strcmp(software, kPrismoSoftware) == 0 && extra == 1 && spp == 5;
-    uint32_t ps_size = 0;
-    uint8_t* ps_data = nullptr;
-    std::vector<std::string> ps;
-    if (!prismo && s.layout == 0 && (bits == 8 || bits == 16) &&
-        TIFFGetField(tif, TIFFTAG_PHOTOSHOP, &ps_size, &ps_data))
-      ps = photoshop_alpha_names(ps_data, ps_size);
-    if (!prismo && !ps.empty() && beyond > 0) {
-      // Photoshop's channel names: the mask, extended-gamut colours, spots.
-      int mask_at = -1;
-      int found[4] = {-1, -1, -1, -1};  // RED, ORANGE, GREEN, BLUE
-      static const char* const kHifi[4] = {"RED", "ORANGE", "GREEN", "BLUE"};
-      for (uint32_t j = 0; j < beyond && j < ps.size(); ++j) {
-        if (mask_at < 0 && (iequals(ps[j], "MASK") || iequals(ps[j], "Transparency"))) {
-          mask_at = int(j);
-          continue;
-        }
-        for (int c = 0; c < 4; ++c)
-          if (found[c] < 0 && iequals(ps[j], kHifi[c])) found[c] = int(j);
-      }
-      std::vector<int> hifi_channels;
-      if (colours == 4) {
-        const int R = found[0], O = found[1], G = found[2], B = found[3];
-        struct Rule {
-          std::vector<int> ch;
-          uint32_t mode;
-        };
-        const Rule rules[] = {{{R, G, B}, 0}, {{O, G, B}, 1}, {{G, B}, 1}, {{O, G}, 0},
-                              {{O, B}, 2},    {{R, B}, 3},    {{R}, 0},    {{O}, 1}};
-        for (const Rule& r : rules) {
-          if (std::all_of(r.ch.begin(), r.ch.end(), [](int c) { return c >= 0; })) {
-            hifi_channels = r.ch;
-            s.hifi = r.mode;
-            break;
-          }
-        }
-      }
-      uint32_t k = colours;
-      for (int c : hifi_channels) chan_order[k++] = colours + uint32_t(c);
-      for (uint32_t j = 0; j < beyond; ++j) {
-        if (int(j) == mask_at ||
-            std::find(hifi_channels.begin(), hifi_channels.end(), int(j)) != hifi_channels.end())
-          continue;
-        chan_order[k++] = colours + j;
-      }
-      if (mask_at >= 0) chan_order[k++] = colours + uint32_t(mask_at);
-      colours += static_cast<uint32_t>(hifi_channels.size());
-      s.mask = mask_at >= 0 ? 1 : 0;
-      s.mask_flag = s.mask;
-      s.spot = spp - colours - s.mask;
-      for (uint32_t j = 0; j < spp; ++j) reordered |= chan_order[j] != j;
-    } else if (!prismo && photo == PHOTOMETRIC_RGB && spp == 4) {
-      colours = 3;
-      s.spot = 0;
-      s.mask = 1;
-      s.mask_flag = 1;
-    } else if (!prismo && extra_types) {
-      // Alpha channels declared as such at the end of the pixel are masks.
-      uint32_t alphas = 0;
-      for (int j = int(extra) - 1; j >= 0; --j) {
-        if (extra_types[j] != EXTRASAMPLE_ASSOCALPHA && extra_types[j] != EXTRASAMPLE_UNASSALPHA)
-          break;
-        ++alphas;
-      }
-      alphas = std::min(alphas, beyond);
-      s.mask = alphas;
-      s.mask_flag = alphas ? 1 : 0;
-      s.spot = beyond - alphas;
-    }
+    split_unnamed(s, f, beyond, c);
   }
-  if (reordered) {
+  if (c->reordered) {
     // Combine with the colour order: delivered k takes file sample perm[order[k]].
     std::array<uint8_t, 12> combined{};
-    for (uint32_t k = 0; k < 12; ++k) combined[k] = s.perm[chan_order[k]];
+    for (uint32_t k = 0; k < 12; ++k) combined[k] = s.perm[c->order[k]];
     s.perm = combined;
     s.permuted = true;
   }
-  s.samples = colours + s.spot;
-  // Photometric.
-  switch (photo) {
+  s.samples = c->colours + s.spot;
+}
+
+// Stage 5: the library's photometric code and Lab conversion. Refuses
+// photometric interpretations the stream cannot deliver.
+bool map_photometric(TifStream& s, const ReadFields& f, bool light) {
+  switch (f.photo) {
     case PHOTOMETRIC_MINISWHITE:
       s.photometric = KLV_PHOTO_MINWHITE;
       break;
@@ -841,23 +921,29 @@ bool open_read(TifStream& s) {
       break;
     case PHOTOMETRIC_CIELAB:
     case PHOTOMETRIC_ICCLAB:
-      if (bits != 8 && bits != 16) {
-        KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": Lab data of %u bits", s.path.c_str(), bits);
+      if (f.bits != 8 && f.bits != 16) {
+        KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": Lab data of %u bits", s.path.c_str(), f.bits);
         return false;
       }
       s.photometric = KLV_PHOTO_CIELAB;
-      if (photo == PHOTOMETRIC_CIELAB)
-        s.lab = bits == 8 ? LabMode::kCie8 : LabMode::kCie16;
+      if (f.photo == PHOTOMETRIC_CIELAB)
+        s.lab = f.bits == 8 ? LabMode::kCie8 : LabMode::kCie16;
       else
-        s.lab = bits == 16 ? LabMode::kIcc16 : LabMode::kNone;
+        s.lab = f.bits == 16 ? LabMode::kIcc16 : LabMode::kNone;
       break;
     default:
       KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": photometric interpretation %u is not supported",
-              s.path.c_str(), photo);
+              s.path.c_str(), f.photo);
       return false;
   }
-  if (s.permuted && s.layout == 0 && bits != 8 && bits != 16) s.permuted = false;
-  // Resolution.
+  if (s.permuted && s.layout == 0 && f.bits != 8 && f.bits != 16) s.permuted = false;
+  return true;
+}
+
+// Stage 6: resolutions in pixels per inch (96 when absent or unusable), and
+// whether the file holds a profile.
+void read_resolution_and_profile(TifStream& s) {
+  TIFF* tif = s.tif;
   float xr = 0, yr = 0;
   uint16_t unit = RESUNIT_INCH;
   TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xr);
@@ -874,11 +960,16 @@ bool open_read(TifStream& s) {
   uint32_t icc_len = 0;
   void* icc = nullptr;
   s.has_profile = TIFFGetField(tif, TIFFTAG_ICCPROFILE, &icc_len, &icc) && icc && icc_len > 0;
-  // Sizes.
-  const uint64_t plane_row = (uint64_t{bits} * w + 7) / 8;
+}
+
+// Stage 7: the bytes of a delivered line, of the file's rows and of its
+// strips or tiles. Refuses sizes beyond what one allocation may take.
+bool size_lines(TifStream& s) {
+  TIFF* tif = s.tif;
+  const uint64_t plane_row = (uint64_t{s.bits} * s.width + 7) / 8;
   const uint64_t line = s.layout == 1   ? plane_row
-                        : s.layout == 2 ? plane_row * spp
-                                        : (uint64_t{bits} * spp * w + 7) / 8;
+                        : s.layout == 2 ? plane_row * s.spp
+                                        : (uint64_t{s.bits} * s.spp * s.width + 7) / 8;
   if (line > kMaxLineBytes) {
     KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": lines of %llu bytes are out of range", s.path.c_str(),
             static_cast<unsigned long long>(line));
@@ -888,34 +979,82 @@ bool open_read(TifStream& s) {
   s.line_bytes = static_cast<uint32_t>(line);
   s.file_line = static_cast<uint32_t>(TIFFScanlineSize(tif));
   if (s.file_line == 0) return false;
-  if (s.tiled) {
-    if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &s.tile_w) ||
-        !TIFFGetField(tif, TIFFTAG_TILELENGTH, &s.tile_h) || !s.tile_w || !s.tile_h) {
-      KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": tiled without a tile size", s.path.c_str());
-      return false;
-    }
-    s.across = (w + s.tile_w - 1) / s.tile_w;
-    s.down = (h + s.tile_h - 1) / s.tile_h;
-    s.per_plane = s.across * s.down;
-    const tmsize_t ft = TIFFTileSize(tif);
-    if (ft <= 0 || uint64_t(ft) * (s.layout == 2 ? spp : 1) > kMaxLineBytes) {
-      KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": tiles of %lld bytes are out of range", s.path.c_str(),
-              static_cast<long long>(ft));
-      return false;
-    }
-    s.file_tile = static_cast<uint32_t>(ft);
-    s.tile_bytes = s.layout == 2 ? s.file_tile * spp : s.file_tile;
-  } else {
+  if (!s.tiled) {
     uint32_t rps = 0;
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rps);
-    s.rows_per_strip = std::min(std::max(rps, 1u), h);
-    const size_t caches = s.separate ? spp : 1;
+    s.rows_per_strip = std::min(std::max(rps, 1u), s.height);
+    const size_t caches = s.separate ? s.spp : 1;
     s.strip.resize(caches);
     s.strip_size.assign(caches, 0);
     s.strip_index.assign(caches, -1);
     s.strip_rows.assign(caches, 0);
+    return true;
   }
+  if (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &s.tile_w) ||
+      !TIFFGetField(tif, TIFFTAG_TILELENGTH, &s.tile_h) || !s.tile_w || !s.tile_h) {
+    KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": tiled without a tile size", s.path.c_str());
+    return false;
+  }
+  s.across = (s.width + s.tile_w - 1) / s.tile_w;
+  s.down = (s.height + s.tile_h - 1) / s.tile_h;
+  s.per_plane = s.across * s.down;
+  const tmsize_t ft = TIFFTileSize(tif);
+  if (ft <= 0 || uint64_t(ft) * (s.layout == 2 ? s.spp : 1) > kMaxLineBytes) {
+    KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": tiles of %lld bytes are out of range", s.path.c_str(),
+            static_cast<long long>(ft));
+    return false;
+  }
+  s.file_tile = static_cast<uint32_t>(ft);
+  s.tile_bytes = s.layout == 2 ? s.file_tile * s.spp : s.file_tile;
   return true;
+}
+
+// Stage 8: whether the strips or tiles the directory lists cover the image.
+// Each must lie in the file (libtiff leaves offset 0 for those a short
+// StripOffsets did not give); uncompressed ones must hold all their rows. A
+// file whose ImageLength outgrew its strips is refused here instead of being
+// delivered with invented lines. The stated size is then held to the
+// resource limits.
+bool check_coverage(TifStream& s) {
+  TIFF* tif = s.tif;
+  const uint64_t file_len = file_of(s)->length();
+  const uint32_t count = s.tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  const uint64_t rows_per = s.tiled ? s.tile_h : s.rows_per_strip;
+  const uint64_t row_bytes = s.tiled ? uint64_t{s.file_tile} / s.tile_h : s.file_line;
+  const uint32_t per_plane =
+      s.tiled ? s.per_plane : (s.height + s.rows_per_strip - 1) / s.rows_per_strip;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t at = TIFFGetStrileOffset(tif, i);
+    const uint64_t bytes = TIFFGetStrileByteCount(tif, i);
+    // Rows the strip must hold: the last strip of a plane may be short.
+    const uint32_t in_plane = i % per_plane;
+    uint64_t rows = rows_per;
+    if (!s.tiled) rows = std::min<uint64_t>(rows_per, s.height - uint64_t{in_plane} * rows_per);
+    const uint64_t want = s.compression != 0 ? 1 : rows * row_bytes;
+    if (at == 0 || bytes < want || at > file_len || file_len - at < want) {
+      KLV_LOG(KLV_LOG_ERROR,
+              "TIFF \"%s\": %ux%u image, but %s %u of %u (offset %llu, %llu bytes) is not in "
+              "the file of %llu bytes; the %s do not cover the image",
+              s.path.c_str(), s.width, s.height, s.tiled ? "tile" : "strip", i, count,
+              static_cast<unsigned long long>(at), static_cast<unsigned long long>(bytes),
+              static_cast<unsigned long long>(file_len), s.tiled ? "tiles" : "strips");
+      return false;
+    }
+  }
+  return klv_image_limits_check("TIFF", s.path.c_str(), s.width, s.height,
+                                s.compression != 0 ? file_len : 0) != 0;
+}
+
+bool open_read(TifStream& s) {
+  ReadFields f;
+  if (!read_layout(s, &f)) return false;
+  read_copies_and_order(s);
+  Channels c;
+  read_ink_names(s, f, &c);
+  split_channels(s, f, &c);
+  if (!map_photometric(s, f, c.light)) return false;
+  read_resolution_and_profile(s);
+  return size_lines(s) && check_coverage(s);
 }
 
 void fill_info(const TifStream& s, image_info* info) {
@@ -1105,11 +1244,11 @@ KLV_API void* tif_open_ex(SOVolume* volume, const char* path, const char* mode, 
     auto s = std::make_unique<TifStream>();
     s->volume = volume;
     s->path = path;
-    s->name = path;
+    s->messages.name = path;
     s->mode = reading ? 'r' : 'w';
     SFilemux* stream = Ovfopen(volume, path, reading ? "rb" : "w+b");
     if (!stream) return nullptr;
-    s->tif = open_client(stream, s->name.c_str(), reading ? "r" : "w");
+    s->tif = open_client(stream, &s->messages, reading ? "r" : "w");
     if (!s->tif) return nullptr;
     if (reading) {
       if (!open_read(*s)) return nullptr;
