@@ -281,7 +281,8 @@ struct KLV_API HTVarDotSteps {
 };
 
 // The variable-dot screen ("VarDot.HTS") of a separation: phase 0 below the
-// number of screens, else a random phase. False when the placement holds none.
+// number of screens, else a phase drawn from the separation's seed. False when
+// the placement holds none.
 KLV_API bool HTVarDotScreenFor(CHTPlacement* placement, int sep,
                                CHTThreshTable<unsigned char>& out);
 

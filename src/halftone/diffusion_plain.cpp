@@ -100,14 +100,12 @@ bool CHTRipErrDif::Prepare(CHTPlacement*) {
 }
 
 namespace {
+
 bool all_zero(const std::vector<int16_t>& v) {
   for (int16_t e : v)
     if (e) return false;
   return true;
 }
-}  // namespace
-
-namespace {
 
 // One line of plain diffusion; Dir is +1 (left to right) or -1.
 template <int Dir>

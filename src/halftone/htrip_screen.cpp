@@ -131,8 +131,8 @@ bool CHTRipScreen<T>::SelectScreen(CHTPlacement* placement, int sep, int curve_n
   }
   uint32_t cp = 0, rp = 0;
   if (index >= n) {
-    // Extra separations reuse a screen at a random phase so that they never
-    // line up with the base screens.
+    // Extra separations reuse a screen at a phase drawn from their seed, so
+    // that they never line up with the base screens.
     HTSeedPhase(placement->SepSeed(sep), w, h, cp, rp);
   }
   if (!table_.CopyPhase(rows, w, h, shift, levels, cp, rp)) {
