@@ -31,7 +31,7 @@ tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKLV_BUILD_BENCH=OFF \
 	  -DKLV_SANITIZE=thread -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1
 	cmake --build build-tsan -j $(JOBS)
-	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -L 'platform|threads|halftone'
+	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -L 'platform|threads|halftone|placement'
 
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKLV_BUILD_TESTS=OFF

@@ -27,8 +27,8 @@
 #include "klv/halftone_thresh.h"
 
 // The generator behind the noise start of each diffusion line: a 32-bit
-// xorshift (shifts 13, 17, 5) that every engine owns, seeded once from
-// std::rand() when the engine is initialised. Each line draws from its own
+// xorshift (shifts 13, 17, 5) that every engine owns, seeded once from its
+// placement's seed for its separation when the engine is initialised. Each line draws from its own
 // engine's generator, so the dots of a separation do not depend on how the
 // separations' lines are interleaved or on which threads they run.
 class HTLineRandom {
@@ -49,7 +49,8 @@ class HTLineRandom {
 // --- placements --------------------------------------------------------------
 
 // The noise table shared by every engine of a diffusion placement: 4 x input
-// width entries of rand() mod `noise_modulus`, made by PreInitProcess. The
+// width entries in 0 .. `noise_modulus` - 1, drawn from the placement's seed
+// by PreInitProcess. The
 // integer families subtract `noise_centre` when they read an entry; the
 // variable-coefficient placement stores the entries already centred.
 class KLV_API CHTPlaceErrDif : public CHTKlvPlacement {
@@ -146,7 +147,7 @@ class KLV_API CHTRipDiffusion : public CHTRipKlv {
   void ProcessLine() override;
 
   bool GetDirection() const { return right_to_left_; }
-  // Restarts the line noise generator (Init seeds it from std::rand()).
+  // Restarts the line noise generator (Init seeds it from the placement).
   void SetNoiseSeed(uint32_t seed) { random_.Seed(seed); }
 
  protected:
@@ -159,7 +160,13 @@ class KLV_API CHTRipDiffusion : public CHTRipKlv {
   // After the line is packed, before the direction turns.
   virtual void EndLine() {}
   virtual bool Input16() const { return false; }
+  // A family whose tone-0 pixels print nothing and carry no error while the
+  // error lines are zero may skip a line with no ink: it says so here, and
+  // ErrorsClear tells whether its error lines are all zero now.
+  virtual bool SkipsBlankLines() const { return false; }
+  virtual bool ErrorsClear() const { return false; }
 
+  bool line_paper_ = false;  // the current line has no ink
   const int16_t* noise_ = nullptr;
   size_t noise_size_ = 0;
   bool right_to_left_ = false;
@@ -177,9 +184,14 @@ class KLV_API CHTRipErrDif : public CHTRipDiffusion {
   bool Prepare(CHTPlacement* placement) override;
   void DiffuseLine(const int16_t* noise) override;
   void EndLine() override { err_a_.swap(err_b_); }
+  // A tone of 0 has a noise limit of 0: with zero errors around it, its
+  // running value is 0, it prints nothing and carries 0 on.
+  bool SkipsBlankLines() const override { return true; }
+  bool ErrorsClear() const override { return errors_clear_; }
 
   std::vector<int16_t> err_a_, err_b_;  // width + 4, pixel x at x + 2
   std::vector<int16_t> limit_;          // noise limit per tone
+  bool errors_clear_ = true;            // err_a_ and err_b_ are all zero
 };
 class KLV_API CHTRipErrDif16 : public CHTRipErrDif {
  protected:
@@ -193,6 +205,7 @@ class KLV_API CHTRipErrDifMtx : public CHTRipErrDif {
   const CHTThreshTable<unsigned short>& GetTable() const { return table_; }
 
  protected:
+  bool SkipsBlankLines() const override { return false; }  // the matrix may print tone 0
   bool Prepare(CHTPlacement* placement) override;
   void DiffuseLine(const int16_t* noise) override;
   void EndLine() override;
@@ -211,6 +224,7 @@ class KLV_API CHTRipErrDifScreen : public CHTRipErrDif {
   const CHTThreshTable<unsigned short>& GetTable() const { return table_; }
 
  protected:
+  bool SkipsBlankLines() const override { return false; }  // the screen may print tone 0
   bool Prepare(CHTPlacement* placement) override;
   void DiffuseLine(const int16_t* noise) override;
   void EndLine() override;

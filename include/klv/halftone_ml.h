@@ -98,7 +98,6 @@ class KLV_API CHTRipML : public CHTRip {
   bool BuildCurves(CHTKlvPlacement* p);
   // Reads the current input line into per-pixel table indices.
   void ReadIndices();
-  void StartWorker();
 
   bool exact_curve_ = true;
   bool midval_direct_ = false;  // doCalcMidval returns b (screens)
@@ -195,7 +194,7 @@ struct KLV_API HTMLDiffusion {
 class KLV_API CHTRipMLErrDif : public CHTRipML {
  public:
   CHTRipMLErrDif() { exact_curve_ = false; }
-  // Restarts the line noise generator (Init seeds it from std::rand()).
+  // Restarts the line noise generator (Init seeds it from the placement).
   void SetNoiseSeed(uint32_t seed) { ed_.random.Seed(seed); }
   const HTMLDiffusion& GetDiffusion() const { return ed_; }
 
@@ -282,7 +281,8 @@ struct KLV_API HTVarDotSteps {
 };
 
 // The variable-dot screen ("VarDot.HTS") of a separation: phase 0 below the
-// number of screens, else a random phase. False when the placement holds none.
+// number of screens, else a phase drawn from the separation's seed. False when
+// the placement holds none.
 KLV_API bool HTVarDotScreenFor(CHTPlacement* placement, int sep,
                                CHTThreshTable<unsigned char>& out);
 

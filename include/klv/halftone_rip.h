@@ -15,6 +15,7 @@
 
 #include "klv/export.h"
 #include "klv/halftone_mlproc.h"
+#include "klv/halftone_seed.h"
 #include "klv/halftone_thresh.h"
 #include "klv/img.h"
 #include "klv/platform.h"
@@ -81,9 +82,19 @@ class KLV_API CHTPlacement {
   image_info* OutImin() const { return out_; }
   bool detach_delete = false;
 
+  // The seed every random choice of this placement and its engines is drawn
+  // from (diffusion noise and line starts, the phase of reused screens).
+  // kHTDefaultSeed until set, so that a page screened twice gives the same
+  // dots; set it before the filter is attached.
+  void SetSeed(uint32_t seed) { seed_ = seed; }
+  uint32_t Seed() const { return seed_; }
+  // Separation sep's own seed, mixed from the placement's.
+  uint32_t SepSeed(int sep) const { return HTSeedMix(seed_, uint32_t(sep)); }
+
  protected:
   image_info* in_ = nullptr;
   image_info* out_ = nullptr;
+  uint32_t seed_ = kHTDefaultSeed;
 };
 
 // The placement of this library's own engines: the fields every engine reads
@@ -171,6 +182,14 @@ class KLV_API CHTRip {
   int GetOutBits() const { return out_bits_; }
 
  protected:
+  // Starts the worker: the three events, the thread, and a wait until it is
+  // ready. Called last in Init, once all the worker screens with exists.
+  // False (the engine then runs unthreaded, with nothing of the worker left)
+  // when an event or the thread cannot be made.
+  bool StartWorker();
+  // Quits and joins the worker and drops its events; does nothing without
+  // one. Each engine class that owns state the worker screens with calls it
+  // first thing in its destructor, so the worker never sees that state go.
   void StopWorker();
 
   uint8_t sep_ = 0;
@@ -203,6 +222,7 @@ class KLV_API CHTRip {
 // (8-bit, or 16-bit shifted right by 4) to the engine's tone range.
 class KLV_API CHTRipKlv : public CHTRip {
  public:
+  ~CHTRipKlv() override { StopWorker(); }
   bool Init(CHTPlacement* placement, bool threaded, int sep, int color, bool extra, int curve_no,
             MLPROCCURVES* curves, uint8_t* out_buf, unsigned long bytes_between_lines,
             unsigned long out_lines) override;
@@ -211,9 +231,18 @@ class KLV_API CHTRipKlv : public CHTRip {
   uint32_t GetCurveSize() const { return curve_size_; }
   uint32_t GetRange() const { return range_; }
   void SetExactCurve(bool on) { exact_curve_ = on; }
+  // Lets the engines that can skip a line with no ink do so (the default);
+  // off, every line takes the full per-pixel path (tests compare the two).
+  void SetBlankSkip(bool on) { blank_skip_ = on; }
 
  protected:
   bool BuildCurve(CHTKlvPlacement* klv, MLPROCCURVES* curves);
+  // Finds the paper sample: the raw sample value (0, else the largest) whose
+  // tone is 0, if either has.
+  void FindPaper();
+  // True when blank skipping is on and every sample of the current input line
+  // is the paper sample, so that the line's tones are all 0.
+  bool LineIsPaper() const;
 
   bool exact_curve_ = true;
   bool mirror_ = false;
@@ -223,4 +252,7 @@ class KLV_API CHTRipKlv : public CHTRip {
   uint32_t curve_size_ = 0;
   uint8_t in_shift_ = 0;
   uint32_t range_ = 2048;
+  bool blank_skip_ = true;
+  bool has_paper_ = false;
+  uint16_t paper_ = 0;
 };

@@ -55,8 +55,9 @@ class KLV_API CHTThreshArray {
   bool Create(uint32_t count, uint32_t levels);
   // Fills the array from a screen file found on the search path. count 0 takes
   // every plane of the file; levels 0 takes the file's maximum value + 1 (16-bit)
-  // or 256 (8-bit). Screens beyond the file's planes reuse a plane at a random
-  // phase. False (logged) on any fault; the array is then empty.
+  // or 256 (8-bit). Screens beyond the file's planes reuse a plane at a phase
+  // drawn from a fixed seed per screen. False (logged) on any fault; the array
+  // is then empty.
   bool Load(const char* name, uint32_t count, uint32_t levels);
 
   uint32_t count = 0;

@@ -68,6 +68,13 @@ KLV_API int32_t HTPlaceFree(HTPLACE* placement);
  * "screens" folders). 1 on success, else 0 (logged). */
 KLV_API int32_t HTPlaceSetLinearization(HTPLACE* placement, int32_t count, uint16_t (*tables)[256],
                                         const MLPROCINFO* record);
+/* Sets the seed that every random choice of the placement and its engines is
+ * drawn from (diffusion noise and line starts, the phase of screens reused
+ * for extra separations); each separation mixes in its own index. Without a
+ * call the seed is a fixed default, so that a page screened twice gives the
+ * same dots; a different seed gives different dots. Set it before
+ * HTPlace_AttachImg. Returns 0, or -1 for a null placement. */
+KLV_API int32_t HTPlaceSetSeed(HTPLACE* placement, uint32_t seed);
 /* Sets the detach-delete flag to flag != 0 and returns it (0 for null). */
 KLV_API int32_t HTPlaceSetDetachDelete(HTPLACE* placement, int32_t flag);
 KLV_API void HTPlaceSetSpecialMedia(HTPLACE* placement, int32_t flag);
@@ -133,6 +140,14 @@ class KLV_API CHTFilter : public CIMG_file {
 
  private:
   bool Fail();
+  // The stages of AttachImg, in order; each logs its fault and returns false.
+  bool TakeDescriptions(const image_info* input);
+  bool CheckGeometry();
+  bool SizeBuffer(int32_t buffer_lines);
+  bool AllocateBuffers(int32_t staging_lines);
+  bool StartWriter();
+  bool CreateEngines();
+  void StartProcessing();
   bool WriteSep(int sep, const uint8_t* base, unsigned long stride, unsigned long lines);
   bool PackPixels(const uint8_t* base, unsigned long lines);
   bool WriteBuffer(const uint8_t* base, unsigned long lines);
@@ -154,6 +169,7 @@ class KLV_API CHTFilter : public CIMG_file {
   unsigned long sep_bytes_ = 0;   // bytes of one separation's dot line
   unsigned long line_bytes_ = 0;  // bytes between buffer lines
   unsigned long buf_lines_ = 0;
+  unsigned long extra_lines_ = 0;       // the placement's lines beyond buf_lines_
   unsigned long in_sample_offset_ = 0;  // from one separation's first sample to the next
   std::vector<uint8_t> buffer_;
   // With threaded engines and interleaved input: a second buffer the engines

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Matrix-modulated and screen-modulated error diffusion.
 #include <algorithm>
-#include <cstdlib>
 
 #include "halftone/diffusion_kernel.h"
 #include "klv/halftone_diffusion.h"
@@ -12,9 +11,9 @@ using namespace klv::halftone;
 namespace klv::halftone {
 
 // Copies screen `index` of the array as the screen engines do: phase 0 below
-// the number of screens, else a random phase so that extra separations never
-// line up with the base screens.
-bool copy_screen(const CHTThreshArray<unsigned short>& arr, int index,
+// the number of screens, else a phase drawn from `seed` so that extra
+// separations never line up with the base screens.
+bool copy_screen(const CHTThreshArray<unsigned short>& arr, int index, uint32_t seed,
                  CHTThreshTable<unsigned short>& table) {
   const int n = int(arr.count);
   const CHTThreshTable<unsigned short>& src = arr.tables[index % n];
@@ -24,8 +23,7 @@ bool copy_screen(const CHTThreshArray<unsigned short>& arr, int index,
   }
   uint32_t cp = 0, rp = 0;
   if (index >= n) {
-    cp = uint32_t(std::rand()) % src.width;
-    rp = uint32_t(std::rand()) % src.height;
+    HTSeedPhase(seed, src.width, src.height, cp, rp);
   }
   if (!table.CopyPhase(src.rows, src.width, src.height, src.shift, src.levels, cp, rp)) {
     KLV_LOG(KLV_LOG_ERROR, "diffusion engine: no memory for a screen copy");
@@ -43,7 +41,7 @@ bool diffusion_matrix(CHTPlacement* placement, int sep, int curve_no,
     return false;
   }
   const int n = int(arr->count);
-  return copy_screen(*arr, curve_no ? sep % n : sep, table);
+  return copy_screen(*arr, curve_no ? sep % n : sep, placement->SepSeed(sep), table);
 }
 
 bool diffusion_screen(CHTPlacement* placement, int sep, int color, int curve_no, uint32_t range,
@@ -55,7 +53,7 @@ bool diffusion_screen(CHTPlacement* placement, int sep, int color, int curve_no,
   }
   if (CHTThreshArray<unsigned short>* arr = p->Screens(); arr && arr->count) {
     const int n = int(arr->count);
-    if (!curve_no) return copy_screen(*arr, sep, table);
+    if (!curve_no) return copy_screen(*arr, sep, placement->SepSeed(sep), table);
     // A level engine takes its separation's screen at a phase of its own.
     const CHTThreshTable<unsigned short>& src = arr->tables[sep % n];
     if (!src.rows || !src.width || !src.height) return false;

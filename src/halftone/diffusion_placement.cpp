@@ -24,7 +24,9 @@ bool CHTPlaceErrDif::PreInitProcess(image_info* in, image_info* out) {
     return false;
   }
   const int centre = centred_ ? noise_centre : 0;
-  for (int16_t& v : noise_) v = int16_t(std::rand() % noise_modulus - centre);
+  HTLineRandom random;
+  random.Seed(HTSeedMix(Seed(), 0xD1FFu));
+  for (int16_t& v : noise_) v = int16_t(int(random.Next() % uint32_t(noise_modulus)) - centre);
   return PrepareFamily();
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The diffusion engine base (tone line, noise, serpentine scan, packing) and
 // plain error diffusion.
-#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "halftone/diffusion_kernel.h"
@@ -47,23 +47,25 @@ bool CHTRipDiffusion::Init(CHTPlacement* placement, bool threaded, int sep, int 
     return false;
   }
   right_to_left_ = false;
-  random_.Seed(uint32_t(std::rand()));
+  random_.Seed(HTSeedMix(placement->SepSeed(sep), uint32_t(curve_no)));
   if (!Prepare(placement)) return false;
-  if (threaded) {
-    ev_proc_avail_ = std::make_unique<klv::platform::Event>();
-    ev_data_ready_ = std::make_unique<klv::platform::Event>();
-    ev_quit_ = std::make_unique<klv::platform::Event>();
-    threaded_ = true;
-    if (worker_.Start([this] { ThreadProc(); }))
-      ev_proc_avail_->Wait();
-    else
-      threaded_ = false;
-  }
+  if (threaded) StartWorker();
   return true;
 }
 
 void CHTRipDiffusion::ProcessLine() {
   const size_t start = noise_start(in_width_, random_);
+  line_paper_ = SkipsBlankLines() && LineIsPaper();
+  if (line_paper_ && ErrorsClear()) {
+    // No ink and no error carried: the full path would print nothing and
+    // leave the error lines zero.
+    std::memset(out_ptr_, invert_output_ ? 0xFF : 0, out_bytes_per_line_);
+    EndLine();
+    right_to_left_ = !right_to_left_;
+    out_ptr_ += out_stride_;
+    ++out_line_;
+    return;
+  }
   const uint16_t* curve = curve_.get();
   auto map = [curve](uint32_t i) { return curve[i]; };
   const uint32_t step = Input16() ? in_step_ / 2 : in_step_;
@@ -93,10 +95,17 @@ bool CHTRipErrDif::Prepare(CHTPlacement*) {
     return false;
   }
   for (uint32_t t = 0; t < range_; ++t) limit_[t] = int16_t(HTNoiseLimit(int(t)));
+  errors_clear_ = true;
   return true;
 }
 
 namespace {
+
+bool all_zero(const std::vector<int16_t>& v) {
+  for (int16_t e : v)
+    if (e) return false;
+  return true;
+}
 
 // One line of plain diffusion; Dir is +1 (left to right) or -1.
 template <int Dir>
@@ -127,4 +136,7 @@ void CHTRipErrDif::DiffuseLine(const int16_t* noise) {
   else
     plain_row<1>(tones_.data(), int(in_width_), err_a_.data(), err_b_.data(), noise, limit_.data(),
                  dots_.data());
+  // Once a blank line leaves both error lines zero, the following blank lines
+  // can be skipped.
+  errors_clear_ = line_paper_ && all_zero(err_a_) && all_zero(err_b_);
 }

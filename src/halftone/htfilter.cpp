@@ -43,13 +43,24 @@ bool CHTFilter::AttachImg(IMG_file* output, const image_info* input, CHTPlacemen
     KLV_LOG(KLV_LOG_ERROR, "halftone filter: no %s", output ? "placement" : "output image");
     return Fail();
   }
-  out_info_ = output->info;
-  if (out_info_.photometric > 1 || output->mode != 'w' || (out_info_.planar & KLV_PLANAR_TILED) ||
+  // Each stage logs its own fault; the first that fails undoes the attach.
+  if (!TakeDescriptions(input) || !CheckGeometry() || !SizeBuffer(buffer_lines) ||
+      !AllocateBuffers(staging_lines) || !StartWriter() || !CreateEngines())
+    return Fail();
+  StartProcessing();
+  return true;
+}
+
+// Copies the output's and the input's descriptions and checks that the
+// output is an untiled bilevel or gray image open for writing.
+bool CHTFilter::TakeDescriptions(const image_info* input) {
+  out_info_ = out_->info;
+  if (out_info_.photometric > 1 || out_->mode != 'w' || (out_info_.planar & KLV_PLANAR_TILED) ||
       !input || (input->planar & KLV_PLANAR_TILED)) {
     KLV_LOG(KLV_LOG_ERROR,
             "halftone filter: the output must be an untiled image open for writing with "
             "photometric 0 or 1, and the input an untiled description");
-    return Fail();
+    return false;
   }
   in_info_ = *input;
   in_info_.cmap = nullptr;
@@ -57,8 +68,15 @@ bool CHTFilter::AttachImg(IMG_file* output, const image_info* input, CHTPlacemen
   in_info_.bytes_per_line = image_info_line_bytes(&in_info_);
   out_info_.cmap = nullptr;
   out_info_.profile_word = nullptr;
-  if (!placement->PreInitProcess(&in_info_, &out_info_)) return Fail();
-  const int dx = placement->GetDupFactorX(), dy = placement->GetDupFactorY();
+  return true;
+}
+
+// Lets the placement see the descriptions, then checks that the output is
+// the input scaled by the placement's duplication, with a dot depth and a
+// layout the filter can write.
+bool CHTFilter::CheckGeometry() {
+  if (!placement_->PreInitProcess(&in_info_, &out_info_)) return false;
+  const int dx = placement_->GetDupFactorX(), dy = placement_->GetDupFactorY();
   if (in_info_.mask_samples != out_info_.mask_samples || out_info_.mask_samples > 2 ||
       int64_t(out_info_.width) != int64_t(dx) * in_info_.width ||
       int64_t(out_info_.height) != int64_t(dy) * in_info_.height || in_info_.width <= 0 ||
@@ -68,27 +86,33 @@ bool CHTFilter::AttachImg(IMG_file* output, const image_info* input, CHTPlacemen
             "with %u mask samples (duplication %dx%d)",
             out_info_.width, out_info_.height, out_info_.mask_samples, in_info_.width,
             in_info_.height, in_info_.mask_samples, dx, dy);
-    return Fail();
+    return false;
   }
   if (out_info_.bits_per_sample != 1 && out_info_.bits_per_sample != 2 &&
       out_info_.bits_per_sample != 4 && out_info_.bits_per_sample != 8) {
     KLV_LOG(KLV_LOG_ERROR, "halftone filter: %u output bits per sample", out_info_.bits_per_sample);
-    return Fail();
+    return false;
   }
   seps_ = int(out_info_.samples + out_info_.mask_samples);
   in_planar_ = in_info_.planar == KLV_PLANAR_PLANES;
   out_planar_ = out_info_.planar == KLV_PLANAR_PLANES;
   if (seps_ < 1) {
     KLV_LOG(KLV_LOG_ERROR, "halftone filter: the output has no samples");
-    return Fail();
+    return false;
   }
   // Planes arrive one after another: an interleaved output of several
   // separations would need the whole page at once.
   if (in_planar_ && !out_planar_ && seps_ > 1) {
     KLV_LOG(KLV_LOG_ERROR, "halftone filter: planar input needs planar output for %d separations",
             seps_);
-    return Fail();
+    return false;
   }
+  return true;
+}
+
+// The buffer's line size and number of lines: the lines asked for, or a byte
+// budget's worth, within the largest buffer the filter makes.
+bool CHTFilter::SizeBuffer(int32_t buffer_lines) {
   sep_bytes_ = (uint64_t(out_info_.bits_per_sample) * uint32_t(out_info_.width) + 7) / 8;
   // Separations share one buffer line only when they are screened one after
   // another (planar input); otherwise each has its own part of the line.
@@ -99,90 +123,116 @@ bool CHTFilter::AttachImg(IMG_file* output, const image_info* input, CHTPlacemen
     long budget = buffer_lines == 0 ? kDefaultBufferBytes : -long(buffer_lines);
     buf_lines_ = std::max(1UL, static_cast<unsigned long>(budget) / line_bytes_);
   }
-  const int extra = std::max(0, int(placement->NumExtraLines()));
-  uint64_t total = uint64_t(buf_lines_ + unsigned(extra)) * line_bytes_;
+  extra_lines_ = unsigned(std::max(0, int(placement_->NumExtraLines())));
+  uint64_t total = uint64_t(buf_lines_ + extra_lines_) * line_bytes_;
   if (total > uint64_t(kMaxBufferBytes)) {
-    buf_lines_ = std::max<unsigned long>(1, kMaxBufferBytes / line_bytes_ - unsigned(extra));
-    total = uint64_t(buf_lines_ + unsigned(extra)) * line_bytes_;
+    buf_lines_ = std::max<unsigned long>(1, kMaxBufferBytes / line_bytes_ - extra_lines_);
+    total = uint64_t(buf_lines_ + extra_lines_) * line_bytes_;
     if (total > uint64_t(kMaxBufferBytes)) {
       KLV_LOG(KLV_LOG_ERROR, "halftone filter: a dot line of %lu bytes is too long", line_bytes_);
-      return Fail();
+      return false;
     }
   }
+  return true;
+}
+
+// The shared dot buffer and, when asked for, the staging buffer of input
+// lines.
+bool CHTFilter::AllocateBuffers(int32_t staging_lines) {
+  const uint64_t total = uint64_t(buf_lines_ + extra_lines_) * line_bytes_;
   try {
     buffer_.assign(total, 0);
+    staging_lines_ = 0;
     if (staging_lines > 0) {
       staging_lines_ = unsigned(staging_lines);
       uint64_t bytes = uint64_t(staging_lines_) * in_info_.bytes_per_line;
       if (bytes > uint64_t(kMaxBufferBytes))
         staging_lines_ = kMaxBufferBytes / in_info_.bytes_per_line;
       staging_.assign(size_t(staging_lines_) * in_info_.bytes_per_line, 0);
-    } else {
-      staging_lines_ = 0;
     }
-    if (!in_planar_ && !out_planar_ && 2 * total <= 0xFFFFFFFFULL) {
-      IMG_file* staged = threadfilter_attach(out_, uint32_t(2 * total));
-      out_ = staged;  // the stage owns the output, or has closed it
-      if (!staged) {
-        KLV_LOG(KLV_LOG_ERROR, "halftone filter: the background writer cannot start");
-        return Fail();
-      }
-    }
-    const uint32_t in_samples = in_info_.samples;
-    const uint32_t process_in = in_info_.samples - in_info_.spot_samples;
-    const uint32_t process_out = out_info_.samples - out_info_.spot_samples;
-    const uint32_t bps = in_info_.bits_per_sample;
-    in_sample_offset_ = in_info_.planar == KLV_PLANAR_LINES
-                            ? (uint64_t(uint32_t(in_info_.width)) * bps + 7) / 8
-                        : in_planar_ ? 0
-                                     : bps / 8;
+  } catch (const std::bad_alloc&) {
+    KLV_LOG(KLV_LOG_ERROR, "halftone filter: no memory for %lu buffer lines of %lu bytes",
+            buf_lines_, line_bytes_);
+    return false;
+  }
+  return true;
+}
+
+// With interleaved input and output, the output is written by a background
+// stage holding twice the buffer.
+bool CHTFilter::StartWriter() {
+  const uint64_t total = buffer_.size();
+  if (in_planar_ || out_planar_ || 2 * total > 0xFFFFFFFFULL) return true;
+  IMG_file* staged = threadfilter_attach(out_, uint32_t(2 * total));
+  out_ = staged;  // the stage owns the output, or has closed it
+  if (!staged) {
+    KLV_LOG(KLV_LOG_ERROR, "halftone filter: the background writer cannot start");
+    return false;
+  }
+  return true;
+}
+
+// One engine per separation, each writing its part of the buffer lines.
+bool CHTFilter::CreateEngines() {
+  const uint32_t in_samples = in_info_.samples;
+  const uint32_t process_in = in_info_.samples - in_info_.spot_samples;
+  const uint32_t process_out = out_info_.samples - out_info_.spot_samples;
+  const uint32_t bps = in_info_.bits_per_sample;
+  in_sample_offset_ = in_info_.planar == KLV_PLANAR_LINES
+                          ? (uint64_t(uint32_t(in_info_.width)) * bps + 7) / 8
+                      : in_planar_ ? 0
+                                   : bps / 8;
+  try {
     rips_.clear();
     rips_.resize(size_t(seps_));
     in_index_.assign(size_t(seps_), 0);
     written_.assign(size_t(seps_), 0);
     received_.assign(size_t(seps_), 0);
-    for (int s = 0; s < seps_; ++s) {
-      // Mask separations read the input's mask samples, which follow all of
-      // the input's colour samples.
-      const bool extra_ch = uint32_t(s) >= out_info_.samples;
-      in_index_[size_t(s)] = extra_ch ? int(in_samples + (uint32_t(s) - out_info_.samples)) : s;
-      int color = s;
-      if (process_in == 1 && s == 0) color = process_out < 4 ? 0 : 3;
-      uint8_t* base = buffer_.data() + (in_planar_ ? 0 : size_t(s) * sep_bytes_);
-      CHTRip* rip =
-          placement->CreateRip(s, color, extra_ch, 0, nullptr, base, line_bytes_, buf_lines_);
-      if (!rip) {
-        KLV_LOG(KLV_LOG_ERROR, "halftone filter: no engine for separation %d", s);
-        return Fail();
-      }
-      rips_[size_t(s)].reset(rip);
-    }
   } catch (const std::bad_alloc&) {
-    KLV_LOG(KLV_LOG_ERROR, "halftone filter: no memory for %lu buffer lines of %lu bytes",
-            buf_lines_, line_bytes_);
-    return Fail();
+    KLV_LOG(KLV_LOG_ERROR, "halftone filter: no memory for %d separations", seps_);
+    return false;
   }
+  for (int s = 0; s < seps_; ++s) {
+    // Mask separations read the input's mask samples, which follow all of
+    // the input's colour samples.
+    const bool extra_ch = uint32_t(s) >= out_info_.samples;
+    in_index_[size_t(s)] = extra_ch ? int(in_samples + (uint32_t(s) - out_info_.samples)) : s;
+    int color = s;
+    if (process_in == 1 && s == 0) color = process_out < 4 ? 0 : 3;
+    uint8_t* base = buffer_.data() + (in_planar_ ? 0 : size_t(s) * sep_bytes_);
+    CHTRip* rip =
+        placement_->CreateRip(s, color, extra_ch, 0, nullptr, base, line_bytes_, buf_lines_);
+    if (!rip) {
+      KLV_LOG(KLV_LOG_ERROR, "halftone filter: no engine for separation %d", s);
+      return false;
+    }
+    rips_[size_t(s)].reset(rip);
+  }
+  return true;
+}
+
+// Marks the filter attached and lets the placement begin.
+void CHTFilter::StartProcessing() {
   m_info = in_info_;
   m_line = 0;
   m_plane = 0;
   cur_sep_ = 0;
   attached_ = true;
-  does_process_ = placement->DoesProcess();
+  does_process_ = placement_->DoesProcess();
   spare_lines_ = 0;
   spare_.clear();
   // Threaded engines screen the next lines into a second buffer while this
   // thread writes out the full one, so that writing does not hold them up.
   bool threaded = false;
   for (auto& r : rips_) threaded = threaded || r->IsThreaded();
-  if (threaded && !in_planar_ && !does_process_ && extra == 0) {
+  if (threaded && !in_planar_ && !does_process_ && extra_lines_ == 0) {
     try {
       spare_.assign(buffer_.size(), 0);
     } catch (const std::bad_alloc&) {
       spare_.clear();  // the engines then wait for each write, as without threads
     }
   }
-  placement->BeginProcess();
-  return true;
+  placement_->BeginProcess();
 }
 
 bool CHTFilter::CheckAllProcAvail() {

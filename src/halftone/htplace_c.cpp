@@ -239,6 +239,12 @@ int32_t HTPlaceSetDetachDelete(HTPLACE* placement, int32_t flag) {
   return flag != 0;
 }
 
+int32_t HTPlaceSetSeed(HTPLACE* placement, uint32_t seed) {
+  if (!placement) return -1;
+  self(placement)->SetSeed(seed);
+  return 0;
+}
+
 void HTPlaceSetSpecialMedia(HTPLACE* placement, int32_t flag) {
   if (placement) self(placement)->SetSpecialMedia(flag != 0);
 }

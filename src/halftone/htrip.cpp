@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // CHTRip: a separation engine's output buffer, line bookkeeping and worker.
 #include <algorithm>
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -15,11 +16,41 @@ CHTRip::~CHTRip() {
   StopWorker();
 }
 
+// The one way an engine's worker starts: the three manual-reset events, the
+// thread, and a wait until the worker is ready for lines. Engines call it last
+// in Init, once everything the worker screens with exists. When any part
+// cannot be made, what was made goes again and the engine stays unthreaded.
+bool CHTRip::StartWorker() {
+  StopWorker();
+  try {
+    ev_proc_avail_ = std::make_unique<Event>(Event::Mode::kManualReset, false);
+    ev_data_ready_ = std::make_unique<Event>(Event::Mode::kManualReset, false);
+    ev_quit_ = std::make_unique<Event>(Event::Mode::kManualReset, false);
+  } catch (const std::exception&) {
+    KLV_LOG(KLV_LOG_WARNING, "halftone engine %u: no worker events; it runs unthreaded",
+            unsigned(sep_));
+    StopWorker();
+    return false;
+  }
+  threaded_ = true;
+  if (!worker_.Start([this] { ThreadProc(); })) {
+    StopWorker();  // runs on the caller's thread instead
+    return false;
+  }
+  ev_proc_avail_->Wait();
+  return true;
+}
+
+// Ends the worker (quit, then join) and drops its events. Safe to call
+// whether or not a worker runs; every engine class whose state the worker
+// screens with calls it first in its destructor.
 void CHTRip::StopWorker() {
-  if (!threaded_) return;
-  ev_quit_->Set();
+  if (ev_quit_) ev_quit_->Set();
   worker_.Join();
   threaded_ = false;
+  ev_proc_avail_.reset();
+  ev_data_ready_.reset();
+  ev_quit_.reset();
 }
 
 bool CHTRip::Init(CHTPlacement* placement, bool threaded, int sep, int color, bool extra,
@@ -46,22 +77,8 @@ bool CHTRip::Init(CHTPlacement* placement, bool threaded, int sep, int color, bo
   out_bytes_per_line_ = uint32_t((uint64_t(out_width_) * out_bits_ + 7) / 8);
   last_pixel_ = in_width_ && sample_bytes ? (in_width_ - 1) * in_step_ / sample_bytes : 0;
   if (!SetOutBuf(out_buf, bytes_between_lines, out_lines)) return false;
-
-  if (threaded) {
-    ev_proc_avail_ = std::make_unique<Event>(Event::Mode::kManualReset, false);
-    ev_data_ready_ = std::make_unique<Event>(Event::Mode::kManualReset, false);
-    ev_quit_ = std::make_unique<Event>(Event::Mode::kManualReset, false);
-    threaded_ = true;
-    if (worker_.Start([this] { ThreadProc(); })) {
-      ev_proc_avail_->Wait();
-    } else {
-      threaded_ = false;  // runs on the caller's thread instead
-      ev_proc_avail_.reset();
-      ev_data_ready_.reset();
-      ev_quit_.reset();
-    }
-  }
   SetOutLine(0);
+  if (threaded) StartWorker();
   return true;
 }
 

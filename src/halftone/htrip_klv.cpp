@@ -2,6 +2,7 @@
 // CHTRipKlv: the tone curve of the single-level engines, and the level curves
 // built from a multi-level process record.
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -92,7 +93,8 @@ MLProcCurvesRef MLProcCurvesBuild(const MLPROCCOLORINFO& color, int input_bits, 
 bool CHTRipKlv::Init(CHTPlacement* placement, bool threaded, int sep, int color, bool extra,
                      int curve_no, MLPROCCURVES* curves, uint8_t* out_buf,
                      unsigned long bytes_between_lines, unsigned long out_lines) {
-  if (!CHTRip::Init(placement, threaded, sep, color, extra, curve_no, curves, out_buf,
+  // The worker starts last, once the curve it screens with exists.
+  if (!CHTRip::Init(placement, false, sep, color, extra, curve_no, curves, out_buf,
                     bytes_between_lines, out_lines))
     return false;
   auto* klv = dynamic_cast<CHTKlvPlacement*>(placement);
@@ -113,7 +115,59 @@ bool CHTRipKlv::Init(CHTPlacement* placement, bool threaded, int sep, int color,
     return false;
   }
   invert_mask_ &= uint16_t(curve_size_ - 1);
-  return BuildCurve(klv, curves);
+  if (!BuildCurve(klv, curves)) return false;
+  FindPaper();
+  if (threaded) StartWorker();
+  return true;
+}
+
+void CHTRipKlv::FindPaper() {
+  has_paper_ = false;
+  if (!curve_ || curve_size_ == 0) return;
+  if (curve_[0] == 0) {
+    has_paper_ = true;
+    paper_ = 0;
+  } else if (curve_[curve_size_ - 1] == 0) {
+    has_paper_ = true;
+    paper_ = in_->bits_per_sample == 16 ? 0xFFFF : 0xFF;
+  }
+}
+
+namespace {
+
+// True when all n samples, `step` apart, equal v.
+template <class In>
+bool all_samples_are(const In* in, uint32_t step, uint32_t n, In v) {
+  uint32_t x = 0;
+  if (step == 1) {
+    // Eight bytes a step while the line lasts.
+    uint64_t word;
+    std::memset(&word, int(v & 0xFF), sizeof word);
+    if (sizeof(In) == 1 || In(v >> 8) == In(v & 0xFF)) {
+      const uint8_t* b = reinterpret_cast<const uint8_t*>(in);
+      const size_t bytes = size_t(n) * sizeof(In);
+      size_t i = 0;
+      for (; i + 8 <= bytes; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, b + i, 8);
+        if (w != word) return false;
+      }
+      x = uint32_t(i / sizeof(In));
+    }
+  }
+  for (; x < n; ++x)
+    if (in[size_t(x) * step] != v) return false;
+  return true;
+}
+
+}  // namespace
+
+bool CHTRipKlv::LineIsPaper() const {
+  if (!blank_skip_ || !has_paper_ || !in_ptr_) return false;
+  if (in_->bits_per_sample == 16)
+    return all_samples_are(reinterpret_cast<const uint16_t*>(in_ptr_), in_step_ / 2, in_width_,
+                           uint16_t(paper_));
+  return all_samples_are(in_ptr_, in_step_, in_width_, uint8_t(paper_));
 }
 
 bool CHTRipKlv::BuildCurve(CHTKlvPlacement* klv, MLPROCCURVES* curves) {

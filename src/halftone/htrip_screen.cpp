@@ -2,6 +2,7 @@
 // Threshold screening engines and the screen placement.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #if defined(__SSE2__)
@@ -130,10 +131,9 @@ bool CHTRipScreen<T>::SelectScreen(CHTPlacement* placement, int sep, int curve_n
   }
   uint32_t cp = 0, rp = 0;
   if (index >= n) {
-    // Extra separations reuse a screen at a random phase so that they never
-    // line up with the base screens.
-    cp = uint32_t(std::rand()) % w;
-    rp = uint32_t(std::rand()) % h;
+    // Extra separations reuse a screen at a phase drawn from their seed, so
+    // that they never line up with the base screens.
+    HTSeedPhase(placement->SepSeed(sep), w, h, cp, rp);
   }
   if (!table_.CopyPhase(rows, w, h, shift, levels, cp, rp)) {
     KLV_LOG(KLV_LOG_ERROR, "screen engine: no memory for a %ux%u screen", w, unsigned(h));
@@ -272,17 +272,7 @@ bool CHTRipScreen<T>::Init(CHTPlacement* placement, bool threaded, int sep, int 
                        lines) ||
       !PrepareRows())
     return false;
-  if (threaded) {
-    ev_proc_avail_ = std::make_unique<klv::platform::Event>();
-    ev_data_ready_ = std::make_unique<klv::platform::Event>();
-    ev_quit_ = std::make_unique<klv::platform::Event>();
-    threaded_ = true;
-    if (worker_.Start([this] { ThreadProc(); })) {
-      ev_proc_avail_->Wait();
-    } else {
-      threaded_ = false;
-    }
-  }
+  if (threaded) StartWorker();
   return true;
 }
 
@@ -330,7 +320,9 @@ template <class T>
 template <class In>
 void CHTRipScreen<T>::ScreenLine() {
   const uint32_t step = in_step_ / sizeof(In);
-  if (sizeof(In) == 1 && fold_)
+  if (LineIsPaper())
+    std::memset(out_ptr_, 0, out_bytes_per_line_);  // tone 0 is above no threshold
+  else if (sizeof(In) == 1 && fold_)
     ScreenFolded(in_ptr_, step);
   else
     LookUpAndScreen(reinterpret_cast<const In*>(in_ptr_), step);

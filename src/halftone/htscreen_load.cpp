@@ -10,6 +10,7 @@
 #include "halftone/screen_file.h"
 #include "kernel/stream.h"
 #include "klv/halftone.h"
+#include "klv/halftone_seed.h"
 #include "klv/log.h"
 
 namespace {
@@ -86,7 +87,7 @@ uint32_t map_linear16(uint32_t v, uint32_t m, int64_t scale, const uint16_t*, bo
 }
 
 // Screens 0..3 come from planes 0..3; every later screen re-reads plane 3 at a
-// random phase.
+// phase drawn from a fixed seed per screen.
 htscreen* load_screen_file(const uint16_t* tables, int32_t table_count, int32_t count,
                            int32_t scale, bool invert, const char* name, bool wide, MapFn map) {
   if (count < 1 || count > KLV_HTSCREEN_MAX) {
@@ -116,8 +117,7 @@ htscreen* load_screen_file(const uint16_t* tables, int32_t table_count, int32_t 
     uint32_t cp = 0, rp = 0;
     if (i >= 4) {
       if (!file.Seek(file.PlaneOffset(3))) return free_record(rec);
-      cp = uint32_t(std::rand()) % w;
-      rp = uint32_t(std::rand()) % h;
+      HTSeedPhase(HTSeedMix(kHTDefaultSeed, uint32_t(i)), w, h, cp, rp);
     }
     if (!file.ReadPlane(values) || !alloc_screen(rec, i, int(w), int(h), wide ? 2 : 1))
       return free_record(rec);

@@ -271,7 +271,7 @@ bool prepare(HTMLDiffusion& d, CHTPlacement* placement, Where w, uint32_t width,
   }
   d.noise = p->Noise();
   d.right_to_left = false;
-  d.random.Seed(uint32_t(std::rand()));
+  d.random.Seed(HTSeedMix(placement->SepSeed(w.sep), uint32_t(w.curve_no)));
   try {
     if (d.family == Family::VarCoef) {
       for (auto* v : {&d.fup_a, &d.fup_b, &d.fmid_a, &d.fmid_b}) v->assign(size_t(width) + 2, 0.f);

@@ -110,17 +110,6 @@ bool CHTRipML::Init(CHTPlacement* placement, bool threaded, int sep, int color, 
   return true;
 }
 
-void CHTRipML::StartWorker() {
-  ev_proc_avail_ = std::make_unique<klv::platform::Event>();
-  ev_data_ready_ = std::make_unique<klv::platform::Event>();
-  ev_quit_ = std::make_unique<klv::platform::Event>();
-  threaded_ = true;
-  if (worker_.Start([this] { ThreadProc(); }))
-    ev_proc_avail_->Wait();
-  else
-    threaded_ = false;
-}
-
 bool CHTRipML::BuildCurves(CHTKlvPlacement* p) {
   const MLPROCCOLORINFO& rec = p->ProcInfo()->color[color_];
   int count = 0;

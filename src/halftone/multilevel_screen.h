@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 
 #include "klv/halftone_screen.h"
 #include "klv/log.h"
@@ -12,8 +11,8 @@
 namespace klv::halftone {
 
 // Copies the placement's screen for separation `sep` as the one-bit screen
-// engines choose it (phase 0 below the number of screens, else a random
-// phase) and sets the engine's tone range: 256 for 8-bit thresholds, the
+// engines choose it (phase 0 below the number of screens, else a phase drawn
+// from the separation's seed) and sets the engine's tone range: 256 for 8-bit thresholds, the
 // screen's levels for 16-bit ones.
 template <class T>
 bool select_ml_screen(CHTPlacement* placement, int sep, CHTThreshTable<T>& screen,
@@ -30,8 +29,7 @@ bool select_ml_screen(CHTPlacement* placement, int sep, CHTThreshTable<T>& scree
   if (!p->GetScreen(sep % n, rows, w, h, shift, levels) || !w || !h) return false;
   uint32_t cp = 0, rp = 0;
   if (sep >= n) {
-    cp = uint32_t(std::rand()) % w;
-    rp = uint32_t(std::rand()) % h;
+    HTSeedPhase(placement->SepSeed(sep), w, h, cp, rp);
   }
   if (!screen.CopyPhase(rows, w, h, shift, levels, cp, rp)) {
     KLV_LOG(KLV_LOG_ERROR, "multi-level screen engine: no memory for a screen copy");

@@ -3,16 +3,60 @@
 #include "klv/halftone_screenmtx.h"
 
 #include <algorithm>
-#include <chrono>
+#include <cstring>
 #include <cmath>
 #include <cstdlib>
 #include <numeric>
 
+#include "klv/halftone_seed.h"
 #include "klv/log.h"
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+
+// The additive generator of the C library's rand() (31 words, taps 3 and
+// 31, seeded by the minimal standard generator and run 310 steps in), kept
+// per screen so that generating a screen neither reads nor disturbs the
+// process-wide generator: a screen made for the same seed keeps the values
+// it always had.
+class ScreenRandom {
+ public:
+  explicit ScreenRandom(uint32_t seed) {
+    int32_t word = int32_t(seed ? seed : 1);
+    r_[0] = word;
+    for (int i = 1; i < 31; ++i) {
+      const int32_t hi = word / 127773, lo = word % 127773;
+      word = 16807 * lo - 2836 * hi;
+      if (word < 0) word += 2147483647;
+      r_[i] = word;
+    }
+    for (int i = 0; i < 310; ++i) Next();
+  }
+  // 0 .. 2^31 - 1, as rand() gives.
+  int Next() {
+    r_[f_] = int32_t(uint32_t(r_[f_]) + uint32_t(r_[b_]));
+    const int v = int(uint32_t(r_[f_]) >> 1);
+    f_ = f_ == 30 ? 0 : f_ + 1;
+    b_ = b_ == 30 ? 0 : b_ + 1;
+    return v;
+  }
+
+ private:
+  int32_t r_[31];
+  int f_ = 3, b_ = 0;
+};
+
+// A seed from a screen's own parameters, so that the same screen comes out
+// the same every time it is generated.
+uint32_t screen_seed(double angle, double cell_size, int shape, int xs, int ys) {
+  uint64_t a, c;
+  std::memcpy(&a, &angle, sizeof a);
+  std::memcpy(&c, &cell_size, sizeof c);
+  uint32_t s = HTSeedMix(uint32_t(a) ^ uint32_t(a >> 32), uint32_t(c) ^ uint32_t(c >> 32));
+  s = HTSeedMix(s, uint32_t(shape));
+  return HTSeedMix(s, uint32_t(xs) << 16 ^ uint32_t(ys));
+}
 
 int64_t round_half_up(double v) {
   return int64_t(std::floor(v + 0.5));
@@ -174,9 +218,9 @@ double CLineScreenMtx::Spot(double, double y) const {
 
 bool CFuzzyMtx::Setup(double angle, double cell_size, int shape, int xs, int ys) {
   if (!CScreenMtx::Setup(angle, cell_size, shape, xs, ys)) return false;
-  std::srand(unsigned(int(100 * folded_)));
+  ScreenRandom random(unsigned(int(100 * folded_)));
   noise_.resize(64);
-  for (double& v : noise_) v = (std::rand() % 1000) / 1000.0 - 0.5;
+  for (double& v : noise_) v = (random.Next() % 1000) / 1000.0 - 0.5;
   return true;
 }
 
@@ -190,11 +234,9 @@ double CFuzzyMtx::Spot(double x, double y) const {
 
 bool CSpotScreenMtx::Setup(double angle, double cell_size, int shape, int xs, int ys) {
   if (!CScreenMtx::Setup(angle, cell_size, shape, xs, ys)) return false;
-  unsigned seed =
-      seeded_ ? seed_ : unsigned(std::chrono::steady_clock::now().time_since_epoch().count());
-  std::srand(seed);
+  ScreenRandom random(seeded_ ? seed_ : screen_seed(angle, cell_size, shape, xs, ys));
   for (auto& set : angles_)
-    for (int& a : set) a = std::rand() % 360;
+    for (int& a : set) a = random.Next() % 360;
   return true;
 }
 

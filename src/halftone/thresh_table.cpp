@@ -4,6 +4,7 @@
 #include <new>
 
 #include "halftone/screen_file.h"
+#include "klv/halftone_seed.h"
 #include "klv/halftone_thresh.h"
 #include "klv/log.h"
 
@@ -132,7 +133,8 @@ bool CHTThreshArray<T>::Load(const char* name, uint32_t n, uint32_t lv) {
   int64_t remembered = file.PlaneOffset(0);
   for (uint32_t i = 0; i < n; ++i) {
     // A screen beyond the file's planes reuses the remembered plane (the first,
-    // or screen 3's) at a random phase so that it never lines up with the others.
+    // or screen 3's) at a phase drawn from a fixed seed per screen, so that it never lines up
+    // with the others and loads the same every time.
     bool reuse = i >= file.planes();
     if (i == 3 && !reuse) remembered = file.Tell();
     uint32_t cp = 0, rp = 0;
@@ -141,8 +143,7 @@ bool CHTThreshArray<T>::Load(const char* name, uint32_t n, uint32_t lv) {
         Create(0, 0);
         return false;
       }
-      cp = uint32_t(std::rand()) % w;
-      rp = uint32_t(std::rand()) % h;
+      HTSeedPhase(HTSeedMix(kHTDefaultSeed, i), w, h, cp, rp);
     }
     if (!file.ReadPlane(values) || !tables[i].Alloc(w, uint16_t(h), 0, uint32_t(top + 1))) {
       Create(0, 0);

@@ -76,8 +76,7 @@ bool HTVarDotScreenFor(CHTPlacement* placement, int sep, CHTThreshTable<unsigned
   if (!src.rows || !src.width || !src.height) return false;
   uint32_t cp = 0, rp = 0;
   if (sep >= count) {
-    cp = uint32_t(std::rand()) % src.width;
-    rp = uint32_t(std::rand()) % src.height;
+    HTSeedPhase(placement->SepSeed(sep), src.width, src.height, cp, rp);
   }
   if (!out.CopyPhase(src.rows, src.width, src.height, src.shift, src.levels, cp, rp)) {
     KLV_LOG(KLV_LOG_ERROR, "variable-dot engine: no memory for its screen copy");

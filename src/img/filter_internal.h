@@ -68,6 +68,9 @@ struct Quantizer {
   std::array<int8_t, 2048> offsets{};
   std::array<int16_t, 256> limit{};
   uint32_t bits = 8;
+  // The dither's own generator (xorshift), reset to a fixed seed by build, so
+  // that a page converted twice gives the same indices.
+  mutable uint32_t random = 0x2545F491u;
   bool build(const image_cmap* map, uint32_t cube_size, uint32_t dither, uint32_t out_bits);
   void line(const uint8_t* rgb, uint8_t* out, int32_t width) const;
 };

@@ -10,6 +10,17 @@
 
 namespace klv::img {
 
+namespace {
+constexpr uint32_t kDitherSeed = 0x2545F491u;
+uint32_t next_random(uint32_t& state) {
+  uint32_t x = state;
+  x ^= x << 13;
+  x ^= x >> 17;
+  x ^= x << 5;
+  return state = x;
+}
+}  // namespace
+
 bool Quantizer::build(const image_cmap* map, uint32_t cube_size, uint32_t dither,
                       uint32_t out_bits) {
   if (!map || map->channels < 3 || map->entries == 0 || map->entries > 256 || !map->channel[0] ||
@@ -59,14 +70,17 @@ bool Quantizer::build(const image_cmap* map, uint32_t cube_size, uint32_t dither
     }
     gray[v] = Cell{uint8_t(best), R[best], G[best], B[best]};
   }
-  for (auto& o : offsets) o = static_cast<int8_t>(std::rand() % (2 * amp + 1) - amp);
+  random = kDitherSeed;
+  for (auto& o : offsets)
+    o = static_cast<int8_t>(int(next_random(random) % uint32_t(2 * amp + 1)) - amp);
   for (int v = 0; v < 256; ++v)
     limit[v] = static_cast<int16_t>(v < amp ? v + 1 : (v > 255 - amp ? 256 - v : amp + 1));
   return true;
 }
 
 void Quantizer::line(const uint8_t* rgb, uint8_t* out, int32_t width) const {
-  uint32_t pr = std::rand() % 65536, pg = std::rand() % 65536, pb = std::rand() % 65536;
+  uint32_t pr = next_random(random) % 65536, pg = next_random(random) % 65536,
+           pb = next_random(random) % 65536;
   int32_t er = 0, eg = 0, eb = 0;
   const uint32_t nn = n;
   if (bits < 8) std::memset(out, 0, (size_t(width) * bits + 7) / 8);

@@ -113,8 +113,7 @@ void run_case(const Case& c, unsigned seed, bool plain) {
   place.invert_mask = c.invert_in ? 0xFFFF : 0;
   if (c.threaded) std::memset(place.GetThreadFlagArray(), 1, CHTKlvPlacement::kThreadFlags);
 
-  const unsigned phase_seed = seed * 7 + 1;
-  std::srand(phase_seed);
+  place.SetSeed(seed * 7 + 1);
   std::vector<std::unique_ptr<CHTRip>> rips;
   for (int sep = 0; sep < c.seps; ++sep) {
     rips.emplace_back(place.CreateRip(sep, sep, false, 0, nullptr, nullptr, 0, lines));
@@ -122,15 +121,12 @@ void run_case(const Case& c, unsigned seed, bool plain) {
     ASSERT_EQ(rips.back()->IsThreaded(), c.threaded);
     dynamic_cast<CHTRipScreen<T>*>(rips.back().get())->SetPlainLoop(plain);
   }
-  // Separations beyond the screens take a random phase, in separation order.
-  std::srand(phase_seed);
+  // Separations beyond the screens take a phase drawn from their own seed.
   for (int sep = 0; sep < c.seps; ++sep) {
     int base = sep % kScreens;
     uint32_t cp = 0, rp = 0;
-    if (sep >= kScreens) {
-      cp = uint32_t(std::rand()) % c.screen_w;
-      rp = uint32_t(std::rand()) % c.screen_h;
-    }
+    if (sep >= kScreens)
+      HTSeedPhase(place.SepSeed(sep), uint32_t(c.screen_w), uint32_t(c.screen_h), cp, rp);
     std::vector<std::vector<T>> table(c.screen_h, std::vector<T>(c.screen_w));
     for (int r = 0; r < c.screen_h; ++r)
       for (int k = 0; k < c.screen_w; ++k)
