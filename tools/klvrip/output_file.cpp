@@ -27,6 +27,12 @@ mode_t creation_mask() {
   return mask;
 }
 
+// A volume (output image) that failed to commit leaves its rollback journal
+// beside it; it goes with the temporary.
+std::string journal_of(const std::string& path) {
+  return path + "-journal";
+}
+
 }  // namespace
 
 OutputFile::OutputFile(std::string target) : target_(std::move(target)) {
@@ -52,6 +58,7 @@ OutputFile::OutputFile(std::string target) : target_(std::move(target)) {
   temp_ = path.data();
   live_ = true;
   register_temporary(temp_);
+  register_temporary(journal_of(temp_));
 }
 
 OutputFile::~OutputFile() {
@@ -62,7 +69,9 @@ void OutputFile::Discard() {
   if (!live_) return;
   live_ = false;
   ::unlink(temp_.c_str());
+  ::unlink(journal_of(temp_).c_str());
   unregister_temporary(temp_);
+  unregister_temporary(journal_of(temp_));
 }
 
 bool OutputFile::Commit() {
@@ -74,6 +83,7 @@ bool OutputFile::Commit() {
   }
   live_ = false;
   unregister_temporary(temp_);
+  unregister_temporary(journal_of(temp_));
   return true;
 }
 

@@ -14,7 +14,8 @@ class OutputFile {
   // removed if the process is interrupted. Failed() tells whether that
   // worked; Error() says why not.
   explicit OutputFile(std::string target);
-  // Removes the temporary unless it was committed.
+  // Removes the temporary (and the journal a volume may leave beside it)
+  // unless it was committed.
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
