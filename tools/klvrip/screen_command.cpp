@@ -213,13 +213,13 @@ Exit finish_files(const ScreenArgs& a, IMG_file* ht, bool lines_ok, OutputFile& 
                   OutputFile* preview) {
   const bool status_ok = img_status(ht, 0) == 1;
   const bool closed_ok = img_close_status(ht) == 0;
-  if (interrupted()) return report(Exit::kFailure, kCommand, "interrupted; nothing written");
+  if (interrupted()) return report(Exit::kFailure, kCommand, "interrupted; no file was left");
   if (!lines_ok || !status_ok || !closed_ok)
-    return report(Exit::kFailure, kCommand, "writing \"%s\" failed%s; nothing written", a.out,
-                  closed_ok ? "" : " (the disk may be full)");
+    return report(Exit::kFailure, kCommand, "writing \"%s\" failed%s; no file was left", a.out,
+                  closed_ok ? "" : ": written data was lost (is the disk full?)");
   if (preview &&
       !write_dot_preview(dots.Temp().c_str(), a.out, preview->Temp().c_str(), a.preview, 1600))
-    return report(Exit::kFailure, kCommand, "no preview; nothing written");
+    return report(Exit::kFailure, kCommand, "no preview; no file was left");
   if (!dots.Commit())
     return report(Exit::kFailure, kCommand, "cannot write \"%s\": %s", a.out, dots.Error().c_str());
   if (preview && !preview->Commit())
