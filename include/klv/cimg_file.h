@@ -43,6 +43,16 @@ class KLV_API CIMG_file {
   virtual int32_t SetSeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence);
   virtual int32_t SetSeekTile(int32_t tile, int32_t plane, int32_t page, int32_t whence);
 
+ public:
+  // Ends the stream before its handle deletes the object: writes what the
+  // object still holds and closes the streams it owns. Returns 0 when
+  // everything written was kept, -1 when written data was lost (a write or
+  // the finishing of a file failed). The handle's close calls it once and
+  // then deletes the object; the destructor must still clean up an object
+  // that was never closed. The default has nothing to finish and returns 0.
+  virtual int32_t Close();
+
+ protected:
   image_info m_info;
   int32_t m_line = 0;
   int32_t m_plane = 0;

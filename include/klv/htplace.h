@@ -132,6 +132,8 @@ class KLV_API CHTFilter : public CIMG_file {
   int32_t WriteLine(unsigned char* buffer, int32_t count) override;
   int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override;
   int32_t GetStatus(int32_t what) override;
+  // DetachImg; -1 when a dot line was refused or closing the output lost data.
+  int32_t Close() override;
 
   bool IsAttached() const { return attached_; }
   int Separations() const { return seps_; }

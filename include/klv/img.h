@@ -116,7 +116,7 @@ struct IMG_file {
   int32_t type; /* image type code; -1 marks an invalid handle */
   char mode;    /* 'r' read, 'w' written */
   image_info info;
-  img_close_fn close;
+  img_close_fn close; /* 0 when everything written was kept, -1 when data was lost */
   img_status_fn status;
   img_read_fn read_line;
   img_write_fn write_line;
@@ -130,6 +130,14 @@ struct IMG_file {
 
 /* Dispatch. Null handles and empty slots give the neutral result. */
 KLV_API IMG_file* img_close(IMG_file* img);
+/* Closes and frees a stream like img_close and says whether everything written
+ * into it was kept: 0 when it was (and for streams that were only read, a null
+ * img, or a handle without a close operation), -1 when written data was lost:
+ * a write failed at any time on the stream, or finishing the file failed
+ * (flushing, writing headers, closing the file). Filters, the multiplexed
+ * stream and the threaded write stage pass on the status of the streams they
+ * close. Callers that write files check this before they keep the file. */
+KLV_API int32_t img_close_status(IMG_file* img);
 KLV_API int32_t img_status(IMG_file* img, int32_t what);
 KLV_API int32_t img_read_line(IMG_file* img, uint8_t* buffer, int32_t count);
 KLV_API int32_t img_write_line(IMG_file* img, uint8_t* buffer, int32_t count);

@@ -5,7 +5,8 @@
  * it to the file named by the environment variable KLV_LOG. The file is kept
  * open between lines and opened again when KLV_LOG names another file; each
  * line is flushed as it is written. KLV_LOG=/dev/null silences the Logger.
- * When the file cannot be opened the line goes to stderr. Thread-safe. */
+ * When the file cannot be opened the line goes to stderr. Lines below a level
+ * threshold (ErrorLogSetThreshold) are dropped. Thread-safe. */
 #ifndef KLV_LOG_H
 #define KLV_LOG_H
 
@@ -24,6 +25,10 @@ enum {
 };
 
 KLV_API void ErrorLog(int32_t level, const char* text, const char* source_file, int32_t line);
+/* Drops every line whose level number is below `lowest` (KLV_LOG_WARNING keeps
+ * warnings and errors; KLV_LOG_INFO, the default, keeps everything). Applies
+ * to all threads at once. Returns the threshold it replaces. */
+KLV_API int32_t ErrorLogSetThreshold(int32_t lowest);
 /* printf-style form of ErrorLog. */
 KLV_API void ErrorLogf(int32_t level, const char* source_file, int32_t line, const char* format,
                        ...) __attribute__((format(printf, 4, 5)));

@@ -7,7 +7,9 @@
  * worker closes it after the output's last line (or when a write fails), and
  * closing the stage waits for the worker to write what it holds. Closing the
  * stage before the output's last line was written stops the worker once the
- * ring is drained and closes the output all the same. */
+ * ring is drained and closes the output all the same. The stage's close
+ * status (img_close_status) fails when a write of the worker failed or when
+ * closing the output lost data. */
 #ifndef KLV_THREADFILTER_H
 #define KLV_THREADFILTER_H
 
@@ -41,8 +43,7 @@ class KLV_API CSyncBuffer {
   CSyncBuffer(IMG_file* output, uint32_t capacity_lines, uint32_t line_bytes);
   CSyncBuffer(const CSyncBuffer&) = delete;
   CSyncBuffer& operator=(const CSyncBuffer&) = delete;
-  // Stops the worker when the output has not had all its lines, joins it and
-  // closes the output if the worker has not.
+  // Finish(), when it has not run.
   virtual ~CSyncBuffer();
 
   // Producer side: copies up to `count` lines into the ring, waiting while it
@@ -51,8 +52,8 @@ class KLV_API CSyncBuffer {
   virtual int32_t Write(const uint8_t* lines, int32_t count);
   // The worker's body; true when the output was closed normally.
   virtual bool Run();
-  // Asked of the output under the lock: -1 once the output failed, 1 once it
-  // was closed after its last line.
+  // Asked of the output under the lock: -1 once a write of the output or its
+  // close failed, 1 once it was closed after its last line.
   virtual int32_t GetStatus(int32_t what);
   virtual image_profile* GetProfile();
   virtual image_cmap* GetCmap();
@@ -63,6 +64,12 @@ class KLV_API CSyncBuffer {
   IMG_file* ReleaseOutput();
   // True once the worker has ended with a failing output.
   bool Failed() const;
+  // Stops the worker when the output has not had all its lines (the lines
+  // already accepted are still written), joins it and closes the output if
+  // the worker has not. Returns 0 when the output kept every line written
+  // into it, -1 when a write failed or closing the output lost data. Only the
+  // first call does the work; later ones return the same status.
+  int32_t Finish();
   uint32_t Capacity() const { return capacity_; }
 
  private:
@@ -85,6 +92,8 @@ class KLV_API CSyncBuffer {
   bool failed_ = false;
   bool closed_normally_ = false;
   bool run_result_ = false;
+  bool close_failed_ = false;  // the output's close reported lost data
+  bool finished_ = false;
   IMG_file* output_;
   klv::platform::Thread thread_{"klv-writer"};
 };
@@ -99,6 +108,9 @@ class KLV_API CImgThreadFilter : public CIMG_file {
   int32_t GetStatus(int32_t what) override;
   image_cmap* GetCmap() override;
   image_profile* GetProfile() override;
+  // Writes what the ring holds, ends the worker and closes the output; 0 when
+  // the output kept every line, -1 when a write or its close failed.
+  int32_t Close() override;
   // Puts the stage in front of `output`. On success the stage owns it; on
   // failure (false) the caller still does.
   virtual bool Attach(IMG_file* output, uint32_t buffer_bytes);

@@ -375,6 +375,11 @@ int32_t CHTFilter::GetStatus(int32_t /*what*/) {
   return failed_ ? -1 : 1;
 }
 
+int32_t CHTFilter::Close() {
+  DetachImg();
+  return failed_ ? -1 : 0;
+}
+
 void CHTFilter::DetachImg() {
   if (!attached_) {
     if (out_) img_close(out_);
@@ -393,7 +398,7 @@ void CHTFilter::DetachImg() {
   rips_.clear();
   placement_->Detach();
   placement_ = nullptr;
-  if (out_) img_close(out_);
+  if (out_ && img_close_status(out_) != 0) failed_ = true;
   out_ = nullptr;
   buffer_.clear();
   buffer_.shrink_to_fit();

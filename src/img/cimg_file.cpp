@@ -3,7 +3,10 @@
 #include "klv/cimg_file.h"
 
 #include <cstdlib>
+#include <exception>
 #include <new>
+
+#include "klv/log.h"
 
 namespace {
 
@@ -11,44 +14,64 @@ CIMG_file* self(void* handle) {
   return static_cast<CIMG_file*>(handle);
 }
 
+// No exception leaves an adapter: an operation that throws is logged once and
+// answers what the dispatcher answers for an empty slot (status: failed).
+template <typename Result, typename Call>
+Result guarded(const char* operation, Result neutral, Call&& call) noexcept {
+  try {
+    return call();
+  } catch (const std::exception& e) {
+    KLV_LOG(KLV_LOG_ERROR, "image stream object: %s failed: %s", operation, e.what());
+  } catch (...) {
+    KLV_LOG(KLV_LOG_ERROR, "image stream object: %s failed", operation);
+  }
+  return neutral;
+}
+
 int32_t adapt_close(void* handle) {
-  delete self(handle);
-  return 0;
+  CIMG_file* object = self(handle);
+  const int32_t status = guarded("Close", int32_t{-1}, [&] { return object->Close(); });
+  delete object;
+  return status < 0 ? -1 : 0;
 }
 int32_t adapt_status(IMG_file* img, int32_t what) {
-  return self(img->handle)->GetStatus(what);
+  return guarded("GetStatus", int32_t{-1}, [&] { return self(img->handle)->GetStatus(what); });
 }
 int32_t adapt_read_line(void* h, uint8_t* buffer, int32_t count) {
-  return self(h)->ReadLine(buffer, count);
+  return guarded("ReadLine", int32_t{0}, [&] { return self(h)->ReadLine(buffer, count); });
 }
 }  // namespace
 
 int32_t cimg_lend_lines(IMG_file* img, const uint8_t** lines, int32_t count) {
   if (img->read_line != adapt_read_line) return 0;
-  return self(img->handle)->LendLines(lines, count);
+  return guarded("LendLines", int32_t{0},
+                 [&] { return self(img->handle)->LendLines(lines, count); });
 }
 
 namespace {
 int32_t adapt_write_line(void* h, uint8_t* buffer, int32_t count) {
-  return self(h)->WriteLine(buffer, count);
+  return guarded("WriteLine", int32_t{0}, [&] { return self(h)->WriteLine(buffer, count); });
 }
 int32_t adapt_seek_line(void* h, int32_t line, int32_t plane, int32_t page, int32_t whence) {
-  return self(h)->SeekLine(line, plane, page, whence);
+  return guarded("SeekLine", int32_t{-1},
+                 [&] { return self(h)->SeekLine(line, plane, page, whence); });
 }
 int32_t adapt_read_tile(void* h, uint8_t* buffer, int32_t count) {
-  return self(h)->ReadTile(buffer, count);
+  return guarded("ReadTile", int32_t{0}, [&] { return self(h)->ReadTile(buffer, count); });
 }
 int32_t adapt_write_tile(void* h, uint8_t* buffer, int32_t count) {
-  return self(h)->WriteTile(buffer, count);
+  return guarded("WriteTile", int32_t{0}, [&] { return self(h)->WriteTile(buffer, count); });
 }
 int32_t adapt_seek_tile(void* h, int32_t tile, int32_t plane, int32_t page, int32_t whence) {
-  return self(h)->SeekTile(tile, plane, page, whence);
+  return guarded("SeekTile", int32_t{-1},
+                 [&] { return self(h)->SeekTile(tile, plane, page, whence); });
 }
 image_cmap* adapt_get_cmap(void* h) {
-  return self(h)->GetCmap();
+  return guarded("GetCmap", static_cast<image_cmap*>(nullptr), [&] { return self(h)->GetCmap(); });
 }
 image_profile* adapt_get_profile(void* h) {
-  return self(h)->GetProfile();
+  return guarded("GetProfile", static_cast<image_profile*>(nullptr),
+                 [&] { return self(h)->GetProfile(); });
 }
 
 // Shared position arithmetic of SetSeekLine and SetSeekTile. `per_plane` is
@@ -140,6 +163,9 @@ image_cmap* CIMG_file::GetCmap() {
 }
 image_profile* CIMG_file::GetProfile() {
   return nullptr;
+}
+int32_t CIMG_file::Close() {
+  return 0;
 }
 
 int32_t CIMG_file::SetSeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) {

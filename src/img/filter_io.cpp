@@ -609,8 +609,14 @@ KLV_API image_cmap* filter_get_cmap(void* handle) {
 }
 
 KLV_API int32_t filter_close(void* handle) {
-  delete static_cast<filter_rec*>(handle);
-  return 0;
+  auto* f = static_cast<filter_rec*>(handle);
+  if (!f) return 0;
+  // The stream below is closed here rather than by the record, so that its
+  // close status (lost written data) is passed on.
+  IMG_file* below = f->detached ? nullptr : f->src;
+  f->src = nullptr;
+  delete f;
+  return img_close_status(below);
 }
 
 KLV_API int32_t filter_detach(filter_rec* f) {

@@ -9,10 +9,16 @@
 extern "C" {
 
 KLV_API IMG_file* img_close(IMG_file* img) {
-  if (!img) return nullptr;
-  if (img->handle && img->close) img->close(img->handle);
-  std::free(img);
+  img_close_status(img);
   return nullptr;
+}
+
+KLV_API int32_t img_close_status(IMG_file* img) {
+  if (!img) return 0;
+  int32_t status = 0;
+  if (img->handle && img->close) status = img->close(img->handle) < 0 ? -1 : 0;
+  std::free(img);
+  return status;
 }
 
 KLV_API int32_t img_status(IMG_file* img, int32_t what) {

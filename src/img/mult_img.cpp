@@ -32,11 +32,14 @@ int32_t mult_seek_line(void* handle, int32_t line, int32_t plane, int32_t page, 
   return refused ? -1 : result;
 }
 
+// Closes every stream; fails when any of them lost written data.
 int32_t mult_close(void* handle) {
   auto* st = static_cast<MultState*>(handle);
-  for (IMG_file* s : st->streams) img_close(s);
+  int32_t status = 0;
+  for (IMG_file* s : st->streams)
+    if (img_close_status(s) != 0) status = -1;
   delete st;
-  return 0;
+  return status;
 }
 
 bool agrees(const image_info& a, const image_info& b) {

@@ -306,7 +306,7 @@ bool outimg_decode_info(const uint8_t* d, size_t size, image_info* info) {
 }
 
 bool OutImage::Close() {
-  bool ok = true;
+  bool ok = !(writing && write_failed);
   for (auto& [key, m] : members) {
     if (m.lzw && LZWDetach(m.lzw) != 0 && writing) ok = false;
     m.lzw = nullptr;
@@ -358,7 +358,7 @@ KLV_API int32_t outimg_close(void* state) {
     ok = img->Close();
   } catch (...) {
   }
-  if (!ok) KLV_LOG(KLV_LOG_ERROR, "output image: closing lost written data");
+  if (!ok) KLV_LOG(KLV_LOG_ERROR, "output image: written data was lost (the image is incomplete)");
   delete img;
   return ok ? 0 : -1;
 }

@@ -26,7 +26,8 @@ struct OutImage {
   image_info info{};
   image_cmap* cmap = nullptr;
   bool writing = false;
-  uint32_t seps = 1;  // separations per page
+  bool write_failed = false;  // a member write failed: closing reports lost data
+  uint32_t seps = 1;          // separations per page
   std::unordered_map<uint64_t, OutMember> members;
   int32_t line = 0, sep = 0, page = 0;
   std::vector<uint8_t> scratch;  // lines decoded and dropped while seeking
@@ -36,7 +37,8 @@ struct OutImage {
   OutImage& operator=(const OutImage&) = delete;
   ~OutImage() { Close(); }
 
-  // Ends every member and closes the volume; false when written data was lost.
+  // Ends every member and closes the volume; false when written data was lost,
+  // now or by a write that failed earlier.
   bool Close();
   // The member of (page, sep), opened on first use; null when it cannot be
   // opened for writing.

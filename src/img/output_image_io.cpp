@@ -174,13 +174,16 @@ KLV_API int32_t outimg_write_line(void* state, uint8_t* buffer, int32_t count) {
       if (static_cast<uint32_t>(img.page) >= img.info.pages) break;
       int32_t n = std::min(count - done, img.info.height - img.line);
       OutMember* m = img.Member(img.page, img.sep);
-      if (!m) break;
-      if (m->pos != img.line && !img.SeekMember(*m, img.line)) break;
+      if (!m || (m->pos != img.line && !img.SeekMember(*m, img.line))) {
+        img.write_failed = true;
+        break;
+      }
       size_t want = size_t{bpl} * n;
       if (klv::img::member_write(*m, buffer + size_t{bpl} * done, want) != want) {
         KLV_LOG(KLV_LOG_ERROR, "output image: cannot write member pg%d_sep%d at line %d", img.page,
                 img.sep, img.line);
         m->pos = -1;
+        img.write_failed = true;
         break;
       }
       m->pos += n;
@@ -189,6 +192,7 @@ KLV_API int32_t outimg_write_line(void* state, uint8_t* buffer, int32_t count) {
     }
   } catch (...) {
     KLV_LOG(KLV_LOG_ERROR, "output image: unexpected failure while writing");
+    img.write_failed = true;
   }
   return done;
 }

@@ -19,12 +19,21 @@ CSyncBuffer::CSyncBuffer(IMG_file* output, uint32_t capacity_lines, uint32_t lin
       output_(output) {}
 
 CSyncBuffer::~CSyncBuffer() {
-  {
-    Lock guard(lock_);
-    if (output_ && total_ < height_) abort_.Set();
+  Finish();
+}
+
+int32_t CSyncBuffer::Finish() {
+  if (!finished_) {
+    finished_ = true;
+    {
+      Lock guard(lock_);
+      if (output_ && total_ < height_) abort_.Set();
+    }
+    thread_.Join();
+    CloseOutput();
   }
-  thread_.Join();
-  CloseOutput();
+  Lock guard(lock_);
+  return failed_ || close_failed_ ? -1 : 0;
 }
 
 bool CSyncBuffer::Start() {
@@ -51,8 +60,15 @@ void CSyncBuffer::CloseOutput() {
     output_ = nullptr;
   }
   if (!out) return;
-  Lock guard(output_lock_);
-  img_close(out);
+  int32_t status;
+  {
+    Lock guard(output_lock_);
+    status = img_close_status(out);
+  }
+  if (status != 0) {
+    Lock guard(lock_);
+    close_failed_ = true;
+  }
 }
 
 int32_t CSyncBuffer::Write(const uint8_t* lines, int32_t count) {
@@ -164,7 +180,7 @@ bool CSyncBuffer::Run() {
 int32_t CSyncBuffer::GetStatus(int32_t what) {
   {
     Lock guard(lock_);
-    if (failed_) return -1;
+    if (failed_ || close_failed_) return -1;
   }
   Lock guard(output_lock_);
   IMG_file* out;

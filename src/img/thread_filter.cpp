@@ -57,6 +57,10 @@ image_cmap* CImgThreadFilter::GetCmap() {
   return buffer_ ? buffer_->GetCmap() : nullptr;
 }
 
+int32_t CImgThreadFilter::Close() {
+  return buffer_ ? buffer_->Finish() : 0;
+}
+
 image_profile* CImgThreadFilter::GetProfile() {
   return buffer_ ? buffer_->GetProfile() : nullptr;
 }

@@ -2,6 +2,7 @@
 // The Logger layer: level, text, source file and line, one line per call.
 #include "klv/log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -76,10 +77,18 @@ LogTarget& log_target() {
   return *target;
 }
 
+// Lines of a level number below this are dropped.
+std::atomic<int32_t> g_threshold{KLV_LOG_INFO};
+
 }  // namespace
+
+extern "C" KLV_API int32_t ErrorLogSetThreshold(int32_t lowest) {
+  return g_threshold.exchange(lowest);
+}
 
 extern "C" KLV_API void ErrorLog(int32_t level, const char* text, const char* source_file,
                                  int32_t line) {
+  if (level < g_threshold.load(std::memory_order_relaxed)) return;
   try {
     std::lock_guard<std::mutex> lock(log_mutex());
     FILE* out = log_target().stream();
@@ -94,6 +103,7 @@ extern "C" KLV_API void ErrorLog(int32_t level, const char* text, const char* so
 
 extern "C" KLV_API void ErrorLogf(int32_t level, const char* source_file, int32_t line,
                                   const char* format, ...) {
+  if (level < g_threshold.load(std::memory_order_relaxed)) return;
   char text[1024];
   va_list args;
   va_start(args, format);

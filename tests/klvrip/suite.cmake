@@ -1,7 +1,8 @@
 # klvrip's option code is compiled into the suite; the tests also run the
 # program itself.
 target_sources(test_klvrip PRIVATE ${PROJECT_SOURCE_DIR}/tools/klvrip/screen_options.cpp
-  ${PROJECT_SOURCE_DIR}/tools/klvrip/read_ahead.cpp)
+  ${PROJECT_SOURCE_DIR}/tools/klvrip/read_ahead.cpp ${PROJECT_SOURCE_DIR}/tools/klvrip/cli.cpp
+  ${PROJECT_SOURCE_DIR}/tools/klvrip/output_file.cpp)
 find_package(Threads REQUIRED)
 target_link_libraries(test_klvrip PRIVATE Threads::Threads)
 target_include_directories(test_klvrip PRIVATE ${PROJECT_SOURCE_DIR}/tools/klvrip)

@@ -38,12 +38,13 @@ bool write_png(const char* path, int width, int height, const std::vector<uint8_
 
 }  // namespace
 
-bool write_dot_preview(const char* dots_path, const char* png_path, int max_side) {
+bool write_dot_preview(const char* dots_path, const char* dots_name, const char* png_path,
+                       const char* png_name, int max_side) {
   image_info info;
   init_image_info(&info);
   IMG_file* img = img_mux_open(dots_path, nullptr, "r", &info, 0);
   if (!img) {
-    std::fprintf(stderr, "klvrip: cannot read \"%s\" for a preview\n", dots_path);
+    std::fprintf(stderr, "klvrip: cannot read \"%s\" for a preview\n", dots_name);
     return false;
   }
   const uint32_t seps = info.samples;
@@ -101,11 +102,11 @@ bool write_dot_preview(const char* dots_path, const char* png_path, int max_side
   }
   img_close(img);
   if (!ok) {
-    std::fprintf(stderr, "klvrip: \"%s\" ended early\n", dots_path);
+    std::fprintf(stderr, "klvrip: \"%s\" ended early\n", dots_name);
     return false;
   }
   if (!write_png(png_path, pw, ph, rgb)) {
-    std::fprintf(stderr, "klvrip: cannot write \"%s\"\n", png_path);
+    std::fprintf(stderr, "klvrip: cannot write \"%s\" (the disk may be full)\n", png_name);
     return false;
   }
   return true;

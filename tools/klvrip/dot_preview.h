@@ -8,7 +8,10 @@ namespace klvrip {
 // bits, ink values) and writes an RGB PNG of it to `png_path`, composited in
 // the ink colours and reduced so that its longer side is at most `max_side`
 // pixels (each preview pixel shows the ink coverage of the dots under it).
-// Returns false, with a message on stderr, when either file fails.
-bool write_dot_preview(const char* dots_path, const char* png_path, int max_side);
+// Returns false, with a message on stderr, when either file fails; the
+// messages call the files `dots_name` and `png_name` (the paths may be
+// temporaries).
+bool write_dot_preview(const char* dots_path, const char* dots_name, const char* png_path,
+                       const char* png_name, int max_side);
 
 }  // namespace klvrip

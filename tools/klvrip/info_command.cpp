@@ -2,8 +2,10 @@
 // `klvrip info FILE [TYPE]`: opens an image (recognised by content unless a
 // type code is given) and prints its description.
 #include <cstdio>
-#include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "cli.h"
 #include "commands.h"
 #include "klv/imgmux.h"
 
@@ -39,22 +41,36 @@ const char* photometric_name(uint32_t p) {
   }
 }
 
+const CommandHelp kInfoHelp = {
+    "info", "info FILE [TYPE]",
+    "  FILE is recognised by its content unless TYPE, an image type code, is given\n", 1, 2};
+
 }  // namespace
 
 int info_command(int argc, char** argv) {
-  if (argc < 1) {
-    std::fprintf(stderr, "usage: klvrip info FILE [TYPE]\n");
-    return 2;
+  const std::vector<Option> options;
+  std::vector<const char*> args;
+  switch (parse_options(kInfoHelp, options, argc, argv, &args)) {
+    case Parsed::kHelp:
+      return exit_code(Exit::kOk);
+    case Parsed::kUsageError:
+      return exit_code(Exit::kUsage);
+    case Parsed::kRun:
+      break;
   }
-  const int32_t type = argc >= 2 ? std::atoi(argv[1]) : 0;
+  int type = 0;
+  if (args.size() > 1) {
+    const std::string fault = take_integer(&type, 0, 1000)(args[1]);
+    if (!fault.empty())
+      return exit_code(report(Exit::kUsage, "info", "bad TYPE: %s", fault.c_str()));
+  }
+  const char* path = args[0];
   image_info info;
   init_image_info(&info);
-  IMG_file* img = img_mux_open(argv[0], nullptr, "r", &info, type);
-  if (!img) {
-    std::fprintf(stderr, "klvrip info: \"%s\" cannot be opened as an image\n", argv[0]);
-    return 1;
-  }
-  std::printf("file            %s\n", argv[0]);
+  IMG_file* img = img_mux_open(path, nullptr, "r", &info, type);
+  if (!img)
+    return exit_code(report(Exit::kFailure, "info", "\"%s\" cannot be opened as an image", path));
+  std::printf("file            %s\n", path);
   std::printf("type            %d\n", img->type);
   std::printf("size            %d x %d pixels, %u page(s)\n", info.width, info.height, info.pages);
   std::printf("resolution      %g x %g pixels per inch\n", info.xres, info.yres);
@@ -77,10 +93,10 @@ int info_command(int argc, char** argv) {
     std::printf("ICC profile     %u bytes\n", p->size);
     checkin_image_profile(p);
   }
-  const int32_t valid = img_check_valid(nullptr, argv[0], type);
+  const int32_t valid = img_check_valid(nullptr, path, type);
   std::printf("last line       %s\n", valid ? "readable" : "NOT readable");
   img_close(img);
-  return valid ? 0 : 1;
+  return exit_code(valid ? Exit::kOk : Exit::kFailure);
 }
 
 }  // namespace klvrip

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
-// klvrip: `klvrip <command> ...` runs one command from the table below.
+// klvrip: `klvrip [-v] <command> ...` runs one command from the table below.
 #include <cstdio>
 #include <cstring>
 
+#include "cli.h"
 #include "commands.h"
+#include "klv/log.h"
 
 namespace {
 
@@ -18,25 +20,40 @@ const klvrip::Command kCommands[] = {
 };
 
 void usage(FILE* out) {
-  std::fprintf(out, "usage: klvrip <command> [arguments]\n\ncommands:\n");
-  for (const auto& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.help);
+  std::fprintf(out,
+               "usage: klvrip [-v] <command> [arguments]\n"
+               "       klvrip <command> --help\n\ncommands:\n");
+  for (const auto& c : kCommands) std::fprintf(out, "  %-10s %s\n", c.name, c.help);
+  std::fprintf(out,
+               "\n"
+               "  -v, --verbose  also show the library's information lines (by default only\n"
+               "                 warnings and errors); before or after the command\n"
+               "exit status: 0 success, 1 failure, 2 bad usage\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool verbose = klvrip::take_verbose(&argc, argv);
+  ErrorLogSetThreshold(verbose ? KLV_LOG_INFO : KLV_LOG_WARNING);
   if (argc < 2) {
     usage(stderr);
-    return 2;
+    return klvrip::exit_code(klvrip::Exit::kUsage);
   }
   if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
       !std::strcmp(argv[1], "help")) {
     usage(stdout);
-    return 0;
+    return klvrip::exit_code(klvrip::Exit::kOk);
   }
-  for (const auto& c : kCommands)
-    if (!std::strcmp(argv[1], c.name)) return c.run(argc - 2, argv + 2);
+  klvrip::install_interrupt_handler();
+  for (const auto& c : kCommands) {
+    if (std::strcmp(argv[1], c.name) != 0) continue;
+    const int code = c.run(argc - 2, argv + 2);
+    // A command that stopped for Ctrl-C has cleaned up; end as the signal would.
+    klvrip::end_if_interrupted();
+    return code;
+  }
   std::fprintf(stderr, "klvrip: unknown command \"%s\"\n", argv[1]);
   usage(stderr);
-  return 2;
+  return klvrip::exit_code(klvrip::Exit::kUsage);
 }

@@ -7,11 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "commands.h"
 #include "klv/printer_driver.h"
 
 namespace klvrip {
 namespace {
+
+constexpr const char* kCommand = "print-test";
+const CommandHelp kPrintTestHelp = {
+    "print-test", "print-test PRINTER [OUTPUT]",
+    "  OUTPUT is given to the printer's driver as its port (the file driver: a folder)\n", 1, 2};
 
 // Sets one packed sample (most significant bits first).
 void put_sample(uint8_t* plane, uint32_t x, uint32_t bits, uint32_t code) {
@@ -37,26 +43,8 @@ void make_line(std::vector<uint8_t>& line, uint32_t y, uint32_t width, uint32_t 
   }
 }
 
-}  // namespace
-
-int print_test_command(int argc, char** argv) {
-  if (argc < 1 || argc > 2) {
-    std::fprintf(stderr, "usage: klvrip print-test PRINTER [OUTPUT]\n");
-    return 2;
-  }
-  const char* printer = argv[0];
-  int32_t error = 0;
-  SP_OBJECT* object = SP_open_printer(printer, &error);
-  if (!object) {
-    std::fprintf(stderr, "klvrip: cannot open the driver of printer \"%s\" (status %d)\n", printer,
-                 error);
-    return 1;
-  }
-  if (int32_t r = SP_init_printer(object, printer, ""))
-    std::fprintf(stderr, "klvrip: printer \"%s\" was not initialised (status %d)\n", printer, r);
-  if (argc == 2 && SP_set_port_name(object, argv[1]) != 0)
-    std::fprintf(stderr, "klvrip: the driver did not take the output \"%s\"\n", argv[1]);
-
+// The test page's shape, from the driver's capabilities.
+SP_PRINT page_of(SP_OBJECT* object) {
   const SP_CAPABILITIES* caps = SP_get_capabilities(object);
   int32_t channels = 0;
   SP_get_info_num(object, &channels, nullptr, nullptr, nullptr, 0);
@@ -64,49 +52,86 @@ int print_test_command(int argc, char** argv) {
   if (channels != 1 && channels != 4) channels = 4;
   uint32_t bits = caps && caps->bits ? caps->bits : 1;
   if (bits != 1 && bits != 2 && bits != 4) bits = 1;
-  const double xres = caps && caps->xres ? caps->xres : 360;
-  const double yres = caps && caps->yres ? caps->yres : 360;
-  const uint32_t width = static_cast<uint32_t>(xres * 2), height = static_cast<uint32_t>(yres);
+  SP_PRINT print{};
+  print.xres = caps && caps->xres ? caps->xres : 360;
+  print.yres = caps && caps->yres ? caps->yres : 360;
+  print.width = static_cast<uint32_t>(print.xres * 2);
+  print.height = static_cast<uint32_t>(print.yres);
+  print.bits = bits;
+  print.channels = static_cast<uint32_t>(channels);
+  std::snprintf(print.name, sizeof print.name, "test page");
+  return print;
+}
 
+// Walks the driver through one job of one page; the driver's status (0 when
+// every step went well). Ctrl-C cancels the job.
+int32_t run_job(SP_OBJECT* object, const char* printer, SP_PRINT& print) {
   SP_JOB job{};
   std::snprintf(job.name, sizeof job.name, "print-test");
   std::snprintf(job.printer, sizeof job.printer, "%s", printer);
-  SP_PRINT print{};
-  print.width = width;
-  print.height = height;
-  print.bits = bits;
-  print.channels = static_cast<uint32_t>(channels);
-  print.xres = xres;
-  print.yres = yres;
-  std::snprintf(print.name, sizeof print.name, "test page");
   SP_PASS pass{SP_PASS_SIZE, 0, 0};
-  const size_t plane = (static_cast<size_t>(bits) * width + 7) / 8;
-  std::vector<uint8_t> line(plane * static_cast<size_t>(channels));
-
+  const size_t plane = (static_cast<size_t>(print.bits) * print.width + 7) / 8;
+  std::vector<uint8_t> line(plane * print.channels);
   int32_t status = SP_start_job(object, &job);
   if (status == 0) status = SP_start_print(object, &print, nullptr);
   if (status == 0) status = SP_start_pass(object, &pass);
-  for (uint32_t y = 0; status == 0 && y < height; ++y) {
-    make_line(line, y, width, height, bits, static_cast<uint32_t>(channels));
+  for (uint32_t y = 0; status == 0 && y < print.height && !interrupted(); ++y) {
+    make_line(line, y, print.width, print.height, print.bits, print.channels);
     status = SP_print_scanline_data(object, line.data(), 1);
+  }
+  if (status == 0 && interrupted()) {
+    SP_cancel_job(object);
+    return -1;
   }
   if (status == 0) status = SP_end_pass(object);
   if (status == 0) status = SP_end_print(object);
   const int32_t end = status == 0 ? SP_end_job(object) : SP_cancel_job(object);
-  if (status == 0) status = end;
+  return status == 0 ? end : status;
+}
 
-  char output[KLV_PATH_MAX] = "";
-  SP_get_info_str(object, output, sizeof output, 1);
+Exit print_test(const char* printer, const char* output) {
+  int32_t error = 0;
+  SP_OBJECT* object = SP_open_printer(printer, &error);
+  if (!object)
+    return report(Exit::kFailure, kCommand, "cannot open the driver of printer \"%s\" (status %d)",
+                  printer, error);
+  if (int32_t r = SP_init_printer(object, printer, ""))
+    report(Exit::kFailure, kCommand, "printer \"%s\" was not initialised (status %d)", printer, r);
+  if (output && SP_set_port_name(object, output) != 0)
+    report(Exit::kFailure, kCommand, "the driver did not take the output \"%s\"", output);
+  SP_PRINT print = page_of(object);
+  const int32_t status = run_job(object, printer, print);
+  char where[KLV_PATH_MAX] = "";
+  SP_get_info_str(object, where, sizeof where, 1);
   char port[KLV_PATH_MAX] = "";
   SP_get_port_name(object, port, sizeof port);
   SP_close(object);
-  if (status != 0) {
-    std::fprintf(stderr, "klvrip: the driver stopped the test page (status %d)\n", status);
-    return 1;
+  if (interrupted()) return report(Exit::kFailure, kCommand, "interrupted; the job was cancelled");
+  if (status != 0)
+    return report(Exit::kFailure, kCommand, "the driver stopped the test page to %s (status %d)",
+                  *where ? where : (*port ? port : printer), status);
+  std::printf("printed a %ux%u test page, %u separations of %u bits, to %s\n", print.width,
+              print.height, print.channels, print.bits, *where ? where : (*port ? port : printer));
+  return Exit::kOk;
+}
+
+}  // namespace
+
+int print_test_command(int argc, char** argv) {
+  const std::vector<Option> options;
+  std::vector<const char*> args;
+  switch (parse_options(kPrintTestHelp, options, argc, argv, &args)) {
+    case Parsed::kHelp:
+      return exit_code(Exit::kOk);
+    case Parsed::kUsageError:
+      return exit_code(Exit::kUsage);
+    case Parsed::kRun:
+      break;
   }
-  std::printf("printed a %ux%u test page, %d separations of %u bits, to %s\n", width, height,
-              channels, bits, *output ? output : (*port ? port : printer));
-  return 0;
+  poll_interrupts(true);
+  const Exit e = print_test(args[0], args.size() > 1 ? args[1] : nullptr);
+  poll_interrupts(false);
+  return exit_code(e);
 }
 
 }  // namespace klvrip

@@ -2,58 +2,55 @@
 // klvrip screen: opens any image the library reads, brings it to the asked
 // size, resolution and separations through the line filter, screens it
 // through the halftone filter and writes the dots as a TIFF or an output image.
+//
+// The stages: the arguments (screen_options.cpp), the page (sizes and the
+// description the engines read), the input, the screening stack (placement,
+// dot file, halftone filter), the lines, and finishing the files: the dot
+// file and the preview are written under temporary names and renamed only
+// when every write and close went well.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "commands.h"
 #include "dot_preview.h"
-#include "read_ahead.h"
 #include "klv/htplace.h"
 #include "klv/imgmux.h"
 #include "klv/outimg.h"
+#include "output_file.h"
+#include "read_ahead.h"
 #include "screen_options.h"
 
 namespace klvrip {
 namespace {
 
-constexpr const char* kUsage =
-    "usage: klvrip screen IN OUT [--method NAME|N] [--lpi L [--angle A]] [--res XxY]\n"
-    "                     [--width W --height H] [--bits 1|2|4] [--threads N]\n"
-    "                     [--preview FILE.png]\n"
-    "  methods: screen (4, built-in screens), ordered (3), spot (6), line (8), fuzzy (9),\n"
-    "           diffusion (0), varcoef (12), or a method number\n"
-    "  --lpi L --angle A: screens generated at L lines per inch (2.5 up to half the lower\n"
-    "           resolution) for the screened methods 3, 4, 6, 8, 9 and 10; black and gray\n"
-    "           at A degrees (default 45), cyan at A-30, magenta at A+30, yellow at A-45\n"
-    "  --threads N: N > 1 screens every separation but the last on a thread of its own\n"
-    "           and reads the input on another\n"
-    "  OUT ending in .tif or .tiff is written as TIFF, anything else as an output image\n"
-    "  --preview writes a PNG of the dots as printed, reduced to at most 1600 pixels\n";
+constexpr const char* kCommand = "screen";
+// Lines per write: every write is one hand-over to the engines.
+constexpr int kChunk = 64;
 
-int method_of(const char* s) {
-  struct {
-    const char* name;
-    int method;
-  } names[] = {{"screen", 4}, {"ordered", 3},   {"spot", 6},    {"line", 8},
-               {"fuzzy", 9},  {"diffusion", 0}, {"varcoef", 12}};
-  for (auto& n : names)
-    if (!std::strcmp(s, n.name)) return n.method;
-  char* end;
-  long v = std::strtol(s, &end, 10);
-  return *s && !*end && v >= 0 && v < 1000 ? int(v) : -1;
-}
+struct ImgCloser {
+  void operator()(IMG_file* img) const { img_close(img); }
+};
+using ImgPtr = std::unique_ptr<IMG_file, ImgCloser>;
+
+// The page being made: its size and resolution and the description of the
+// continuous-tone lines the engines read.
+struct Page {
+  int width = 0, height = 0;
+  double xres = 0, yres = 0;
+  uint32_t seps = 1;
+  image_info target{};
+};
 
 bool ends_with(const std::string& s, const char* tail) {
-  size_t n = std::strlen(tail);
+  const size_t n = std::strlen(tail);
   if (s.size() < n) return false;
   for (size_t i = 0; i < n; ++i)
     if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != tail[i]) return false;
@@ -62,226 +59,225 @@ bool ends_with(const std::string& s, const char* tail) {
 
 void progress(int done, int total, bool tty) {
   if (!tty || total <= 0) return;
-  int w = 40, fill = int(int64_t(done) * w / total);
+  const int w = 40, fill = int(int64_t(done) * w / total);
   std::fprintf(stderr, "\r[%.*s%*s] %3d%%", fill, "########################################",
                w - fill, "", int(int64_t(done) * 100 / total));
   if (done == total) std::fputc('\n', stderr);
 }
 
-}  // namespace
+// Gray stays gray; everything else becomes CMYK, as inverted (light) values
+// unless it already is CMYK. Gray and CMYK already as ink or light values
+// keep their photometric: the engines read both, and the lines then come
+// from the reader unconverted.
+image_info target_of(const image_info& src, const Page& page) {
+  image_info t = src;
+  t.width = page.width;
+  t.height = page.height;
+  t.samples = page.seps;
+  t.spot_samples = 0;
+  t.mask_samples = 0;
+  t.bits_per_sample = 8;
+  const bool keep_photo = src.bits_per_sample == 8 && src.spot_samples == 0 &&
+                          src.mask_samples == 0 && src.samples == page.seps &&
+                          src.photometric <= KLV_PHOTO_MINBLACK;
+  t.photometric = keep_photo ? src.photometric : uint32_t(KLV_PHOTO_MINBLACK);
+  t.planar = KLV_PLANAR_PIXEL;
+  t.xres = page.xres;
+  t.yres = page.yres;
+  t.width_inches = page.width / page.xres;
+  t.height_inches = page.height / page.yres;
+  t.cmap = nullptr;
+  t.profile_word = nullptr;
+  t.bytes_per_line = image_info_line_bytes(&t);
+  return t;
+}
 
-int screen_command(int argc, char** argv) {
-  std::vector<const char*> pos;
-  int method = 4, bits = 1, threads = 1;
-  double xres = 0, yres = 0;
-  int width = 0, height = 0;
-  const char* preview = nullptr;
-  double lpi = 0, angle = 45;
-  bool have_angle = false;
-  for (int i = 0; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--method") {
-      const char* v = value();
-      method = v ? method_of(v) : -1;
-      if (method < 0) return std::fprintf(stderr, "klvrip screen: bad --method\n%s", kUsage), 2;
-    } else if (a == "--lpi" || a == "--angle") {
-      const char* v = value();
-      char* end = nullptr;
-      const double d = v ? std::strtod(v, &end) : 0;
-      if (!v || end == v || *end || !std::isfinite(d) || (a == "--lpi" && d <= 0))
-        return std::fprintf(stderr, "klvrip screen: bad %s\n", a.c_str()), 2;
-      if (a == "--lpi") {
-        lpi = d;
-      } else {
-        angle = d;
-        have_angle = true;
-      }
-    } else if (a == "--res") {
-      const char* v = value();
-      if (!v || std::sscanf(v, "%lfx%lf", &xres, &yres) != 2 || xres <= 0 || yres <= 0)
-        return std::fprintf(stderr, "klvrip screen: --res wants XxY, e.g. 720x720\n"), 2;
-    } else if (a == "--width" || a == "--height") {
-      const char* v = value();
-      int n = v ? std::atoi(v) : 0;
-      if (n <= 0 || n > 1000000)
-        return std::fprintf(stderr, "klvrip screen: bad %s\n", a.c_str()), 2;
-      (a == "--width" ? width : height) = n;
-    } else if (a == "--bits") {
-      const char* v = value();
-      bits = v ? std::atoi(v) : 0;
-      if (bits != 1 && bits != 2 && bits != 4)
-        return std::fprintf(stderr, "klvrip screen: --bits is 1, 2 or 4\n"), 2;
-    } else if (a == "--preview") {
-      preview = value();
-      if (!preview) return std::fprintf(stderr, "klvrip screen: --preview wants a file name\n"), 2;
-    } else if (a == "--threads") {
-      const char* v = value();
-      threads = v ? std::atoi(v) : 0;
-      if (threads < 1) return std::fprintf(stderr, "klvrip screen: bad --threads\n"), 2;
-    } else if (!a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "klvrip screen: unknown option %s\n%s", a.c_str(), kUsage);
-      return 2;
-    } else {
-      pos.push_back(argv[i]);
-    }
-  }
-  if (pos.size() != 2) return std::fputs(kUsage, stderr), 2;
-  const bool screened =
-      method == 3 || method == 4 || method == 6 || method == 8 || method == 9 || method == 10;
-  if (have_angle && lpi <= 0)
-    return std::fprintf(stderr, "klvrip screen: --angle needs --lpi\n"), 2;
-  if (lpi > 0 && !screened)
-    return std::fprintf(stderr,
-                        "klvrip screen: --lpi applies to the screened methods 3, 4, 6, 8, 9 "
-                        "and 10, not to method %d\n",
-                        method),
-           2;
-
+// Reads the input's description and works out the page.
+Exit plan_page(const ScreenArgs& a, Page* page) {
   image_info src;
   init_image_info(&src);
-  IMG_file* probe = img_mux_open(pos[0], nullptr, "r", &src, 0);
-  if (!probe) return std::fprintf(stderr, "klvrip screen: cannot read image \"%s\"\n", pos[0]), 1;
+  IMG_file* probe = img_mux_open(a.in, nullptr, "r", &src, 0);
+  if (!probe) return report(Exit::kFailure, kCommand, "cannot read image \"%s\"", a.in);
   img_close(probe);
-  if (xres <= 0) xres = yres = src.xres > 0 ? src.xres : 72;
-  const double sx = src.xres > 0 ? xres / src.xres : 1, sy = src.yres > 0 ? yres / src.yres : 1;
-  if (!width) width = int(src.width * sx + 0.5);
-  if (!height) height = int(src.height * sy + 0.5);
-  if (width < 1 || height < 1) return std::fprintf(stderr, "klvrip screen: empty page\n"), 1;
-  if (lpi > 0 && !screen_ruling_ok(lpi, angle, xres, yres))
-    return std::fprintf(stderr,
-                        "klvrip screen: --lpi %g --angle %g: the ruling must be %g to %g lpi at "
-                        "%gx%g dpi and the angle within 360 degrees\n",
-                        lpi, angle, kMinLpi, std::min(xres, yres) / 2, xres, yres),
-           2;
+  page->xres = a.xres > 0 ? a.xres : (src.xres > 0 ? src.xres : 72);
+  page->yres = a.xres > 0 ? a.yres : page->xres;
+  const double sx = src.xres > 0 ? page->xres / src.xres : 1;
+  const double sy = src.yres > 0 ? page->yres / src.yres : 1;
+  page->width = a.width ? a.width : int(src.width * sx + 0.5);
+  page->height = a.height ? a.height : int(src.height * sy + 0.5);
+  if (page->width < 1 || page->height < 1)
+    return report(Exit::kFailure, kCommand, "\"%s\" makes an empty page", a.in);
+  if (a.lpi > 0 && !screen_ruling_ok(a.lpi, a.angle, page->xres, page->yres))
+    return report(Exit::kUsage, kCommand,
+                  "--lpi %g --angle %g: the ruling must be %g to %g lpi at %gx%g dpi and the "
+                  "angle within 360 degrees",
+                  a.lpi, a.angle, kMinLpi, std::min(page->xres, page->yres) / 2, page->xres,
+                  page->yres);
+  page->seps = src.samples - src.spot_samples == 1 ? 1 : 4;
+  page->target = target_of(src, *page);
+  return Exit::kOk;
+}
 
-  // Gray stays gray; everything else becomes CMYK, as inverted (light) values
-  // unless it already is CMYK.
-  const uint32_t process = src.samples - src.spot_samples;
-  const uint32_t seps = process == 1 ? 1 : 4;
-  image_info target = src;
-  target.width = width;
-  target.height = height;
-  target.samples = seps;
-  target.spot_samples = 0;
-  target.mask_samples = 0;
-  target.bits_per_sample = 8;
-  // Gray and CMYK already as ink or light values keep their photometric: the
-  // engines read both, and the lines then come from the reader unconverted.
-  const bool keep_photo = src.bits_per_sample == 8 && src.spot_samples == 0 &&
-                          src.mask_samples == 0 && src.samples == seps &&
-                          src.photometric <= KLV_PHOTO_MINBLACK;
-  target.photometric = keep_photo ? src.photometric : uint32_t(KLV_PHOTO_MINBLACK);
-  target.planar = KLV_PLANAR_PIXEL;
-  target.xres = xres;
-  target.yres = yres;
-  target.width_inches = width / xres;
-  target.height_inches = height / yres;
-  target.cmap = nullptr;
-  target.profile_word = nullptr;
-  target.bytes_per_line = image_info_line_bytes(&target);
-  filter_info opts{};
-  opts.stretch = 1;
-  image_info info;
-  init_image_info(&info);
-  IMG_file* in = filter_file_open(pos[0], nullptr, "r", &info, 0, &target, &opts);
-  if (!in) return std::fprintf(stderr, "klvrip screen: cannot convert \"%s\"\n", pos[0]), 1;
-
+// The placement of the asked method, its screens from --lpi/--angle when
+// given. Null after a message.
+HTPLACE* make_placement(const ScreenArgs& a, const Page& page) {
   // A ruling asked for becomes a screen setup with one entry per colour.
   std::unique_ptr<_SCREENSETUP, int32_t (*)(_SCREENSETUP*)> setup(
-      lpi > 0 ? screen_setup_of(lpi, angle) : nullptr, free_screen_settings);
+      a.lpi > 0 ? screen_setup_of(a.lpi, a.angle) : nullptr, free_screen_settings);
   std::unique_ptr<SSTRAL, void (*)(SSTRAL*)> colours(
-      lpi > 0 ? screen_colours_of(int(seps)) : nullptr, stral_free);
-  if (lpi > 0 && (!setup || !colours)) {
-    img_close(in);
-    return std::fprintf(stderr, "klvrip screen: out of memory\n"), 1;
+      a.lpi > 0 ? screen_colours_of(int(page.seps)) : nullptr, stral_free);
+  if (a.lpi > 0 && (!setup || !colours)) {
+    report(Exit::kFailure, kCommand, "out of memory");
+    return nullptr;
   }
-  HTPLACE* place = HTPlaceAlloc(4, xres, yres, 0, 0, 0, uint32_t(method), setup.get(),
+  HTPLACE* place = HTPlaceAlloc(4, page.xres, page.yres, 0, 0, 0, uint32_t(a.method), setup.get(),
                                 colours.get(), nullptr, nullptr, 0);
   if (!place) {
-    img_close(in);
-    return std::fprintf(stderr, "klvrip screen: method %d cannot be set up\n", method), 1;
+    report(Exit::kFailure, kCommand, "method %d cannot be set up", a.method);
+    return nullptr;
   }
   HTPlaceSetDetachDelete(place, 1);
   // Several threads: every separation but the last is screened on an engine
   // thread of its own; the last on this thread, after the filter has started
   // the others (the input is read on yet another thread).
-  if (threads > 1)
-    for (uint32_t s = 0; s + 1 < seps; ++s) HTPlaceGetThreadFlagArray(place)[s] = 1;
+  if (a.threads > 1)
+    for (uint32_t s = 0; s + 1 < page.seps; ++s) HTPlaceGetThreadFlagArray(place)[s] = 1;
+  return place;
+}
 
-  image_info out = target;
-  out.bits_per_sample = uint32_t(bits);
+// The dot file at `path` (TIFF when the target's name says so, else an
+// output image) under the halftone filter. Null after a message.
+IMG_file* open_screening(const ScreenArgs& a, Page& page, const std::string& path) {
+  HTPLACE* place = make_placement(a, page);
+  if (!place) return nullptr;
+  image_info out = page.target;
+  out.bits_per_sample = uint32_t(a.bits);
   out.photometric = KLV_PHOTO_MINWHITE;
   out.compression = 0;
   out.bytes_per_line = image_info_line_bytes(&out);
-  const bool tiff = ends_with(pos[1], ".tif") || ends_with(pos[1], ".tiff");
-  IMG_file* dots = tiff ? img_mux_open(pos[1], nullptr, "w", &out, KLV_TYPE_TIFF)
-                        : outimg_open_img(pos[1], nullptr, "w", &out);
+  const bool tiff = ends_with(a.out, ".tif") || ends_with(a.out, ".tiff");
+  IMG_file* dots = tiff ? img_mux_open(path.c_str(), nullptr, "w", &out, KLV_TYPE_TIFF)
+                        : outimg_open_img(path.c_str(), nullptr, "w", &out);
   if (!dots) {
     HTPlaceFree(place);
-    img_close(in);
-    return std::fprintf(stderr, "klvrip screen: cannot create \"%s\"\n", pos[1]), 1;
+    report(Exit::kFailure, kCommand, "cannot create \"%s\"", a.out);
+    return nullptr;
   }
   // The filter buffers exactly the lines of one write, so that every write is
-  // one hand-over to the engines and one flush of whole buffers.
-  const int chunk = 64;
-  IMG_file* ht = HTPlace_AttachImg(place, dots, &target, chunk, 0);
-  if (!ht) {
-    img_close(in);
-    return std::fprintf(stderr, "klvrip screen: the screening cannot start\n"), 1;
-  }
+  // one hand-over to the engines and one flush of whole buffers. On failure
+  // it closes the dots and deletes the placement.
+  IMG_file* ht = HTPlace_AttachImg(place, dots, &page.target, kChunk, 0);
+  if (!ht) report(Exit::kFailure, kCommand, "the screening of \"%s\" cannot start", a.out);
+  return ht;
+}
+
+// Moves every line of `in` into `ht`; returns the lines done. An input that
+// can lend its lines in place (an uncompressed file) goes to the engines
+// without a copy. Otherwise the lines are read into buffers: with several
+// threads on a thread of its own, so that reading the next lines overlaps
+// screening the ones before. Stops early on Ctrl-C.
+int screen_lines(IMG_file* in, IMG_file* ht, const Page& page, int threads) {
+  const int height = page.height;
   const bool tty = isatty(2);
   int done = 0;
-  bool ok = true;
-  // An input that can lend its lines in place (an uncompressed file) goes to
-  // the engines without a copy. Otherwise the lines are read into buffers:
-  // with several threads on a thread of its own, so that reading the next
-  // lines overlaps screening the ones before.
   const uint8_t* lines = nullptr;
-  int n = img_lend_lines(in, &lines, chunk);
+  int n = img_lend_lines(in, &lines, kChunk);
   if (n == 0 && threads > 1) {
-    ReadAhead ahead(in, height, chunk);
-    for (; (n = ahead.Next(&lines)) > 0; done += n) {
+    ReadAhead ahead(in, height, kChunk);
+    for (; !interrupted() && (n = ahead.Next(&lines)) > 0; done += n) {
       if (img_write_line(ht, const_cast<uint8_t*>(lines), n) != n) break;
-      if ((done + n) % (chunk * 16) == 0 || done + n == height) progress(done + n, height, tty);
+      if ((done + n) % (kChunk * 16) == 0 || done + n == height) progress(done + n, height, tty);
     }
-    ok = done == height;
-  } else {
-    std::vector<uint8_t> buffer;
-    while (done < height) {
-      const int want = std::min(chunk, height - done);
-      if (n == 0) {
-        // This stretch cannot be lent: read it.
-        buffer.resize(size_t(target.bytes_per_line) * size_t(chunk));
-        n = img_read_line(in, buffer.data(), want) == want ? want : -1;
-        lines = buffer.data();
-      }
-      if (n < 0 || img_write_line(ht, const_cast<uint8_t*>(lines), n) != n) {
-        ok = false;
-        break;
-      }
-      done += n;
-      if (done % (chunk * 16) == 0 || done == height) progress(done, height, tty);
-      n = done < height ? img_lend_lines(in, &lines, std::min(chunk, height - done)) : 0;
+    return done;
+  }
+  std::vector<uint8_t> buffer;
+  while (done < height && !interrupted()) {
+    const int want = std::min(kChunk, height - done);
+    if (n == 0) {
+      // This stretch cannot be lent: read it.
+      buffer.resize(size_t(page.target.bytes_per_line) * size_t(kChunk));
+      n = img_read_line(in, buffer.data(), want) == want ? want : -1;
+      lines = buffer.data();
     }
+    if (n < 0 || img_write_line(ht, const_cast<uint8_t*>(lines), n) != n) break;
+    done += n;
+    if (done % (kChunk * 16) == 0 || done == height) progress(done, height, tty);
+    n = done < height ? img_lend_lines(in, &lines, std::min(kChunk, height - done)) : 0;
   }
-  ok = ok && img_status(ht, 0) == 1;
-  img_close(ht);
-  img_close(in);
-  if (!ok) {
-    std::fprintf(stderr, "klvrip screen: screening stopped after %d of %d lines\n", done, height);
-    return 1;
+  return done;
+}
+
+// Closes the screening (which writes the last lines and closes the dot
+// file), writes the preview and keeps both files only when all went well.
+Exit finish_files(const ScreenArgs& a, IMG_file* ht, bool lines_ok, OutputFile& dots,
+                  OutputFile* preview) {
+  const bool status_ok = img_status(ht, 0) == 1;
+  const bool closed_ok = img_close_status(ht) == 0;
+  if (interrupted()) return report(Exit::kFailure, kCommand, "interrupted; no file was left");
+  if (!lines_ok || !status_ok || !closed_ok)
+    return report(Exit::kFailure, kCommand, "writing \"%s\" failed%s; no file was left", a.out,
+                  closed_ok ? "" : ": written data was lost (is the disk full?)");
+  if (preview &&
+      !write_dot_preview(dots.Temp().c_str(), a.out, preview->Temp().c_str(), a.preview, 1600))
+    return report(Exit::kFailure, kCommand, "no preview; no file was left");
+  if (!dots.Commit())
+    return report(Exit::kFailure, kCommand, "cannot write \"%s\": %s", a.out, dots.Error().c_str());
+  if (preview && !preview->Commit())
+    return report(Exit::kFailure, kCommand, "cannot write \"%s\": %s", a.preview,
+                  preview->Error().c_str());
+  return Exit::kOk;
+}
+
+Exit screen(const ScreenArgs& a) {
+  Page page;
+  if (Exit e = plan_page(a, &page); e != Exit::kOk) return e;
+  OutputFile dots(a.out);
+  if (dots.Failed())
+    return report(Exit::kFailure, kCommand, "cannot create \"%s\": %s", a.out,
+                  dots.Error().c_str());
+  std::unique_ptr<OutputFile> preview;
+  if (a.preview) {
+    preview = std::make_unique<OutputFile>(a.preview);
+    if (preview->Failed())
+      return report(Exit::kFailure, kCommand, "cannot create \"%s\": %s", a.preview,
+                    preview->Error().c_str());
   }
-  std::printf("%s: %dx%d at %gx%g dpi, %u separation%s of %d bit%s\n", pos[1], width, height, xres,
-              yres, seps, seps > 1 ? "s" : "", bits, bits > 1 ? "s" : "");
-  if (preview) {
-    if (!write_dot_preview(pos[1], preview, 1600)) return 1;
-    std::printf("%s: preview of the printed dots\n", preview);
+  image_info info;
+  init_image_info(&info);
+  filter_info opts{};
+  opts.stretch = 1;
+  ImgPtr in(filter_file_open(a.in, nullptr, "r", &info, 0, &page.target, &opts));
+  if (!in) return report(Exit::kFailure, kCommand, "cannot convert \"%s\"", a.in);
+  IMG_file* ht = open_screening(a, page, dots.Temp());
+  if (!ht) return Exit::kFailure;
+  const int done = screen_lines(in.get(), ht, page, a.threads);
+  if (done < page.height && !interrupted())
+    report(Exit::kFailure, kCommand, "screening stopped after %d of %d lines", done, page.height);
+  const Exit e = finish_files(a, ht, done == page.height, dots, preview.get());
+  if (e != Exit::kOk) return e;
+  std::printf("%s: %dx%d at %gx%g dpi, %u separation%s of %d bit%s\n", a.out, page.width,
+              page.height, page.xres, page.yres, page.seps, page.seps > 1 ? "s" : "", a.bits,
+              a.bits > 1 ? "s" : "");
+  if (a.preview) std::printf("%s: preview of the printed dots\n", a.preview);
+  return Exit::kOk;
+}
+
+}  // namespace
+
+int screen_command(int argc, char** argv) {
+  ScreenArgs args;
+  switch (parse_screen_args(argc, argv, &args)) {
+    case Parsed::kHelp:
+      return exit_code(Exit::kOk);
+    case Parsed::kUsageError:
+      return exit_code(Exit::kUsage);
+    case Parsed::kRun:
+      break;
   }
-  return 0;
+  poll_interrupts(true);
+  const Exit e = screen(args);
+  poll_interrupts(false);
+  return exit_code(e);
 }
 
 }  // namespace klvrip

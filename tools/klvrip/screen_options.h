@@ -1,12 +1,44 @@
 // SPDX-License-Identifier: MIT
-// The screen ruling and angle of `klvrip screen --lpi L --angle A` as a
-// screen setup for HTPlaceAlloc.
+// The options of `klvrip screen`: their table and checks, and the screen
+// ruling and angle of --lpi L --angle A as a screen setup for HTPlaceAlloc.
 #pragma once
 
+#include <vector>
+
+#include "cli.h"
 #include "klv/kernel_stral.h"
 #include "klv/screen_setup.h"
 
 namespace klvrip {
+
+// What `klvrip screen` was asked to do.
+struct ScreenArgs {
+  const char* in = nullptr;
+  const char* out = nullptr;
+  int method = 4;  // placement method number
+  int bits = 1;    // bits per dot
+  int threads = 1;
+  double xres = 0, yres = 0;  // 0: the input's resolution (72 when unknown)
+  int width = 0, height = 0;  // 0: the input's size at the output resolution
+  const char* preview = nullptr;
+  double lpi = 0;  // 0: the method's own screens
+  double angle = 45;
+  bool have_angle = false;
+};
+
+extern const CommandHelp kScreenHelp;
+
+// The method number of a name ("screen", "diffusion", ...) or a number
+// below 1000; -1 for anything else.
+int screen_method_of(const char* text);
+// Whether a method screens with generated screens (--lpi applies).
+bool screen_method_is_screened(int method);
+// The option table of `klvrip screen`, storing into `args`.
+std::vector<Option> screen_option_table(ScreenArgs* args);
+// Parses the arguments after "screen" into `args` and checks how the options
+// go together (--angle needs --lpi; --lpi only for screened methods).
+// kUsageError has printed its message; kHelp the help.
+Parsed parse_screen_args(int argc, char** argv, ScreenArgs* args);
 
 // Name of the setup built from --lpi/--angle (not a number, not "Default":
 // the setup conversion then makes one screen per colour).

@@ -717,17 +717,33 @@ KLV_API image_cmap* bmp_get_cmap(void* state) {
 KLV_API int32_t bmp_close(void* state) {
   BmpState* st = as_state(state);
   if (!st) return 0;
-  bool complete = st->mode == 'w' && st->lines_written >= st->height;
-  if (st->mode == 'w' && !st->compressed && !st->flush_pending()) complete = false;
-  if (complete) {
-    uint8_t size[4];
-    const int64_t len = Ofileleni64(st->stream);
-    put32(size, len > 0 && len <= UINT32_MAX ? static_cast<uint32_t>(len) : 0);
-    if (Oseeki64(st->stream, 2, 0) != 0 || Owrite(st->stream, size, 4) != 4)
-      KLV_LOG(KLV_LOG_ERROR, "BMP: cannot patch the file size");
+  if (st->mode != 'w') {
+    delete st;
+    return 0;
   }
+  bool ok = true;
+  try {
+    if (!st->compressed && !st->flush_pending()) ok = false;
+    // The file size in the header is patched once every line is in.
+    if (ok && st->lines_written >= st->height) {
+      uint8_t size[4];
+      const int64_t len = Ofileleni64(st->stream);
+      put32(size, len > 0 && len <= UINT32_MAX ? static_cast<uint32_t>(len) : 0);
+      if (Oseeki64(st->stream, 2, 0) != 0 || Owrite(st->stream, size, 4) != 4) {
+        KLV_LOG(KLV_LOG_ERROR, "BMP: cannot patch the file size");
+        ok = false;
+      }
+    }
+  } catch (...) {
+    ok = false;
+  }
+  // Closing the file reports any write that failed on it, earlier ones too.
+  SFilemux* file = st->stream;
+  st->stream = nullptr;
   delete st;
-  return 0;
+  if (file && Oclose(file) != 0) ok = false;
+  if (!ok) KLV_LOG(KLV_LOG_ERROR, "BMP: written data was lost (the file is incomplete)");
+  return ok ? 0 : -1;
 }
 
 }  // extern "C"

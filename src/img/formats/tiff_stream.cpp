@@ -1183,7 +1183,14 @@ int32_t release_profile(void* block) {
 class CTifImg final : public CIMG_file {
  public:
   explicit CTifImg(void* record) : record_(record) {}
-  ~CTifImg() override { tif_close(record_); }
+  ~CTifImg() override {
+    if (record_) tif_close(record_);
+  }
+  int32_t Close() override {
+    void* record = record_;
+    record_ = nullptr;
+    return tif_close(record);
+  }
   void set_info(const image_info& info) { m_info = info; }
   IMG_file* ToImg(char mode, int type) override {
     IMG_file* img = CIMG_file::ToImg(mode, type);
@@ -1270,10 +1277,28 @@ KLV_API void* tif_open(SOVolume* volume, const char* path, const char* mode, ima
 KLV_API int32_t tif_close(void* record) {
   TifStream* s = as_stream(record);
   if (!s) return 0;
-  if (s->tif && s->mode == 'w' && !TIFFFlush(s->tif))
-    KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": cannot finish the file", s->path.c_str());
+  if (!s->tif || s->mode != 'w') {
+    delete s;
+    return 0;
+  }
+  // libtiff's own close drops the result of closing the file, which is where
+  // a write that failed earlier on the stream shows: the handle is released
+  // without its close procedure, and the file closed here.
+  bool ok = true;
+  try {
+    ok = TIFFFlush(s->tif) != 0;
+    SFilemux* file = static_cast<SFilemux*>(TIFFClientdata(s->tif));
+    TIFFCleanup(s->tif);
+    s->tif = nullptr;
+    if (Oclose(file) != 0) ok = false;
+    if (!ok)
+      KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": written data was lost (the file is incomplete)",
+              s->path.c_str());
+  } catch (...) {
+    ok = false;
+  }
   delete s;
-  return 0;
+  return ok ? 0 : -1;
 }
 
 KLV_API int32_t tif_read_line(void* record, uint8_t* buffer, int32_t count) {
