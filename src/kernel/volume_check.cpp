@@ -112,7 +112,8 @@ int SOVolume::check(VCheckReport report, void* context) {
       faults += static_cast<int>(bad - kChunkFaultsShown) - 1;
       say(m.name, std::to_string(bad - kChunkFaultsShown) + " more damaged chunks", true);
     }
-    if (unchecked > 0)
+    // In a volume made before checks the remark above says it for all.
+    if (unchecked > 0 && checksums_ == ChecksumMode::kPartial)
       say(m.name,
           std::to_string(unchecked) + " of " + std::to_string(chunks) +
               " chunks carry no checksum (written before checksums)",
