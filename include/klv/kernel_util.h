@@ -44,6 +44,13 @@ KLV_API uint32_t Ocalccrc_ex(const void* data, int32_t length, uint32_t seed);
 /* Ocalccrc_ex with seed 0. */
 KLV_API uint32_t Ocalccrc(const void* data, int32_t length);
 
+/* CRC-32C (Castagnoli) of `length` bytes, continuing `crc` (0 to start, or
+ * the result over the bytes before): Ocrc32c(Ocrc32c(0, a, n), b, m) is the
+ * CRC of a followed by b, and Ocrc32c(0, "123456789", 9) = 0xE3069283. Uses
+ * the processor's CRC32 instruction when it has one. Null data or length 0
+ * gives `crc` back. Volumes keep this checksum beside every chunk. */
+KLV_API uint32_t Ocrc32c(uint32_t crc, const void* data, size_t length);
+
 /* A number that names one state of a file: the checksum of its modification
  * time, size and file number as the text "%08x %08x %08X". It changes when the
  * file is rewritten. 0 when the file cannot be found; a checksum that comes

@@ -4,6 +4,9 @@
  * A volume is one host file that holds many member files (an SQLite database
  * underneath; see src/kernel/README.md). Members are reached with Ovfopen
  * (volume, ".\\name", mode). A member may itself be opened as a volume.
+ * Member data carries checksums: a read that meets damaged data fails (a
+ * short count and a log line naming the volume and member) rather than give
+ * changed bytes.
  *
  * Results: functions named as questions or actions return 1 on success and 0
  * on failure (with a log line saying why), unless stated otherwise. */
@@ -61,6 +64,16 @@ KLV_API int32_t VMakeVDir(SOVolume* volume, const char* name);
  * VFindnext reaches the end, or by Ofindclose when stopping early. */
 KLV_API int32_t VFindfirst(SOVolume* volume, const char* pattern, SFindRec* record);
 KLV_API int32_t VFindnext(SFindRec* record);
+/* Verifies a volume: SQLite's check of the file's structure, every member's
+ * row (name, size, time) against its check, and every chunk below each
+ * member's size against its checksum (a chunk missing there is damage too).
+ * `report` (may be null) receives each finding with the member's name ("" for
+ * the volume as a whole) and a line of text; `fault` is 1 for damage and 0
+ * for remarks, such as chunks written before volumes kept checksums. Gives
+ * the number of faults (0: sound), or -1 when volume is null. Reads the whole
+ * file; members open for writing are checked as last stored. */
+typedef void (*VCheckReport)(void* context, const char* member, const char* text, int32_t fault);
+KLV_API int32_t VCheck(SOVolume* volume, VCheckReport report, void* context);
 /* 1 when the host file (or member) is an SQLite volume. */
 KLV_API int32_t VIsVolume(SOVolume* parent, const char* path);
 

@@ -15,6 +15,7 @@
 
 #include "kernel/volume_file.h"
 #include "kernel/volume_member.h"
+#include "klv/kernel_util.h"
 #include "klv/log.h"
 
 using klv::kernel::MemberInfo;
@@ -41,13 +42,22 @@ constexpr const char* kPragmas =
     "PRAGMA trusted_schema=OFF;"
     "PRAGMA cell_size_check=ON;";
 
+// The chunk's crc comes before its data, so that reading it needs only the
+// row's first page and not the whole chain of overflow pages.
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS volume_info(key TEXT PRIMARY KEY, value);"
     "CREATE TABLE IF NOT EXISTS members(id INTEGER PRIMARY KEY,"
     " name TEXT NOT NULL UNIQUE COLLATE NOCASE, is_dir INTEGER NOT NULL DEFAULT 0,"
-    " size INTEGER NOT NULL DEFAULT 0, mtime INTEGER NOT NULL DEFAULT 0);"
+    " size INTEGER NOT NULL DEFAULT 0, mtime INTEGER NOT NULL DEFAULT 0, row_crc INTEGER);"
     "CREATE TABLE IF NOT EXISTS chunks(member INTEGER NOT NULL, idx INTEGER NOT NULL,"
-    " data BLOB NOT NULL, PRIMARY KEY(member, idx));";
+    " crc INTEGER, data BLOB NOT NULL, PRIMARY KEY(member, idx));";
+
+// Adds the checks to a volume made before them (see volume.h).
+constexpr const char* kAddChecks =
+    "ALTER TABLE chunks ADD COLUMN crc INTEGER;"
+    "ALTER TABLE members ADD COLUMN row_crc INTEGER;"
+    "UPDATE members SET row_crc=klv_row_check(id, name, is_dir, size, mtime);"
+    "INSERT INTO volume_info(key, value) VALUES('checksums', 'partial');";
 
 // How long a writer waits for a reader's statement to finish before a spill
 // or commit fails, and how long a reader waits for a writer's commit.
@@ -72,6 +82,20 @@ int64_t now_seconds() {
   return static_cast<int64_t>(std::time(nullptr));
 }
 
+void put_le64(uint8_t* p, int64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i));
+}
+
+// klv_row_check(id, name, is_dir, size, mtime): row_crc() for SQL statements,
+// so that an UPDATE seals a row from the values it stores.
+void row_check_function(sqlite3_context* context, int, sqlite3_value** args) {
+  const unsigned char* name = sqlite3_value_text(args[1]);
+  const int bytes = sqlite3_value_bytes(args[1]);
+  sqlite3_result_int64(
+      context, row_crc(sqlite3_value_int64(args[0]), name, bytes, sqlite3_value_int64(args[2]),
+                       sqlite3_value_int64(args[3]), sqlite3_value_int64(args[4])));
+}
+
 // Copies a member's bytes into a host file descriptor.
 bool copy_member_to_fd(SOVolume* volume, const MemberInfo& info, int fd) {
   const int64_t cs = volume->chunk_size();
@@ -89,6 +113,40 @@ bool copy_member_to_fd(SOVolume* volume, const MemberInfo& info, int fd) {
 }
 
 }  // namespace
+
+const char* chunk_problem(ChunkStatus status) {
+  switch (status) {
+    case ChunkStatus::kMissing:
+      return "is missing";
+    case ChunkStatus::kNoCrc:
+      return "carries no checksum";
+    case ChunkStatus::kBadCrc:
+      return "does not match its checksum";
+    case ChunkStatus::kTooLong:
+      return "is longer than a chunk";
+    default:
+      return "cannot be read";
+  }
+}
+
+uint32_t chunk_crc(int64_t member, int64_t index, const uint8_t* data, int64_t length) {
+  uint8_t head[16];
+  put_le64(head, member);
+  put_le64(head + 8, index);
+  const uint32_t crc = Ocrc32c(0, head, sizeof head);
+  return length > 0 ? Ocrc32c(crc, data, static_cast<size_t>(length)) : crc;
+}
+
+uint32_t row_crc(int64_t id, const unsigned char* name, int name_bytes, int64_t is_dir,
+                 int64_t size, int64_t mtime) {
+  uint8_t head[32];
+  put_le64(head, id);
+  put_le64(head + 8, is_dir);
+  put_le64(head + 16, size);
+  put_le64(head + 24, mtime);
+  const uint32_t crc = Ocrc32c(0, head, sizeof head);
+  return name && name_bytes > 0 ? Ocrc32c(crc, name, static_cast<size_t>(name_bytes)) : crc;
+}
 
 std::string member_name(const char* path) {
   const std::string name = host_path(path);
@@ -112,7 +170,7 @@ using namespace klv::kernel;
 SOVolume::~SOVolume() {
   for (MemberStream* s : streams_) s->orphan();
   streams_.clear();
-  for (sqlite3_stmt* s : {select_chunk_, store_chunk_, set_size_, find_member_})
+  for (sqlite3_stmt* s : {select_chunk_, store_chunk_, set_size_, find_member_, seal_row_})
     sqlite3_finalize(s);
   if (db_) sqlite3_close_v2(db_);  // an open transaction rolls back
   if (parent_) {
@@ -266,6 +324,12 @@ bool SOVolume::open_database(const std::string& file, bool create, bool write) {
   }
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  if (sqlite3_create_function_v2(db_, "klv_row_check", 5,
+                                 SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY, nullptr,
+                                 row_check_function, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    log_db_error("cannot register the row check");
+    return false;
+  }
   sqlite3_busy_timeout(db_, write ? 0 : kReaderBusyMs);
   if (!exec(kPragmas)) return false;
 
@@ -314,6 +378,7 @@ bool SOVolume::open_database(const std::string& file, bool create, bool write) {
     return false;
   }
   int rc = sqlite3_step(st);
+  bool created = false;
   if (rc == SQLITE_ROW) {
     chunk_size_ = sqlite3_column_int64(st, 0);
     sqlite3_finalize(st);
@@ -336,14 +401,148 @@ bool SOVolume::open_database(const std::string& file, bool create, bool write) {
     std::string sql = "INSERT INTO volume_info(key, value) VALUES('chunk_size', " +
                       std::to_string(chunk_size_) + ")";
     if (!exec(sql.c_str())) return false;
+    created = true;
   }
+  if (!setup_checksums(created)) return false;
   // The member and chunk statements must compile against the file's tables.
-  if (!prepare(&find_member_, "SELECT id, name, is_dir, size, mtime FROM members WHERE name=?1") ||
-      !prepare(&select_chunk_,
-               "SELECT rowid, length(data) FROM chunks WHERE member=?1 AND idx=?2")) {
+  std::string find_sql = std::string("SELECT ") + row_columns() + " FROM members WHERE name=?1";
+  if (!prepare(&find_member_, find_sql.c_str()) || !prepare(&select_chunk_, select_chunk_sql())) {
     return false;
   }
   return true;
+}
+
+bool SOVolume::has_column(const char* table, const char* column) {
+  const std::string sql = std::string("SELECT ") + column + " FROM " + table + " LIMIT 0";
+  sqlite3_stmt* st = nullptr;
+  const bool yes = sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) == SQLITE_OK;
+  sqlite3_finalize(st);
+  return yes;
+}
+
+bool SOVolume::setup_checksums(bool created) {
+  const bool chunk_column = has_column("chunks", "crc");
+  const bool row_column = has_column("members", "row_crc");
+  std::string recorded;
+  bool has_record = false;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db_, "SELECT value FROM volume_info WHERE key='checksums'", -1, &st,
+                         nullptr) != SQLITE_OK) {
+    log_db_error("cannot read the volume's settings");
+    return false;
+  }
+  int rc = sqlite3_step(st);
+  if (rc == SQLITE_ROW) {
+    has_record = true;
+    const unsigned char* text = sqlite3_column_text(st, 0);
+    recorded = text ? reinterpret_cast<const char*>(text) : "";
+  }
+  sqlite3_finalize(st);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    log_db_error("cannot read the volume's settings");
+    return false;
+  }
+
+  if (created) {
+    checksums_ = ChecksumMode::kAll;
+    if (!chunk_column || !row_column) {
+      KLV_LOG(KLV_LOG_ERROR, "volume \"%s\": its tables lack the check columns",
+              display_name_.c_str());
+      return false;
+    }
+    return exec("INSERT INTO volume_info(key, value) VALUES('checksums', 'all')");
+  }
+  if (chunk_column && row_column && has_record) {
+    if (recorded == "all") {
+      checksums_ = ChecksumMode::kAll;
+      return true;
+    }
+    if (recorded == "partial") {
+      checksums_ = ChecksumMode::kPartial;
+      return true;
+    }
+  }
+  if (!chunk_column && !row_column && !has_record) {
+    // Made before checks.
+    checksums_ = ChecksumMode::kNone;
+    if (!writable_) return true;
+    if (!exec(kAddChecks)) return false;
+    checksums_ = ChecksumMode::kPartial;
+    KLV_LOG(KLV_LOG_NOTICE,
+            "volume \"%s\": made before chunk checksums; chunks written from now on carry one",
+            display_name_.c_str());
+    return true;
+  }
+  KLV_LOG(KLV_LOG_ERROR, "volume \"%s\": damaged: its check columns and setting disagree",
+          display_name_.c_str());
+  return false;
+}
+
+const char* SOVolume::row_columns() const {
+  return checksums_ == ChecksumMode::kNone ? "id, name, is_dir, size, mtime, NULL"
+                                           : "id, name, is_dir, size, mtime, row_crc";
+}
+
+const char* SOVolume::select_chunk_sql() const {
+  return checksums_ == ChecksumMode::kNone
+             ? "SELECT rowid, NULL, length(data) FROM chunks WHERE member=?1 AND idx=?2"
+             : "SELECT rowid, crc, length(data) FROM chunks WHERE member=?1 AND idx=?2";
+}
+
+const char* SOVolume::row_problem(sqlite3_stmt* st, const char* requested_name) {
+  if (checksums_ == ChecksumMode::kNone) return nullptr;
+  const unsigned char* name = sqlite3_column_text(st, 1);
+  const int bytes = sqlite3_column_bytes(st, 1);
+  if (sqlite3_column_type(st, 5) == SQLITE_NULL) return "has no check";
+  if (sqlite3_column_int64(st, 5) !=
+      static_cast<int64_t>(row_crc(sqlite3_column_int64(st, 0), name, bytes,
+                                   sqlite3_column_int64(st, 2), sqlite3_column_int64(st, 3),
+                                   sqlite3_column_int64(st, 4))))
+    return "does not match its check";
+  if (requested_name &&
+      Ostricmp(name ? reinterpret_cast<const char*>(name) : "", requested_name) != 0)
+    return "was found under another name";
+  return nullptr;
+}
+
+bool SOVolume::row_sound(sqlite3_stmt* st, const char* requested_name) {
+  const char* problem = row_problem(st, requested_name);
+  if (!problem) return true;
+  const unsigned char* name = sqlite3_column_text(st, 1);
+  KLV_LOG(KLV_LOG_ERROR, "volume \"%s\": member \"%s\": its row (name, size, time) %s; damaged",
+          display_name_.c_str(),
+          requested_name ? requested_name
+          : name         ? reinterpret_cast<const char*>(name)
+                         : "",
+          problem);
+  return false;
+}
+
+bool SOVolume::seal_row(int64_t id) {
+  sqlite3_stmt* st = prepare(
+      &seal_row_,
+      "UPDATE members SET row_crc=klv_row_check(id, name, is_dir, size, mtime) WHERE id=?1");
+  if (!st) return false;
+  sqlite3_bind_int64(st, 1, id);
+  const bool ok = sqlite3_step(st) == SQLITE_DONE;
+  if (!ok) log_db_error("cannot record a member's check");
+  sqlite3_reset(st);
+  return ok;
+}
+
+std::string SOVolume::name_of(int64_t member) {
+  std::string name = "#" + std::to_string(member);
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db_, "SELECT name FROM members WHERE id=?1", -1, &st, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_bind_int64(st, 1, member);
+    if (sqlite3_step(st) == SQLITE_ROW) {
+      const unsigned char* text = sqlite3_column_text(st, 0);
+      if (text) name = reinterpret_cast<const char*>(text);
+    }
+  }
+  sqlite3_finalize(st);
+  return name;
 }
 
 bool SOVolume::write_back() {
@@ -450,12 +649,16 @@ bool SOVolume::close() {
 }
 
 bool SOVolume::find(const std::string& name, MemberInfo* info) {
-  sqlite3_stmt* st =
-      prepare(&find_member_, "SELECT id, name, is_dir, size, mtime FROM members WHERE name=?1");
+  const std::string sql = std::string("SELECT ") + row_columns() + " FROM members WHERE name=?1";
+  sqlite3_stmt* st = prepare(&find_member_, sql.c_str());
   if (!st) return false;
   sqlite3_bind_text(st, 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
   bool found = false;
   int rc = sqlite3_step(st);
+  if (rc == SQLITE_ROW && !row_sound(st, name.c_str())) {
+    sqlite3_reset(st);
+    return false;
+  }
   if (rc == SQLITE_ROW) {
     info->id = sqlite3_column_int64(st, 0);
     const unsigned char* text = sqlite3_column_text(st, 1);
@@ -504,6 +707,7 @@ int64_t SOVolume::create_member(const std::string& name) {
   else
     log_db_error("cannot add a member");
   sqlite3_finalize(st);
+  if (id && !seal_row(id)) return 0;
   return id;
 }
 
@@ -521,7 +725,7 @@ bool SOVolume::make_dir(const std::string& name) {
   int64_t id = create_member(name);
   if (!id) return false;
   std::string sql = "UPDATE members SET is_dir=1 WHERE id=" + std::to_string(id);
-  return exec(sql.c_str());
+  return exec(sql.c_str()) && seal_row(id);
 }
 
 bool SOVolume::remove(const std::string& name) {
@@ -587,18 +791,19 @@ bool SOVolume::rename(const std::string& from, const std::string& to) {
   bool ok = sqlite3_step(st) == SQLITE_DONE;
   if (!ok) log_db_error("cannot rename");
   sqlite3_finalize(st);
-  return ok;
+  return ok && seal_row(src.id);
 }
 
 bool SOVolume::list(std::vector<MemberInfo>* out) {
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db_, "SELECT id, name, is_dir, size, mtime FROM members ORDER BY name", -1,
-                         &st, nullptr) != SQLITE_OK) {
+  const std::string sql = std::string("SELECT ") + row_columns() + " FROM members ORDER BY name";
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
     log_db_error("cannot list members");
     return false;
   }
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    if (!row_sound(st, nullptr)) continue;  // logged; the member is left out
     MemberInfo m;
     m.id = sqlite3_column_int64(st, 0);
     const unsigned char* text = sqlite3_column_text(st, 1);
@@ -617,34 +822,60 @@ bool SOVolume::list(std::vector<MemberInfo>* out) {
 }
 
 bool SOVolume::load_chunk(int64_t member, int64_t index, uint8_t* dst) {
+  const ChunkStatus status = read_chunk(member, index, dst);
+  switch (status) {
+    case ChunkStatus::kOk:
+    case ChunkStatus::kUnchecked:
+    case ChunkStatus::kAbsent:
+      return true;
+    case ChunkStatus::kError:
+      KLV_LOG(KLV_LOG_ERROR, "volume \"%s\": member \"%s\": cannot read chunk %lld: %s",
+              display_name_.c_str(), name_of(member).c_str(), static_cast<long long>(index),
+              sqlite3_errstr(chunk_rc_));
+      return false;
+    default:
+      KLV_LOG(KLV_LOG_ERROR, "volume \"%s\": member \"%s\": chunk %lld %s; the member is damaged",
+              display_name_.c_str(), name_of(member).c_str(), static_cast<long long>(index),
+              chunk_problem(status));
+      return false;
+  }
+}
+
+ChunkStatus SOVolume::read_chunk(int64_t member, int64_t index, uint8_t* dst) {
   // The chunk's row is looked up first and its data then read with SQLite's
   // incremental blob I/O straight into dst: for a whole chunk SQLite reads the
   // overflow pages directly into the destination instead of through its page
   // cache and a result buffer. The blob handle is closed at once so that a
   // reader never holds the read lock between calls.
-  sqlite3_stmt* st =
-      prepare(&select_chunk_, "SELECT rowid, length(data) FROM chunks WHERE member=?1 AND idx=?2");
-  if (!st) return false;
+  sqlite3_stmt* st = prepare(&select_chunk_, select_chunk_sql());
+  if (!st) {
+    chunk_rc_ = sqlite3_errcode(db_);
+    return ChunkStatus::kError;
+  }
   sqlite3_bind_int64(st, 1, member);
   sqlite3_bind_int64(st, 2, index);
   int rc = sqlite3_step(st);
-  int64_t rowid = 0, len = 0;
-  bool found = rc == SQLITE_ROW;
+  int64_t rowid = 0, len = 0, stored_crc = 0;
+  bool has_crc = false;
+  const bool found = rc == SQLITE_ROW;
   if (found) {
     rowid = sqlite3_column_int64(st, 0);
-    len = sqlite3_column_int64(st, 1);
+    has_crc = sqlite3_column_type(st, 1) != SQLITE_NULL;
+    stored_crc = sqlite3_column_int64(st, 1);
+    len = sqlite3_column_int64(st, 2);
   }
   sqlite3_reset(st);
-  if (!found && rc != SQLITE_DONE) {
-    log_db_error("cannot find a chunk");
-    return false;
+  if (!found) {
+    if (rc != SQLITE_DONE) {
+      chunk_rc_ = rc;
+      return ChunkStatus::kError;
+    }
+    if (checksums_ == ChecksumMode::kAll) return ChunkStatus::kMissing;
+    std::memset(dst, 0, static_cast<size_t>(chunk_size_));
+    return ChunkStatus::kAbsent;
   }
-  if (len < 0 || len > chunk_size_) {
-    KLV_LOG(KLV_LOG_ERROR, "volume \"%s\": chunk %lld of member %lld is too long (%lld bytes)",
-            display_name_.c_str(), static_cast<long long>(index), static_cast<long long>(member),
-            static_cast<long long>(len));
-    return false;
-  }
+  if (len < 0 || len > chunk_size_) return ChunkStatus::kTooLong;
+  if (!has_crc && checksums_ == ChecksumMode::kAll) return ChunkStatus::kNoCrc;
   if (len > 0) {
     sqlite3_blob* blob = nullptr;
     rc = sqlite3_blob_open(db_, "main", "chunks", "data", rowid, 0, &blob);
@@ -654,24 +885,27 @@ bool SOVolume::load_chunk(int64_t member, int64_t index, uint8_t* dst) {
     }
     sqlite3_blob_close(blob);
     if (rc != SQLITE_OK) {
-      KLV_LOG(KLV_LOG_ERROR, "volume \"%s\": cannot read chunk %lld of member %lld: %s",
-              display_name_.c_str(), static_cast<long long>(index), static_cast<long long>(member),
-              sqlite3_errstr(rc));
-      return false;
+      chunk_rc_ = rc;
+      return ChunkStatus::kError;
     }
   }
+  if (has_crc && stored_crc != static_cast<int64_t>(chunk_crc(member, index, dst, len)))
+    return ChunkStatus::kBadCrc;
   std::memset(dst + len, 0, static_cast<size_t>(chunk_size_ - len));
-  return true;
+  return has_crc ? ChunkStatus::kOk : ChunkStatus::kUnchecked;
 }
 
 bool SOVolume::store_chunk(int64_t member, int64_t index, const uint8_t* src, int64_t length) {
   if (!writable_) return false;
+  static const uint8_t kNothing = 0;  // a non-null pointer binds an empty blob, not NULL
   sqlite3_stmt* st =
-      prepare(&store_chunk_, "INSERT OR REPLACE INTO chunks(member, idx, data) VALUES(?1, ?2, ?3)");
+      prepare(&store_chunk_,
+              "INSERT OR REPLACE INTO chunks(member, idx, crc, data) VALUES(?1, ?2, ?3, ?4)");
   if (!st) return false;
   sqlite3_bind_int64(st, 1, member);
   sqlite3_bind_int64(st, 2, index);
-  sqlite3_bind_blob(st, 3, src, static_cast<int>(length), SQLITE_STATIC);
+  sqlite3_bind_int64(st, 3, chunk_crc(member, index, src, length));
+  sqlite3_bind_blob(st, 4, length > 0 ? src : &kNothing, static_cast<int>(length), SQLITE_STATIC);
   bool ok = sqlite3_step(st) == SQLITE_DONE;
   if (!ok) log_db_error("cannot store a chunk");
   sqlite3_reset(st);
@@ -696,7 +930,7 @@ bool SOVolume::set_size(int64_t member, int64_t size) {
   bool ok = sqlite3_step(st) == SQLITE_DONE;
   if (!ok) log_db_error("cannot record a member size");
   sqlite3_reset(st);
-  return ok;
+  return ok && seal_row(member);
 }
 
 bool SOVolume::claim(int64_t member, bool write, const std::string& name) {

@@ -201,6 +201,17 @@ KLV_API int32_t VFindnext(SFindRec* record) {
   return Ofindnext(record);
 }
 
+KLV_API int32_t VCheck(SOVolume* volume, VCheckReport report, void* context) {
+  if (KLV_IS_HOST_VOLUME(volume)) return -1;
+  try {
+    return volume->check(report, context);
+  } catch (...) {
+    KLV_LOG(KLV_LOG_ERROR, "volume \"%s\": the check failed unexpectedly",
+            volume->display_name().c_str());
+    return -1;
+  }
+}
+
 KLV_API int32_t VIsVolume(SOVolume* parent, const char* path) {
   if (!path || !*path) return 0;
   SFilemux* f = Ovfopen(parent, path, "rb");

@@ -59,6 +59,19 @@ bool MemberStream::store_buffer() {
   return true;
 }
 
+bool MemberStream::fill_gap() {
+  // Chunks wholly inside the gap are stored empty (they read as zeros), so
+  // that every chunk below the size exists and a missing one means damage.
+  for (int64_t index = (size_ + chunk_size_ - 1) / chunk_size_; index < pos_ / chunk_size_;
+       ++index) {
+    if (!volume_->store_chunk(member_, index, nullptr, 0)) {
+      failed_ = true;
+      return false;
+    }
+  }
+  return true;
+}
+
 size_t MemberStream::read(void* buffer, size_t count) {
   if (!volume_ || !can_read_ || failed_) return 0;
   Lock lock(volume_->mutex());
@@ -89,6 +102,7 @@ size_t MemberStream::write(const void* buffer, size_t count) {
   if (!volume_ || !can_write_ || failed_) return 0;
   Lock lock(volume_->mutex());
   if (append_) pos_ = size_;
+  if (pos_ > size_ && !fill_gap()) return 0;
   const uint8_t* in = static_cast<const uint8_t*>(buffer);
   size_t done = 0;
   while (done < count) {

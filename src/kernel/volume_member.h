@@ -3,7 +3,9 @@
 // buffer: a read or write inside the buffered chunk is a copy, a whole aligned
 // chunk goes straight between the caller's buffer and the database, and
 // moving to another chunk stores the buffered one first when it changed. The
-// member's size reaches the members table on flush and close.
+// member's size reaches the members table on flush and close. Every chunk
+// below the size is stored, a gap as empty chunks; a chunk that fails its
+// check fails the read (and every later call) with a log line.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +38,8 @@ class MemberStream final : public SFilemux {
  private:
   bool store_buffer();
   bool fill_buffer(int64_t index);
+  // Before a write past the end: stores the chunks between the end and pos_.
+  bool fill_gap();
   bool flush_locked();
 
   SOVolume* volume_;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The 32-bit checksum and the file identity.
+// The 32-bit checksum, CRC-32C and the file identity.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/crc32c.h"
 #include "klv/kernel_util.h"
 
 namespace {
@@ -67,6 +68,68 @@ TEST(Ocalccrc, LengthRules) {
   EXPECT_EQ(seen.size(), 9u);
   // The seed carries on from an earlier part.
   EXPECT_NE(Ocalccrc_ex("abc", 3, 1), Ocalccrc_ex("abc", 3, 0));
+}
+
+// Published CRC-32C values: the usual check string and the four 32-byte
+// patterns of the iSCSI standard.
+TEST(Crc32c, KnownVectors) {
+  std::vector<uint8_t> zeros(32, 0), ones(32, 0xFF), up(32), down(32);
+  for (int i = 0; i < 32; ++i) {
+    up[i] = static_cast<uint8_t>(i);
+    down[i] = static_cast<uint8_t>(31 - i);
+  }
+  struct Case {
+    const char* what;
+    const void* data;
+    size_t length;
+    uint32_t crc;
+  };
+  const Case cases[] = {
+      {"123456789", "123456789", 9, 0xE3069283u}, {"32 zeros", zeros.data(), 32, 0x8A9136AAu},
+      {"32 x FF", ones.data(), 32, 0x62A8AB43u},  {"0..31", up.data(), 32, 0x46DD794Eu},
+      {"31..0", down.data(), 32, 0x113FDB5Cu},    {"a", "a", 1, 0xC1D04330u}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(Ocrc32c(0, c.data, c.length), c.crc);
+    EXPECT_EQ(klv::kernel::crc32c_table(0, c.data, c.length), c.crc);
+    if (klv::kernel::crc32c_hardware_available()) {
+      EXPECT_EQ(klv::kernel::crc32c_hardware(0, c.data, c.length), c.crc);
+    }
+  }
+  EXPECT_EQ(Ocrc32c(0x1234u, nullptr, 5), 0x1234u);
+  EXPECT_EQ(Ocrc32c(0x1234u, "x", 0), 0x1234u);
+}
+
+// The instruction path joins three streams over blocks of 8 KiB and 256
+// bytes: lengths around those block sizes, odd starting addresses, and a
+// CRC carried on from an earlier part must all give the table's values.
+TEST(Crc32c, InstructionAndTableAgree) {
+  if (!klv::kernel::crc32c_hardware_available()) GTEST_SKIP() << "no CRC32 instruction";
+  std::vector<uint8_t> data(3 * 8192 * 2 + 3 * 256 * 3 + 64);
+  uint32_t x = 12345;
+  for (uint8_t& b : data) {
+    x = x * 1664525u + 1013904223u;
+    b = static_cast<uint8_t>(x >> 24);
+  }
+  const size_t lengths[] = {0,   1,   7,    8,     9,     63,    255,   256,   767,   768,
+                            769, 800, 4096, 24575, 24576, 24577, 25344, 49152, 49920, 50000};
+  for (size_t offset : {size_t{0}, size_t{1}, size_t{3}, size_t{8}}) {
+    for (size_t length : lengths) {
+      if (offset + length > data.size()) continue;
+      SCOPED_TRACE(testing::Message() << "offset " << offset << " length " << length);
+      const uint8_t* p = data.data() + offset;
+      const uint32_t expected = klv::kernel::crc32c_table(0, p, length);
+      EXPECT_EQ(klv::kernel::crc32c_hardware(0, p, length), expected);
+      // Carried on: split anywhere, both halves through either path.
+      const size_t half = length / 3;
+      EXPECT_EQ(klv::kernel::crc32c_hardware(klv::kernel::crc32c_table(0, p, half), p + half,
+                                             length - half),
+                expected);
+      EXPECT_EQ(klv::kernel::crc32c_table(klv::kernel::crc32c_hardware(0, p, half), p + half,
+                                          length - half),
+                expected);
+    }
+  }
 }
 
 class FileRefId : public ::testing::Test {

@@ -10,7 +10,7 @@
 namespace {
 
 const klvrip::Command kCommands[] = {
-    {"vol", "look inside volumes: vol ls|cat|put|rm FILE [MEMBER] [SRC]", klvrip::vol_command},
+    {"vol", "volumes: vol ls|cat|put|rm|check FILE [MEMBER] [SRC]", klvrip::vol_command},
     {"screen", "screen an image into printer dots: screen IN OUT [options]",
      klvrip::screen_command},
     {"info", "describe an image: info FILE [TYPE]", klvrip::info_command},

@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: MIT
+// Verifying a whole volume (VCheck): SQLite's own integrity check of the
+// file's structure, then every member row against its check, then every chunk
+// below each member's size, read and compared with its checksum.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kernel/volume.h"
+#include "klv/log.h"
+
+using klv::kernel::ChecksumMode;
+using klv::kernel::ChunkStatus;
+
+namespace {
+
+// A member's chunk faults beyond this many are summed up in one line.
+constexpr int kChunkFaultsShown = 8;
+// Lines taken from SQLite's integrity check.
+constexpr int kIntegrityLines = 100;
+
+struct FileMember {
+  int64_t id;
+  std::string name;
+  int64_t size;
+};
+
+}  // namespace
+
+int SOVolume::check(VCheckReport report, void* context) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  int faults = 0;
+  auto say = [&](const std::string& member, const std::string& text, bool fault) {
+    if (fault) ++faults;
+    if (report) report(context, member.c_str(), text.c_str(), fault ? 1 : 0);
+  };
+  auto db_message = [&] { return std::string(db_ ? sqlite3_errmsg(db_) : "not open"); };
+  if (!db_) {
+    say("", "the volume is not open", true);
+    return faults;
+  }
+
+  // The file's structure: pages, records and indexes.
+  sqlite3_stmt* st = nullptr;
+  const std::string integrity = "PRAGMA integrity_check(" + std::to_string(kIntegrityLines) + ")";
+  if (sqlite3_prepare_v2(db_, integrity.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    say("", "SQLite cannot check the file: " + db_message(), true);
+  } else {
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      const unsigned char* text = sqlite3_column_text(st, 0);
+      std::string line = text ? reinterpret_cast<const char*>(text) : "";
+      if (line != "ok") say("", "SQLite: " + line, true);
+    }
+    if (rc != SQLITE_DONE) say("", "SQLite cannot check the file: " + db_message(), true);
+  }
+  sqlite3_finalize(st);
+
+  if (checksums_ == ChecksumMode::kNone)
+    say("", "made before chunk checksums: member contents cannot be verified", false);
+  else if (checksums_ == ChecksumMode::kPartial)
+    say("", "made before chunk checksums: chunks written before then cannot be verified", false);
+
+  // Member rows.
+  std::vector<FileMember> files;
+  const std::string rows = std::string("SELECT ") + row_columns() + " FROM members ORDER BY name";
+  st = nullptr;
+  if (sqlite3_prepare_v2(db_, rows.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    say("", "cannot list the members: " + db_message(), true);
+  } else {
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      const unsigned char* text = sqlite3_column_text(st, 1);
+      const std::string name = text ? reinterpret_cast<const char*>(text) : "";
+      const int64_t size = sqlite3_column_int64(st, 3);
+      const bool is_dir = sqlite3_column_int64(st, 2) != 0;
+      if (const char* problem = row_problem(st, nullptr)) {
+        say(name, std::string("its row (name, size, time) ") + problem, true);
+        continue;
+      }
+      if (size < 0 || size > klv::kernel::kMaxMemberSize) {
+        say(name, "bad size " + std::to_string(size), true);
+        continue;
+      }
+      if (!is_dir) files.push_back({sqlite3_column_int64(st, 0), name, size});
+    }
+    if (rc != SQLITE_DONE) say("", "cannot list the members: " + db_message(), true);
+  }
+  sqlite3_finalize(st);
+
+  // Every chunk below each member's size.
+  std::vector<uint8_t> buffer(static_cast<size_t>(chunk_size_));
+  for (const FileMember& m : files) {
+    const int64_t chunks = (m.size + chunk_size_ - 1) / chunk_size_;
+    int64_t unchecked = 0, bad = 0;
+    for (int64_t index = 0; index < chunks; ++index) {
+      const ChunkStatus status = read_chunk(m.id, index, buffer.data());
+      if (status == ChunkStatus::kOk || status == ChunkStatus::kAbsent) continue;
+      if (status == ChunkStatus::kUnchecked) {
+        ++unchecked;
+        continue;
+      }
+      if (++bad > kChunkFaultsShown) continue;
+      std::string text =
+          "chunk " + std::to_string(index) + " " + klv::kernel::chunk_problem(status);
+      if (status == ChunkStatus::kError) text += std::string(": ") + sqlite3_errstr(chunk_rc_);
+      say(m.name, text, true);
+    }
+    if (bad > kChunkFaultsShown) {
+      // Every damaged chunk counts as a fault, the ones not shown too.
+      faults += static_cast<int>(bad - kChunkFaultsShown) - 1;
+      say(m.name, std::to_string(bad - kChunkFaultsShown) + " more damaged chunks", true);
+    }
+    // In a volume made before checks the remark above says it for all.
+    if (unchecked > 0 && checksums_ == ChecksumMode::kPartial)
+      say(m.name,
+          std::to_string(unchecked) + " of " + std::to_string(chunks) +
+              " chunks carry no checksum (written before checksums)",
+          false);
+  }
+  return faults;
+}
