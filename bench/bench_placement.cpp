@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "klv/htplace.h"
+#include "klv/htplace_cxx.h"
 #include "klv/streams.h"
 
 namespace {

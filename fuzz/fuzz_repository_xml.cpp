@@ -7,6 +7,7 @@
 
 #include "klv/printer_repository.h"
 #include "klv/printmode.h"
+#include "klv/printmode_cxx.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   setenv("KLV_LOG", "/dev/null", 0);

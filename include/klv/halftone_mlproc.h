@@ -53,7 +53,7 @@ typedef struct MLPROCINFO {
 KLV_END_C
 
 #ifdef __cplusplus
-#include <cstddef>
+#include <stddef.h>
 static_assert(sizeof(MLPROCCOLORINFO) == 3656);
 static_assert(offsetof(MLPROCCOLORINFO, mid_code) == 2);
 static_assert(offsetof(MLPROCCOLORINFO, upper_code) == 18);

@@ -7,7 +7,8 @@
  * of KLV_SERVER_PATH when that variable is set and not empty, else a folder
  * "Server" under each folder of the ordinary search path.
  *
- * Paths may use '\' or '/'. */
+ * Paths may use '\' or '/'. The C++ helpers (host paths, the folders of a
+ * search path) are in klv/kernel_path_cxx.h. */
 #ifndef KLV_KERNEL_PATH_H
 #define KLV_KERNEL_PATH_H
 
@@ -52,18 +53,5 @@ KLV_API int32_t _findinpath_ex(const char* which, const char* name, char* result
 KLV_API void _splitvpath(const char* path, char* drive, char* dir, char* fname, char* ext);
 
 KLV_END_C
-
-#ifdef __cplusplus
-#include <string>
-#include <vector>
-
-namespace klv::kernel {
-
-/* The folders of a search path in the order they are tried: `which` as for
- * _findinpath_ex. Empty folders are left out. */
-std::vector<std::string> search_folders(const char* which);
-
-}  // namespace klv::kernel
-#endif
 
 #endif

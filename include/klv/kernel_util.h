@@ -74,7 +74,9 @@ KLV_API char* Ostrcpyncat(char* dst, size_t max_chars, ...) __attribute__((senti
 
 /* ASCII case-insensitive comparisons: < 0, 0 or > 0 as strcmp, comparing
  * bytes as unsigned after folding A-Z to a-z. A null text sorts before any
- * text; two nulls are equal. Ostrnicmp compares at most `count` bytes. */
+ * text; two nulls are equal. Ostrnicmp compares at most `count` bytes.
+ * These two are the library's one case-insensitive compare: every other place
+ * that ignores letter case (names, keys, suffixes, sorted tables) calls them. */
 KLV_API int32_t Ostricmp(const char* a, const char* b);
 KLV_API int32_t Ostrnicmp(const char* a, const char* b, size_t count);
 /* Case-insensitive comparison of names, character by character: ASCII

@@ -5,7 +5,6 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
-#include <strings.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -14,9 +13,10 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "kernel/stream.h"
+#include "klv/kernel_path_cxx.h"
 #include "klv/kernel_stream.h"
 #include "klv/log.h"
+#include "klv/kernel_util.h"
 
 namespace kelv::inkrestrict {
 
@@ -249,7 +249,7 @@ std::shared_ptr<ChannelSeps> InkRestrictFile::getChannelSeps(int i) const {
 std::shared_ptr<SepCurve> InkRestrictFile::getSepCurve(const std::string& name) const {
   for (const auto& ch : channels_)
     for (const auto& c : ch->getSeps())
-      if (c && strcasecmp(c->getName().c_str(), name.c_str()) == 0) return c;
+      if (c && Ostricmp(c->getName().c_str(), name.c_str()) == 0) return c;
   return nullptr;
 }
 

@@ -8,6 +8,7 @@
 #include "klv/htplace.h"
 #include "klv/log.h"
 #include "klv/threadfilter.h"
+#include "klv/htplace_cxx.h"
 
 namespace {
 constexpr long kDefaultBufferBytes = 262144;

@@ -14,6 +14,7 @@
 #include "klv/htplace.h"
 #include "klv/kernel_stral.h"
 #include "klv/log.h"
+#include "klv/htplace_cxx.h"
 
 namespace {
 

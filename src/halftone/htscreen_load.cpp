@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "halftone/screen_file.h"
-#include "kernel/stream.h"
+#include "klv/kernel_path_cxx.h"
 #include "klv/halftone.h"
 #include "klv/halftone_seed.h"
 #include "klv/log.h"

@@ -6,6 +6,7 @@
 
 #include "klv/htplace.h"
 #include "klv/log.h"
+#include "klv/htplace_cxx.h"
 
 namespace {
 

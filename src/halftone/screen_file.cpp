@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "halftone/screen_file.h"
 
-#include <strings.h>
-
 #include <cstring>
 
 #include "klv/kernel_path.h"
 #include "klv/log.h"
+#include "klv/kernel_util.h"
 
 namespace klv::halftone {
 
@@ -39,7 +38,7 @@ bool ScreenFileReader::Open(const char* name) {
             int(kHeaderSize));
     return false;
   }
-  if (strncasecmp(reinterpret_cast<const char*>(head), "HSCR", 4) != 0) {
+  if (Ostrnicmp(reinterpret_cast<const char*>(head), "HSCR", 4) != 0) {
     KLV_LOG(KLV_LOG_ERROR, "screen file %s: magic is not HSCR", path_.c_str());
     return false;
   }

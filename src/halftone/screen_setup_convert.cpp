@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <strings.h>
 
 #include "klv/halftone_setup.h"
 #include "klv/kernel_stral.h"
 #include "klv/log.h"
+#include "klv/kernel_util.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ const char* const* find_entry(const SSTRAL* entries, const char* color, int32_t*
   const int32_t n = entries ? stral_count(entries) : 0;
   for (int32_t i = 0; i < n; ++i) {
     const char* const* a = stral_get(entries, i, count);
-    if (a && *count >= 4 && a[0] && strcasecmp(a[0], color) == 0) return a;
+    if (a && *count >= 4 && a[0] && Ostricmp(a[0], color) == 0) return a;
   }
   return nullptr;
 }
@@ -94,7 +94,7 @@ bool HTScreenSetupPlan(int kind, const _SCREENSETUP* setup, int ncolors, const c
   double number = 0;
   const bool numeric = read_number(name, number);
 
-  if (setup && !numeric && ncolors > 0 && colors && strcasecmp(name, "Default") != 0) {
+  if (setup && !numeric && ncolors > 0 && colors && Ostricmp(name, "Default") != 0) {
     plan.per_colour = true;
     double cell = d / 90.0;
     for (int i = 0; i < ncolors; ++i) {
@@ -139,8 +139,7 @@ bool HTScreenSetupPlan(int kind, const _SCREENSETUP* setup, int ncolors, const c
     cell = number >= 20 ? d / number : d / 20.0;
     const std::string n(name);
     const std::string tail = "lpi-Precision";
-    if (n.size() >= tail.size() &&
-        strcasecmp(n.c_str() + n.size() - tail.size(), tail.c_str()) == 0)
+    if (n.size() >= tail.size() && Ostricmp(n.c_str() + n.size() - tail.size(), tail.c_str()) == 0)
       plan.precise = true;
     if (const char* opt = std::strstr(name, "lpi-<")) {
       for (const char* p = opt + 5; *p && *p != '>'; ++p) {

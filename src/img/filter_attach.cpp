@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// filter_attach: works out the input and output descriptions, the working
-// parameters, the geometry and the tables of a line filter.
+// filter_attach: builds a line filter's plan in named stages (descriptions,
+// working parameters, palettes, conversion, transform, geometry), then starts
+// its run (line buffers) and fills in the descriptions the caller sees.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -40,46 +41,65 @@ bool depth_ok(uint32_t bits) {
   return (bits >= 1 && bits <= 8) || bits == 16;
 }
 
-void build_palette(filter_rec& f, const image_cmap* map) {
-  f.pal_channels = std::min<uint32_t>(map->channels, 4);
+void build_palette(FilterPlan& p, const image_cmap* map) {
+  p.pal_channels = std::min<uint32_t>(map->channels, 4);
   for (uint32_t i = 0; i < 256; ++i)
-    for (uint32_t c = 0; c < f.pal_channels; ++c)
-      f.pal[i * 4 + c] = (i < map->entries && map->channel[c]) ? map->channel[c][i] : 0;
+    for (uint32_t c = 0; c < p.pal_channels; ++c)
+      p.pal[i * 4 + c] = (i < map->entries && map->channel[c]) ? map->channel[c][i] : 0;
 }
 
-bool attach(filter_rec& f, IMG_file*& source, image_info* target) {
-  const bool reading = f.mode == 'r';
-  if (reading && target && f.opt.smooth) {
-    // Resample in front to the full size of the request, so that a crop keeps
-    // the source's detail.
-    image_info probe = source->info;
-    crop_info crop = target->crop;
-    if (check_null_crop(&crop)) init_crop_info(&crop);
-    fill_abs_crop(&crop, &crop, &probe);
-    SizePlan plan;
-    if (plan_size(probe.width, probe.height, &crop, target->width, target->height, true,
-                  f.opt.stretch, &plan) &&
-        (plan.full_w != probe.width || plan.full_h != probe.height)) {
-      IMG_file* scaled = scaleimg_create(source, plan.full_w, plan.full_h, 1);
-      if (!scaled) {
-        source = nullptr;
-        return false;
-      }
-      source = scaled;
-    }
+// Reading with `smooth`: resample in front to the full size of the request,
+// so that a crop keeps the source's detail. False when the resampler cannot
+// be made (it has consumed the source then).
+bool put_resampler_in_front(const filter_info& opt, IMG_file*& source, const image_info& target) {
+  image_info probe = source->info;
+  crop_info crop = target.crop;
+  if (check_null_crop(&crop)) init_crop_info(&crop);
+  fill_abs_crop(&crop, &crop, &probe);
+  SizePlan plan;
+  if (!plan_size(probe.width, probe.height, &crop, target.width, target.height, true, opt.stretch,
+                 &plan) ||
+      (plan.full_w == probe.width && plan.full_h == probe.height))
+    return true;
+  IMG_file* scaled = scaleimg_create(source, plan.full_w, plan.full_h, 1);
+  source = scaled;
+  return scaled != nullptr;
+}
+
+// The filter works on pixel-interleaved lines only.
+bool check_layout(const IMG_file& source) {
+  if ((source.info.planar & 7) == KLV_PLANAR_PIXEL && !(source.info.planar & KLV_PLANAR_TILED))
+    return true;
+  KLV_LOG(KLV_LOG_ERROR, "line filter: the source is not pixel-interleaved (layout %u)",
+          source.info.planar);
+  return false;
+}
+
+// The description of what the caller asked for: the target (or, reading
+// without one, the source's own form), with depth and samples filled in from
+// the source and the size worked out from a resolution and a size in inches.
+void complete_target(image_info& tgt, const image_info& src) {
+  if (!tgt.bits_per_sample) tgt.bits_per_sample = src.bits_per_sample;
+  if (!tgt.samples) tgt.samples = src.samples;
+  if (tgt.xres > 0 && tgt.yres == 0) tgt.yres = tgt.xres;
+  if (tgt.xres > 0 && (tgt.width_inches != 0 || tgt.height_inches != 0)) {
+    tgt.width = static_cast<int32_t>(tgt.xres * tgt.width_inches + 0.5);
+    tgt.height = static_cast<int32_t>(tgt.yres * tgt.height_inches + 0.5);
   }
-  f.src = source;
-  if ((source->info.planar & 7) != KLV_PLANAR_PIXEL || (source->info.planar & KLV_PLANAR_TILED)) {
-    KLV_LOG(KLV_LOG_ERROR, "line filter: the source is not pixel-interleaved (layout %u)",
-            source->info.planar);
-    return false;
-  }
-  image_info src = source->info;
+  if (check_null_crop(&tgt.crop)) init_crop_info(&tgt.crop);
+}
+
+// The plan's input and output descriptions, owned copies with owned maps:
+// reading, the source goes in and the target comes out; writing, the other
+// way round. `crop` receives the crop in fractions of the input.
+bool take_descriptions(FilterPlan& p, IMG_file& source, const image_info* target, bool reading,
+                       crop_info* crop) {
+  image_info src = source.info;
   src.cmap = nullptr;
-  if (source->info.cmap) {
-    src.cmap = copy_cmap(source->info.cmap);
+  if (source.info.cmap) {
+    src.cmap = copy_cmap(source.info.cmap);
   } else if (src.photometric == KLV_PHOTO_PALETTE && reading) {
-    src.cmap = img_get_cmap(source);
+    src.cmap = img_get_cmap(&source);
   }
   image_info tgt;
   if (target) {
@@ -93,112 +113,119 @@ bool attach(filter_rec& f, IMG_file*& source, image_info* target) {
     KLV_LOG(KLV_LOG_ERROR, "line filter: writing needs a target description");
     return false;
   }
-  if (!tgt.bits_per_sample) tgt.bits_per_sample = src.bits_per_sample;
-  if (!tgt.samples) tgt.samples = src.samples;
-  if (tgt.xres > 0 && tgt.yres == 0) tgt.yres = tgt.xres;
-  if (tgt.xres > 0 && (tgt.width_inches != 0 || tgt.height_inches != 0)) {
-    tgt.width = static_cast<int32_t>(tgt.xres * tgt.width_inches + 0.5);
-    tgt.height = static_cast<int32_t>(tgt.yres * tgt.height_inches + 0.5);
-  }
-  if (check_null_crop(&tgt.crop)) init_crop_info(&tgt.crop);
-  crop_info crop;
+  complete_target(tgt, src);
   if (reading) {
-    f.in = src;
-    f.out = tgt;
-    fill_abs_crop(&crop, &tgt.crop, &src);
+    p.in = src;
+    p.out = tgt;
+    fill_abs_crop(crop, &tgt.crop, &src);
   } else {
-    f.in = tgt;
-    f.out = src;
-    init_crop_info(&crop);
-    f.out.crop = crop;
+    p.in = tgt;
+    p.out = src;
+    init_crop_info(crop);
+    p.out.crop = *crop;
   }
-  image_info& in = f.in;
-  image_info& out = f.out;
-  if (!in.bits_per_sample || !in.samples || !out.bits_per_sample || !out.samples) {
+  return true;
+}
+
+// One description's limits: the filter refuses what it cannot convert.
+bool check_description(const image_info& d) {
+  if (d.spot_samples > d.samples) {
+    KLV_LOG(KLV_LOG_ERROR, "line filter: %u spot samples of %u samples", d.spot_samples, d.samples);
+    return false;
+  }
+  if (d.photometric == KLV_PHOTO_PALETTE && (d.spot_samples || d.bits_per_sample > 8)) {
+    KLV_LOG(KLV_LOG_ERROR, "line filter: palette data with spot samples or %u bits",
+            d.bits_per_sample);
+    return false;
+  }
+  if (d.mask_samples > 4) {
+    KLV_LOG(KLV_LOG_ERROR, "line filter: %u mask samples (at most 4)", d.mask_samples);
+    return false;
+  }
+  if (!depth_ok(d.bits_per_sample)) {
+    KLV_LOG(KLV_LOG_ERROR, "line filter: %u bits per sample", d.bits_per_sample);
+    return false;
+  }
+  if (d.samples - d.spot_samples > 12 || d.samples + d.mask_samples > 16) {
+    KLV_LOG(KLV_LOG_ERROR, "line filter: %u samples are too many", d.samples);
+    return false;
+  }
+  return true;
+}
+
+bool check_descriptions(const FilterPlan& p) {
+  if (!p.in.bits_per_sample || !p.in.samples || !p.out.bits_per_sample || !p.out.samples) {
     KLV_LOG(KLV_LOG_ERROR, "line filter: a description lacks depth or sample counts");
     return false;
   }
-  for (const image_info* d : {&in, &out}) {
-    if (d->spot_samples > d->samples) {
-      KLV_LOG(KLV_LOG_ERROR, "line filter: %u spot samples of %u samples", d->spot_samples,
-              d->samples);
-      return false;
-    }
-    if (d->photometric == KLV_PHOTO_PALETTE && (d->spot_samples || d->bits_per_sample > 8)) {
-      KLV_LOG(KLV_LOG_ERROR, "line filter: palette data with spot samples or %u bits",
-              d->bits_per_sample);
-      return false;
-    }
-    if (d->mask_samples > 4) {
-      KLV_LOG(KLV_LOG_ERROR, "line filter: %u mask samples (at most 4)", d->mask_samples);
-      return false;
-    }
-    if (!depth_ok(d->bits_per_sample)) {
-      KLV_LOG(KLV_LOG_ERROR, "line filter: %u bits per sample", d->bits_per_sample);
-      return false;
-    }
-    if (d->samples - d->spot_samples > 12 || d->samples + d->mask_samples > 16) {
-      KLV_LOG(KLV_LOG_ERROR, "line filter: %u samples are too many", d->samples);
-      return false;
-    }
-  }
-  if (in.photometric == KLV_PHOTO_PALETTE && !in.cmap) {
+  if (!check_description(p.in) || !check_description(p.out)) return false;
+  if (p.in.photometric == KLV_PHOTO_PALETTE && !p.in.cmap) {
     KLV_LOG(KLV_LOG_ERROR, "line filter: palette image without a colour map");
     return false;
   }
-  f.spots.assign(f.opt.spot_colors, f.opt.spot_colors + (f.opt.spot_colors ? f.opt.spot_count : 0));
+  return true;
+}
 
-  f.wi = side_of(in);
-  f.wo = side_of(out);
-  f.raw_bits = in.bits_per_sample;
-  f.raw_total = in.samples + in.mask_samples;
-  const bool xf = f.opt.transform != nullptr;
+// Palettes: indices pass through between equal maps; otherwise a palette
+// input is expanded to its map's colours and a palette output is quantised
+// from 8-bit RGB.
+bool plan_palettes(FilterPlan& p) {
+  const image_info& in = p.in;
+  const image_info& out = p.out;
   if (in.photometric == KLV_PHOTO_PALETTE) {
-    if (out.photometric == KLV_PHOTO_PALETTE && cmap_equal(in.cmap, out.cmap) && !xf) {
-      f.pass_palette = true;
+    if (out.photometric == KLV_PHOTO_PALETTE && cmap_equal(in.cmap, out.cmap) && !p.opt.transform) {
+      p.pass_palette = true;
     } else {
-      f.expand_palette = true;
-      build_palette(f, in.cmap);
-      f.wi.colors = f.wi.samples = f.pal_channels;
-      f.wi.total = f.pal_channels + f.wi.masks;
-      f.wi.bits = 8;
-      f.wi.photo = in.cmap->photometric;
+      p.expand_palette = true;
+      build_palette(p, in.cmap);
+      p.wi.colors = p.wi.samples = p.pal_channels;
+      p.wi.total = p.pal_channels + p.wi.masks;
+      p.wi.bits = 8;
+      p.wi.photo = in.cmap->photometric;
     }
   }
-  if (out.photometric == KLV_PHOTO_PALETTE && !f.pass_palette) {
+  if (out.photometric == KLV_PHOTO_PALETTE && !p.pass_palette) {
     if (!out.cmap || out.cmap->channels != 3 || out.cmap->photometric != 1) {
       KLV_LOG(KLV_LOG_ERROR, "line filter: a palette output needs a 3-channel RGB map");
       return false;
     }
-    f.quantize = true;
-    f.wo.colors = f.wo.samples = 3;
-    f.wo.total = 3 + f.wo.masks;
-    f.wo.bits = 8;
-    f.wo.photo = 1;
-    if (f.wo.masks) {
+    p.quantize = true;
+    p.wo.colors = p.wo.samples = 3;
+    p.wo.total = 3 + p.wo.masks;
+    p.wo.bits = 8;
+    p.wo.photo = 1;
+    if (p.wo.masks) {
       KLV_LOG(KLV_LOG_ERROR, "line filter: a palette output cannot carry mask samples");
       return false;
     }
-    if (!f.quant.build(out.cmap, f.opt.cube_size, f.opt.dither, out.bits_per_sample)) return false;
+    if (!p.quant.build(out.cmap, p.opt.cube_size, p.opt.dither, out.bits_per_sample)) return false;
   }
-  if (f.pass_palette) {
-    f.wi.photo = f.wo.photo = 1;  // indices travel untouched
+  if (p.pass_palette) p.wi.photo = p.wo.photo = 1;  // indices travel untouched
+  return true;
+}
+
+// Low-bit input that changes form is widened to 8 bits through a map, which
+// also inverts it when the two sides disagree on ink and light.
+void plan_low_bits(FilterPlan& p) {
+  if (p.expand_palette || p.pass_palette || p.wi.bits >= 8) return;
+  if (!p.opt.transform && p.wi.colors == p.wo.colors && p.wi.samples == p.wo.samples &&
+      p.wi.bits == p.wo.bits)
+    return;
+  p.lowbit = true;
+  const uint32_t levels = 1u << p.wi.bits;
+  const bool flip = (p.wi.photo == 0) != (p.wo.photo == 0) && p.wo.photo <= 1 && p.wi.photo <= 1;
+  for (uint32_t i = 0; i < levels; ++i) {
+    const uint32_t v = i * 255 / (levels - 1);
+    p.lowmap[i] = static_cast<uint8_t>(flip ? 255 - v : v);
   }
-  if (!f.expand_palette && !f.pass_palette && f.wi.bits < 8 &&
-      (xf || f.wi.colors != f.wo.colors || f.wi.samples != f.wo.samples ||
-       f.wi.bits != f.wo.bits)) {
-    f.lowbit = true;
-    uint32_t levels = 1u << f.wi.bits;
-    bool flip = (f.wi.photo == 0) != (f.wo.photo == 0) && f.wo.photo <= 1 && f.wi.photo <= 1;
-    for (uint32_t i = 0; i < levels; ++i) {
-      uint32_t v = i * 255 / (levels - 1);
-      f.lowmap[i] = static_cast<uint8_t>(flip ? 255 - v : v);
-    }
-    f.wi.bits = 8;
-    f.wi.photo = f.wo.photo == KLV_PHOTO_PALETTE ? 1 : f.wo.photo;
-  }
-  // Spot colour definitions become light values of the output's colour samples.
-  if (!f.spots.empty() && !convert_spot_colors(f)) return false;
+  p.wi.bits = 8;
+  p.wi.photo = p.wo.photo == KLV_PHOTO_PALETTE ? 1 : p.wo.photo;
+}
+
+// The depth mode, whether pixels are converted at all, the bits the converter
+// works in, and the converter with its tables.
+bool plan_conversion(filter_rec& f) {
+  const bool xf = f.opt.transform != nullptr;
   f.depth_mode = (f.wi.bits == 16 ? 2 : 0) + (f.wo.bits == 16 ? 1 : 0);
   f.lab = f.wi.photo == KLV_PHOTO_CIELAB;
   f.convert = f.wi.photo != f.wo.photo || f.wi.samples != f.wo.samples ||
@@ -219,102 +246,149 @@ bool attach(filter_rec& f, IMG_file*& source, image_info* target) {
     KLV_LOG(KLV_LOG_ERROR, "line filter: no conversion for these descriptions");
     return false;
   }
-  if (xf) {
-    filter_xform_setup s{};
-    s.arg = f.opt.transform_arg;
-    s.in_bits = s.out_bits = (f.depth_mode == 1 || f.depth_mode == 3) ? 16 : 8;
-    if (f.dom == 16) s.in_bits = s.out_bits = 16;
-    s.in_photometric = f.lab ? 3 : 1;
-    s.in_hifi_mode = f.wi.hifi;
-    s.out_hifi_mode = f.wo.hifi;
-    s.in_samples = f.wi.samples, s.in_spot_samples = f.wi.spots, s.in_mask_samples = f.wi.masks;
-    s.out_samples = f.wo.samples, s.out_spot_samples = f.wo.spots, s.out_mask_samples = f.wo.masks;
-    f.xstate = f.opt.transform->setup ? f.opt.transform->setup(f.opt.transform->self, &s) : nullptr;
-    if (!f.xstate || !f.opt.transform->apply) {
-      KLV_LOG(KLV_LOG_ERROR, "line filter: the colour transform refused its set-up");
-      return false;
-    }
-  }
+  return true;
+}
 
-  // Geometry.
-  SizePlan& p = f.size;
-  if (!plan_size(static_cast<uint32_t>(in.width), static_cast<uint32_t>(in.height), &crop,
-                 reading ? out.width : out.width, reading ? out.height : out.height, reading,
-                 f.opt.stretch, &p))
+// Hands the colour transform its set-up record and keeps the state it gives.
+bool set_up_transform(FilterPlan& p) {
+  filter_xform_setup s{};
+  s.arg = p.opt.transform_arg;
+  s.in_bits = s.out_bits = (p.depth_mode == 1 || p.depth_mode == 3) ? 16 : 8;
+  if (p.dom == 16) s.in_bits = s.out_bits = 16;
+  s.in_photometric = p.lab ? 3 : 1;
+  s.in_hifi_mode = p.wi.hifi;
+  s.out_hifi_mode = p.wo.hifi;
+  s.in_samples = p.wi.samples, s.in_spot_samples = p.wi.spots, s.in_mask_samples = p.wi.masks;
+  s.out_samples = p.wo.samples, s.out_spot_samples = p.wo.spots, s.out_mask_samples = p.wo.masks;
+  p.xstate = p.opt.transform->setup ? p.opt.transform->setup(p.opt.transform->self, &s) : nullptr;
+  if (!p.xstate || !p.opt.transform->apply) {
+    KLV_LOG(KLV_LOG_ERROR, "line filter: the colour transform refused its set-up");
     return false;
-  uint32_t iw = static_cast<uint32_t>(in.width), ih = static_cast<uint32_t>(in.height);
-  if (!build_axis(std::max<uint32_t>(p.crop_w, iw), p.full_w, p.window.x1, p.out_w, &f.hx) ||
-      !build_axis(std::max<uint32_t>(p.crop_h, ih), p.full_h, p.window.y1, p.out_h, &f.vy)) {
+  }
+  return true;
+}
+
+// Output size, crop window and the replication tables of both axes.
+bool plan_geometry(FilterPlan& p, crop_info* crop, bool reading) {
+  SizePlan& g = p.size;
+  const uint32_t iw = static_cast<uint32_t>(p.in.width), ih = static_cast<uint32_t>(p.in.height);
+  if (!plan_size(iw, ih, crop, p.out.width, p.out.height, reading, p.opt.stretch, &g)) return false;
+  if (!build_axis(std::max<uint32_t>(g.crop_w, iw), g.full_w, g.window.x1, g.out_w, &p.hx) ||
+      !build_axis(std::max<uint32_t>(g.crop_h, ih), g.full_h, g.window.y1, g.out_h, &p.vy)) {
     KLV_LOG(KLV_LOG_ERROR, "line filter: the crop leaves an empty input range");
     return false;
   }
-  f.win_pixels = static_cast<int32_t>(f.hx.counts.size());
-  f.copy_raw = !f.convert && !f.hx.scaled;
+  p.win_pixels = static_cast<int32_t>(p.hx.counts.size());
+  p.copy_raw = !p.convert && !p.hx.scaled;
+  const uint64_t out_px = uint64_t(p.wo.total) * (p.work_bits == 16 ? 2 : 1);
+  p.work_line_bytes = static_cast<uint32_t>(uint64_t(g.out_w) * out_px);
+  return true;
+}
 
-  // Buffers.
-  const uint64_t in_bpl = image_info_line_bytes(&in);
-  const uint64_t in_px = uint64_t(f.wi.total) * (f.dom_in == 16 ? 2 : 1);
-  const uint64_t out_px = uint64_t(f.wo.total) * (f.work_bits == 16 ? 2 : 1);
-  const uint64_t wide = std::max<uint64_t>(p.out_w, f.win_pixels);
+// Starts a run over the plan: the line buffers, sums and transform scratch,
+// sized from the plan. False for lines too long to hold.
+bool start_run(const FilterPlan& p, FilterRun& r) {
+  const uint64_t in_bpl = image_info_line_bytes(&p.in);
+  const uint64_t in_px = uint64_t(p.wi.total) * (p.dom_in == 16 ? 2 : 1);
+  const uint64_t out_px = uint64_t(p.wo.total) * (p.work_bits == 16 ? 2 : 1);
+  const uint64_t wide = std::max<uint64_t>(p.size.out_w, p.win_pixels);
   if (in_bpl == 0 || wide * std::max(in_px, out_px) > (uint64_t{1} << 31)) {
     KLV_LOG(KLV_LOG_ERROR, "line filter: lines of %llu pixels are too long",
             static_cast<unsigned long long>(wide));
     return false;
   }
-  f.raw.assign(in_bpl + 8, 0);
-  f.unpacked.assign(uint64_t(f.win_pixels) * in_px + 8, 0);
-  f.picked.assign(wide * in_px + 8, 0);
-  f.conv_buf.assign(wide * out_px + 8, 0);
-  f.work_line_bytes = static_cast<uint32_t>(uint64_t(p.out_w) * out_px);
-  f.work.assign(f.work_line_bytes + 8, 0);
-  f.held.assign(f.work_line_bytes + 8, 0);
-  f.next_held.assign(f.work_line_bytes + 8, 0);
-  if (f.opt.average) {
-    if (f.work_bits == 8 && f.vy.max_group <= 257)
-      f.sums16.assign(uint64_t(p.out_w) * f.wo.total, 0);
+  r.raw.assign(in_bpl + 8, 0);
+  r.unpacked.assign(uint64_t(p.win_pixels) * in_px + 8, 0);
+  r.picked.assign(wide * in_px + 8, 0);
+  r.conv_buf.assign(wide * out_px + 8, 0);
+  r.work.assign(p.work_line_bytes + 8, 0);
+  r.held.assign(p.work_line_bytes + 8, 0);
+  r.next_held.assign(p.work_line_bytes + 8, 0);
+  if (p.opt.average) {
+    if (p.work_bits == 8 && p.vy.max_group <= 257)
+      r.sums16.assign(uint64_t(p.size.out_w) * p.wo.total, 0);
     else
-      f.sums.assign(uint64_t(p.out_w) * f.wo.total, 0);
+      r.sums.assign(uint64_t(p.size.out_w) * p.wo.total, 0);
   }
-  if (xf) {
-    f.xin.assign(wide * f.wi.samples * 2 + 8, 0);
-    f.xout.assign(wide * f.wo.samples * 2 + 8, 0);
+  if (p.opt.transform) {
+    r.xin.assign(wide * p.wi.samples * 2 + 8, 0);
+    r.xout.assign(wide * p.wo.samples * 2 + 8, 0);
   }
+  return true;
+}
 
-  // Final descriptions.
+// Reading: the output description (and the caller's target) take the size,
+// line length, pages and resolution of what the filter delivers.
+void finish_reading_descriptions(FilterPlan& p, const image_info& source, image_info* target) {
+  image_info& in = p.in;
+  image_info& out = p.out;
+  const SizePlan& g = p.size;
+  out.width = g.out_w;
+  out.height = g.out_h;
+  out.bytes_per_line = static_cast<uint32_t>(
+      (uint64_t(out.mask_samples + out.samples) * out.bits_per_sample * out.width + 7) / 8);
+  out.pages = in.pages ? in.pages : 1;
+  out.compression = source.compression;
+  out.format_word3 = source.format_word3;
+  out.planar = KLV_PLANAR_PIXEL;
+  out.xres = in.xres * g.out_w / g.crop_w;
+  out.yres = in.yres * g.out_h / g.crop_h;
+  if (!target) return;
+  target->width = out.width;
+  target->height = out.height;
+  target->bytes_per_line = out.bytes_per_line;
+  target->pages = out.pages;
+  target->compression = out.compression;
+  target->format_word3 = out.format_word3;
+  double tx = target->xres, ty = target->yres ? target->yres : target->xres;
+  if (tx > 0) target->width_inches = target->width / tx;
+  if (ty > 0) target->height_inches = target->height / ty;
+  if (!target->bits_per_sample) target->bits_per_sample = out.bits_per_sample;
+  if (!target->samples) target->samples = out.samples;
+}
+
+// Writing: the caller's description takes the line length of what it writes.
+void finish_writing_descriptions(FilterPlan& p, image_info* target) {
+  image_info& in = p.in;
+  in.bytes_per_line = static_cast<uint32_t>(
+      (uint64_t(in.mask_samples + in.samples) * in.bits_per_sample * in.width + 7) / 8);
+  in.planar = KLV_PLANAR_PIXEL;
+  target->bytes_per_line = in.bytes_per_line;
+  if (!p.out.pages) p.out.pages = 1;
+}
+
+// The stages of attach, in order: what enters and leaves, the working
+// parameters and conversion, the geometry, then the run's buffers. The
+// source stays with the record from the moment it is known, so a failure at
+// any stage closes it with the record.
+bool attach(filter_rec& f, IMG_file*& source, image_info* target) {
+  const bool reading = f.mode == 'r';
+  if (reading && target && f.opt.smooth && !put_resampler_in_front(f.opt, source, *target))
+    return false;
+  f.src = source;
+  crop_info crop;
+  if (!check_layout(*source) || !take_descriptions(f, *source, target, reading, &crop) ||
+      !check_descriptions(f))
+    return false;
+  f.spots.assign(f.opt.spot_colors, f.opt.spot_colors + (f.opt.spot_colors ? f.opt.spot_count : 0));
+  f.wi = side_of(f.in);
+  f.wo = side_of(f.out);
+  f.raw_bits = f.in.bits_per_sample;
+  f.raw_total = f.in.samples + f.in.mask_samples;
+  if (!plan_palettes(f)) return false;
+  plan_low_bits(f);
+  // Spot colour definitions become light values of the output's colour samples.
+  if (!f.spots.empty() && !convert_spot_colors(f)) return false;
+  if (!plan_conversion(f)) return false;
+  if (f.opt.transform && !set_up_transform(f)) return false;
+  if (!plan_geometry(f, &crop, reading) || !start_run(f, f)) return false;
   if (reading) {
-    out.width = p.out_w;
-    out.height = p.out_h;
-    out.bytes_per_line = static_cast<uint32_t>(
-        (uint64_t(out.mask_samples + out.samples) * out.bits_per_sample * out.width + 7) / 8);
-    out.pages = in.pages ? in.pages : 1;
-    out.compression = src.compression;
-    out.format_word3 = src.format_word3;
-    out.planar = KLV_PLANAR_PIXEL;
-    out.xres = in.xres * p.out_w / p.crop_w;
-    out.yres = in.yres * p.out_h / p.crop_h;
-    if (target) {
-      target->width = out.width;
-      target->height = out.height;
-      target->bytes_per_line = out.bytes_per_line;
-      target->pages = out.pages;
-      target->compression = out.compression;
-      target->format_word3 = out.format_word3;
-      double tx = target->xres, ty = target->yres ? target->yres : target->xres;
-      if (tx > 0) target->width_inches = target->width / tx;
-      if (ty > 0) target->height_inches = target->height / ty;
-      if (!target->bits_per_sample) target->bits_per_sample = out.bits_per_sample;
-      if (!target->samples) target->samples = out.samples;
-    }
+    finish_reading_descriptions(f, source->info, target);
     // Two output lines of the filter's own for filter_read_to_img.
     if (f.opt.double_buffer)
-      for (auto& b : f.dbuf) b.assign(out.bytes_per_line + 8, 0);
+      for (auto& b : f.dbuf) b.assign(f.out.bytes_per_line + 8, 0);
   } else {
-    in.width = static_cast<int32_t>(iw);
-    in.bytes_per_line = static_cast<uint32_t>(
-        (uint64_t(in.mask_samples + in.samples) * in.bits_per_sample * in.width + 7) / 8);
-    in.planar = KLV_PLANAR_PIXEL;
-    target->bytes_per_line = in.bytes_per_line;
-    if (!out.pages) out.pages = 1;
+    finish_writing_descriptions(f, target);
   }
   return true;
 }

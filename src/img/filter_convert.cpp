@@ -59,7 +59,7 @@ int extras_of(uint32_t colors, uint32_t hifi, Extra* out) {
 }
 
 // c: light samples in 0..M. Converts `from` colour samples to `to` in place.
-void convert_colors(const filter_rec& f, uint32_t* c, uint32_t from, uint32_t to, uint32_t M,
+void convert_colors(const FilterPlan& f, uint32_t* c, uint32_t from, uint32_t to, uint32_t M,
                     uint32_t in_hifi, uint32_t out_hifi) {
   if (from == to && from != 5 && from != 6 && from != 7) return;
   if (from == to && in_hifi == out_hifi) return;
@@ -276,7 +276,7 @@ void lab8_to_rgb8(const filter_rec& f, const uint8_t* in, uint8_t* out, int32_t 
 
 // Gray weights and the black rule, shared by the pixel path and the spot
 // colour definitions.
-void plain_weights(filter_rec& f) {
+void plain_weights(FilterPlan& f) {
   f.soft_a = f.opt.soft_black ? 14 : 0;
   f.soft_b = f.opt.soft_black ? 269 : 255;
   for (int v = 0; v < 256; ++v) {
@@ -288,7 +288,7 @@ void plain_weights(filter_rec& f) {
 
 }  // namespace
 
-bool setup_conversion(filter_rec& f) {
+bool setup_conversion(FilterPlan& f) {
   const auto& wi = f.wi;
   const auto& wo = f.wo;
   plain_weights(f);
@@ -359,7 +359,7 @@ bool setup_conversion(filter_rec& f) {
   return true;
 }
 
-bool convert_spot_colors(filter_rec& f) {
+bool convert_spot_colors(FilterPlan& f) {
   plain_weights(f);
   const uint32_t to = f.wo.colors;
   // Only the definitions of spot samples that the output drops are used.
@@ -397,7 +397,7 @@ bool convert_spot_colors(filter_rec& f) {
   return true;
 }
 
-const char* converter_name(const filter_rec& f) {
+const char* converter_name(const FilterPlan& f) {
   return f.conv_name;
 }
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The line filter's record and the pieces its files share: working parameters
-// fixed at attach time, replication tables, conversion tables, the quantiser
-// and the line buffers.
+// The line filter's record and the pieces its files share. The record is the
+// plan fixed at attach time (descriptions, working parameters, replication
+// and conversion tables, the quantiser) and the state of a run (line buffers,
+// transform scratch, the read position).
 #pragma once
 
 #include <array>
@@ -93,23 +94,28 @@ struct LabTables {
 using ConvertFn = void (*)(const struct ::filter_rec& f, const uint8_t* in, uint8_t* out,
                            int32_t n);
 
-// Picks the converter for the record's working parameters and builds its tables.
-bool setup_conversion(::filter_rec& f);
+struct FilterPlan;
+// Picks the converter for the plan's working parameters and builds its tables.
+bool setup_conversion(FilterPlan& plan);
 // Turns the spot colour definitions into 8-bit light values of the output's
 // colour samples; false (logged) for a definition that cannot be used.
-bool convert_spot_colors(::filter_rec& f);
-const char* converter_name(const ::filter_rec& f);
+bool convert_spot_colors(FilterPlan& plan);
+const char* converter_name(const FilterPlan& plan);
 
 }  // namespace klv::img
 
-struct filter_rec {
-  IMG_file* src = nullptr;
-  char mode = 'r';
+namespace klv::img {
+
+// What attach decides once: the two descriptions, the working parameters, the
+// conversion chosen with its tables, and the geometry. Nothing here changes
+// while lines are made, so the stages of attach fill it in order and the line
+// code only reads it.
+struct FilterPlan {
   image_info in{}, out{};  // owned copies; their cmaps are owned
   filter_info opt{};
   std::vector<filter_spot_color> spots;
 
-  klv::img::FilterSide wi, wo;
+  FilterSide wi, wo;
   int depth_mode = 0;
   uint32_t raw_bits = 8;   // bits of the data as it enters (before expansion)
   uint32_t raw_total = 0;  // samples per entering pixel
@@ -125,12 +131,13 @@ struct filter_rec {
   std::array<uint8_t, 256> lowmap{};
 
   // Geometry.
-  klv::img::SizePlan size;
-  klv::img::AxisMap hx, vy;
-  int32_t win_pixels = 0;  // input pixels of the horizontal window
+  SizePlan size;
+  AxisMap hx, vy;
+  int32_t win_pixels = 0;        // input pixels of the horizontal window
+  uint32_t work_line_bytes = 0;  // bytes of one working output line
 
   // Conversion tables.
-  klv::img::ConvertFn conv = nullptr;
+  ConvertFn conv = nullptr;
   const char* conv_name = "";
   std::array<uint16_t, 256> gr{}, gg{}, gb{};     // gray weights of light values
   std::array<uint16_t, 256> lgr{}, lgg{}, lgb{};  // the same for raw input (inversion folded in)
@@ -138,11 +145,15 @@ struct filter_rec {
   std::vector<uint8_t> mul;                       // mul[w * 256 + v] = v * (w + a) / b
   uint32_t soft_a = 0, soft_b = 255;
   uint32_t invert_mask = 0;  // the invert option on working samples
-  klv::img::Quantizer quant;
-  klv::img::LabTables labt;
-  void* xstate = nullptr;             // transform state
-  mutable bool xform_failed = false;  // the transform refused a line
+  Quantizer quant;
+  LabTables labt;
+  void* xstate = nullptr;  // transform state
+};
 
+// The state of one run over a plan: the line buffers and transform scratch
+// sized from the plan when the run starts, and the read position, which a
+// seek resets.
+struct FilterRun {
   // Buffers.
   std::vector<uint8_t> raw;       // one source line
   std::vector<uint8_t> unpacked;  // one byte (or uint16_t) per sample
@@ -155,7 +166,7 @@ struct filter_rec {
   std::vector<uint8_t> xin, xout;  // transform scratch
   std::vector<uint8_t> dbuf[2];
   int dbuf_turn = 0;
-  uint32_t work_line_bytes = 0;  // bytes of one working output line
+  mutable bool xform_failed = false;  // the transform refused a line
 
   // Position.
   int32_t cur_line = 0, cur_page = 0;
@@ -164,6 +175,15 @@ struct filter_rec {
   int32_t rep_total = 0;
   int32_t src_next = -1;  // source line the stream stands at, -1 unknown
   uint32_t sum_lines = 0;
+};
+
+}  // namespace klv::img
+
+// The line filter: the stream below, the plan fixed at attach and the state of
+// the current run.
+struct filter_rec : klv::img::FilterPlan, klv::img::FilterRun {
+  IMG_file* src = nullptr;
+  char mode = 'r';
   bool detached = false;
 
   ~filter_rec();

@@ -2,6 +2,7 @@
 // Dispatch of the ten stream operations through an IMG_file.
 #include <cstdlib>
 
+#include "img/img_mux_table.h"
 #include "img/lend_lines.h"
 #include "klv/img.h"
 #include "klv/tiff.h"
@@ -33,9 +34,8 @@ KLV_API int32_t img_read_line(IMG_file* img, uint8_t* buffer, int32_t count) {
 
 KLV_API int32_t img_lend_lines(IMG_file* img, const uint8_t** lines, int32_t count) {
   if (!img || !img->handle || img->mode != 'r' || !lines || count < 1 || !img->read_line) return 0;
-  if (img->read_line == filter_read_line)
-    return filter_lend_lines(static_cast<filter_rec*>(img->handle), lines, count);
-  if (img->read_line == tif_read_line) return tif_lend_lines(img->handle, lines, count);
+  if (const klv::img::LendFn lend = klv::img::lend_operation(img))
+    return lend(img->handle, lines, count);
   return cimg_lend_lines(img, lines, count);
 }
 

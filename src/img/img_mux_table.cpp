@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "img/img_mux_table.h"
+#include "img/lend_lines.h"
 #include "klv/bmp.h"
 #include "klv/imgmux.h"
 #include "klv/outimg.h"
@@ -35,19 +36,41 @@ void* open_tiff(const char* path, SOVolume* volume, const char* mode, image_info
 
 // A row for a type whose reader is not built.
 constexpr MuxType unbuilt(int32_t code, const char* name) {
-  return MuxType{code,    name,    nullptr, nullptr, nullptr, nullptr, nullptr,
-                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  return MuxType{.code = code, .name = name};
+}
+
+int32_t lend_filter(void* handle, const uint8_t** lines, int32_t count) {
+  return filter_lend_lines(static_cast<filter_rec*>(handle), lines, count);
 }
 
 const MuxType kTypes[] = {
     unbuilt(KLV_TYPE_POSTSCRIPT, "PostScript/PDF"),
-    MuxType{KLV_TYPE_TIFF, "TIFF", probe_tiff, open_tiff, nullptr, tif_close, tif_read_line,
-            tif_write_line, tif_seek_line, tif_get_cmap, tif_get_profile, tif_read_tile,
-            tif_write_tile, tif_seek_tile},
+    // Uncompressed TIFF on a host file lends its rows from the mapped file.
+    MuxType{.code = KLV_TYPE_TIFF,
+            .name = "TIFF",
+            .probe = probe_tiff,
+            .open = open_tiff,
+            .close = tif_close,
+            .read_line = tif_read_line,
+            .write_line = tif_write_line,
+            .seek_line = tif_seek_line,
+            .get_cmap = tif_get_cmap,
+            .get_profile = tif_get_profile,
+            .read_tile = tif_read_tile,
+            .write_tile = tif_write_tile,
+            .seek_tile = tif_seek_tile,
+            .lend_lines = tif_lend_lines},
     unbuilt(KLV_TYPE_TGA, "TGA"),
     unbuilt(KLV_TYPE_HS, "HS"),
-    MuxType{KLV_TYPE_BMP, "BMP", probe_bmp, bmp_open, nullptr, bmp_close, bmp_read_line,
-            bmp_write_line, bmp_seek_line, bmp_get_cmap, nullptr, nullptr, nullptr, nullptr},
+    MuxType{.code = KLV_TYPE_BMP,
+            .name = "BMP",
+            .probe = probe_bmp,
+            .open = bmp_open,
+            .close = bmp_close,
+            .read_line = bmp_read_line,
+            .write_line = bmp_write_line,
+            .seek_line = bmp_seek_line,
+            .get_cmap = bmp_get_cmap},
     unbuilt(KLV_TYPE_JPEG, "JPEG"),
     unbuilt(KLV_TYPE_PSD, "PSD"),
     unbuilt(KLV_TYPE_GIF, "GIF"),
@@ -59,12 +82,23 @@ const MuxType kTypes[] = {
     unbuilt(KLV_TYPE_LAYOUT_DOC, "layout document"),
     unbuilt(KLV_TYPE_MRSID, "MrSID"),
     unbuilt(KLV_TYPE_ECW, "ECW"),
-    MuxType{KLV_TYPE_OUTIMG, "output image", probe_volume, outimg_open, nullptr, outimg_close,
-            outimg_read_line, outimg_write_line, outimg_seek_line, outimg_get_cmap, nullptr,
-            nullptr, nullptr, nullptr},
-    MuxType{KLV_TYPE_NULLIMG, "null stream", nullptr, null_open, nullptr, null_close,
-            null_read_line, null_write_line, null_seek_line, null_get_cmap, nullptr, nullptr,
-            nullptr, nullptr},
+    MuxType{.code = KLV_TYPE_OUTIMG,
+            .name = "output image",
+            .probe = probe_volume,
+            .open = outimg_open,
+            .close = outimg_close,
+            .read_line = outimg_read_line,
+            .write_line = outimg_write_line,
+            .seek_line = outimg_seek_line,
+            .get_cmap = outimg_get_cmap},
+    MuxType{.code = KLV_TYPE_NULLIMG,
+            .name = "null stream",
+            .open = null_open,
+            .close = null_close,
+            .read_line = null_read_line,
+            .write_line = null_write_line,
+            .seek_line = null_seek_line,
+            .get_cmap = null_get_cmap},
     // The multiplexed stream is made from open streams, never opened by name.
     unbuilt(KLV_TYPE_MULTIMG, "multiplexed stream"),
     unbuilt(KLV_TYPE_LAYOUT_FILE, "layout file"),
@@ -79,11 +113,34 @@ const MuxType kTypes[] = {
     unbuilt(KLV_TYPE_SPOT, "spot-colour image"),
 };
 
-constexpr int32_t kOrderAll[] = {10, 20, 11, 12, 13, 62, 68, 14, 19, 34, 35, 30,
-                                 2,  15, 16, 17, 18, 64, 65, 69, 54, 55, 61, 31};
-constexpr int32_t kOrderNoPs[] = {10, 20, 11, 12, 13, 62, 68, 14, 19, 34, 35, 30,
-                                  15, 16, 17, 18, 64, 65, 69, 54, 55, 61, 31};
-constexpr int32_t kOrderDoc[] = {10, 62, 68, 60, 50, 54, 55};
+// Recognition tries the readers with the surest signatures first.
+constexpr int32_t kOrderAll[] = {
+    KLV_TYPE_TIFF,        KLV_TYPE_PNG,       KLV_TYPE_TGA,      KLV_TYPE_HS,
+    KLV_TYPE_BMP,         KLV_TYPE_PROC_INFO, KLV_TYPE_PS_PROXY, KLV_TYPE_JPEG,
+    KLV_TYPE_JPEG2000,    KLV_TYPE_MRSID,     KLV_TYPE_ECW,      KLV_TYPE_PCD,
+    KLV_TYPE_POSTSCRIPT,  KLV_TYPE_PSD,       KLV_TYPE_GIF,      KLV_TYPE_PCX,
+    KLV_TYPE_EIJF,        KLV_TYPE_REPEAT,    KLV_TYPE_SWATCH,   KLV_TYPE_SPOT,
+    KLV_TYPE_LAYOUT_FILE, KLV_TYPE_DRAWN,     KLV_TYPE_TEMPLATE, KLV_TYPE_LAYOUT_DOC};
+// As kOrderAll without PostScript.
+constexpr int32_t kOrderNoPs[] = {
+    KLV_TYPE_TIFF,     KLV_TYPE_PNG,       KLV_TYPE_TGA,       KLV_TYPE_HS,
+    KLV_TYPE_BMP,      KLV_TYPE_PROC_INFO, KLV_TYPE_PS_PROXY,  KLV_TYPE_JPEG,
+    KLV_TYPE_JPEG2000, KLV_TYPE_MRSID,     KLV_TYPE_ECW,       KLV_TYPE_PCD,
+    KLV_TYPE_PSD,      KLV_TYPE_GIF,       KLV_TYPE_PCX,       KLV_TYPE_EIJF,
+    KLV_TYPE_REPEAT,   KLV_TYPE_SWATCH,    KLV_TYPE_SPOT,      KLV_TYPE_LAYOUT_FILE,
+    KLV_TYPE_DRAWN,    KLV_TYPE_TEMPLATE,  KLV_TYPE_LAYOUT_DOC};
+// Documents and the library's own containers, for reading or writing.
+constexpr int32_t kOrderDoc[] = {KLV_TYPE_TIFF, KLV_TYPE_PROC_INFO, KLV_TYPE_PS_PROXY,
+                                 KLV_TYPE_OCF,  KLV_TYPE_OUTIMG,    KLV_TYPE_LAYOUT_FILE,
+                                 KLV_TYPE_DRAWN};
+
+// Streams stacked over another carry the type of the stream below, so they
+// are known by their line reader rather than by a row.
+struct StackedLender {
+  img_read_fn read_line;
+  LendFn lend_lines;
+};
+const StackedLender kStackedLenders[] = {{filter_read_line, lend_filter}};
 
 }  // namespace
 
@@ -95,6 +152,14 @@ const MuxType* find_mux_type(int32_t code) {
 
 std::span<const MuxType> mux_types() {
   return kTypes;
+}
+
+LendFn lend_operation(const IMG_file* img) {
+  const MuxType* row = find_mux_type(img->type);
+  if (row && row->lend_lines && row->read_line == img->read_line) return row->lend_lines;
+  for (const auto& s : kStackedLenders)
+    if (s.read_line == img->read_line) return s.lend_lines;
+  return nullptr;
 }
 
 std::span<const int32_t> recognition_order(int32_t type) {

@@ -24,22 +24,26 @@ using OpenImgFn = IMG_file* (*)(const char* path, SOVolume* volume, const char* 
 // True when the first bytes of a file (n of them, fewer for short files) can
 // belong to the type.
 using ProbeFn = bool (*)(const uint8_t* head, size_t n);
+// Lends the next lines of a stream in place (see img_lend_lines): the lines
+// lent, 0 when it cannot lend here, -1 on failure.
+using LendFn = int32_t (*)(void* handle, const uint8_t** lines, int32_t count);
 
 struct MuxType {
-  int32_t code;
-  const char* name;
-  ProbeFn probe;       // null: no quick test, the opener decides
-  OpenFn open;         // null together with open_img: not built, refuses
-  OpenImgFn open_img;  // returns its own handle
-  img_close_fn close;
-  img_read_fn read_line;
-  img_write_fn write_line;
-  img_seek_fn seek_line;
-  img_cmap_fn get_cmap;
-  img_profile_fn get_profile;
-  img_read_fn read_tile;  // for descriptions with the tiled layout
-  img_write_fn write_tile;
-  img_seek_fn seek_tile;
+  int32_t code = 0;
+  const char* name = "";
+  ProbeFn probe = nullptr;       // null: no quick test, the opener decides
+  OpenFn open = nullptr;         // null together with open_img: not built, refuses
+  OpenImgFn open_img = nullptr;  // returns its own handle
+  img_close_fn close = nullptr;
+  img_read_fn read_line = nullptr;
+  img_write_fn write_line = nullptr;
+  img_seek_fn seek_line = nullptr;
+  img_cmap_fn get_cmap = nullptr;
+  img_profile_fn get_profile = nullptr;
+  img_read_fn read_tile = nullptr;  // for descriptions with the tiled layout
+  img_write_fn write_tile = nullptr;
+  img_seek_fn seek_tile = nullptr;
+  LendFn lend_lines = nullptr;  // null: the reader always copies
 };
 
 // The row of a type code, or null for codes the library does not know.
@@ -48,6 +52,10 @@ const MuxType* find_mux_type(int32_t code);
 std::span<const MuxType> mux_types();
 // The codes that type 0, 1 and 5 try, in order.
 std::span<const int32_t> recognition_order(int32_t type);
+// How an open stream lends lines: the lend operation of its type's row when
+// the stream is that row's reader, the line filter's for a line filter (which
+// carries the type of the stream below it); null for every other stream.
+LendFn lend_operation(const IMG_file* img);
 
 }  // namespace klv::img
 

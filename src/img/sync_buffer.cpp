@@ -7,6 +7,7 @@
 
 #include "klv/log.h"
 #include "klv/threadfilter.h"
+#include "img/sync_buffer.h"
 
 using klv::platform::Event;
 using klv::platform::Lock;

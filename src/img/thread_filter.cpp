@@ -4,7 +4,10 @@
 
 #include "klv/log.h"
 #include "klv/threadfilter.h"
+#include "img/sync_buffer.h"
+#include "klv/threadfilter_cxx.h"
 
+CImgThreadFilter::CImgThreadFilter() = default;
 CImgThreadFilter::~CImgThreadFilter() = default;
 
 bool CImgThreadFilter::Attach(IMG_file* output, uint32_t buffer_bytes) {

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 // The program's search path (_findinpath) and path splitting (_splitvpath).
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -11,8 +10,10 @@
 
 #include "kernel/stream.h"
 #include "klv/kernel_path.h"
+#include "klv/kernel_path_cxx.h"
 #include "klv/log.h"
 #include "klv/platform.h"
+#include "klv/kernel_util.h"
 
 namespace klv::kernel {
 
@@ -95,7 +96,7 @@ void put_part(const char* begin, const char* end, char* out, size_t size) {
 
 std::vector<std::string> search_folders(const char* which) {
   if (!which || !*which) return ordinary_folders();
-  if (strcasecmp(which, "Server") != 0) return {};
+  if (Ostricmp(which, "Server") != 0) return {};
   std::vector<std::string> folders;
   split_list(std::getenv("KLV_SERVER_PATH"), folders);
   if (!folders.empty()) return folders;
@@ -114,7 +115,7 @@ KLV_API int32_t _findinpath_ex(const char* which, const char* name, char* result
   result[0] = '\0';
   if (!name || !*name) return 0;
   try {
-    if (which && *which && strcasecmp(which, "Server") != 0) {
+    if (which && *which && Ostricmp(which, "Server") != 0) {
       KLV_LOG(KLV_LOG_ERROR, "unknown search path \"%s\"", which);
       return 0;
     }

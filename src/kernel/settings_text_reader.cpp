@@ -13,6 +13,7 @@
 
 #include "klv/kernel_stream.h"
 #include "klv/log.h"
+#include "klv/kernel_util.h"
 
 namespace {
 
@@ -33,14 +34,8 @@ constexpr ByteClasses kClasses;
 namespace klv::kernel {
 
 int compare_nocase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    unsigned char x = static_cast<unsigned char>(*a);
-    unsigned char y = static_cast<unsigned char>(*b);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return x < y ? -1 : 1;
-    if (x == 0) return 0;
-  }
+  const int32_t c = Ostricmp(a, b);
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
 void copy_cut(const std::string& text, char* buf, int32_t size) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "klv/kernel_stral.h"
+#include "klv/kernel_util.h"
 
 namespace {
 
@@ -42,17 +43,8 @@ Element copy_element(const Element& from) {
   return make_element(from.ptrs.data(), from.count());
 }
 
-unsigned char fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
 bool equal_nocase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    unsigned char x = fold(static_cast<unsigned char>(*a));
-    unsigned char y = fold(static_cast<unsigned char>(*b));
-    if (x != y) return false;
-    if (x == 0) return true;
-  }
+  return Ostricmp(a, b) == 0;
 }
 
 }  // namespace

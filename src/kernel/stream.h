@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "klv/kernel_path_cxx.h"
 #include "klv/kernel_stream.h"
 
 // Open mode decoded from a C mode string.
@@ -22,10 +23,6 @@ struct OpenMode {
   // Parses "rb", "wb", "w+", "wt", "at", "rbp", "wbp", "w+tn", "r+b", ...
   static OpenMode parse(const char* mode);
 };
-
-// Maps a host path to the file system: '\' becomes '/'. An empty or null path
-// gives an empty string.
-std::string host_path(const char* path);
 
 }  // namespace klv::kernel
 

@@ -17,6 +17,7 @@
 #include "kernel/volume_member.h"
 #include "klv/kernel_util.h"
 #include "klv/log.h"
+#include "klv/kernel_util.h"
 
 using klv::kernel::MemberInfo;
 using klv::kernel::MemberStream;
@@ -748,7 +749,7 @@ bool SOVolume::remove(const std::string& name) {
     std::string prefix = info.name + "/";
     for (const MemberInfo& m : all) {
       if (m.name.size() > prefix.size() &&
-          strncasecmp(m.name.c_str(), prefix.c_str(), prefix.size()) == 0) {
+          Ostrnicmp(m.name.c_str(), prefix.c_str(), prefix.size()) == 0) {
         KLV_LOG(KLV_LOG_ERROR, "volume \"%s\": folder \"%s\" is not empty", display_name_.c_str(),
                 name.c_str());
         return false;

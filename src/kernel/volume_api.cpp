@@ -12,6 +12,7 @@
 #include "kernel/volume.h"
 #include "kernel/volume_find.h"
 #include "klv/log.h"
+#include "klv/kernel_util.h"
 
 namespace klv::kernel {
 
@@ -19,12 +20,11 @@ bool wildcard_match(const char* p, const char* s) {
   // Greedy match with one remembered '*': linear in practice, never recursive.
   const char* star = nullptr;
   const char* resume = nullptr;
-  auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
   while (*s) {
     if (*p == '*') {
       star = p++;
       resume = s;
-    } else if (*p == '?' || (*p && lower(*p) == lower(*s))) {
+    } else if (*p == '?' || (*p && Ostrnicmp(p, s, 1) == 0)) {
       ++p;
       ++s;
     } else if (star) {
@@ -81,7 +81,7 @@ bool volume_find_entries(SOVolume* volume, const char* pattern, std::vector<Find
     size_t ms = m.name.rfind('/');
     std::string mdir = ms == std::string::npos ? "" : m.name.substr(0, ms);
     std::string base = ms == std::string::npos ? m.name : m.name.substr(ms + 1);
-    if (strcasecmp(mdir.c_str(), dir.c_str()) != 0) continue;
+    if (Ostricmp(mdir.c_str(), dir.c_str()) != 0) continue;
     if (!wildcard_match(last_pattern, base.c_str())) continue;
     FindEntry e;
     e.name = base;

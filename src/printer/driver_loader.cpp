@@ -19,15 +19,9 @@
 
 namespace {
 
-std::string lower(std::string text) {
-  for (auto& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
 bool ends_with_nocase(const std::string& text, std::string_view suffix) {
   return text.size() >= suffix.size() &&
-         lower(text.substr(text.size() - suffix.size())) == std::string(suffix);
+         Ostrnicmp(text.c_str() + text.size() - suffix.size(), suffix.data(), suffix.size()) == 0;
 }
 
 // The file names a library name stands for: a name ending in ".so" as given;
@@ -103,7 +97,7 @@ bool is_remote_network_path(const std::string& path) {
   if (end == std::string::npos || end == 2) return false;
   const std::string computer = path.substr(2, end - 2);
   const std::string here = klv::platform::ComputerName();
-  return here.empty() || lower(here) != lower(computer);
+  return here.empty() || Ostricmp(here.c_str(), computer.c_str()) != 0;
 }
 
 }  // namespace klv::printer
@@ -171,10 +165,9 @@ std::shared_ptr<PrinterDllHandle> PrinterDllManager::loadLibrary(
 std::shared_ptr<PrinterDllHandle> PrinterDllManager::openPrinterHandle(const std::string& library) {
   if (library.empty()) return nullptr;
   klv::platform::CriticalSectionLock guard(m_lock);
-  const std::string key = lower(library);
-  if (auto it = m_by_library.find(key); it != m_by_library.end()) return it->second;
+  if (auto it = m_by_library.find(library); it != m_by_library.end()) return it->second;
   auto handle = loadLibrary(library, {});
-  if (handle) m_by_library[key] = handle;
+  if (handle) m_by_library[library] = handle;
   return handle;
 }
 

@@ -13,9 +13,10 @@
 #include <string>
 
 #include "klv/export.h"
+#include "klv/kernel_util.h"
 #include "klv/platform.h"
 
-class KLV_API PrinterDllHandle {
+class PrinterDllHandle {
  public:
   PrinterDllHandle(std::string library, klv::platform::DynamicLibrary module);
   PrinterDllHandle(const PrinterDllHandle&) = delete;
@@ -36,7 +37,7 @@ class KLV_API PrinterDllHandle {
   klv::platform::DynamicLibrary m_module;
 };
 
-class KLV_API PrinterDllManager {
+class PrinterDllManager {
  public:
   // The process-wide manager, made on first use.
   static PrinterDllManager& GetInstance();
@@ -63,7 +64,13 @@ class KLV_API PrinterDllManager {
   PrinterDllManager() = default;
 
   klv::platform::CriticalSection m_lock;
-  std::map<std::string, std::shared_ptr<PrinterDllHandle>> m_by_library;  // lower-case name
+  // Ordered without regard to letter case: one library under any spelling.
+  struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+      return Ostricmp(a.c_str(), b.c_str()) < 0;
+    }
+  };
+  std::map<std::string, std::shared_ptr<PrinterDllHandle>, NoCaseLess> m_by_library;
   std::map<std::string, std::shared_ptr<PrinterDllHandle>> m_by_printer;
 };
 

@@ -8,6 +8,7 @@
 #include "klv/log.h"
 #include "printer/resolution_name.h"
 #include "printer/text_util.h"
+#include "klv/printmode_cxx.h"
 
 namespace klv::printer {
 

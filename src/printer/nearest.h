@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "klv/printmode.h"
+#include "klv/printmode_cxx.h"
 
 namespace klv::printer {
 

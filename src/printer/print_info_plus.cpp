@@ -4,11 +4,12 @@
 #include <filesystem>
 #include <set>
 
-#include "kernel/stream.h"
+#include "klv/kernel_path_cxx.h"
 #include "klv/kernel_path.h"
 #include "klv/platform.h"
 #include "klv/prntinfo.h"
 #include "printer/printer_lists.h"
+#include "klv/printmode_cxx.h"
 
 using klv::printer::make_stral;
 using klv::printer::StralPtr;

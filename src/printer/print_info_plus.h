@@ -12,6 +12,7 @@
 #include "klv/printmode.h"
 #include "klv/prntinfo.h"
 #include "printer/c_records.h"
+#include "klv/printmode_cxx.h"
 
 class PrintInfoPlus {
  public:

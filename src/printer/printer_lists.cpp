@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/stream.h"
+#include "klv/kernel_path_cxx.h"
 #include "klv/kernel_path.h"
 #include "klv/kernel_settings.h"
 #include "klv/kernel_stream.h"

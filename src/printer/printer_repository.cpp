@@ -15,7 +15,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "kernel/stream.h"
+#include "klv/kernel_path_cxx.h"
 #include "klv/log.h"
 
 namespace klv {

@@ -6,6 +6,7 @@
 
 #include "printer/resolution_name.h"
 #include "printer/text_util.h"
+#include "klv/printmode_cxx.h"
 
 using klv::printer::copy_out;
 using klv::printer::sv;

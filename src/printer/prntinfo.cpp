@@ -9,13 +9,14 @@
 #include <memory>
 #include <string>
 
-#include "kernel/stream.h"
+#include "klv/kernel_path_cxx.h"
 #include "klv/log.h"
 #include "printer/c_records.h"
 #include "printer/nearest.h"
 #include "printer/print_info_plus.h"
 #include "printer/printer_lists.h"
 #include "printer/text_util.h"
+#include "klv/printmode_cxx.h"
 
 using klv::printer::copy_field;
 using klv::printer::copy_out;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/stream.h"
+#include "klv/kernel_path_cxx.h"
 #include "klv/kernel_util.h"
 #include "klv/log.h"
 #include "klv/prntinfo.h"

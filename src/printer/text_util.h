@@ -6,20 +6,15 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include "klv/kernel_util.h"
 
 namespace klv::printer {
 
-inline char ascii_lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
-// Equality without regard to ASCII letter case; other bytes (UTF-8
-// sequences) compare exactly, so a multi-byte character is never split.
+// Equality without regard to ASCII letter case (the library's Ostrnicmp);
+// other bytes (UTF-8 sequences) compare exactly, so a multi-byte character is
+// never split.
 inline bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-  return true;
+  return a.size() == b.size() && Ostrnicmp(a.data(), b.data(), a.size()) == 0;
 }
 
 inline std::string_view sv(const char* s) {

@@ -11,6 +11,7 @@
 #include "capture_img.h"
 #include "klv/halftone_diffusion.h"
 #include "klv/htplace.h"
+#include "klv/htplace_cxx.h"
 
 namespace {
 

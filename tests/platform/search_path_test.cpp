@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "klv/kernel_path.h"
+#include "klv/kernel_path_cxx.h"
 #include "klv/platform.h"
 #include "test_env.h"
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "klv/prntinfo.h"
+#include "klv/printmode_cxx.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 
 #include "printer/nearest.h"
 #include "printer/resolution_name.h"
+#include "klv/printmode_cxx.h"
 
 namespace {
 

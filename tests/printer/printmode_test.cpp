@@ -4,6 +4,7 @@
 #include <string>
 
 #include "klv/printmode.h"
+#include "klv/printmode_cxx.h"
 
 namespace {
 

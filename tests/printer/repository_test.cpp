@@ -8,6 +8,7 @@
 
 #include "klv/printer_repository.h"
 #include "klv/prntinfo.h"
+#include "klv/printmode_cxx.h"
 
 namespace {
 

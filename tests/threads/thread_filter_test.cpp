@@ -14,6 +14,7 @@
 #include "klv/outimg.h"
 #include "klv/platform.h"
 #include "klv/threadfilter.h"
+#include "klv/threadfilter_cxx.h"
 
 namespace {
 

@@ -27,6 +27,7 @@
 #include "output_file.h"
 #include "read_ahead.h"
 #include "screen_options.h"
+#include "klv/kernel_util.h"
 
 namespace klvrip {
 namespace {
@@ -52,9 +53,7 @@ struct Page {
 bool ends_with(const std::string& s, const char* tail) {
   const size_t n = std::strlen(tail);
   if (s.size() < n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != tail[i]) return false;
-  return true;
+  return Ostrnicmp(s.c_str() + s.size() - n, tail, n) == 0;
 }
 
 void progress(int done, int total, bool tty) {

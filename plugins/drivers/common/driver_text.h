@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "klv/printer_driver.h"
+#include "klv/printer_plugin.h"
 
 namespace klvdrv {
 

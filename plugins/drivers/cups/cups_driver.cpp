@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "klv/log.h"
-#include "klv/printer_driver.h"
+#include "klv/printer_plugin.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "file_output.h"
 #include "../common/driver_text.h"
 #include "klv/log.h"
-#include "klv/printer_driver.h"
+#include "klv/printer_plugin.h"
 #include "klv/prntinfo.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "img/filters/tile_io.h"
 #include "klv/cimg_file.h"
 
-class KLV_API CTileFilter : public CIMG_file {
+class CTileFilter : public CIMG_file {
  public:
   CTileFilter() = default;
   ~CTileFilter() override;

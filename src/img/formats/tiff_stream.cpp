@@ -13,12 +13,13 @@
 
 #include "img/formats/tiff_inks.h"
 #include "img/formats/tiff_io.h"
-#include "kernel/stream.h"
+#include "kernel/stream_map.h"
 #include "klv/cimg_file.h"
 #include "klv/image_limits.h"
 #include "klv/kernel_memres.h"
 #include "klv/log.h"
 #include "klv/tiff.h"
+#include "klv/kernel_util.h"
 
 namespace {
 
@@ -32,15 +33,11 @@ void* const kProfileInFile = reinterpret_cast<void*>(~uintptr_t{0});
 enum class LabMode { kNone, kCie8, kCie16, kIcc16 };
 
 bool iequals_prefix(const char* text, const char* prefix) {
-  for (; *prefix; ++text, ++prefix)
-    if (!*text || std::tolower(static_cast<unsigned char>(*text)) !=
-                      std::tolower(static_cast<unsigned char>(*prefix)))
-      return false;
-  return true;
+  return Ostrnicmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
 bool iequals(const std::string& a, const char* b) {
-  return a.size() == std::strlen(b) && iequals_prefix(a.c_str(), b);
+  return Ostricmp(a.c_str(), b) == 0;
 }
 
 // 16-bit Lab a/b: the library's unsigned form against the file's signed form,
@@ -266,7 +263,7 @@ bool can_lend(TifStream& s) {
       (s.bits == 16 && TIFFIsByteSwapped(s.tif)) || s.file_line != s.line_bytes)
     return false;
   int64_t length = 0;
-  const uint8_t* base = file_of(s)->map_all(&length);
+  const uint8_t* base = klv::kernel::map_all(file_of(s), &length);
   if (!base) return false;
   const uint32_t strips = (s.height + s.rows_per_strip - 1) / s.rows_per_strip;
   const uint64_t first = TIFFGetStrileOffset(s.tif, 0);
@@ -1335,7 +1332,8 @@ KLV_API int32_t tif_lend_lines(void* record, const uint8_t** lines, int32_t coun
   constexpr uint64_t kReleaseBytes = uint64_t{32} << 20;
   if (at >= s->lend_kept + kReleaseBytes || at < s->lend_kept) {
     if (at > s->lend_kept)
-      file_of(*s)->release_map(int64_t(s->lend_first + s->lend_kept), int64_t(at - s->lend_kept));
+      klv::kernel::release_map(file_of(*s), int64_t(s->lend_first + s->lend_kept),
+                               int64_t(at - s->lend_kept));
     s->lend_kept = at;
   }
   *lines = s->lend_base + at;
