@@ -5,6 +5,8 @@
 // SDTB through the settings reader.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <initializer_list>
 
 #include "klv/calib.h"
 #include "klv/kernel_layers.h"

@@ -303,6 +303,28 @@ TEST(CalibChunks, HostileFilesFailCleanly) {
   Oclose(s);
 }
 
+TEST(CalibChunks, WritersFailOnAStreamThatRefuses) {
+  const uint8_t block[4] = {};
+  SFilemux* ro = Omemopen(block, sizeof block);  // read only
+  uint16_t** t = alloc_lntb(1);
+  GBTB* g = alloc_gbtb(1);
+  uint16_t* h = alloc_hmtb(1);
+  EXPECT_EQ(write_lntb(ro, t, 1), 0);
+  EXPECT_EQ(write_gbtb(ro, nullptr, g), 0);
+  EXPECT_EQ(write_hmtb(ro, h, 1), 0);
+  Oclose(ro);
+  Memory m;
+  EXPECT_EQ(write_lntb(m.s, t, 0), 0) << "no channels";
+  EXPECT_EQ(write_lntb(m.s, t, 256), 0) << "more channels than a count byte holds";
+  g->control[0].count = 70000;  // more points than a 16-bit count holds
+  g->control[0].points = alloc_gbtb_points(1);
+  EXPECT_EQ(write_gbtb(m.s, nullptr, g), 0);
+  free_lntb(t, 1);
+  g->control[0].count = 1;
+  free_grey_tbl(g, 1);
+  free_hmtb(h);
+}
+
 TEST(CalibAlloc, SizesAndZeroCounts) {
   EXPECT_EQ(alloc_lntb(0), nullptr);
   EXPECT_EQ(alloc_gbtb(0), nullptr);
