@@ -52,11 +52,20 @@ int error_handler(TIFF*, void* user, const char* module, const char* fmt, va_lis
   return log_message(KLV_LOG_ERROR, static_cast<const Messages*>(user), module, fmt, ap);
 }
 // libtiff warns once per unknown tag while it reads a directory; those are
-// counted here and reported in one line by report_unknown_tags.
+// counted here and reported in one line by report_unknown_tags. Of the other
+// warnings (one per damaged tag or strip, say) a file logs a few.
+constexpr uint32_t kMaxWarnings = 16;
 int warning_handler(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
   auto* m = static_cast<Messages*>(user);
   if (m && fmt && std::strncmp(fmt, "Unknown field with tag", 22) == 0) {
     ++m->unknown_tags;
+    return 1;
+  }
+  if (m && ++m->warnings > kMaxWarnings) {
+    if (m->warnings == kMaxWarnings + 1)
+      ErrorLogf(KLV_LOG_WARNING, __FILE__, __LINE__,
+                "TIFF \"%s\": further libtiff warnings for this file are not logged",
+                m->name.c_str());
     return 1;
   }
   return log_message(KLV_LOG_WARNING, m, module, fmt, ap);

@@ -18,6 +18,7 @@ namespace klv::img::tiff {
 struct Messages {
   std::string name;
   uint32_t unknown_tags = 0;
+  uint32_t warnings = 0;  // other warnings logged; past a few the rest are dropped
 };
 
 // Opens libtiff on `stream`, which libtiff then owns (closed by TIFFClose,
