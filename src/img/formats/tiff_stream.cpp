@@ -1014,7 +1014,7 @@ bool size_lines(TifStream& s) {
 // resource limits.
 bool check_coverage(TifStream& s) {
   TIFF* tif = s.tif;
-  const uint64_t file_len = file_of(s)->length();
+  const uint64_t file_len = static_cast<uint64_t>(Ofileleni64(file_of(s)));
   const uint32_t count = s.tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
   const uint64_t rows_per = s.tiled ? s.tile_h : s.rows_per_strip;
   const uint64_t row_bytes = s.tiled ? uint64_t{s.file_tile} / s.tile_h : s.file_line;
