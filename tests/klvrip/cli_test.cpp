@@ -287,7 +287,8 @@ TEST_F(Folder, OnlyWarningsAndErrorsUnlessVerbose) {
     if (pid == 0) exec_klvrip(args, log);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_text(log);
+    // The printer's lists are read (and logged) even where its driver is not built.
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) <= 1) << read_text(log);
     return read_text(log);
   };
   const std::string printer = "KlvDemo", port = dir_ + "/port";
