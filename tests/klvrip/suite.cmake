@@ -8,3 +8,7 @@ target_link_libraries(test_klvrip PRIVATE Threads::Threads)
 target_include_directories(test_klvrip PRIVATE ${PROJECT_SOURCE_DIR}/tools/klvrip)
 add_dependencies(test_klvrip klvrip)
 target_compile_definitions(test_klvrip PRIVATE KLVRIP_PATH="$<TARGET_FILE:klvrip>")
+# The print-test runs walk the demo printer's file driver.
+if(TARGET klvdrv_file)
+  add_dependencies(test_klvrip klvdrv_file)
+endif()

@@ -38,11 +38,11 @@ bool write_png(const char* path, int width, int height, const std::vector<uint8_
 
 }  // namespace
 
-bool write_dot_preview(const char* dots_path, const char* dots_name, const char* png_path,
-                       const char* png_name, int max_side) {
+bool write_dot_preview(const char* dots_path, int dots_type, const char* dots_name,
+                       const char* png_path, const char* png_name, int max_side) {
   image_info info;
   init_image_info(&info);
-  IMG_file* img = img_mux_open(dots_path, nullptr, "r", &info, 0);
+  IMG_file* img = img_mux_open(dots_path, nullptr, "r", &info, dots_type);
   if (!img) {
     std::fprintf(stderr, "klvrip: cannot read \"%s\" for a preview\n", dots_name);
     return false;

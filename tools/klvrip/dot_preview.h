@@ -4,14 +4,15 @@
 
 namespace klvrip {
 
-// Reads the dot image at `dots_path` (1 or 4 ink separations of 1, 2 or 4
+// Reads the dot image at `dots_path` (of image type `dots_type`; 0 to
+// recognise it by its content, which output images are not) (1 or 4 ink separations of 1, 2 or 4
 // bits, ink values) and writes an RGB PNG of it to `png_path`, composited in
 // the ink colours and reduced so that its longer side is at most `max_side`
 // pixels (each preview pixel shows the ink coverage of the dots under it).
 // Returns false, with a message on stderr, when either file fails; the
 // messages call the files `dots_name` and `png_name` (the paths may be
 // temporaries).
-bool write_dot_preview(const char* dots_path, const char* dots_name, const char* png_path,
-                       const char* png_name, int max_side);
+bool write_dot_preview(const char* dots_path, int dots_type, const char* dots_name,
+                       const char* png_path, const char* png_name, int max_side);
 
 }  // namespace klvrip

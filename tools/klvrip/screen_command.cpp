@@ -56,6 +56,11 @@ bool ends_with(const std::string& s, const char* tail) {
   return Ostrnicmp(s.c_str() + s.size() - n, tail, n) == 0;
 }
 
+// Dots go to a TIFF when the target's name says so, else to an output image.
+bool is_tiff(const char* path) {
+  return ends_with(path, ".tif") || ends_with(path, ".tiff");
+}
+
 void progress(int done, int total, bool tty) {
   if (!tty || total <= 0) return;
   const int w = 40, fill = int(int64_t(done) * w / total);
@@ -144,8 +149,7 @@ HTPLACE* make_placement(const ScreenArgs& a, const Page& page) {
   return place;
 }
 
-// The dot file at `path` (TIFF when the target's name says so, else an
-// output image) under the halftone filter. Null after a message.
+// The dot file at `path` under the halftone filter. Null after a message.
 IMG_file* open_screening(const ScreenArgs& a, Page& page, const std::string& path) {
   HTPLACE* place = make_placement(a, page);
   if (!place) return nullptr;
@@ -154,9 +158,8 @@ IMG_file* open_screening(const ScreenArgs& a, Page& page, const std::string& pat
   out.photometric = KLV_PHOTO_MINWHITE;
   out.compression = 0;
   out.bytes_per_line = image_info_line_bytes(&out);
-  const bool tiff = ends_with(a.out, ".tif") || ends_with(a.out, ".tiff");
-  IMG_file* dots = tiff ? img_mux_open(path.c_str(), nullptr, "w", &out, KLV_TYPE_TIFF)
-                        : outimg_open_img(path.c_str(), nullptr, "w", &out);
+  IMG_file* dots = is_tiff(a.out) ? img_mux_open(path.c_str(), nullptr, "w", &out, KLV_TYPE_TIFF)
+                                  : outimg_open_img(path.c_str(), nullptr, "w", &out);
   if (!dots) {
     HTPlaceFree(place);
     report(Exit::kFailure, kCommand, "cannot create \"%s\"", a.out);
@@ -216,8 +219,9 @@ Exit finish_files(const ScreenArgs& a, IMG_file* ht, bool lines_ok, OutputFile& 
   if (!lines_ok || !status_ok || !closed_ok)
     return report(Exit::kFailure, kCommand, "writing \"%s\" failed%s; no file was left", a.out,
                   closed_ok ? "" : ": written data was lost (is the disk full?)");
-  if (preview &&
-      !write_dot_preview(dots.Temp().c_str(), a.out, preview->Temp().c_str(), a.preview, 1600))
+  const int type = is_tiff(a.out) ? KLV_TYPE_TIFF : KLV_TYPE_OUTIMG;
+  if (preview && !write_dot_preview(dots.Temp().c_str(), type, a.out, preview->Temp().c_str(),
+                                    a.preview, 1600))
     return report(Exit::kFailure, kCommand, "no preview; no file was left");
   if (!dots.Commit())
     return report(Exit::kFailure, kCommand, "cannot write \"%s\": %s", a.out, dots.Error().c_str());

@@ -23,6 +23,17 @@ CTileFilter::~CTileFilter() {
   if (m_src) img_close(m_src);
 }
 
+int32_t CTileFilter::Close() {
+  bool ok = true;
+  if (m_mode == 'w' && m_src)
+    for (uint32_t p = 0; p < m_buffers.size(); ++p)
+      if (m_held_row[p] >= 0 && !FlushRow(p)) ok = false;
+  IMG_file* source = m_src;
+  m_src = nullptr;
+  if (img_close_status(source) != 0) ok = false;
+  return ok ? 0 : -1;
+}
+
 bool CTileFilter::AttachScanlineImg(IMG_file* source) {
   KLV_LOG(KLV_LOG_ERROR, "tile filter: a line stream cannot be attached");
   if (source) img_close(source);

@@ -31,6 +31,9 @@ class CTileFilter : public CIMG_file {
   int32_t GetStatus(int32_t what) override;
   image_cmap* GetCmap() override;
   image_profile* GetProfile() override;
+  // Stores the tiles still being gathered and closes the source; -1 when a
+  // tile could not be stored or the source lost written data.
+  int32_t Close() override;
 
   char Mode() const { return m_mode; }
 
