@@ -281,6 +281,8 @@ TEST_F(VolumeDamageTest, RowsChangedBehindTheLibrary) {
        "chunk 1 is missing"},
       {"gap chunk removed", "DELETE FROM chunks WHERE idx=0 AND member=" + sparse, "sparse",
        "chunk 0 is missing"},
+      {"gap removed", "DELETE FROM chunks WHERE idx<2 AND member=" + sparse, "sparse",
+       "chunks 0 to 1 are missing"},
       {"chunk emptied", "UPDATE chunks SET data=x'' WHERE idx=1 AND member=" + big, "big",
        "chunk 1 does not match its checksum"},
       {"checksum dropped", "UPDATE chunks SET crc=NULL WHERE idx=0 AND member=" + big, "big",
