@@ -315,6 +315,23 @@ TEST_F(VolumeDamageTest, RowsChangedBehindTheLibrary) {
   }
 }
 
+// A changed chunk size would put every chunk at another offset; the chunk
+// checksums cover it, so every member with data fails instead.
+TEST_F(VolumeDamageTest, ChangedChunkSizeFailsEveryRead) {
+  const std::string file = path("v.vol");
+  make_original(file);
+  ASSERT_TRUE(run_sql(file, "UPDATE volume_info SET value=value+4096 WHERE key='chunk_size'"));
+  LogCapture quiet("/dev/null");
+  SOVolume* v = VOpen(nullptr, file.c_str(), KLV_VOL_READ);
+  ASSERT_NE(v, nullptr);
+  for (const Member& m : members_) {
+    std::string why;
+    EXPECT_EQ(read_member(v, m, &why), m.data.empty() ? Outcome::kIntact : Outcome::kFailed)
+        << m.name << " " << why;
+  }
+  VClose(v);
+}
+
 TEST_F(VolumeDamageTest, SoundVolumeChecksClean) {
   EXPECT_EQ(VCheck(nullptr, nullptr, nullptr), -1);
   const std::string file = path("v.vol");
