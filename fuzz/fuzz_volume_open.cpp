@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Opens the input as a volume for reading, lists its members and reads each
-// one to the end. Damaged or crafted databases must fail cleanly.
+// Opens the input as a volume for reading, checks it whole (VCheck), lists its
+// members and reads each one to the end. Damaged or crafted databases must
+// fail cleanly. The seeds are small volumes (1 KiB pages, 4 KiB chunks) with
+// and without chunk checksums, one with a chunk that fails its checksum.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   close(fd);
   if (written) {
     if (SOVolume* v = VOpen(nullptr, name, KLV_VOL_READ)) {
+      VCheck(v, nullptr, nullptr);
       std::vector<std::string> names;
       SFindRec rec;
       for (int more = VFindfirst(v, "*", &rec); more && names.size() < 1000; more = VFindnext(&rec))

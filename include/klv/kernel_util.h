@@ -1,6 +1,6 @@
 /* SPDX-License-Identifier: MIT */
 /* Small kernel helpers used across the library: the number reader, the
- * 32-bit checksum and file identity, and string helpers.
+ * 32-bit checksum and file identity, CRC-32C, and string helpers.
  *
  * Text is UTF-8. "Without regard to letter case" folds the ASCII letters
  * only; the multi-byte aware forms never split a multi-byte character. */

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// CRC-32C (the Castagnoli polynomial) in two implementations: the processor's
-// CRC32 instruction (SSE4.2) and a table-driven one for processors without
-// it. Both give the same values; Ocrc32c (kernel_util.h) picks one at start.
+// CRC-32C (the Castagnoli polynomial) in three implementations: folding with
+// 512-bit carry-less multiplication (VPCLMULQDQ), the processor's CRC32
+// instruction (SSE4.2), and a table-driven one for processors with neither.
+// All give the same values; Ocrc32c (kernel_util.h) picks one at start.
 #pragma once
 
 #include <cstddef>
@@ -15,5 +16,9 @@ uint32_t crc32c_table(uint32_t crc, const void* data, size_t length);
 // Only to be called when crc32c_hardware_available() is true.
 uint32_t crc32c_hardware(uint32_t crc, const void* data, size_t length);
 bool crc32c_hardware_available();
+// Folding with 512-bit carry-less multiplication for the bulk, the CRC32
+// instruction for the rest; only when crc32c_folding_available() is true.
+uint32_t crc32c_folding(uint32_t crc, const void* data, size_t length);
+bool crc32c_folding_available();
 
 }  // namespace klv::kernel

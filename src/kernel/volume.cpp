@@ -130,10 +130,12 @@ const char* chunk_problem(ChunkStatus status) {
   }
 }
 
-uint32_t chunk_crc(int64_t member, int64_t index, const uint8_t* data, int64_t length) {
-  uint8_t head[16];
+uint32_t chunk_crc(int64_t member, int64_t index, int64_t chunk_size, const uint8_t* data,
+                   int64_t length) {
+  uint8_t head[24];
   put_le64(head, member);
   put_le64(head + 8, index);
+  put_le64(head + 16, chunk_size);
   const uint32_t crc = Ocrc32c(0, head, sizeof head);
   return length > 0 ? Ocrc32c(crc, data, static_cast<size_t>(length)) : crc;
 }
@@ -532,7 +534,8 @@ bool SOVolume::seal_row(int64_t id) {
 }
 
 std::string SOVolume::name_of(int64_t member) {
-  std::string name = "#" + std::to_string(member);
+  std::string name(1, '#');
+  name += std::to_string(member);
   sqlite3_stmt* st = nullptr;
   if (sqlite3_prepare_v2(db_, "SELECT name FROM members WHERE id=?1", -1, &st, nullptr) ==
       SQLITE_OK) {
@@ -890,7 +893,8 @@ ChunkStatus SOVolume::read_chunk(int64_t member, int64_t index, uint8_t* dst) {
       return ChunkStatus::kError;
     }
   }
-  if (has_crc && stored_crc != static_cast<int64_t>(chunk_crc(member, index, dst, len)))
+  if (has_crc &&
+      stored_crc != static_cast<int64_t>(chunk_crc(member, index, chunk_size_, dst, len)))
     return ChunkStatus::kBadCrc;
   std::memset(dst + len, 0, static_cast<size_t>(chunk_size_ - len));
   return has_crc ? ChunkStatus::kOk : ChunkStatus::kUnchecked;
@@ -905,7 +909,7 @@ bool SOVolume::store_chunk(int64_t member, int64_t index, const uint8_t* src, in
   if (!st) return false;
   sqlite3_bind_int64(st, 1, member);
   sqlite3_bind_int64(st, 2, index);
-  sqlite3_bind_int64(st, 3, chunk_crc(member, index, src, length));
+  sqlite3_bind_int64(st, 3, chunk_crc(member, index, chunk_size_, src, length));
   sqlite3_bind_blob(st, 4, length > 0 ? src : &kNothing, static_cast<int>(length), SQLITE_STATIC);
   bool ok = sqlite3_step(st) == SQLITE_DONE;
   if (!ok) log_db_error("cannot store a chunk");

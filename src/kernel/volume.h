@@ -10,9 +10,10 @@
 // A chunk holds bytes [idx * chunk_size, idx * chunk_size + length(data)) of
 // its member; the part of a chunk past its data reads as zeros.
 //
-// Checks: `crc` is the CRC-32C of the member id and index (two little-endian
-// 64-bit words) followed by the data, so a chunk found under another member
-// or index fails too. `row_crc` is the CRC-32C of id, is_dir, size and mtime
+// Checks: `crc` is the CRC-32C of the member id, the index and the volume's
+// chunk size (little-endian 64-bit words) followed by the data, so a chunk
+// found under another member or index, or read with a changed chunk size,
+// fails too. `row_crc` is the CRC-32C of id, is_dir, size and mtime
 // (little-endian 64-bit words) followed by the name, so a changed size, id or
 // name is noticed before any byte is read. A volume made with checks records
 // "checksums" = "all": every chunk below a member's size is present (a gap
@@ -77,7 +78,8 @@ enum class ChecksumMode {
 };
 
 // The checks stored beside chunks and member rows.
-uint32_t chunk_crc(int64_t member, int64_t index, const uint8_t* data, int64_t length);
+uint32_t chunk_crc(int64_t member, int64_t index, int64_t chunk_size, const uint8_t* data,
+                   int64_t length);
 uint32_t row_crc(int64_t id, const unsigned char* name, int name_bytes, int64_t is_dir,
                  int64_t size, int64_t mtime);
 

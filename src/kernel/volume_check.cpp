@@ -2,6 +2,7 @@
 // Verifying a whole volume (VCheck): SQLite's own integrity check of the
 // file's structure, then every member row against its check, then every chunk
 // below each member's size, read and compared with its checksum.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -89,27 +90,56 @@ int SOVolume::check(VCheckReport report, void* context) {
   }
   sqlite3_finalize(st);
 
-  // Every chunk below each member's size.
+  // Every chunk below each member's size. The stored indexes are listed
+  // first, so that the work follows what the file holds, not what a damaged
+  // size claims; runs of missing indexes are reported as one fault each.
   std::vector<uint8_t> buffer(static_cast<size_t>(chunk_size_));
+  std::vector<int64_t> stored;
   for (const FileMember& m : files) {
     const int64_t chunks = (m.size + chunk_size_ - 1) / chunk_size_;
-    int64_t unchecked = 0, bad = 0;
-    for (int64_t index = 0; index < chunks; ++index) {
+    stored.clear();
+    st = nullptr;
+    int rc = sqlite3_prepare_v2(
+        db_, "SELECT idx FROM chunks WHERE member=?1 AND idx>=0 AND idx<?2 ORDER BY idx", -1, &st,
+        nullptr);
+    if (rc == SQLITE_OK) {
+      sqlite3_bind_int64(st, 1, m.id);
+      sqlite3_bind_int64(st, 2, chunks);
+      while ((rc = sqlite3_step(st)) == SQLITE_ROW) stored.push_back(sqlite3_column_int64(st, 0));
+    }
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE) {
+      say(m.name, "cannot list its chunks: " + db_message(), true);
+      continue;
+    }
+    int64_t unchecked = 0, bad = 0, next = 0;
+    auto fault = [&](const std::string& text) {
+      if (++bad <= kChunkFaultsShown) say(m.name, text, true);
+    };
+    auto gap = [&](int64_t end) {
+      if (next < end && checksums_ == ChecksumMode::kAll)
+        fault(next + 1 == end ? "chunk " + std::to_string(next) + " is missing"
+                              : "chunks " + std::to_string(next) + " to " +
+                                    std::to_string(end - 1) + " are missing");
+    };
+    for (int64_t index : stored) {
+      gap(index);
+      next = index + 1;
       const ChunkStatus status = read_chunk(m.id, index, buffer.data());
       if (status == ChunkStatus::kOk || status == ChunkStatus::kAbsent) continue;
       if (status == ChunkStatus::kUnchecked) {
         ++unchecked;
         continue;
       }
-      if (++bad > kChunkFaultsShown) continue;
       std::string text =
           "chunk " + std::to_string(index) + " " + klv::kernel::chunk_problem(status);
       if (status == ChunkStatus::kError) text += std::string(": ") + sqlite3_errstr(chunk_rc_);
-      say(m.name, text, true);
+      fault(text);
     }
+    gap(chunks);
     if (bad > kChunkFaultsShown) {
-      // Every damaged chunk counts as a fault, the ones not shown too.
-      faults += static_cast<int>(bad - kChunkFaultsShown) - 1;
+      // Every fault counts, the ones not shown too.
+      faults += static_cast<int>(std::min<int64_t>(bad - kChunkFaultsShown, 1 << 30)) - 1;
       say(m.name, std::to_string(bad - kChunkFaultsShown) + " more damaged chunks", true);
     }
     // In a volume made before checks the remark above says it for all.

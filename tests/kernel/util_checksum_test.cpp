@@ -10,6 +10,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kernel/crc32c.h"
@@ -95,39 +96,49 @@ TEST(Crc32c, KnownVectors) {
     if (klv::kernel::crc32c_hardware_available()) {
       EXPECT_EQ(klv::kernel::crc32c_hardware(0, c.data, c.length), c.crc);
     }
+    if (klv::kernel::crc32c_folding_available()) {
+      EXPECT_EQ(klv::kernel::crc32c_folding(0, c.data, c.length), c.crc);
+    }
   }
   EXPECT_EQ(Ocrc32c(0x1234u, nullptr, 5), 0x1234u);
   EXPECT_EQ(Ocrc32c(0x1234u, "x", 0), 0x1234u);
 }
 
 // The instruction path joins three streams over blocks of 8 KiB and 256
-// bytes: lengths around those block sizes, odd starting addresses, and a
-// CRC carried on from an earlier part must all give the table's values.
-TEST(Crc32c, InstructionAndTableAgree) {
-  if (!klv::kernel::crc32c_hardware_available()) GTEST_SKIP() << "no CRC32 instruction";
+// bytes; the folding path carries 256 bytes at a time from 1 KiB on, then
+// single blocks and bytes. Lengths around those sizes, odd starting
+// addresses, and a CRC carried on from an earlier part must all give the
+// table's values.
+TEST(Crc32c, AllPathsAgree) {
+  using Fn = uint32_t (*)(uint32_t, const void*, size_t);
+  std::vector<std::pair<const char*, Fn>> paths;
+  if (klv::kernel::crc32c_hardware_available())
+    paths.emplace_back("instruction", klv::kernel::crc32c_hardware);
+  if (klv::kernel::crc32c_folding_available())
+    paths.emplace_back("folding", klv::kernel::crc32c_folding);
+  if (paths.empty()) GTEST_SKIP() << "neither the CRC32 instruction nor VPCLMULQDQ";
   std::vector<uint8_t> data(3 * 8192 * 2 + 3 * 256 * 3 + 64);
   uint32_t x = 12345;
   for (uint8_t& b : data) {
     x = x * 1664525u + 1013904223u;
     b = static_cast<uint8_t>(x >> 24);
   }
-  const size_t lengths[] = {0,   1,   7,    8,     9,     63,    255,   256,   767,   768,
-                            769, 800, 4096, 24575, 24576, 24577, 25344, 49152, 49920, 50000};
-  for (size_t offset : {size_t{0}, size_t{1}, size_t{3}, size_t{8}}) {
-    for (size_t length : lengths) {
-      if (offset + length > data.size()) continue;
-      SCOPED_TRACE(testing::Message() << "offset " << offset << " length " << length);
-      const uint8_t* p = data.data() + offset;
-      const uint32_t expected = klv::kernel::crc32c_table(0, p, length);
-      EXPECT_EQ(klv::kernel::crc32c_hardware(0, p, length), expected);
-      // Carried on: split anywhere, both halves through either path.
-      const size_t half = length / 3;
-      EXPECT_EQ(klv::kernel::crc32c_hardware(klv::kernel::crc32c_table(0, p, half), p + half,
-                                             length - half),
-                expected);
-      EXPECT_EQ(klv::kernel::crc32c_table(klv::kernel::crc32c_hardware(0, p, half), p + half,
-                                          length - half),
-                expected);
+  const size_t lengths[] = {0,    1,    7,    8,    9,     63,    255,   256,   767,   768,
+                            769,  800,  1023, 1024, 1025,  1039,  1040,  1279,  1280,  1281,
+                            1535, 4096, 4111, 8192, 24575, 24576, 24577, 25344, 49152, 50000};
+  for (const auto& [name, fn] : paths) {
+    for (size_t offset : {size_t{0}, size_t{1}, size_t{3}, size_t{8}}) {
+      for (size_t length : lengths) {
+        if (offset + length > data.size()) continue;
+        SCOPED_TRACE(testing::Message() << name << " offset " << offset << " length " << length);
+        const uint8_t* p = data.data() + offset;
+        const uint32_t expected = klv::kernel::crc32c_table(0, p, length);
+        EXPECT_EQ(fn(0, p, length), expected);
+        // Carried on: split anywhere, the halves through either path.
+        const size_t part = length / 3;
+        EXPECT_EQ(fn(klv::kernel::crc32c_table(0, p, part), p + part, length - part), expected);
+        EXPECT_EQ(klv::kernel::crc32c_table(fn(0, p, part), p + part, length - part), expected);
+      }
     }
   }
 }

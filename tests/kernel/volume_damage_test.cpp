@@ -281,6 +281,8 @@ TEST_F(VolumeDamageTest, RowsChangedBehindTheLibrary) {
        "chunk 1 is missing"},
       {"gap chunk removed", "DELETE FROM chunks WHERE idx=0 AND member=" + sparse, "sparse",
        "chunk 0 is missing"},
+      {"gap removed", "DELETE FROM chunks WHERE idx<2 AND member=" + sparse, "sparse",
+       "chunks 0 to 1 are missing"},
       {"chunk emptied", "UPDATE chunks SET data=x'' WHERE idx=1 AND member=" + big, "big",
        "chunk 1 does not match its checksum"},
       {"checksum dropped", "UPDATE chunks SET crc=NULL WHERE idx=0 AND member=" + big, "big",
@@ -311,6 +313,23 @@ TEST_F(VolumeDamageTest, RowsChangedBehindTheLibrary) {
     }
     VClose(v);
   }
+}
+
+// A changed chunk size would put every chunk at another offset; the chunk
+// checksums cover it, so every member with data fails instead.
+TEST_F(VolumeDamageTest, ChangedChunkSizeFailsEveryRead) {
+  const std::string file = path("v.vol");
+  make_original(file);
+  ASSERT_TRUE(run_sql(file, "UPDATE volume_info SET value=value+4096 WHERE key='chunk_size'"));
+  LogCapture quiet("/dev/null");
+  SOVolume* v = VOpen(nullptr, file.c_str(), KLV_VOL_READ);
+  ASSERT_NE(v, nullptr);
+  for (const Member& m : members_) {
+    std::string why;
+    EXPECT_EQ(read_member(v, m, &why), m.data.empty() ? Outcome::kIntact : Outcome::kFailed)
+        << m.name << " " << why;
+  }
+  VClose(v);
 }
 
 TEST_F(VolumeDamageTest, SoundVolumeChecksClean) {
