@@ -188,8 +188,10 @@ class KLV_API CHTRip {
   // when an event or the thread cannot be made.
   bool StartWorker();
   // Quits and joins the worker and drops its events; does nothing without
-  // one. Each engine class that owns state the worker screens with calls it
-  // first thing in its destructor, so the worker never sees that state go.
+  // one. Each engine family's base class calls it first thing in its
+  // destructor (CHTRip's destructor too); the owner waits for
+  // process-available before destroying an engine, so the worker is idle
+  // while the engine's parts go.
   void StopWorker();
 
   uint8_t sep_ = 0;
