@@ -23,5 +23,6 @@
 #include "klv/htplace.h"
 #include "klv/prntinfo.h"
 #include "klv/printer_driver.h"
+#include "klv/icc.h"
 
 #endif
