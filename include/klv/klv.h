@@ -24,5 +24,6 @@
 #include "klv/prntinfo.h"
 #include "klv/printer_driver.h"
 #include "klv/icc.h"
+#include "klv/cms.h"
 
 #endif
