@@ -84,8 +84,8 @@ typedef struct cms_profnode {
   int32_t value;                     /* engine-defined */
   char path1[CMS_PATH_SIZE];         /* the profile file */
   char path2[CMS_PATH_SIZE];         /* the volume it is a member of, "" for a host file */
-  char path3[CMS_PATH_SIZE];         /* engine-defined (the LittleCMS engine: destination profile) */
-  char path4[CMS_PATH_SIZE];         /* its member name in a colour chain */
+  char path3[CMS_PATH_SIZE]; /* engine-defined (the LittleCMS engine: destination profile) */
+  char path4[CMS_PATH_SIZE]; /* its member name in a colour chain */
   int32_t argc;
   char** argv; /* each at least 81 bytes, or its length + 10 */
   int32_t extra_size;
@@ -152,8 +152,8 @@ KLV_API cms_profnode* cms_profnode_new(int32_t type, const char* engine, int32_t
                                        void* cookie);
 KLV_API cms_profnode* cms_profnode_copy(const cms_profnode* node, cms_error_callback callback,
                                         void* cookie);
-KLV_API cms_profnode* cms_profnode_copy_list(const cms_profnode* first,
-                                             cms_error_callback callback, void* cookie);
+KLV_API cms_profnode* cms_profnode_copy_list(const cms_profnode* first, cms_error_callback callback,
+                                             void* cookie);
 KLV_API int32_t cms_profnode_free(cms_profnode* node, cms_error_callback callback, void* cookie);
 KLV_API int32_t cms_profnode_free_list(cms_profnode** first, cms_error_callback callback,
                                        void* cookie);
@@ -192,8 +192,7 @@ KLV_API void cms_free_list(char** list);
 KLV_API int32_t cms_profile_get_info(cms_profnode* node, cms_profile_info** info,
                                      cms_error_callback callback, void* cookie);
 KLV_API void cms_profile_free_info(cms_profile_info* info);
-KLV_API int32_t cms_profile_is_valid(cms_profnode* node, cms_error_callback callback,
-                                     void* cookie);
+KLV_API int32_t cms_profile_is_valid(cms_profnode* node, cms_error_callback callback, void* cookie);
 KLV_API int32_t cms_profile_properties(cms_profnode* node, cms_error_callback callback,
                                        void* cookie);
 
@@ -201,9 +200,8 @@ KLV_API int32_t cms_profile_properties(cms_profnode* node, cms_error_callback ca
 
 /* Each finds the engine of `type` (by name, else its default) and passes
  * through to its build table, loading the build library on first use. */
-KLV_API int32_t cms_profile_make_path(int32_t type, const char* engine, const char* name,
-                                      char* out, int32_t size, cms_error_callback callback,
-                                      void* cookie);
+KLV_API int32_t cms_profile_make_path(int32_t type, const char* engine, const char* name, char* out,
+                                      int32_t size, cms_error_callback callback, void* cookie);
 KLV_API void* cms_profile_swatch_new(int32_t type, const char* engine, cms_error_callback callback,
                                      void* cookie);
 KLV_API int32_t cms_profile_swatch_free(int32_t type, const char* engine, void* swatch,
@@ -228,12 +226,11 @@ KLV_API int32_t cms_profile_table_free(int32_t type, const char* engine, void* t
 KLV_API void* cms_profile_table_load(int32_t type, const char* engine, const char* path,
                                      cms_error_callback callback, void* cookie);
 KLV_API int32_t cms_profile_table_save(int32_t type, const char* engine, void* table,
-                                       const char* path, cms_error_callback callback,
-                                       void* cookie);
+                                       const char* path, cms_error_callback callback, void* cookie);
 KLV_API int32_t cms_profile_table_setup(int32_t type, const char* engine, void* table,
                                         cms_error_callback callback, void* cookie);
-KLV_API int32_t cms_profile_table_build(int32_t type, const char* engine, void* table,
-                                        void* swatch, cms_error_callback callback, void* cookie);
+KLV_API int32_t cms_profile_table_build(int32_t type, const char* engine, void* table, void* swatch,
+                                        cms_error_callback callback, void* cookie);
 KLV_API int32_t cms_profile_table_create(int32_t type, const char* engine, void* table,
                                          const char* path, cms_error_callback callback,
                                          void* cookie);
@@ -253,9 +250,9 @@ typedef struct cms_apply_table {
   uint32_t version; /* CMS_API_VERSION */
   void* slot0;
   void* slot1;
-  int32_t (*terminate)(void* engine, cms_error_callback cb, void* cookie);        /* 2 */
-  int32_t (*begin_thread)(void* engine, cms_error_callback cb, void* cookie);     /* 3 */
-  int32_t (*end_thread)(void* engine, cms_error_callback cb, void* cookie);       /* 4 */
+  int32_t (*terminate)(void* engine, cms_error_callback cb, void* cookie);    /* 2 */
+  int32_t (*begin_thread)(void* engine, cms_error_callback cb, void* cookie); /* 3 */
+  int32_t (*end_thread)(void* engine, cms_error_callback cb, void* cookie);   /* 4 */
   void* slot5;
   int32_t (*release_value)(void* engine, void* value, cms_error_callback cb, void* cookie); /* 6 */
   int32_t (*check_node)(void* engine, cms_profnode* node, cms_error_callback cb,
@@ -281,8 +278,8 @@ typedef struct cms_apply_table {
                         void* cookie); /* 17 */
   int32_t (*select_profile)(void* engine, cms_profnode* node, cms_error_callback cb,
                             void* cookie); /* 18 */
-  int32_t (*valid_profiles)(void* engine, cms_profnode* node, char*** list,
-                            cms_error_callback cb, void* cookie); /* 19 */
+  int32_t (*valid_profiles)(void* engine, cms_profnode* node, char*** list, cms_error_callback cb,
+                            void* cookie); /* 19 */
   int32_t (*profile_info)(void* engine, cms_profnode* node, cms_profile_info** info,
                           cms_error_callback cb, void* cookie); /* 20 */
   int32_t (*profile_valid)(void* engine, cms_profnode* node, cms_error_callback cb,
@@ -299,29 +296,31 @@ typedef struct cms_build_table {
   void* slot1;
   void* slot2;
   int32_t (*make_path)(void* builder, const char* name, char* out, int32_t size,
-                       cms_error_callback cb, void* cookie);                 /* 3 */
-  void* (*swatch_new)(void* builder, cms_error_callback cb, void* cookie); /* 4 */
+                       cms_error_callback cb, void* cookie);                                /* 3 */
+  void* (*swatch_new)(void* builder, cms_error_callback cb, void* cookie);                  /* 4 */
   int32_t (*swatch_free)(void* builder, void* swatch, cms_error_callback cb, void* cookie); /* 5 */
-  void* (*swatch_load)(void* builder, const char* path, cms_error_callback cb, void* cookie); /* 6 */
+  void* (*swatch_load)(void* builder, const char* path, cms_error_callback cb,
+                       void* cookie); /* 6 */
   int32_t (*swatch_save)(void* builder, void* swatch, const char* path, cms_error_callback cb,
                          void* cookie); /* 7 */
-  int32_t (*swatch_makejob)(void* builder, void* swatch, const char* path,
-                            cms_error_callback cb, void* cookie); /* 8 */
+  int32_t (*swatch_makejob)(void* builder, void* swatch, const char* path, cms_error_callback cb,
+                            void* cookie); /* 8 */
   void* slot9;
   int32_t (*swatch_setup)(void* builder, void* swatch, cms_error_callback cb,
                           void* cookie); /* 10 */
   void* slot11;
   void* (*table_new)(void* builder, cms_error_callback cb, void* cookie);                 /* 12 */
   int32_t (*table_free)(void* builder, void* table, cms_error_callback cb, void* cookie); /* 13 */
-  void* (*table_load)(void* builder, const char* path, cms_error_callback cb, void* cookie); /* 14 */
+  void* (*table_load)(void* builder, const char* path, cms_error_callback cb,
+                      void* cookie); /* 14 */
   int32_t (*table_save)(void* builder, void* table, const char* path, cms_error_callback cb,
-                        void* cookie); /* 15 */
+                        void* cookie);                                                     /* 15 */
   int32_t (*table_setup)(void* builder, void* table, cms_error_callback cb, void* cookie); /* 16 */
   int32_t (*table_build)(void* builder, void* table, void* swatch, cms_error_callback cb,
-                         void* cookie); /* 17 */
+                         void* cookie);                                                    /* 17 */
   int32_t (*table_tweak)(void* builder, void* table, cms_error_callback cb, void* cookie); /* 18 */
-  int32_t (*swatch_createjob)(void* builder, void* swatch, const char* path,
-                              cms_error_callback cb, void* cookie); /* 19 */
+  int32_t (*swatch_createjob)(void* builder, void* swatch, const char* path, cms_error_callback cb,
+                              void* cookie); /* 19 */
   int32_t (*table_create)(void* builder, void* table, const char* path, cms_error_callback cb,
                           void* cookie); /* 20 */
 } cms_build_table;

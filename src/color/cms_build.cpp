@@ -34,9 +34,8 @@ Result build(int32_t type, const char* engine, cms_error_callback cb, void* cook
 
 extern "C" {
 
-KLV_API int32_t cms_profile_make_path(int32_t type, const char* engine, const char* name,
-                                      char* out, int32_t size, cms_error_callback cb,
-                                      void* cookie) {
+KLV_API int32_t cms_profile_make_path(int32_t type, const char* engine, const char* name, char* out,
+                                      int32_t size, cms_error_callback cb, void* cookie) {
   if (!out || size <= 0) return 0;
   out[0] = '\0';
   return build<int32_t>(type, engine, cb, cookie, 0, &cms_build_table::make_path, name, out, size);
@@ -105,10 +104,9 @@ KLV_API int32_t cms_profile_table_setup(int32_t type, const char* engine, void* 
   return build<int32_t>(type, engine, cb, cookie, 0, &cms_build_table::table_setup, table);
 }
 
-KLV_API int32_t cms_profile_table_build(int32_t type, const char* engine, void* table,
-                                        void* swatch, cms_error_callback cb, void* cookie) {
-  return build<int32_t>(type, engine, cb, cookie, 0, &cms_build_table::table_build, table,
-                        swatch);
+KLV_API int32_t cms_profile_table_build(int32_t type, const char* engine, void* table, void* swatch,
+                                        cms_error_callback cb, void* cookie) {
+  return build<int32_t>(type, engine, cb, cookie, 0, &cms_build_table::table_build, table, swatch);
 }
 
 KLV_API int32_t cms_profile_table_create(int32_t type, const char* engine, void* table,

@@ -62,7 +62,9 @@ bool fill_contents(cms_profnode* node, int32_t argc, const char* const* argv, in
   return true;
 }
 
-const char* node_name(const cms_profnode* node) { return node->path1[0] ? node->path1 : "node"; }
+const char* node_name(const cms_profnode* node) {
+  return node->path1[0] ? node->path1 : "node";
+}
 
 CmsEngine* engine_of(const cms_profnode* node, cms_error_callback cb, void* cookie) {
   return find_engine(node->type, node->engine, node_name(node), cb, cookie);
@@ -168,8 +170,8 @@ KLV_API cms_profnode* cms_profnode_copy(const cms_profnode* node, cms_error_call
   return copy;
 }
 
-KLV_API cms_profnode* cms_profnode_copy_list(const cms_profnode* first,
-                                             cms_error_callback callback, void* cookie) {
+KLV_API cms_profnode* cms_profnode_copy_list(const cms_profnode* first, cms_error_callback callback,
+                                             void* cookie) {
   cms_profnode* head = nullptr;
   cms_profnode** tail = &head;
   for (const cms_profnode* n = first; n; n = n->next) {
@@ -340,10 +342,21 @@ KLV_API int32_t cms_profile_get_info(cms_profnode* node, cms_profile_info** info
 
 KLV_API void cms_profile_free_info(cms_profile_info* info) {
   if (!info) return;
-  char** fields[] = {&info->name,    &info->description,   &info->manufacturer, &info->model,
-                     &info->copyright, &info->profile_class, &info->color_space, &info->pcs,
-                     &info->version, &info->created,       &info->cmm,          &info->creator,
-                     &info->rendering_intent, &info->white_point, &info->tags};
+  char** fields[] = {&info->name,
+                     &info->description,
+                     &info->manufacturer,
+                     &info->model,
+                     &info->copyright,
+                     &info->profile_class,
+                     &info->color_space,
+                     &info->pcs,
+                     &info->version,
+                     &info->created,
+                     &info->cmm,
+                     &info->creator,
+                     &info->rendering_intent,
+                     &info->white_point,
+                     &info->tags};
   static_assert(sizeof(cms_profile_info) == 15 * sizeof(char*), "fifteen texts");
   for (char** f : fields) std::free(*f);
   std::free(info);

@@ -83,8 +83,10 @@ bool load_apply(CmsEngine& engine, const std::string& info_folder, const char* w
   } else if (!fill(&table, &engine.handle, &engine.value, engine.name.c_str(), cb, cookie)) {
     KLV_LOG(KLV_LOG_ERROR, "engine %s refused to start", engine.name.c_str());
   } else if (table.size != sizeof table || table.version != CMS_API_VERSION) {
-    KLV_LOG(KLV_LOG_ERROR, "engine library %s has an apply table of %u bytes, version %u (%zu, %d "
-            "expected)", path.c_str(), table.size, table.version, sizeof table, CMS_API_VERSION);
+    KLV_LOG(KLV_LOG_ERROR,
+            "engine library %s has an apply table of %u bytes, version %u (%zu, %d "
+            "expected)",
+            path.c_str(), table.size, table.version, sizeof table, CMS_API_VERSION);
   } else {
     ok = true;
   }
@@ -164,8 +166,8 @@ bool read_record(SFPARSE* fp, Record& record) {
     } else if (Ostricmp(key, "Name") == 0 || Ostricmp(key, "CMM") == 0 ||
                Ostricmp(key, "ApplyDLL") == 0 || Ostricmp(key, "BuildDLL") == 0) {
       if (!fp_get_string(fp, value, sizeof value)) return false;
-      std::string& field = Ostricmp(key, "Name") == 0  ? record.name
-                           : Ostricmp(key, "CMM") == 0 ? record.cmm
+      std::string& field = Ostricmp(key, "Name") == 0       ? record.name
+                           : Ostricmp(key, "CMM") == 0      ? record.cmm
                            : Ostricmp(key, "ApplyDLL") == 0 ? record.apply
                                                             : record.build;
       field = cut(value);
@@ -264,7 +266,9 @@ bool terminate_engines(cms_info& state, cms_error_callback cb, void* cookie) {
 
 namespace klv::cms {
 
-cms_info* state() { return g_state.get(); }
+cms_info* state() {
+  return g_state.get();
+}
 
 void report(cms_error_callback cb, void* cookie, const char* name, int32_t code) {
   if (cb) cb(name ? name : "", code, 0.0, cookie);
@@ -273,10 +277,10 @@ void report(cms_error_callback cb, void* cookie, const char* name, int32_t code)
 std::string builtin_type_name(int32_t id) {
   // Display names of the built-in types (message numbers 138, 132 .. 36).
   static constexpr const char* kNames[] = {
-      "None",         "ICC Profile",    "GCR Table",       "Device Link",      "Named Colors",
-      "Ink Limits",   "Linearization",  "Abstract",        "Proofing",         "Spot Colors",
-      "Gray Balance", "Output Profile", "Input Profile",   "Display Profile",  "None",
-      "Emulation",    "Color Table",    "Color Space",     "Calibration",      "Density",
+      "None",         "ICC Profile",    "GCR Table",     "Device Link",     "Named Colors",
+      "Ink Limits",   "Linearization",  "Abstract",      "Proofing",        "Spot Colors",
+      "Gray Balance", "Output Profile", "Input Profile", "Display Profile", "None",
+      "Emulation",    "Color Table",    "Color Space",   "Calibration",     "Density",
       "Measurement",
   };
   if (id < 0 || id >= static_cast<int32_t>(std::size(kNames))) return {};
@@ -366,8 +370,7 @@ KLV_API int32_t cms_initialize(cms_error_callback callback, void* cookie) {
     if (g_state) return 1;
     // The Server search path first; the ordinary one holds the installed default.
     char path[KLV_PATH_MAX];
-    if (!_findinpath_ex("Server", "CMSTypes.Info", path) &&
-        !_findinpath("CMSTypes.Info", path))
+    if (!_findinpath_ex("Server", "CMSTypes.Info", path) && !_findinpath("CMSTypes.Info", path))
       return 0;
     auto state = std::make_unique<cms_info>();
     char drive[KLV_SPLIT_DRIVE], dir[KLV_SPLIT_DIR];
@@ -433,7 +436,9 @@ KLV_API int32_t cms_term_thread(cms_error_callback callback, void* cookie) {
   return result;
 }
 
-KLV_API const cms_info* cms_get_info(void) { return klv::cms::state(); }
+KLV_API const cms_info* cms_get_info(void) {
+  return klv::cms::state();
+}
 
 KLV_API int32_t cms_type_id_from_name(const char* name) {
   cms_info* s = klv::cms::state();

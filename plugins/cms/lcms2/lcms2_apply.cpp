@@ -40,7 +40,9 @@ std::string signature_text(uint32_t s) {
   return t;
 }
 
-Engine& engine_of(void* handle) { return *static_cast<Engine*>(handle); }
+Engine& engine_of(void* handle) {
+  return *static_cast<Engine*>(handle);
+}
 
 // --- the slots ---------------------------------------------------------------
 
@@ -51,9 +53,15 @@ int32_t terminate(void* handle, cms_error_callback, void*) {
   return 1;
 }
 
-int32_t begin_thread(void*, cms_error_callback, void*) { return 1; }
-int32_t end_thread(void*, cms_error_callback, void*) { return 1; }
-int32_t release_value(void*, void*, cms_error_callback, void*) { return 1; }
+int32_t begin_thread(void*, cms_error_callback, void*) {
+  return 1;
+}
+int32_t end_thread(void*, cms_error_callback, void*) {
+  return 1;
+}
+int32_t release_value(void*, void*, cms_error_callback, void*) {
+  return 1;
+}
 
 // A node is sound when its source profile opens, its arguments read, and its
 // input format carries the profile's channels. Missing format words are
@@ -80,7 +88,9 @@ int32_t check_node(void* handle, cms_profnode* node, cms_error_callback cb, void
   return 1;
 }
 
-int32_t free_node(void*, cms_profnode*, cms_error_callback, void*) { return 1; }
+int32_t free_node(void*, cms_profnode*, cms_error_callback, void*) {
+  return 1;
+}
 
 int32_t copy_files(void*, cms_profnode* node, const char* folder, int32_t, cms_error_callback cb,
                    void* cookie) {
@@ -229,7 +239,8 @@ int32_t profile_info(void* handle, cms_profnode* node, cms_profile_info** info,
   r->creator = dup_text(signature_text(cmsGetHeaderCreator(p.get())));
   std::snprintf(number, sizeof number, "%u", cmsGetHeaderRenderingIntent(p.get()));
   r->rendering_intent = dup_text(number);
-  if (const auto* white = static_cast<const cmsCIEXYZ*>(cmsReadTag(p.get(), cmsSigMediaWhitePointTag))) {
+  if (const auto* white =
+          static_cast<const cmsCIEXYZ*>(cmsReadTag(p.get(), cmsSigMediaWhitePointTag))) {
     std::snprintf(number, sizeof number, "%.4f %.4f %.4f", white->X, white->Y, white->Z);
     r->white_point = dup_text(number);
   }

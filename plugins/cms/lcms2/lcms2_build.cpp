@@ -20,7 +20,9 @@ struct Builder {
   cmsContext ctx = nullptr;
 };
 
-cmsContext ctx_of(void* builder) { return static_cast<Builder*>(builder)->ctx; }
+cmsContext ctx_of(void* builder) {
+  return static_cast<Builder*>(builder)->ctx;
+}
 
 int32_t refuse(cms_error_callback cb, void* cookie, const char* what) {
   KLV_LOG(KLV_LOG_ERROR, "LittleCMS engine: %s is not available on this platform", what);

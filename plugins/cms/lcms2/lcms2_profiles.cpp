@@ -116,7 +116,8 @@ Profile open_profile(Engine& engine, const std::string& name, const std::string&
 uint32_t format_word_of(cmsColorSpaceSignature space) {
   const uint32_t channels = cmsChannelsOf(space);
   switch (space) {
-    case cmsSigLabData: return channels | CMS_FMT_LAB;
+    case cmsSigLabData:
+      return channels | CMS_FMT_LAB;
     case cmsSigRgbData:
     case cmsSigGrayData:
     case cmsSigXYZData:
@@ -124,8 +125,10 @@ uint32_t format_word_of(cmsColorSpaceSignature space) {
     case cmsSigHsvData:
     case cmsSigHlsData:
     case cmsSigLuvData:
-    case cmsSigYxyData: return channels;
-    default: return channels | CMS_FMT_INK;  // CMY, CMYK and the n-colour inks
+    case cmsSigYxyData:
+      return channels;
+    default:
+      return channels | CMS_FMT_INK;  // CMY, CMYK and the n-colour inks
   }
 }
 

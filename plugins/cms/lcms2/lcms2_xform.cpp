@@ -49,7 +49,9 @@ int32_t line_fn(void* handle, const void* in, void* out, uint32_t count, int32_t
   return 1;
 }
 
-void close_fn(void* handle) { delete static_cast<Xform*>(handle); }
+void close_fn(void* handle) {
+  delete static_cast<Xform*>(handle);
+}
 
 // The LittleCMS pixel type of a colour space, with the channel count.
 cmsUInt32Number lcms_format(cmsColorSpaceSignature space, int bytes, bool inverted_ink) {
@@ -114,11 +116,10 @@ cmsHTRANSFORM make_transform(Engine& engine, const Chain& chain, const NodeSetti
                              cmsUInt32Number in, cmsUInt32Number out, cmsUInt32Number flags) {
   if (s.bpc) flags |= cmsFLAGS_BLACKPOINTCOMPENSATION;
   if (chain.proof) {
-    return cmsCreateProofingTransformTHR(engine.ctx, chain.profiles.front().get(), in,
-                                         chain.profiles.back().get(), out, chain.proof.get(),
-                                         static_cast<cmsUInt32Number>(s.intent),
-                                         static_cast<cmsUInt32Number>(s.proof_intent),
-                                         flags | cmsFLAGS_SOFTPROOFING);
+    return cmsCreateProofingTransformTHR(
+        engine.ctx, chain.profiles.front().get(), in, chain.profiles.back().get(), out,
+        chain.proof.get(), static_cast<cmsUInt32Number>(s.intent),
+        static_cast<cmsUInt32Number>(s.proof_intent), flags | cmsFLAGS_SOFTPROOFING);
   }
   std::vector<cmsHPROFILE> handles;
   for (const auto& p : chain.profiles) handles.push_back(p.get());
@@ -150,8 +151,10 @@ int32_t open_xform(void* handle, cms_profnode* node, int32_t option, cms_error_c
   const uint32_t out_word = node->out_format ? node->out_format : format_word_of(out_space);
   if (CMS_FMT_CHANNELS(in_word) < cmsChannelsOf(in_space) ||
       cmsChannelsOf(out_space) > kMaxChannels || cmsChannelsOf(in_space) > kMaxChannels) {
-    fail(node, cb, cookie, "LittleCMS engine: node \"%s\": %u input channels do not carry the "
-         "profile's %u", node->path1, CMS_FMT_CHANNELS(in_word), cmsChannelsOf(in_space));
+    fail(node, cb, cookie,
+         "LittleCMS engine: node \"%s\": %u input channels do not carry the "
+         "profile's %u",
+         node->path1, CMS_FMT_CHANNELS(in_word), cmsChannelsOf(in_space));
     return 0;
   }
   // Option bit 0 asks for the exact per-pixel path: no precalculated grid.
@@ -166,8 +169,10 @@ int32_t open_xform(void* handle, cms_profnode* node, int32_t option, cms_error_c
   x->line16 = make_transform(engine, chain, settings, lcms_format(in_space, 2, false),
                              lcms_format(out_space, 2, false), 0);
   if (!x->pixel || !x->line8 || !x->line16) {
-    fail(node, cb, cookie, "LittleCMS engine: node \"%s\": LittleCMS cannot join these profiles "
-         "with intent %d", node->path1, settings.intent);
+    fail(node, cb, cookie,
+         "LittleCMS engine: node \"%s\": LittleCMS cannot join these profiles "
+         "with intent %d",
+         node->path1, settings.intent);
     return 0;
   }
   x->out_channels = cmsChannelsOf(out_space);

@@ -40,8 +40,7 @@ cmsInt32Number forward(const cmsUInt16Number in[], cmsUInt16Number out[], void* 
   auto* t = static_cast<Transforms*>(cargo);
   const double k = in[3] / 65535.0;
   double rgb[3];
-  for (int i = 0; i < 3; ++i)
-    rgb[i] = srgb_encode((1 - kInk * in[i] / 65535.0) * (1 - kBlack * k));
+  for (int i = 0; i < 3; ++i) rgb[i] = srgb_encode((1 - kInk * in[i] / 65535.0) * (1 - kBlack * k));
   cmsCIELab lab;
   cmsDoTransform(t->rgb_to_lab, rgb, &lab, 1);
   cmsFloat2LabEncoded(out, &lab);
@@ -131,8 +130,8 @@ bool write_gray(const std::string& path) {
   cmsHPROFILE p = cmsCreateGrayProfile(cmsD50_xyY(), gamma);
   cmsMLU* desc = cmsMLUalloc(nullptr, 1);
   cmsMLUsetASCII(desc, "en", "US", "KLV Gray (gamma 2.2, D50)");
-  const bool ok = cmsWriteTag(p, cmsSigProfileDescriptionTag, desc) &&
-                  cmsSaveProfileToFile(p, path.c_str());
+  const bool ok =
+      cmsWriteTag(p, cmsSigProfileDescriptionTag, desc) && cmsSaveProfileToFile(p, path.c_str());
   cmsMLUfree(desc);
   cmsCloseProfile(p);
   cmsFreeToneCurve(gamma);
