@@ -174,12 +174,13 @@ int32_t profile_properties(void*, cms_profnode* node, cms_error_callback cb, voi
   return not_available(node, cb, cookie, "the profile properties dialog");
 }
 
-// The profile files in the engine's folders ("profiles" along the search
-// path, the system colour folder) whose colour space suits the node's input.
+// The profile files in the engine's folders (the first "profiles" folder
+// along the search path, the system colour folder) whose colour space suits the node's input.
 int32_t valid_profiles(void* handle, cms_profnode* node, char*** list, cms_error_callback cb,
                        void* cookie) {
   std::vector<std::string> folders;
-  for (const auto& f : klv::kernel::search_folders(nullptr)) folders.push_back(f + "/profiles");
+  char found_folder[KLV_PATH_MAX];
+  if (_findinpath("profiles", found_folder)) folders.push_back(found_folder);
   folders.push_back("/usr/share/color/icc");
   std::vector<std::string> found;
   for (const auto& folder : folders) {

@@ -5,8 +5,9 @@
 //
 // One node gets three LittleCMS transforms, made once here: a 16-bit one for
 // the colour chains' per-pixel call (ink values held inverted where the
-// node's format word says so), and an 8-bit and a 16-bit one for whole
-// lines, in the plain form image files hold (0 is no ink). LittleCMS picks
+// node's format word says so; evaluated exactly, since a chain is exact per
+// pixel), and an 8-bit and a 16-bit one for whole lines, in the plain form
+// image files hold (0 is no ink). LittleCMS picks
 // its optimised worker for each once, so a line costs one call.
 #include <algorithm>
 #include <cstring>
@@ -157,8 +158,10 @@ int32_t open_xform(void* handle, cms_profnode* node, int32_t option, cms_error_c
          node->path1, CMS_FMT_CHANNELS(in_word), cmsChannelsOf(in_space));
     return 0;
   }
-  // Option bit 0 asks for the exact per-pixel path: no precalculated grid.
-  const cmsUInt32Number pixel_flags = (option & 1) ? cmsFLAGS_NOOPTIMIZE : 0;
+  // The per-pixel path is exact (no precalculated grid) unless option bit 0
+  // asks for speed; the 16-bit line path uses LittleCMS's fine grid, the
+  // 8-bit one its default optimisation.
+  const cmsUInt32Number pixel_flags = (option & 1) ? 0 : cmsFLAGS_NOOPTIMIZE;
   std::unique_ptr<Xform> x(new (std::nothrow) Xform);
   if (!x) return 0;
   x->pixel = make_transform(engine, chain, settings,
@@ -167,7 +170,7 @@ int32_t open_xform(void* handle, cms_profnode* node, int32_t option, cms_error_c
   x->line8 = make_transform(engine, chain, settings, lcms_format(in_space, 1, false),
                             lcms_format(out_space, 1, false), 0);
   x->line16 = make_transform(engine, chain, settings, lcms_format(in_space, 2, false),
-                             lcms_format(out_space, 2, false), 0);
+                             lcms_format(out_space, 2, false), cmsFLAGS_HIGHRESPRECALC);
   if (!x->pixel || !x->line8 || !x->line16) {
     fail(node, cb, cookie,
          "LittleCMS engine: node \"%s\": LittleCMS cannot join these profiles "
