@@ -51,6 +51,8 @@ int info_command(int argc, char** argv) {
   init_image_info(&info);
   IMG_file* img = img_mux_open(argv[0], nullptr, "r", &info, type);
   if (!img) {
+    // A profile given on its own is described as one.
+    if (icc_command(1, argv) == 0) return 0;
     std::fprintf(stderr, "klvrip info: \"%s\" cannot be opened as an image\n", argv[0]);
     return 1;
   }
@@ -75,6 +77,7 @@ int info_command(int argc, char** argv) {
   }
   if (image_profile* p = img_get_profile(img)) {
     std::printf("ICC profile     %u bytes\n", p->size);
+    print_icc_summary(p->data, p->size, "  ");
     checkin_image_profile(p);
   }
   const int32_t valid = img_check_valid(nullptr, argv[0], type);
