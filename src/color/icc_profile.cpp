@@ -218,7 +218,8 @@ bool CKlvLibIccProfile::ReadHdr(SFilemux* s) {
 }
 
 CKlvLibIccTag* CKlvLibIccProfile::LoadTag(SFilemux* s, const TableEntry& entry) {
-  if (entry.size < 8) return nullptr;
+  // Signature 0 ends an element's signature list, so it cannot name a tag.
+  if (entry.size < 8 || entry.signature == 0) return nullptr;
   const int64_t length = Ofileleni64(s);
   if (entry.offset > length || entry.size > length - entry.offset) {
     KLV_LOG(KLV_LOG_ERROR, "ICC tag %s: %u bytes at offset %u lie beyond the %lld-byte profile",

@@ -138,6 +138,7 @@ int32_t CKlvLibIccTag::HasTagSignature(icTagSignature signature) const {
 }
 
 int32_t CKlvLibIccTag::AddTagSignature(icTagSignature signature) {
+  if (signature == 0) return 0;
   if (HasTagSignature(signature)) return 1;
   const int32_t n = SignatureCount();
   if (n >= kMaxSignatures) return 0;

@@ -414,6 +414,18 @@ TEST(IccProfile, DamagedFilesFailCleanly) {
   EXPECT_EQ(not_icc.Load(nullptr, "/no/such/file.icc"), 0);
 }
 
+TEST(IccProfile, FuzzFindsStayFixed) {
+  const auto bytes = read_file(std::string(KLV_TEST_DATA) + "/icc/zero-signature-entry.icc");
+  ASSERT_FALSE(bytes.empty());
+  CKlvLibIccProfile first;
+  ASSERT_EQ(first.Load(bytes.data(), bytes.size()), 1);
+  EXPECT_EQ(first.FindTag(0), nullptr) << "signature 0 names no tag";
+  const auto saved = first.ToBytes();
+  CKlvLibIccProfile second;
+  ASSERT_EQ(second.Load(saved.data(), saved.size()), 1);
+  EXPECT_EQ(second.ToBytes(), saved);
+}
+
 TEST(IccNumbers, Conversions) {
   EXPECT_EQ(icDtoF(1.0), 65536);
   EXPECT_EQ(icDtoF(-1.0), -65536);
