@@ -88,7 +88,9 @@ uint32_t format_word_of(cmsColorSpaceSignature space);
 void fail(const cms_profnode* node, cms_error_callback cb, void* cookie, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 
-// Slot 13: opens the node's transform and fills node->xform.
+// Slot 13: opens the node's transform and fills node->xform. Option bit 0:
+// a precalculated per-pixel path (faster, not exact); bits 1 and 2: only the
+// 8-bit or only the 16-bit line form (neither: both).
 int32_t open_xform(void* engine, cms_profnode* node, int32_t option, cms_error_callback cb,
                    void* cookie);
 

@@ -167,11 +167,17 @@ int32_t open_xform(void* handle, cms_profnode* node, int32_t option, cms_error_c
   x->pixel = make_transform(engine, chain, settings,
                             lcms_format(in_space, 2, (in_word & CMS_FMT_INK) != 0),
                             lcms_format(out_space, 2, (out_word & CMS_FMT_INK) != 0), pixel_flags);
-  x->line8 = make_transform(engine, chain, settings, lcms_format(in_space, 1, false),
-                            lcms_format(out_space, 1, false), 0);
-  x->line16 = make_transform(engine, chain, settings, lcms_format(in_space, 2, false),
-                             lcms_format(out_space, 2, false), cmsFLAGS_HIGHRESPRECALC);
-  if (!x->pixel || !x->line8 || !x->line16) {
+  // Option bits 1 and 2 ask for only the 8-bit or only the 16-bit line form
+  // (each costs a precalculated grid); neither asks for both.
+  const bool want8 = (option & 6) == 0 || (option & 2);
+  const bool want16 = (option & 6) == 0 || (option & 4);
+  if (want8)
+    x->line8 = make_transform(engine, chain, settings, lcms_format(in_space, 1, false),
+                              lcms_format(out_space, 1, false), 0);
+  if (want16)
+    x->line16 = make_transform(engine, chain, settings, lcms_format(in_space, 2, false),
+                               lcms_format(out_space, 2, false), cmsFLAGS_HIGHRESPRECALC);
+  if (!x->pixel || (want8 && !x->line8) || (want16 && !x->line16)) {
     fail(node, cb, cookie,
          "LittleCMS engine: node \"%s\": LittleCMS cannot join these profiles "
          "with intent %d",
