@@ -349,9 +349,12 @@ CmsEngine* find_builder(int32_t type, const char* engine, cms_error_callback cb,
   CmsEngine* e = find_engine(type, engine, builtin_type_name(type).c_str(), cb, cookie);
   if (!e) return nullptr;
   std::lock_guard<std::mutex> guard(state()->build_lock);
-  if (!e->build_loaded && !e->build_tried) load_build(*e, state()->info_folder, cb, cookie);
+  if (!e->build_loaded && !e->build_tried) {
+    // The first try reports its own failure; later calls only refuse.
+    return load_build(*e, state()->info_folder, cb, cookie) ? e : nullptr;
+  }
   if (!e->build_loaded) {
-    if (e->build_tried) report(cb, cookie, e->name.c_str(), CMS_ERR_REFUSED);
+    report(cb, cookie, e->name.c_str(), CMS_ERR_REFUSED);
     return nullptr;
   }
   return e;

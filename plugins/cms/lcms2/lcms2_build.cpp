@@ -7,8 +7,10 @@
 // this platform: those slots refuse with a log line saying so.
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "klv/log.h"
 #include "lcms2_engine.h"
@@ -19,6 +21,20 @@ namespace {
 struct Builder {
   cmsContext ctx = nullptr;
 };
+
+// The build operations have no end call, so the builders made by the export
+// are freed when the library is unloaded.
+struct Builders {
+  std::mutex lock;
+  std::vector<Builder*> made;
+  ~Builders() {
+    for (Builder* b : made) {
+      cmsDeleteContext(b->ctx);
+      delete b;
+    }
+  }
+};
+Builders g_builders;
 
 cmsContext ctx_of(void* builder) {
   return static_cast<Builder*>(builder)->ctx;
@@ -155,6 +171,14 @@ extern "C" __attribute__((visibility("default"))) int32_t cms_build_api_funcs(
   table->table_tweak = table_tweak;
   table->swatch_createjob = swatch_createjob;
   table->table_create = table_create;
+  try {
+    std::lock_guard<std::mutex> guard(g_builders.lock);
+    g_builders.made.push_back(b);
+  } catch (...) {
+    cmsDeleteContext(b->ctx);
+    delete b;
+    return 0;
+  }
   *builder = b;
   return 1;
 }
