@@ -2,13 +2,15 @@
 // The LittleCMS engine's whole-line entry through the CMS service: 8-bit RGB
 // lines to CMYK between the shipped sRGB and CMYK profiles.
 //
-//   bench_cms_line                          Google Benchmark of the line entry
+//   bench_cms_line                          Google Benchmark of the line entry,
+//                                           beside LittleCMS called directly
 //   bench_cms_line --make FILE W H          writes an 8-bit RGB TIFF test image
 //   bench_cms_line --convert IN.tif OUT.tif converts a TIFF as tificc does
 //                                           (read, convert line by line, write)
 //                                           and prints the time per pixel
 // bench/cms_line_vs_tificc.sh runs the last two against tificc in one run.
 #include <benchmark/benchmark.h>
+#include <lcms2.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -99,6 +101,35 @@ void BM_CmsLine8(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * width);
 }
 BENCHMARK(BM_CmsLine8)->Arg(1024)->Arg(8192);
+
+// The reference: LittleCMS called directly as tificc calls it (default
+// flags, one transform) on the same lines and profiles.
+void BM_LittleCmsDirect8(benchmark::State& state) {
+  cmsHPROFILE in = cmsOpenProfileFromFile((kProfiles + "klv_srgb.icc").c_str(), "r");
+  cmsHPROFILE out = cmsOpenProfileFromFile((kProfiles + "klv_cmyk.icc").c_str(), "r");
+  cmsHTRANSFORM t = in && out
+                        ? cmsCreateTransform(in, TYPE_RGB_8, out, TYPE_CMYK_8, INTENT_PERCEPTUAL, 0)
+                        : nullptr;
+  if (!t) {
+    state.SkipWithError("LittleCMS cannot open the profiles");
+  } else {
+    const uint32_t width = static_cast<uint32_t>(state.range(0));
+    constexpr uint32_t kLines = 64;
+    std::vector<uint8_t> rgb(size_t{width} * 3 * kLines), cmyk(size_t{width} * 4);
+    for (uint32_t y = 0; y < kLines; ++y) fill_line(&rgb[size_t{y} * width * 3], width, y, kLines);
+    uint32_t y = 0;
+    for (auto _ : state) {
+      cmsDoTransform(t, &rgb[size_t{y} * width * 3], cmyk.data(), width);
+      benchmark::DoNotOptimize(cmyk.data());
+      y = (y + 1) % kLines;
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * width);
+    cmsDeleteTransform(t);
+  }
+  if (in) cmsCloseProfile(in);
+  if (out) cmsCloseProfile(out);
+}
+BENCHMARK(BM_LittleCmsDirect8)->Arg(8192);
 
 // A flat line (one colour throughout), as backgrounds of print jobs are.
 void BM_CmsLine8Flat(benchmark::State& state) {

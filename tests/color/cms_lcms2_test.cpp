@@ -186,6 +186,32 @@ TEST_F(Lcms2Engine, PixelAndLineEntriesAgree) {
   cms_profnode_free(n, nullptr, nullptr);
 }
 
+TEST_F(Lcms2Engine, FlatAndBusyLinesConvertAlike) {
+  // The 8-bit line entry picks a worker per line (with or without LittleCMS's
+  // pixel cache); both give what converting pixel by pixel gives.
+  cms_profnode* n = node(kSrgb, kCmyk, {}, 3, 4);
+  ASSERT_NE(n, nullptr);
+  ASSERT_EQ(cms_profnode_open_xform_ex(cms_get_info(), n, nullptr, nullptr, 2), 1);
+  EXPECT_EQ(n->xform->transform_line(n->xform->handle, nullptr, nullptr, 0, 16), 0)
+      << "only the 8-bit form was asked for";
+  constexpr uint32_t kWidth = 300;
+  std::vector<uint8_t> flat(kWidth * 3), busy(kWidth * 3);
+  uint32_t state = 7;
+  for (uint32_t i = 0; i < kWidth * 3; ++i) {
+    flat[i] = static_cast<uint8_t>(i < 150 * 3 ? (i % 3) * 100 : 50 + (i / 3) % 2);
+    state = state * 1664525u + 1013904223u;
+    busy[i] = static_cast<uint8_t>(state >> 24);
+  }
+  for (const auto* line : {&flat, &busy}) {
+    std::vector<uint8_t> whole(kWidth * 4), single(kWidth * 4);
+    ASSERT_EQ(n->xform->transform_line(n->xform->handle, line->data(), whole.data(), kWidth, 8), 1);
+    for (uint32_t x = 0; x < kWidth; ++x)
+      n->xform->transform_line(n->xform->handle, line->data() + x * 3, single.data() + x * 4, 1, 8);
+    EXPECT_EQ(whole, single) << (line == &flat ? "flat" : "busy");
+  }
+  cms_profnode_free(n, nullptr, nullptr);
+}
+
 TEST_F(Lcms2Engine, DefaultsBuiltinsAndChains) {
   struct Case {
     const char* source;
