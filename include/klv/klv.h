@@ -29,5 +29,7 @@
 #include "klv/prntinfo.h"
 #include "klv/printer_driver.h"
 #include "klv/calib.h"
+#include "klv/icc.h"
+#include "klv/cms.h"
 
 #endif

@@ -4,6 +4,8 @@
 // the process exit code (0 success, 1 failure, 2 bad usage).
 #pragma once
 
+#include <cstddef>
+
 namespace klvrip {
 
 struct Command {
@@ -17,5 +19,9 @@ int screen_command(int argc, char** argv);
 int info_command(int argc, char** argv);
 int print_test_command(int argc, char** argv);
 int calib_command(int argc, char** argv);
+int icc_command(int argc, char** argv);
+// Prints an ICC profile held in memory, each line starting with `indent`; 0
+// when it is not a profile.
+int print_icc_summary(const void* data, size_t size, const char* indent);
 
 }  // namespace klvrip

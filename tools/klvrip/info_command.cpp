@@ -68,8 +68,11 @@ int info_command(int argc, char** argv) {
   image_info info;
   init_image_info(&info);
   IMG_file* img = img_mux_open(path, nullptr, "r", &info, type);
-  if (!img)
+  if (!img) {
+    // A profile given on its own is described as one.
+    if (icc_command(1, const_cast<char**>(&path)) == 0) return exit_code(Exit::kOk);
     return exit_code(report(Exit::kFailure, "info", "\"%s\" cannot be opened as an image", path));
+  }
   std::printf("file            %s\n", path);
   std::printf("type            %d\n", img->type);
   std::printf("size            %d x %d pixels, %u page(s)\n", info.width, info.height, info.pages);
@@ -91,6 +94,7 @@ int info_command(int argc, char** argv) {
   }
   if (image_profile* p = img_get_profile(img)) {
     std::printf("ICC profile     %u bytes\n", p->size);
+    print_icc_summary(p->data, p->size, "  ");
     checkin_image_profile(p);
   }
   const int32_t valid = img_check_valid(nullptr, path, type);

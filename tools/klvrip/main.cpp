@@ -14,6 +14,7 @@ const klvrip::Command kCommands[] = {
     {"screen", "screen an image into printer dots: screen IN OUT [options]",
      klvrip::screen_command},
     {"info", "describe an image: info FILE [TYPE]", klvrip::info_command},
+    {"icc", "describe an ICC profile: icc FILE [--key N]", klvrip::icc_command},
     {"print-test", "print a test page: print-test PRINTER [OUTPUT]", klvrip::print_test_command},
     {"calib", "list, show and plot calibration tables: calib PRINTER [MEMBER]",
      klvrip::calib_command},
