@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "klv/icc.h"
+#include "klv/icc_cxx.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CKlvLibIccTextProfile text;

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <ctime>
 
-#include "klv/icc.h"
+#include "klv/icc_cxx.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "color/icc_io.h"
-#include "klv/icc.h"
+#include "klv/icc_cxx.h"
 #include "klv/kernel_layers.h"
 #include "klv/kernel_settings.h"
 #include "klv/log.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "klv/icc.h"
+#include "klv/icc_cxx.h"
 #include "klv/kernel_util.h"
 
 namespace {

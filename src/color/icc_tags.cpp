@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "color/icc_io.h"
-#include "klv/icc.h"
+#include "klv/icc_cxx.h"
 #include "klv/kernel_layers.h"
 #include "klv/log.h"
 

@@ -2,7 +2,7 @@
 // ICC profile objects: round trips of real profiles, the tag list, shared
 // and misaligned table entries, text-only and enciphered profiles, the
 // channel layout query and damaged files.
-#include "klv/icc.h"
+#include "klv/icc_cxx.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "klv/icc.h"
+#include "klv/icc_cxx.h"
 
 namespace klvrip {
 
