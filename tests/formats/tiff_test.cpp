@@ -12,10 +12,9 @@
 
 #include "klv/img.h"
 #include "klv/tiff.h"
-#include "test_util.h"
+#include "support/files.h"
 
-using klv_test::fixture;
-using klv_test::ScratchDir;
+using ScratchDir = klv::test::ScratchFolder;
 
 namespace {
 
@@ -505,12 +504,12 @@ TEST(TiffRead, FilesFromOtherWriters) {
 // Fixtures made by ImageMagick and tiffcp, read against the samples the tool
 // holds (src16.ppm for the RGB ones).
 TEST(TiffRead, ToolFixtures) {
-  klv_test::Pnm src = klv_test::read_pnm(fixture("src16.ppm"));
+  klv::test::Pnm src = klv::test::read_pnm(klv::test::fixture("formats", "src16.ppm"));
   ASSERT_GT(src.width, 0);
   const size_t n = size_t(src.width) * src.height;
   auto open = [](const char* name, image_info* info) {
     init_image_info(info);
-    return tif_open(nullptr, fixture(name).c_str(), "r", info);
+    return tif_open(nullptr, klv::test::fixture("formats", name).c_str(), "r", info);
   };
   auto read_lines = [](void* rec, const image_info& i, uint32_t planes = 1) {
     std::vector<uint8_t> all(size_t(i.bytes_per_line) * i.height * planes);
@@ -560,7 +559,8 @@ TEST(TiffRead, ToolFixtures) {
     ASSERT_NE(in.r, nullptr);
     EXPECT_EQ(i.samples, 4u);
     EXPECT_EQ(i.photometric, uint32_t(KLV_PHOTO_MINWHITE));
-    EXPECT_EQ(read_lines(in.r, i), klv_test::read_file(fixture("cmyk_ref.raw")));
+    EXPECT_EQ(read_lines(in.r, i),
+              klv::test::read_file(klv::test::fixture("formats", "cmyk_ref.raw")));
   }
   {
     image_info i;
@@ -642,7 +642,7 @@ TEST(TiffRead, DamagedFilesFailQuietlyThroughTheLogger) {
     ASSERT_NE(out.r, nullptr);
     ASSERT_TRUE(move_all(out.r, w, data, false));
   }
-  const std::vector<uint8_t> bytes = klv_test::read_file(good);
+  const std::vector<uint8_t> bytes = klv::test::read_file(good);
   std::mt19937 rng(11);
   testing::internal::CaptureStderr();
   for (int round = 0; round < 60; ++round) {
@@ -652,7 +652,7 @@ TEST(TiffRead, DamagedFilesFailQuietlyThroughTheLogger) {
     else
       for (int k = 0; k < 8; ++k) b[rng() % b.size()] = uint8_t(rng());
     const std::string path = dir.path("bad.tif");
-    klv_test::write_file(path, b);
+    klv::test::write_file(path, b);
     image_info r;
     init_image_info(&r);
     Rec in(tif_open(nullptr, path.c_str(), "r", &r));

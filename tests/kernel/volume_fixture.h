@@ -1,42 +1,23 @@
 // SPDX-License-Identifier: MIT
-// Shared helpers of the volume tests: a scratch folder and byte patterns.
+// The fixture of the volume tests: a scratch folder and whole-member reading
+// and writing.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "klv/kernel.h"
+#include "support/files.h"
+#include "support/image.h"
 
-namespace klv_test {
+namespace klv::test {
 
-// A byte pattern that differs between neighbouring chunks and between seeds.
-inline std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed = 1) {
-  std::vector<uint8_t> out(size);
-  uint32_t x = seed * 2654435761u + 12345u;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1664525u + 1013904223u;
-    out[i] = static_cast<uint8_t>(x >> 24);
-  }
-  return out;
-}
-
-class ScratchDir : public ::testing::Test {
+class VolumeFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/klv-voltest-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string path(const std::string& name) const { return scratch_.path(name); }
 
   // Writes a whole member; true when every byte went in and it closed cleanly.
   static bool put(SOVolume* v, const char* name, const std::vector<uint8_t>& data) {
@@ -55,7 +36,8 @@ class ScratchDir : public ::testing::Test {
     return Oclose(f) == 0 && ok;
   }
 
-  std::string dir_;
+  ScratchFolder scratch_{"volume"};
+  const std::string dir_ = scratch_.str();
 };
 
-}  // namespace klv_test
+}  // namespace klv::test

@@ -13,13 +13,13 @@
 #include "klv/imgmux.h"
 #include "klv/outimg.h"
 #include "klv/streams.h"
-#include "mem_image.h"
+#include "support/image.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using opening_test::make_info;
-using opening_test::MemImage;
+using klv::test::make_info;
+using klv::test::MemImage;
 
 std::string data(const char* name) {
   return std::string(KLV_TEST_DATA) + "/" + name;
@@ -206,7 +206,7 @@ TEST(ImgMux, CopyEveryLayout) {
     IMG_file* r = img_mux_open(out.c_str(), nullptr, "r", &back, KLV_TYPE_OUTIMG);
     ASSERT_NE(r, nullptr);
     std::vector<uint8_t> line(info.bytes_per_line);
-    for (uint32_t p = 0; p < opening_test::planes_of(info); ++p) {
+    for (uint32_t p = 0; p < klv::test::planes_of(info); ++p) {
       ASSERT_EQ(img_seek_line(r, 0, p, 0, 0), 0);
       for (int32_t y = 0; y < 6; ++y) {
         ASSERT_EQ(img_read_line(r, line.data(), 1), 1);
@@ -279,7 +279,7 @@ TEST(ImgMux, SaveAsKeepsPixelsAndPalette) {
         EXPECT_EQ(x, y);
       }
     } else {
-      const uint32_t planes = opening_test::planes_of(info);
+      const uint32_t planes = klv::test::planes_of(info);
       for (uint32_t p = 0; p < planes; ++p) {
         ASSERT_EQ(img_seek_line(src, 0, p, 0, 0), 0);
         ASSERT_EQ(img_seek_line(back, 0, p, 0, 0), 0);
