@@ -11,6 +11,8 @@
 #include "klv/bmp.h"
 #include "klv/img.h"
 #include "support/files.h"
+#include "support/log_capture.h"
+#include "support/resources.h"
 
 using ScratchDir = klv::test::ScratchFolder;
 
@@ -476,34 +478,48 @@ TEST(BmpRead, RefusesBadHeaders) {
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
+    const char* logged;  // part of the line the refusal logs
   };
   std::vector<uint8_t> v4 = build_bmp(4, 4, 8, 0, 0, 256, L(16, 0));
   v4[14] = 108;  // header size of a later version
   std::vector<uint8_t> not_bm = build_bmp(4, 4, 8, 0, 0, 256, L(16, 0));
   not_bm[1] = 'A';
   const Case cases[] = {
-      {"empty", {}},
-      {"not BM", not_bm},
-      {"header size 108", v4},
-      {"header cut short", L{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 4, 0}},
-      {"16 bits", build_bmp(4, 4, 16, 0, 0, 0, L(32, 0))},
-      {"32 bits", build_bmp(4, 4, 32, 0, 0, 0, L(64, 0))},
-      {"compressed 24 bits", build_bmp(4, 4, 24, 1, 0, 0, L(64, 0))},
-      {"width 0", build_bmp(0, 4, 8, 0, 0, 256, L(16, 0))},
-      {"width negative", build_bmp(-4, 4, 8, 0, 0, 256, L(16, 0))},
-      {"40000x40000 in a few bytes", build_bmp(40000, 40000, 24, 0, 0, 0, L(1200, 0))},
-      {"million colours", build_bmp(4, 4, 8, 0, 1000000, 256, L(16, 0))},
-      {"palette cut short", build_bmp(4, 4, 8, 0, 0, 20, {})},
-      {"height INT32_MIN", build_bmp(4, INT32_MIN, 8, 0, 0, 256, L(16, 0))},
+      {"empty", {}, "no \"BM\" file header"},
+      {"not BM", not_bm, "no \"BM\" file header"},
+      {"header size 108", v4, "header of 108 bytes is not supported"},
+      {"header cut short", L{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 4, 0},
+       "information header cut short"},
+      {"16 bits", build_bmp(4, 4, 16, 0, 0, 0, L(32, 0)), "16 bits per pixel is not supported"},
+      {"32 bits", build_bmp(4, 4, 32, 0, 0, 0, L(64, 0)), "32 bits per pixel is not supported"},
+      {"compressed 24 bits", build_bmp(4, 4, 24, 1, 0, 0, L(64, 0)),
+       "run-length compression with 24 bits"},
+      {"width 0", build_bmp(0, 4, 8, 0, 0, 256, L(16, 0)), "image size 0x4 is out of range"},
+      {"width negative", build_bmp(-4, 4, 8, 0, 0, 256, L(16, 0)),
+       "image size -4x4 is out of range"},
+      {"40000x40000 in a few bytes", build_bmp(40000, 40000, 24, 0, 0, 0, L(1200, 0)),
+       "need 120054 bytes before the first row ends"},
+      {"million colours", build_bmp(4, 4, 8, 0, 1000000, 256, L(16, 0)),
+       "with 1000000 colours need"},
+      {"palette cut short", build_bmp(4, 4, 8, 0, 0, 20, {}), "with 256 colours need 1082 bytes"},
+      {"height INT32_MIN", build_bmp(4, INT32_MIN, 8, 0, 0, 256, L(16, 0)),
+       "image size 4x2147483648 is out of range"},
   };
-  ScratchDir dir;
-  for (const Case& c : cases) {
-    const std::string path = dir.path("x.bmp");
-    klv::test::write_file(path, c.bytes);
-    void* st = bmp_open(path.c_str(), nullptr, "rb", nullptr);
-    EXPECT_EQ(st, nullptr) << c.name;
-    if (st) bmp_close(st);
+  klv::test::ResourceCheck resources;
+  {
+    klv::test::LogCapture log;
+    ScratchDir dir;
+    for (const Case& c : cases) {
+      const std::string path = dir.path("x.bmp");
+      klv::test::write_file(path, c.bytes);
+      void* st = bmp_open(path.c_str(), nullptr, "rb", nullptr);
+      EXPECT_EQ(st, nullptr) << c.name;
+      if (st) bmp_close(st);
+      const std::string logged = log.Take();
+      EXPECT_NE(logged.find(c.logged), std::string::npos) << c.name << ": " << logged;
+    }
   }
+  EXPECT_EQ(resources.Leaks(), "");
 }
 
 TEST(BmpRead, TruncatedFilesReadPartly) {

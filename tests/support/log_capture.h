@@ -25,7 +25,7 @@ class LogCapture {
   const std::string& path() const { return path_; }
 
  private:
-  ScratchFolder folder_{"log"};
+  ScratchFolder folder_{"logcapture"};
   std::string path_;
   ScopedEnv env_;
   size_t taken_ = 0;

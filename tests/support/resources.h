@@ -21,7 +21,8 @@ class ResourceCheck {
   explicit ResourceCheck(std::vector<std::string> folders = {});
   // What was opened or created since construction and is still there, one
   // line each; empty when nothing was left. Descriptors to files whose path
-  // contains one of `ignore` (a log file being captured) are not counted.
+  // contains one of `ignore` are not counted, nor a LogCapture's folder and
+  // the logger's descriptor of its file (kept until the logger's next line).
   std::string Leaks(const std::vector<std::string>& ignore = {}) const;
 
  private:
