@@ -2,10 +2,10 @@
 // The contiguous-image filter against a plain sample-by-sample interleave.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "klv/streams.h"
-#include "support/files.h"
 #include "support/image.h"
 
 using namespace klv::test;

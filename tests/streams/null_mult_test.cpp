@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "klv/streams.h"
-#include "support/files.h"
 #include "support/image.h"
 
 using namespace klv::test;

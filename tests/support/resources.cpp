@@ -55,10 +55,12 @@ std::string ResourceCheck::Leaks(const std::vector<std::string>& ignore) const {
         fd.rfind("/proc/", 0) == 0 || fd.find("/klv_logcapture_") != std::string::npos;
     if (!ignored && !harness) out += "open descriptor: " + fd + "\n";
   }
+  std::set<std::string> left_files;  // a watched folder may lie in another
   for (size_t i = 0; i < folders_.size(); ++i)
     for (const auto& file : files_under(folders_[i]))
       if (!files_[i].count(file) && file.find("/klv_logcapture_") == std::string::npos)
-        out += "file left: " + file + "\n";
+        left_files.insert(file);
+  for (const auto& file : left_files) out += "file left: " + file + "\n";
   return out;
 }
 
