@@ -48,10 +48,11 @@ bench: deps
 	@for b in build-bench/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
 
 # Short runs of every fuzz target (FUZZ_SECONDS each), each starting from
-# its seed corpus folder.
+# its seed corpus folder. Warnings are errors in the g++ builds above; clang's
+# own set is reported here but does not stop the fuzz run.
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DKLV_BUILD_FUZZ=ON -DKLV_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	  -DKLV_BUILD_FUZZ=ON -DKLV_WERROR=OFF $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS) --target fuzz_all
 	./scripts/run-fuzz.sh $(FUZZ_SECONDS)
 
