@@ -15,6 +15,8 @@
 #include "klv/kernel_volume.h"
 #include "klv/kernel_settings.h"
 #include "support/files.h"
+#include "support/log_capture.h"
+#include "support/resources.h"
 
 namespace {
 
@@ -183,19 +185,35 @@ TEST_F(SettingsFields, UnknownKeysCaseAndStrayTokens) {
 }
 
 TEST_F(SettingsFields, BadValuesFail) {
-  const char* cases[] = {
-      "Rec { Int { abc } }", "Rec { Byte { 256 } }",       "Rec { Word { 70000 } }",
-      "Rec { Hex { xyz } }", "Rec { Pair { 1 } }",         "Rec { List word }",
-      "Rec { Int { 1 } ",    "Rec { Int 1 } Text { x } }",
+  struct Case {
+    const char* text;
+    const char* logged;  // part of the line the refusal logs ("": none is logged yet)
   };
-  for (const char* text : cases) {
+  const Case cases[] = {
+      {"Rec { Int { abc } }", "Int: \"abc\" is not a valid number"},
+      {"Rec { Byte { 256 } }", "Byte: 256 is larger than 255"},
+      {"Rec { Word { 70000 } }", "Word: 70000 is larger than 65535"},
+      {"Rec { Hex { xyz } }", "Hex: \"xyz\" is not a valid number"},
+      {"Rec { Pair { 1 } }", ""},
+      {"Rec { List word }", "expected '{' before a list"},
+      {"Rec { Int { 1 } ", "block not closed before the end"},
+      {"Rec { Int 1 } Text { x } }", "Int: expected '{'"},
+  };
+  klv::test::ResourceCheck resources({dir_.str()});
+  klv::test::LogCapture log;
+  for (const Case& c : cases) {
     Rec r{};
-    SFPARSE* fp = fp_open(nullptr, dir_.write("bad.info", text).c_str(), 0);
-    ASSERT_EQ(off_open_rec(fp, "Rec"), 1) << text;
-    EXPECT_EQ(off_load_struct(fp, kTable, kCount, &r), 0) << text;
+    const std::string path = dir_.write("bad.info", c.text);
+    SFPARSE* fp = fp_open(nullptr, path.c_str(), 0);
+    ASSERT_EQ(off_open_rec(fp, "Rec"), 1) << c.text;
+    EXPECT_EQ(off_load_struct(fp, kTable, kCount, &r), 0) << c.text;
     fp_close(fp);
     stral_free(r.list);
+    std::filesystem::remove(path);
+    const std::string logged = log.Take();
+    EXPECT_NE(logged.find(c.logged), std::string::npos) << c.text << ": " << logged;
   }
+  EXPECT_EQ(resources.Leaks(), "");
 }
 
 TEST_F(SettingsFields, GetControlResults) {
