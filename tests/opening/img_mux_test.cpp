@@ -15,6 +15,8 @@
 #include "klv/outimg.h"
 #include "klv/streams.h"
 #include "support/image.h"
+#include "support/log_capture.h"
+#include "support/resources.h"
 
 namespace {
 
@@ -53,14 +55,21 @@ TEST(ImgMux, RecognisesEveryReadableFileWhateverItsName) {
       {"opening/bm_text.bmp", 0, 0, 0},   // "BM" and then text
       {"opening/missing.bmp", 0, 0, 0},
   };
+  // A file no reader takes is refused with a line naming it, and nothing is
+  // left open.
+  klv::test::ResourceCheck resources;
+  klv::test::LogCapture log;
   for (const Case& c : cases) {
     for (int32_t type : {0, 1}) {
       SCOPED_TRACE(std::string(c.file) + " type " + std::to_string(type));
+      log.Take();
       image_info info;
       init_image_info(&info);
       IMG_file* img = img_mux_open(data(c.file).c_str(), nullptr, "rb", &info, type);
       if (!c.type) {
         EXPECT_EQ(img, nullptr);
+        const std::string logged = log.Take();
+        EXPECT_NE(logged.find(fs::path(c.file).filename().string()), std::string::npos) << logged;
         continue;
       }
       ASSERT_NE(img, nullptr);
@@ -75,6 +84,7 @@ TEST(ImgMux, RecognisesEveryReadableFileWhateverItsName) {
       img_close(img);
     }
   }
+  EXPECT_EQ(resources.Leaks(), "");
 }
 
 TEST(ImgMux, ModesAndTypeCodes) {
