@@ -8,6 +8,7 @@ WERROR ?= ON
 CMAKE_FLAGS ?=
 # Suites that start threads, for `make tsan` (ctest labels are suite names).
 TSAN_SUITES ?= platform|threads|kernel|halftone|placement|klvrip
+TSAN_TARGETS = $(patsubst %,test_%,$(subst |, ,$(TSAN_SUITES)))
 
 .PHONY: all deps build test asan tsan bench fuzz format format-check demo clean
 
@@ -38,7 +39,7 @@ tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKLV_BUILD_BENCH=OFF \
 	  -DKLV_SANITIZE=thread -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1 \
 	  -DKLV_WERROR=$(WERROR) $(CMAKE_FLAGS)
-	cmake --build build-tsan -j $(JOBS)
+	cmake --build build-tsan -j $(JOBS) --target $(TSAN_TARGETS)
 	TSAN_OPTIONS=halt_on_error=1 \
 	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -L '^($(TSAN_SUITES))$$'
 
