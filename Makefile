@@ -1,8 +1,14 @@
 # Thin driver around CMake. `make test` on a fresh machine installs what is
 # missing, configures, builds and runs every suite.
 JOBS ?= $(shell nproc)
-FUZZ_SECONDS ?= 20
+# Seconds each fuzz target runs for in `make fuzz`.
+FUZZ_SECONDS ?= 30
+# Warnings stop the build (WERROR=OFF to see them and go on).
+WERROR ?= ON
 CMAKE_FLAGS ?=
+# Suites that start threads, for `make tsan` (ctest labels are suite names).
+TSAN_SUITES ?= platform|threads|kernel|halftone|placement|klvrip
+TSAN_TARGETS = $(patsubst %,test_%,$(subst |, ,$(TSAN_SUITES)))
 
 .PHONY: all deps build test asan tsan bench fuzz format format-check demo clean
 
@@ -12,7 +18,8 @@ deps:
 	@./scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKLV_WERROR=$(WERROR) \
+	  $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
 
 test: build
@@ -21,7 +28,8 @@ test: build
 # The suites again under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKLV_BUILD_BENCH=OFF \
-	  -DKLV_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1
+	  -DKLV_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1 \
+	  -DKLV_WERROR=$(WERROR) $(CMAKE_FLAGS)
 	cmake --build build-asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir build-asan --output-on-failure -j $(JOBS) -E '^(format|install_consumer)$$'
@@ -29,20 +37,24 @@ asan: deps
 # Suites that start threads, under ThreadSanitizer.
 tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKLV_BUILD_BENCH=OFF \
-	  -DKLV_SANITIZE=thread -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1
-	cmake --build build-tsan -j $(JOBS)
-	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -L 'platform|threads|halftone|placement'
+	  -DKLV_SANITIZE=thread -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1 \
+	  -DKLV_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS) --target $(TSAN_TARGETS)
+	TSAN_OPTIONS=halt_on_error=1 \
+	  ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -L '^($(TSAN_SUITES))$$'
 
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKLV_BUILD_TESTS=OFF
 	cmake --build build-bench -j $(JOBS)
 	@for b in build-bench/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
 
-# Short runs of every fuzz target, each starting from its corpus folder.
+# Short runs of every fuzz target (FUZZ_SECONDS each), each starting from
+# its seed corpus folder. Warnings are errors in the g++ builds above; clang's
+# own set is reported here but does not stop the fuzz run.
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DKLV_BUILD_FUZZ=ON
-	cmake --build build-fuzz -j $(JOBS)
+	  -DKLV_BUILD_FUZZ=ON -DKLV_WERROR=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_all
 	./scripts/run-fuzz.sh $(FUZZ_SECONDS)
 
 format:

@@ -19,6 +19,8 @@
 #include "klv/halftone.h"
 #include "klv/halftone_diffusion.h"
 #include "klv/halftone_ml.h"
+#include "support/env.h"
+#include "support/files.h"
 
 namespace {
 
@@ -90,19 +92,13 @@ MLPROCINFO VarDotRecord() {
 }
 
 bool LoadVarDot(CHTKlvPlacement& place, const MLPROCINFO& rec) {
-  namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("klv_bench_vd_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  const klv::test::ScratchFolder dir("bench_vd");
   std::vector<uint16_t> thr(64 * 64);
   std::mt19937 rng(4);
   for (auto& v : thr) v = uint16_t(rng() % 256);
-  save_htwscreen_file((dir / "VarDot.HTS").c_str(), thr.data(), 64, 64, 1, 255);
-  const std::string old = std::getenv("KLV_PATH") ? std::getenv("KLV_PATH") : "";
-  setenv("KLV_PATH", dir.c_str(), 1);
-  const bool ok = place.SetLinearization(0, nullptr, &rec);
-  setenv("KLV_PATH", old.c_str(), 1);
-  fs::remove_all(dir);
-  return ok;
+  save_htwscreen_file(dir.path("VarDot.HTS").c_str(), thr.data(), 64, 64, 1, 255);
+  const klv::test::ScopedEnv path("KLV_PATH", dir.str());
+  return place.SetLinearization(0, nullptr, &rec);
 }
 
 void BM_MLScreen(benchmark::State& state) {

@@ -19,6 +19,7 @@
 
 #include "klv/outimg.h"
 #include "klv/platform.h"
+#include "support/files.h"
 
 namespace {
 
@@ -40,12 +41,10 @@ Page page() {
   return p;
 }
 
+// Removed with its files when the program ends.
 std::string scratch(const std::string& name) {
-  static std::string dir = [] {
-    char tmpl[] = "/tmp/klv-benchout-XXXXXX";
-    return std::string(mkdtemp(tmpl) ? tmpl : "/tmp");
-  }();
-  return dir + "/" + name;
+  static const klv::test::ScratchFolder dir("benchout");
+  return dir.path(name);
 }
 
 // Halftone-like dot lines: an ordered dither of a slow gradient, shifted per

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "klv/kernel.h"
+#include "support/files.h"
 
 namespace {
 
@@ -32,11 +33,10 @@ int64_t total_bytes() {
   return n > 0 ? n : int64_t{2} << 30;
 }
 
-std::string& scratch() {
-  static std::string dir = [] {
-    char tmpl[] = "/tmp/klv-benchvol-XXXXXX";
-    return std::string(mkdtemp(tmpl) ? tmpl : "/tmp");
-  }();
+// Removed with its files when the program ends.
+const std::string& scratch() {
+  static const klv::test::ScratchFolder folder("benchvol");
+  static const std::string dir = folder.str();
   return dir;
 }
 

@@ -1,10 +1,13 @@
 #!/bin/sh
-# Installs the Debian packages KlvLib needs to build, test, benchmark and fuzz.
+# Installs the Debian packages KlvLib needs to build, test, benchmark and fuzz
+# (`make fuzz`: clang, its sanitizer and libFuzzer runtimes in
+# libclang-rt-14-dev, which apt only recommends, and llvm for
+# llvm-symbolizer, which turns the addresses of a fuzz report into lines).
 # Run as root it installs what is missing with apt-get; otherwise it prints the
 # apt-get line to run and fails when something is missing.
 set -e
 PACKAGES="build-essential cmake ninja-build pkg-config clang clang-format \
-libclang-rt-14-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev libxml2-dev \
+libclang-rt-14-dev llvm libtiff-dev libjpeg62-turbo-dev zlib1g-dev libxml2-dev \
 liblcms2-dev libsqlite3-dev libpng-dev libgtest-dev libgmock-dev \
 libbenchmark-dev sqlite3 libtiff-tools libcups2-dev liblcms2-utils icc-profiles-free colord-data"
 missing=""

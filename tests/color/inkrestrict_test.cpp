@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/files.h"
+#include "support/log_capture.h"
+#include "support/resources.h"
+
 namespace {
 
 using kelv::inkrestrict::ChannelSeps;
@@ -52,16 +56,11 @@ TEST(SepCurve, LinearAndSplineValues) {
 
 class InkRestrictFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("klv_inkr_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string Write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ / name) << text;
-    return (dir_ / name).string();
+    return scratch_.write(name, text);
   }
-  fs::path dir_;
+  klv::test::ScratchFolder scratch_{"inkrestrict"};
+  const fs::path& dir_ = scratch_.path();
 };
 
 TEST_F(InkRestrictFileTest, WriteAndReadBack) {
@@ -103,18 +102,33 @@ TEST_F(InkRestrictFileTest, BadFilesFail) {
   struct Row {
     const char* name;
     std::string text;
+    const char* logged;  // part of the line the refusal logs
   };
-  for (const Row& r :
-       {Row{"notxml", "hello"}, Row{"root", std::string(head) + "<Other/>"},
-        Row{"point", std::string(head) +
-                         "<InkRestrict><Channels><Channel><Separation name=\"C\">"
-                         "<Point x=\"1\"/></Separation></Channel></Channels></InkRestrict>"},
-        Row{"noname", std::string(head) +
-                          "<InkRestrict><Channels><Channel><Separation/></Channel></Channels>"
-                          "</InkRestrict>"}}) {
-    EXPECT_EQ(InkRestrictFile::ReadFile(nullptr, Write(r.name, r.text).c_str()), nullptr) << r.name;
+  const Row rows[] = {
+      {"notxml", "hello", "is not well-formed XML"},
+      {"root", std::string(head) + "<Other/>", "the root element is not InkRestrict"},
+      {"point",
+       std::string(head) + "<InkRestrict><Channels><Channel><Separation name=\"C\">"
+                           "<Point x=\"1\"/></Separation></Channel></Channels></InkRestrict>",
+       "a Point of C lacks a number x or y"},
+      {"noname",
+       std::string(head) + "<InkRestrict><Channels><Channel><Separation/></Channel></Channels>"
+                           "</InkRestrict>",
+       "a Separation has no name"},
+      {"missing", "", "cannot be opened"},
+  };
+  {
+    klv::test::ResourceCheck resources({scratch_.str()});
+    klv::test::LogCapture log;
+    for (const Row& r : rows) {
+      const std::string path = r.text.empty() ? (dir_ / r.name).string() : Write(r.name, r.text);
+      EXPECT_EQ(InkRestrictFile::ReadFile(nullptr, path.c_str()), nullptr) << r.name;
+      const std::string logged = log.Take();
+      EXPECT_NE(logged.find(r.logged), std::string::npos) << r.name << ": " << logged;
+      std::filesystem::remove(path);
+    }
+    EXPECT_EQ(resources.Leaks(), "");
   }
-  EXPECT_EQ(InkRestrictFile::ReadFile(nullptr, (dir_ / "missing").c_str()), nullptr);
   // Unknown elements are skipped.
   auto ok = InkRestrictFile::ReadFile(
       nullptr, Write("ok", std::string(head) +

@@ -16,11 +16,13 @@
 #include <vector>
 
 #include "driver_test_util.h"
+#include "support/env.h"
+#include "support/files.h"
 #include "klv/printer_driver.h"
 
 namespace {
 
-using drivertest::ScratchDir;
+using klv::test::ScratchFolder;
 
 struct Page {
   uint32_t width, height, bits, channels, flags;
@@ -113,7 +115,7 @@ void ReadBack(const std::string& path, const std::vector<Page>& pages) {
 }
 
 TEST(CupsDriver, RasterStreamReadsBack) {
-  ScratchDir dir("cups");
+  ScratchFolder dir("cups");
   const std::vector<Page> pages = {
       MakePage(13, 7, 1, 4, 0, 1),
       MakePage(10, 5, 2, 4, SP_PRINT_FLAG_PLANAR, 2),
@@ -121,9 +123,9 @@ TEST(CupsDriver, RasterStreamReadsBack) {
   };
   // A folder port receives "<job>.ras".
   PrintJob(dir.str(), pages);
-  ReadBack(dir / "raster job.ras", pages);
+  ReadBack(dir.path("raster job.ras"), pages);
   // A pipe port.
-  const std::string piped = dir / "piped.ras";
+  const std::string piped = dir.path("piped.ras");
   PrintJob("|cat > '" + piped + "'", pages);
   ReadBack(piped, pages);
 }
@@ -135,8 +137,8 @@ TEST(CupsDriver, RefusesWhatItCannotWrite) {
   ASSERT_EQ(SP_set_port_name(object, "/nonexistent-folder/x/y.ras"), 0);
   SP_JOB job{};
   EXPECT_EQ(SP_start_job(object, &job), 100);
-  ScratchDir dir("cupsbad");
-  ASSERT_EQ(SP_set_port_name(object, (dir / "bad.ras").c_str()), 0);
+  ScratchFolder dir("cupsbad");
+  ASSERT_EQ(SP_set_port_name(object, dir.path("bad.ras").c_str()), 0);
   ASSERT_EQ(SP_start_job(object, &job), 0);
   SP_PRINT print{};
   print.width = 4;
@@ -162,9 +164,9 @@ TEST(CupsDriver, ConvertsWithCupsFilters) {
       break;
     }
   if (tool.empty()) GTEST_SKIP() << "cups-filters is not installed";
-  ScratchDir dir("cupsfilter");
+  ScratchFolder dir("cupsfilter");
   PrintJob(dir.str(), {MakePage(64, 32, 1, 4, 0, 7)});
-  const std::string input = dir / "raster job.ras", output = dir / "out.pdf";
+  const std::string input = dir.path("raster job.ras"), output = dir.path("out.pdf");
   std::string command;
   if (tool.find("cupsfilter") != std::string::npos) {
     command = tool + " -i application/vnd.cups-raster -m application/pdf '" + input + "' > '" +
@@ -173,7 +175,7 @@ TEST(CupsDriver, ConvertsWithCupsFilters) {
     command = tool + " 1 user title 1 '' '" + input + "' > '" + output + "' 2>/dev/null";
   }
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
-  EXPECT_EQ(drivertest::ReadFile(output).rfind("%PDF", 0), 0u);
+  EXPECT_EQ(klv::test::read_text(output).rfind("%PDF", 0), 0u);
 }
 
 }  // namespace

@@ -1,15 +1,10 @@
 // SPDX-License-Identifier: MIT
-// Helpers of the driver tests: the recording driver's controls, a scratch
-// folder, a search path set for one test and the Logger's lines.
+// The recording driver's controls, for the driver tests.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "klv/printer_driver.h"
@@ -52,60 +47,5 @@ struct Recorder {
     return (std::string("\n") + log()).find("\n" + line + "\n") != std::string::npos;
   }
 };
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-class ScratchDir {
- public:
-  explicit ScratchDir(const std::string& tag) {
-    path_ = std::filesystem::temp_directory_path() /
-            ("klv_drivers_" + tag + "_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string str() const { return path_.string(); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-// Sets an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (old) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string old_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 }  // namespace drivertest

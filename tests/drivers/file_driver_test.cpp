@@ -12,13 +12,15 @@
 #include <vector>
 
 #include "driver_test_util.h"
+#include "support/env.h"
+#include "support/files.h"
 #include "klv/printer_driver.h"
 
 #ifdef KLV_FILE_DRIVER
 
 namespace {
 
-using drivertest::ScratchDir;
+using klv::test::ScratchFolder;
 
 struct Page {
   uint32_t width, height, bits, channels, lines_sent;
@@ -62,11 +64,11 @@ void ReadPngSize(const std::string& path, uint32_t* width, uint32_t* height) {
 }
 
 TEST(FileDriver, TiffPagesDecodeToTheDotsSent) {
-  ScratchDir dir("filedrv");
+  ScratchFolder dir("filedrv");
   int32_t error = -1;
   SP_OBJECT* object = SP_open(KLV_FILE_DRIVER, "KlvDemo", &error, "KlvDemo");
   ASSERT_NE(object, nullptr) << error;
-  const std::string port = dir / "out";
+  const std::string port = dir.path("out");
   ASSERT_EQ(SP_set_port_name(object, port.c_str()), 0);
 
   MLPROCINFO ml{};
@@ -181,7 +183,7 @@ TEST(FileDriver, TiffPagesDecodeToTheDotsSent) {
 
 TEST(FileDriver, DemoPrinterOpensThroughItsTypesList) {
   const std::string driver_dir = std::filesystem::path(KLV_FILE_DRIVER).parent_path().string();
-  drivertest::ScopedEnv path("KLV_PATH", std::string(KLV_DATA_DIR) + ":" + driver_dir);
+  klv::test::ScopedEnv path("KLV_PATH", std::string(KLV_DATA_DIR) + ":" + driver_dir);
   int32_t error = -1;
   SP_OBJECT* object = SP_open_printer("KlvDemo", &error);
   ASSERT_NE(object, nullptr) << error;

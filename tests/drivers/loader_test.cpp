@@ -7,15 +7,16 @@
 #include <string>
 
 #include "driver_test_util.h"
+#include "support/env.h"
+#include "support/files.h"
 #include "klv/printer_driver.h"
-#include "printer/driver_loader.h"
 
 namespace {
 
-using drivertest::ReadFile;
-using drivertest::ScopedEnv;
-using drivertest::ScratchDir;
-using drivertest::WriteFile;
+using klv::test::read_text;
+using klv::test::ScopedEnv;
+using klv::test::ScratchFolder;
+using klv::test::write_text;
 
 TEST(DriverLoader, SameLibraryIsReusedAnyLetterCase) {
   const std::string path = KLV_RECORDING_DRIVER;
@@ -34,10 +35,10 @@ TEST(DriverLoader, SameLibraryIsReusedAnyLetterCase) {
 }
 
 TEST(DriverLoader, DllNamesAreLookedForAsSharedObjectsOnTheSearchPath) {
-  ScratchDir dir("dllname");
-  std::filesystem::copy_file(KLV_RECORDING_DRIVER, dir / "klvtest_rec.so");
+  ScratchFolder dir("dllname");
+  std::filesystem::copy_file(KLV_RECORDING_DRIVER, dir.path("klvtest_rec.so"));
   ScopedEnv path("KLV_PATH", dir.str());
-  ScopedEnv log("KLV_LOG", dir / "log.txt");
+  ScopedEnv log("KLV_LOG", dir.path("log.txt"));
   for (const char* name : {"klvtest_rec.dll", "KLVTEST_REC.DLL", "klvtest_rec"}) {
     PrinterHandle* handle = OpenPrinterHandle(name);
     ASSERT_NE(handle, nullptr) << name;
@@ -45,46 +46,37 @@ TEST(DriverLoader, DllNamesAreLookedForAsSharedObjectsOnTheSearchPath) {
     FreePrinterHandle(handle);
   }
   EXPECT_EQ(OpenPrinterHandle("klvtest_missing.dll"), nullptr);
-  const std::string text = ReadFile(dir / "log.txt");
-  EXPECT_NE(text.find("Loaded \"" + (dir / "klvtest_rec.so") + "\""), std::string::npos) << text;
+  const std::string text = read_text(dir.path("log.txt"));
+  EXPECT_NE(text.find("Loaded \"" + dir.path("klvtest_rec.so") + "\""), std::string::npos) << text;
   EXPECT_NE(text.find("Could not locate klvtest_missing.dll"), std::string::npos) << text;
 
   // A file that is not a library is located but fails to load.
-  WriteFile(dir / "klvtest_broken.so", "not an ELF file");
+  write_text(dir.path("klvtest_broken.so"), "not an ELF file");
   EXPECT_EQ(OpenPrinterHandle("klvtest_broken.so"), nullptr);
-  EXPECT_NE(ReadFile(dir / "log.txt").find("Failed to load klvtest_broken.so from \""),
+  EXPECT_NE(read_text(dir.path("log.txt")).find("Failed to load klvtest_broken.so from \""),
             std::string::npos);
 }
 
-TEST(DriverLoader, NetworkPathsOfOtherComputers) {
-  EXPECT_TRUE(klv::printer::is_remote_network_path("\\\\klv-no-such-host\\share\\drv.dll"));
-  EXPECT_FALSE(klv::printer::is_remote_network_path("/usr/lib/drv.so"));
-  EXPECT_FALSE(klv::printer::is_remote_network_path("\\\\\\share"));
-  const std::string here = klv::platform::ComputerName();
-  if (!here.empty())
-    EXPECT_FALSE(klv::printer::is_remote_network_path("\\\\" + here + "\\share\\drv.dll"));
-}
-
 // A data folder with one printer whose types element names `library`.
-void WritePrinterFiles(const ScratchDir& dir, const std::string& device,
+void WritePrinterFiles(const ScratchFolder& dir, const std::string& device,
                        const std::string& library) {
-  WriteFile(
-      dir / "Printer_Client.info",
+  write_text(
+      dir.path("Printer_Client.info"),
       "Printer_Client {\n  UserId { \"T\" }\n  Printers {\n    { \"Ghost\" \"printers/Ghost\" "
       "}\n  }\n}\n");
-  WriteFile(dir / "Printer_Types.info",
-            "Printer_Types\n {\n  Name { \"Ghost Device\" }\n  Device { \"" + device +
-                "\" }\n  DLL_File { \"" + library + "\" }\n  ID { \"1\" }\n }\n");
-  WriteFile(dir / "printers/Ghost/Info/Printer.RepLink",
-            "Printer_Repository { \"printers/Repository/Ghost\" }\n");
-  WriteFile(dir / "printers/Repository/Ghost/.Settings.xml",
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Printer name=\"Ghost\" device=\"Ghost "
-            "Device\" active=\"1\" defaultPageSize=\"\"/>\n");
+  write_text(dir.path("Printer_Types.info"),
+             "Printer_Types\n {\n  Name { \"Ghost Device\" }\n  Device { \"" + device +
+                 "\" }\n  DLL_File { \"" + library + "\" }\n  ID { \"1\" }\n }\n");
+  write_text(dir.path("printers/Ghost/Info/Printer.RepLink"),
+             "Printer_Repository { \"printers/Repository/Ghost\" }\n");
+  write_text(dir.path("printers/Repository/Ghost/.Settings.xml"),
+             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Printer name=\"Ghost\" device=\"Ghost "
+             "Device\" active=\"1\" defaultPageSize=\"\"/>\n");
 }
 
 TEST(DriverLoader, OpenPrinterThroughItsTypesElement) {
   {
-    ScratchDir dir("missing");
+    ScratchFolder dir("missing");
     WritePrinterFiles(dir, "Ghost", "klvtest_missing_driver.so");
     ScopedEnv path("KLV_PATH", dir.str());
     int32_t error = -1;
@@ -94,7 +86,7 @@ TEST(DriverLoader, OpenPrinterThroughItsTypesElement) {
     EXPECT_EQ(error, SP_ERR_LIBRARY);
   }
   {
-    ScratchDir dir("nodevice");
+    ScratchFolder dir("nodevice");
     WritePrinterFiles(dir, "", KLV_RECORDING_DRIVER);
     ScopedEnv path("KLV_PATH", dir.str());
     int32_t error = -1;
@@ -102,7 +94,7 @@ TEST(DriverLoader, OpenPrinterThroughItsTypesElement) {
     EXPECT_EQ(error, SP_ERR_NO_INSTANCE);
   }
   {
-    ScratchDir dir("found");
+    ScratchFolder dir("found");
     WritePrinterFiles(dir, "Ghost Model", KLV_RECORDING_DRIVER);
     ScopedEnv path("KLV_PATH", dir.str());
     drivertest::Recorder rec;

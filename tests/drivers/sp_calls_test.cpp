@@ -8,6 +8,8 @@
 #include <string>
 
 #include "driver_test_util.h"
+#include "support/env.h"
+#include "support/files.h"
 #include "klv/printer_driver.h"
 #include "klv/prntinfo.h"
 
@@ -415,19 +417,19 @@ TEST(DefaultColourInfo, ChannelSetsByProcessCount) {
 }
 
 // A repository folder whose printer has the given page sizes XML and default.
-std::string MakeRepository(const drivertest::ScratchDir& dir, const std::string& pages,
+std::string MakeRepository(const klv::test::ScratchFolder& dir, const std::string& pages,
                            const std::string& default_page) {
-  drivertest::WriteFile(
-      dir / "repo/.Settings.xml",
+  klv::test::write_text(
+      dir.path("repo/.Settings.xml"),
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Printer name=\"T\" device=\"T Device\" "
       "active=\"1\" ppd=\"\" tcpAdditionalPort=\"\" tcpDefaultPort=\"\" defaultMedia=\"\" "
       "defaultPageSize=\"" +
           default_page + "\">\n<PageSizes>" + pages + "</PageSizes>\n</Printer>\n");
-  return dir / "repo/";
+  return dir.path("repo/");
 }
 
 TEST_F(SpCalls, LoadInfoRepairsTheDefaultPageSize) {
-  drivertest::ScratchDir dir("loadinfo");
+  klv::test::ScratchFolder dir("loadinfo");
   SP_OBJECT* object = Open();
   ASSERT_NE(object, nullptr);
 
@@ -454,7 +456,7 @@ TEST_F(SpCalls, LoadInfoRepairsTheDefaultPageSize) {
   prntinfo_free(empty);
 
   // A default that is not in the list becomes the first page with an area.
-  drivertest::ScratchDir dir2("loadinfo2");
+  klv::test::ScratchFolder dir2("loadinfo2");
   PRNTINFO* listed = prntinfo_load_info(
       MakeRepository(dir2,
                      "<PageSize name=\"Zero\" width=\"0\" height=\"5\" extra=\"\" path=\"Sheet\"/>"

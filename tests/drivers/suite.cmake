@@ -19,3 +19,5 @@ if(TARGET klvdrv_cups)
   target_compile_definitions(test_drivers PRIVATE KLV_CUPS_DRIVER="$<TARGET_FILE:klvdrv_cups>")
   target_link_libraries(test_drivers PRIVATE PkgConfig::CUPS)
 endif()
+# The file driver's tests read its TIFF and PNG output back.
+target_link_libraries(test_drivers PRIVATE PkgConfig::TIFF PkgConfig::PNG)

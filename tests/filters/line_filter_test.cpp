@@ -7,15 +7,15 @@
 #include <cstring>
 
 #include "img/filter_internal.h"
-#include "mem_streams.h"
+#include "support/image.h"
 #include "klv/filter.h"
 
-using namespace filters_test;
+using namespace klv::test;
 
 namespace {
 
 IMG_file* mem(const image_info& i, std::vector<uint8_t> d) {
-  return (new MemLines(i, std::move(d)))->ToImg('r', 13);
+  return (new MemImage(i, std::move(d)))->ToImg('r', 13);
 }
 
 // Attaches, reads every line, closes.
@@ -209,7 +209,7 @@ TEST(LineFilter, VerticalAveragingAndSeeking) {
 }
 
 TEST(LineFilter, RefusedAttachments) {
-  image_info five = describe(2, 2, 1, 8, 1, 5);
+  image_info five = describe_masked(2, 2, 1, 8, 1, 5);
   EXPECT_EQ(filter_attach(mem(five, std::vector<uint8_t>(24)), nullptr, nullptr), nullptr);
   image_info odd = describe(2, 2, 1, 12, 1);
   EXPECT_EQ(filter_attach(mem(odd, std::vector<uint8_t>(12)), nullptr, nullptr), nullptr);
@@ -272,9 +272,10 @@ TEST(LineFilter, StandardMapsAndQuantiser) {
 }
 
 TEST(LineFilter, WritingConvertsIntoTheFile) {
-  std::vector<uint8_t> got;
+  SinkLog sink_log;
+  std::vector<uint8_t>& got = sink_log.bytes;
   image_info file = describe(3, 2, 1, 8, 0);  // ink gray file
-  IMG_file* sink = (new LineSink(file, &got))->ToImg('w', 13);
+  IMG_file* sink = (new Sink(file, &sink_log))->ToImg('w', 13);
   image_info caller = describe(3, 2, 3, 8, 1);
   filter_rec* f = filter_attach(sink, &caller, nullptr);
   ASSERT_NE(f, nullptr);
@@ -496,7 +497,7 @@ TEST(LineFilter, SpotSamplesAreCopiedFilledAndBlended) {
 TEST(LineFilter, MaskSamplesTravelAfterTheColours) {
   // Gray with one mask sample.
   const std::vector<uint8_t> px = {10, 100, 200, 7};
-  image_info in = describe(2, 1, 1, 8, 0, 1);  // ink gray + mask
+  image_info in = describe_masked(2, 1, 1, 8, 0, 1);  // ink gray + mask
   struct Case {
     int out_samples, out_photo, out_masks;
     bool opaque;
@@ -512,7 +513,7 @@ TEST(LineFilter, MaskSamplesTravelAfterTheColours) {
       {1, 0, 2, false, {10, 100, 255, 200, 7, 255}},
   };
   for (const auto& c : cases) {
-    image_info t = describe(0, 0, c.out_samples, 8, c.out_photo, c.out_masks);
+    image_info t = describe_masked(0, 0, c.out_samples, 8, c.out_photo, c.out_masks);
     filter_info opt{};
     opt.mask_opaque = c.opaque;
     EXPECT_EQ(pull(mem(in, px), &t, &opt), c.want) << c.out_samples << " " << c.out_masks;
@@ -521,8 +522,8 @@ TEST(LineFilter, MaskSamplesTravelAfterTheColours) {
   std::vector<uint8_t> d16(8);
   const uint16_t v16[4] = {0x1234, 0xABCD, 0xFF00, 0x0101};
   std::memcpy(d16.data(), v16, 8);
-  image_info t8 = describe(0, 0, 1, 8, 1, 1);
-  EXPECT_EQ(pull(mem(describe(2, 1, 1, 16, 1, 1), d16), &t8),
+  image_info t8 = describe_masked(0, 0, 1, 8, 1, 1);
+  EXPECT_EQ(pull(mem(describe_masked(2, 1, 1, 16, 1, 1), d16), &t8),
             (std::vector<uint8_t>{0x12, 0xAB, 0xFF, 0x01}));
 }
 
@@ -587,7 +588,7 @@ TEST(LineFilter, SeeksRunOverAllPages) {
     image_info t = describe(1, 2, 1, 8, 1);
     filter_info opt{};
     opt.stretch = 1;
-    return filter_attach((new MemPages(i, d))->ToImg('r', 13), &t, &opt);
+    return filter_attach((new MemImage(i, d))->ToImg('r', 13), &t, &opt);
   };
   filter_rec* f = open();
   ASSERT_NE(f, nullptr);

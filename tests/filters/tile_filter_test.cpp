@@ -8,12 +8,12 @@
 #include <numeric>
 #include <string>
 
-#include "mem_streams.h"
+#include "support/image.h"
 #include "klv/filter.h"
 #include "klv/tiff.h"
 #include "klv/tilefilter.h"
 
-using namespace filters_test;
+using namespace klv::test;
 
 namespace {
 
@@ -131,7 +131,7 @@ TEST(TileFilter, QuarterTurnsMirrorsAndCrops) {
 }
 
 TEST(TileFilter, RefusesLineStreamsAndWritesTiles) {
-  auto* lines = (new MemLines(describe(4, 4, 1, 8, 1), std::vector<uint8_t>(16)))->ToImg('r', 13);
+  auto* lines = (new MemImage(describe(4, 4, 1, 8, 1), std::vector<uint8_t>(16)))->ToImg('r', 13);
   EXPECT_EQ(tilefilter_attachtiledimg(lines, 0), nullptr);  // closes the source
   EXPECT_EQ(tilefilter_attachtiledimg(nullptr, 0), nullptr);
 
@@ -326,7 +326,7 @@ TEST(TileFilter, TiledTiffThroughTheLineFilterMatchesWholeImageWork) {
     img_close(img);
     // The same filter over the picture held in memory.
     image_info t2 = request(c);
-    IMG_file* whole = (new MemLines(describe(w, h, 3, 8, 1), pix))->ToImg('r', 13);
+    IMG_file* whole = (new MemImage(describe(w, h, 3, 8, 1), pix))->ToImg('r', 13);
     IMG_file* ref = filter_to_img(filter_attach(whole, &t2, &opt));
     ASSERT_NE(ref, nullptr);
     EXPECT_EQ(got, read_all(ref));

@@ -10,10 +10,11 @@
 
 #include "klv/bmp.h"
 #include "klv/img.h"
-#include "test_util.h"
+#include "support/files.h"
+#include "support/log_capture.h"
+#include "support/resources.h"
 
-using klv_test::fixture;
-using klv_test::ScratchDir;
+using ScratchDir = klv::test::ScratchFolder;
 
 namespace {
 
@@ -105,7 +106,7 @@ TEST_P(BmpRoundTrip, ReadsBackWhatWasWritten) {
       ASSERT_EQ(bmp_write_line(out.st, line.data(), 1), 1);
     }
   }
-  const std::vector<uint8_t> bytes = klv_test::read_file(path);
+  const std::vector<uint8_t> bytes = klv::test::read_file(path);
   EXPECT_EQ(get32(bytes, 2), bytes.size()) << "file size patched after the last line";
 
   image_info r;
@@ -192,7 +193,7 @@ TEST(BmpWrite, TwoByTwoRgbLayout) {
     uint8_t lines[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     ASSERT_EQ(bmp_write_line(out.st, lines, 2), 2);
   }
-  std::vector<uint8_t> b = klv_test::read_file(path);
+  std::vector<uint8_t> b = klv::test::read_file(path);
   ASSERT_EQ(b.size(), 54u + 16u);
   EXPECT_EQ(get32(b, 10), 54u);
   // Image line 0 is the last row; each row is 6 pixel bytes and 2 zero bytes.
@@ -218,7 +219,7 @@ TEST(BmpWrite, PartialFileKeepsSizeZero) {
     uint8_t line[4] = {};
     for (int i = 0; i < 9; ++i) ASSERT_EQ(bmp_write_line(out.st, line, 1), 1);
   }
-  EXPECT_EQ(get32(klv_test::read_file(path), 2), 0u);
+  EXPECT_EQ(get32(klv::test::read_file(path), 2), 0u);
 }
 
 TEST(BmpWrite, RefusesDescriptionsItCannotHold) {
@@ -321,7 +322,7 @@ TEST_P(BmpDecode, CodesGiveLines) {
   ScratchDir dir;
   const std::string path = dir.path("d.bmp");
   // Top-down, so that the coded rows are the image lines in order.
-  klv_test::write_file(
+  klv::test::write_file(
       path, build_bmp(c.width, -c.height, c.bits, c.bits == 8 ? 1 : 2, 0, 1u << c.bits, c.codes));
   image_info info;
   init_image_info(&info);
@@ -399,7 +400,7 @@ TEST(BmpRead, BottomUpRunLengthFileCodesTheLastLineFirst) {
   codes.back() = 1;  // end of bitmap in place of the last end of line
   ScratchDir dir;
   const std::string path = dir.path("b.bmp");
-  klv_test::write_file(path, build_bmp(width, height, 8, 1, 0, 256, codes));
+  klv::test::write_file(path, build_bmp(width, height, 8, 1, 0, 256, codes));
   image_info info;
   init_image_info(&info);
   Bmp in(bmp_open(path.c_str(), nullptr, "rb", &info));
@@ -421,7 +422,7 @@ TEST(BmpRead, HeaderVariants) {
   // 1-bit file with the colours field 0: a two-entry map.
   {
     const std::string path = dir.path("a.bmp");
-    klv_test::write_file(path, build_bmp(3, 1, 1, 0, 0, 2, {0xA0, 0, 0, 0}));
+    klv::test::write_file(path, build_bmp(3, 1, 1, 0, 0, 2, {0xA0, 0, 0, 0}));
     image_info info;
     init_image_info(&info);
     Bmp in(bmp_open(path.c_str(), nullptr, "rb", &info));
@@ -438,7 +439,7 @@ TEST(BmpRead, HeaderVariants) {
   // 24-bit file announcing 256 colours: the table is skipped, no map.
   {
     const std::string path = dir.path("b.bmp");
-    klv_test::write_file(path, build_bmp(1, 1, 24, 0, 256, 256, {10, 20, 30, 0}));
+    klv::test::write_file(path, build_bmp(1, 1, 24, 0, 256, 256, {10, 20, 30, 0}));
     image_info info;
     init_image_info(&info);
     Bmp in(bmp_open(path.c_str(), nullptr, "rb", &info));
@@ -449,7 +450,7 @@ TEST(BmpRead, HeaderVariants) {
   // Negative height: top-down, the magnitude is the height.
   {
     const std::string path = dir.path("c.bmp");
-    klv_test::write_file(path, build_bmp(1, -2, 8, 0, 0, 256, {1, 0, 0, 0, 2, 0, 0, 0}));
+    klv::test::write_file(path, build_bmp(1, -2, 8, 0, 0, 256, {1, 0, 0, 0, 2, 0, 0, 0}));
     image_info info;
     init_image_info(&info);
     Bmp in(bmp_open(path.c_str(), nullptr, "rb", &info));
@@ -460,7 +461,7 @@ TEST(BmpRead, HeaderVariants) {
   // 12-byte header: 3-byte palette entries, 3937 pixels per metre.
   {
     const std::string path = dir.path("d.bmp");
-    klv_test::write_file(path, build_bmp(2, 1, 8, 0, 0, 256, {5, 6, 0, 0}, 12));
+    klv::test::write_file(path, build_bmp(2, 1, 8, 0, 0, 256, {5, 6, 0, 0}, 12));
     image_info info;
     init_image_info(&info);
     Bmp in(bmp_open(path.c_str(), nullptr, "rb", &info));
@@ -477,34 +478,48 @@ TEST(BmpRead, RefusesBadHeaders) {
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
+    const char* logged;  // part of the line the refusal logs
   };
   std::vector<uint8_t> v4 = build_bmp(4, 4, 8, 0, 0, 256, L(16, 0));
   v4[14] = 108;  // header size of a later version
   std::vector<uint8_t> not_bm = build_bmp(4, 4, 8, 0, 0, 256, L(16, 0));
   not_bm[1] = 'A';
   const Case cases[] = {
-      {"empty", {}},
-      {"not BM", not_bm},
-      {"header size 108", v4},
-      {"header cut short", L{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 4, 0}},
-      {"16 bits", build_bmp(4, 4, 16, 0, 0, 0, L(32, 0))},
-      {"32 bits", build_bmp(4, 4, 32, 0, 0, 0, L(64, 0))},
-      {"compressed 24 bits", build_bmp(4, 4, 24, 1, 0, 0, L(64, 0))},
-      {"width 0", build_bmp(0, 4, 8, 0, 0, 256, L(16, 0))},
-      {"width negative", build_bmp(-4, 4, 8, 0, 0, 256, L(16, 0))},
-      {"40000x40000 in a few bytes", build_bmp(40000, 40000, 24, 0, 0, 0, L(1200, 0))},
-      {"million colours", build_bmp(4, 4, 8, 0, 1000000, 256, L(16, 0))},
-      {"palette cut short", build_bmp(4, 4, 8, 0, 0, 20, {})},
-      {"height INT32_MIN", build_bmp(4, INT32_MIN, 8, 0, 0, 256, L(16, 0))},
+      {"empty", {}, "no \"BM\" file header"},
+      {"not BM", not_bm, "no \"BM\" file header"},
+      {"header size 108", v4, "header of 108 bytes is not supported"},
+      {"header cut short", L{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 4, 0},
+       "information header cut short"},
+      {"16 bits", build_bmp(4, 4, 16, 0, 0, 0, L(32, 0)), "16 bits per pixel is not supported"},
+      {"32 bits", build_bmp(4, 4, 32, 0, 0, 0, L(64, 0)), "32 bits per pixel is not supported"},
+      {"compressed 24 bits", build_bmp(4, 4, 24, 1, 0, 0, L(64, 0)),
+       "run-length compression with 24 bits"},
+      {"width 0", build_bmp(0, 4, 8, 0, 0, 256, L(16, 0)), "image size 0x4 is out of range"},
+      {"width negative", build_bmp(-4, 4, 8, 0, 0, 256, L(16, 0)),
+       "image size -4x4 is out of range"},
+      {"40000x40000 in a few bytes", build_bmp(40000, 40000, 24, 0, 0, 0, L(1200, 0)),
+       "need 120054 bytes before the first row ends"},
+      {"million colours", build_bmp(4, 4, 8, 0, 1000000, 256, L(16, 0)),
+       "with 1000000 colours need"},
+      {"palette cut short", build_bmp(4, 4, 8, 0, 0, 20, {}), "with 256 colours need 1082 bytes"},
+      {"height INT32_MIN", build_bmp(4, INT32_MIN, 8, 0, 0, 256, L(16, 0)),
+       "image size 4x2147483648 is out of range"},
   };
-  ScratchDir dir;
-  for (const Case& c : cases) {
-    const std::string path = dir.path("x.bmp");
-    klv_test::write_file(path, c.bytes);
-    void* st = bmp_open(path.c_str(), nullptr, "rb", nullptr);
-    EXPECT_EQ(st, nullptr) << c.name;
-    if (st) bmp_close(st);
+  klv::test::ResourceCheck resources;
+  {
+    klv::test::LogCapture log;
+    ScratchDir dir;
+    for (const Case& c : cases) {
+      const std::string path = dir.path("x.bmp");
+      klv::test::write_file(path, c.bytes);
+      void* st = bmp_open(path.c_str(), nullptr, "rb", nullptr);
+      EXPECT_EQ(st, nullptr) << c.name;
+      if (st) bmp_close(st);
+      const std::string logged = log.Take();
+      EXPECT_NE(logged.find(c.logged), std::string::npos) << c.name << ": " << logged;
+    }
   }
+  EXPECT_EQ(resources.Leaks(), "");
 }
 
 TEST(BmpRead, TruncatedFiles) {
@@ -512,14 +527,14 @@ TEST(BmpRead, TruncatedFiles) {
   // Uncompressed, top-down, 4 lines of which 2 are present: refused at open,
   // since the rows the file lacks cannot be delivered.
   const std::string path = dir.path("a.bmp");
-  klv_test::write_file(path, build_bmp(4, -4, 8, 0, 0, 256, L{1, 1, 1, 1, 2, 2, 2, 2, 3}));
+  klv::test::write_file(path, build_bmp(4, -4, 8, 0, 0, 256, L{1, 1, 1, 1, 2, 2, 2, 2, 3}));
   image_info info;
   init_image_info(&info);
   EXPECT_EQ(bmp_open(path.c_str(), nullptr, "rb", &info), nullptr);
   std::vector<uint8_t> lines(16);
   // A run-length file whose codes stop part-way.
   const std::string rle = dir.path("b.bmp");
-  klv_test::write_file(rle, build_bmp(4, -3, 8, 1, 0, 256, L{4, 7, 0, 0, 2}));
+  klv::test::write_file(rle, build_bmp(4, -3, 8, 1, 0, 256, L{4, 7, 0, 0, 2}));
   image_info ri;
   init_image_info(&ri);
   Bmp r(bmp_open(rle.c_str(), nullptr, "rb", &ri));
@@ -531,7 +546,7 @@ TEST(BmpRead, TruncatedFiles) {
 TEST(BmpRead, SeekRules) {
   ScratchDir dir;
   const std::string path = dir.path("a.bmp");
-  klv_test::write_file(path, build_bmp(4, 5, 8, 0, 0, 256, L(20, 0)));
+  klv::test::write_file(path, build_bmp(4, 5, 8, 0, 0, 256, L(20, 0)));
   Bmp in(bmp_open(path.c_str(), nullptr, "rb", nullptr));
   ASSERT_NE(in.st, nullptr);
   EXPECT_EQ(bmp_seek_line(in.st, 0, 0, 0, 2), 4);
@@ -559,11 +574,11 @@ class BmpFromTool : public ::testing::TestWithParam<FromTool> {};
 
 TEST_P(BmpFromTool, ReadsTheToolsSamples) {
   const FromTool& c = GetParam();
-  klv_test::Pnm src = klv_test::read_pnm(fixture(c.source));
+  klv::test::Pnm src = klv::test::read_pnm(klv::test::fixture("formats", c.source));
   ASSERT_GT(src.width, 0);
   image_info info;
   init_image_info(&info);
-  Bmp in(bmp_open(fixture(c.file).c_str(), nullptr, "rb", &info));
+  Bmp in(bmp_open(klv::test::fixture("formats", c.file).c_str(), nullptr, "rb", &info));
   ASSERT_NE(in.st, nullptr);
   ASSERT_EQ(info.width, src.width);
   ASSERT_EQ(info.height, src.height);

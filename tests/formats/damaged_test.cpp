@@ -19,7 +19,7 @@ namespace {
 
 using klv::test::LogCapture;
 using klv::test::ScopedEnvVar;
-using klv_test::fixture;
+using klv::test::fixture;
 
 struct Damaged {
   const char* file;

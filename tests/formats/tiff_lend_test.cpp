@@ -14,9 +14,9 @@
 #include "klv/cimg_file.h"
 #include "klv/imgmux.h"
 #include "klv/tiff.h"
-#include "test_util.h"
+#include "support/files.h"
 
-using klv_test::ScratchDir;
+using ScratchDir = klv::test::ScratchFolder;
 
 namespace {
 
@@ -205,7 +205,7 @@ TEST(TiffLend, LyingFilesAreNotLent) {
   for (const Case& c : {Case{"past the end", 4096, 8, 8}, Case{"over the end", data_at + 4, 8, 8},
                         Case{"a file cut short", data_at, 8, 5}}) {
     SCOPED_TRACE(c.what);
-    klv_test::write_file(path, make(c.offset, c.count, c.present));
+    klv::test::write_file(path, make(c.offset, c.count, c.present));
     IMG_file* img = img_mux_open(path.c_str(), nullptr, "r", nullptr, 0);
     if (!img) continue;  // refused at opening: nothing to lend either
     const uint8_t* lent = nullptr;
@@ -213,7 +213,7 @@ TEST(TiffLend, LyingFilesAreNotLent) {
     img_close(img);
   }
   // The honest file lends.
-  klv_test::write_file(path, make(data_at, 8, 8));
+  klv::test::write_file(path, make(data_at, 8, 8));
   IMG_file* img = img_mux_open(path.c_str(), nullptr, "r", nullptr, 0);
   ASSERT_NE(img, nullptr);
   const uint8_t* lent = nullptr;

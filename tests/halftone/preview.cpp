@@ -45,7 +45,7 @@ std::string WritePreview(const DotImage& img, const std::string& name, int scale
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   std::string path = (dir / (name + ".png")).string();
-  FILE* f = std::fopen(path.c_str(), "wb");
+  FILE* volatile f = std::fopen(path.c_str(), "wb");  // kept across the longjmp of libpng
   if (!f) return {};
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;

@@ -12,29 +12,18 @@
 #include "klv/img.h"
 #include "klv/kernel.h"
 #include "klv/kernel_memres.h"
+#include "support/files.h"
 
 namespace {
 
 class ProfileLoad : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/klv-profile-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    Memres_Flush();
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
+  void TearDown() override { Memres_Flush(); }
   std::string write(const char* name, const std::string& bytes) {
-    std::string path = dir_ + "/" + name;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-    return path;
+    return scratch_.write(name, bytes);
   }
-  std::string dir_;
+  klv::test::ScratchFolder scratch_{"profile"};
+  const std::string dir_ = scratch_.str();
 };
 
 TEST_F(ProfileLoad, MissingFileLeavesNoCacheEntry) {

@@ -10,9 +10,9 @@
 
 namespace {
 
-using klv_test::pattern_bytes;
+using klv::test::pattern_bytes;
 
-class HostFilesTest : public klv_test::ScratchDir {
+class HostFilesTest : public klv::test::VolumeFixture {
  protected:
   void write_file(const std::string& name, const std::vector<uint8_t>& data) {
     std::ofstream out(path(name), std::ios::binary);

@@ -10,6 +10,8 @@
 
 #include "klv/kernel_layers.h"
 #include "klv/kernel_stream.h"
+#include "support/log_capture.h"
+#include "support/resources.h"
 
 namespace {
 
@@ -140,27 +142,36 @@ TEST(LzwLayer, DamagedInputGivesShortReads) {
     const char* what;
     Bytes input;
     bool short_read;
+    const char* logged;  // part of the line the damage logs
   };
   Bytes flipped = packed;
   for (size_t i = packed.size() / 3; i < packed.size() / 3 + 16; ++i) flipped[i] ^= 0x5A;
   Bytes bad_check = packed;
   bad_check.back() ^= 1;  // the Adler-32 check at the end
   std::vector<Case> cases = {
-      {"empty", {}, true},
-      {"garbage", sample_data(5000, 4, true), true},
-      {"header only", Bytes(packed.begin(), packed.begin() + 2), true},
-      {"cut in half", Bytes(packed.begin(), packed.begin() + packed.size() / 2), true},
-      {"cut before the check", Bytes(packed.begin(), packed.end() - 2), false},
-      {"bytes flipped", flipped, false},
-      {"bad check", bad_check, false},
+      {"empty", {}, true, "ends early (0 bytes"},
+      {"garbage", sample_data(5000, 4, true), true,
+       "damaged after 0 bytes: incorrect header check"},
+      {"header only", Bytes(packed.begin(), packed.begin() + 2), true, "ends early (0 bytes"},
+      {"cut in half", Bytes(packed.begin(), packed.begin() + packed.size() / 2), true,
+       "compressed data ends early"},
+      {"cut before the check", Bytes(packed.begin(), packed.end() - 2), false,
+       "ends early (200000 bytes"},
+      {"bytes flipped", flipped, false, "incorrect data check"},
+      {"bad check", bad_check, false, "damaged after 200000 bytes: incorrect data check"},
   };
+  klv::test::ResourceCheck resources;
+  klv::test::LogCapture log;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Bytes out = decompress(c.input, 65536);
     if (c.short_read) {
       EXPECT_LT(out.size(), data.size());
     }
+    const std::string logged = log.Take();
+    EXPECT_NE(logged.find(c.logged), std::string::npos) << logged;
   }
+  EXPECT_EQ(resources.Leaks(), "");
 }
 
 TEST(LzwLayer, NullAndWrongUse) {

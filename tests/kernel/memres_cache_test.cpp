@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "klv/kernel_memres.h"
+#include "klv/platform.h"
 
 namespace {
 
@@ -183,20 +183,24 @@ TEST_F(MemresTest, ManyUnusedSizelessBlocksAreBounded) {
   EXPECT_EQ(g_released, 300 - Memres_Count());
 }
 
-// Many threads check out one key at once; the loader is slow. Exactly one
-// load must happen and every thread must get that block.
+// Many threads check out one key at once. The loader files its block only
+// once every thread has come to its checkout, so the others either wait for
+// the load or find the filed block: exactly one load must happen and every
+// thread must get that block, whatever the order.
 TEST_F(MemresTest, ConcurrentCheckoutsLoadOnce) {
   constexpr int kThreads = 8;
-  std::atomic<int> loads{0};
+  std::atomic<int> loads{0}, arrived{0};
+  klv::platform::Event all_arrived;
   std::vector<void*> got(kThreads, nullptr);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
+      if (++arrived == kThreads) all_arrived.Set();
       void* slot = nullptr;
       void* block = Memres_Checkout("memres.shared", release_block, &slot);
       if (!block && slot) {
         ++loads;
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        all_arrived.Wait();
         block = Memres_SetCheckoutSized(&slot, std::malloc(64), 64);
       }
       got[t] = block;
@@ -215,11 +219,13 @@ TEST_F(MemresTest, WaitersTakeOverAfterUndo) {
   void* slot = nullptr;
   ASSERT_EQ(Memres_Checkout("memres.handover", release_block, &slot), nullptr);
   ASSERT_NE(slot, nullptr);
-  std::atomic<int> loads{0};
+  std::atomic<int> loads{0}, arrived{0};
+  klv::platform::Event all_arrived;
   std::vector<void*> got(4, nullptr);
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
+      if (++arrived == 4) all_arrived.Set();
       void* my_slot = nullptr;
       void* block = Memres_Checkout("memres.handover", release_block, &my_slot);
       if (!block && my_slot) {
@@ -229,7 +235,9 @@ TEST_F(MemresTest, WaitersTakeOverAfterUndo) {
       got[t] = block;
     });
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  // Given up once every thread has come to its checkout: each then waits for
+  // the key or, arriving after the undo, reserves it or finds it filed.
+  all_arrived.Wait();
   Memres_UndoCheckout(&slot);
   for (auto& th : threads) th.join();
   EXPECT_EQ(loads, 1);

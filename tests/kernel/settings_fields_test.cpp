@@ -13,11 +13,15 @@
 #include "klv/kernel_settings.h"
 #include "klv/kernel_stream.h"
 #include "klv/kernel_volume.h"
-#include "settings_test_util.h"
+#include "klv/kernel_settings.h"
+#include "support/files.h"
+#include "support/log_capture.h"
+#include "support/resources.h"
 
 namespace {
 
-using klv_test::ScratchDir;
+using klv::test::read_text;
+using klv::test::ScratchFolder;
 
 struct Rec {
   int32_t i;
@@ -98,12 +102,12 @@ class SettingsFields : public ::testing::Test {
   }
   Rec a_{};
   Rec b_{};
-  ScratchDir dir_;
+  ScratchFolder dir_;
 };
 
 TEST_F(SettingsFields, RoundTripEveryKind) {
   fill();
-  std::string path = dir_.file("rec.info");
+  std::string path = dir_.path("rec.info");
   ASSERT_EQ(off_save_struct(nullptr, path.c_str(), kTable, kCount, &a_, "Rec"), 1);
   ASSERT_EQ(load(nullptr, path), 1);
   EXPECT_EQ(b_.i, a_.i);
@@ -123,7 +127,7 @@ TEST_F(SettingsFields, RoundTripEveryKind) {
   EXPECT_EQ(b_.pair[0], -3);
   EXPECT_EQ(b_.pair[1], 7);
 
-  std::string text = ScratchDir::read(path);
+  std::string text = read_text(path);
   EXPECT_EQ(text.rfind("Rec {\n  Byte { 255 }\n  Double { 0.1 }\n  Hex { DEADBEEF }\n", 0), 0u)
       << text;
   EXPECT_NE(text.find("  List {\n    { Letter \"8.5 in\" \"\" }\n"), std::string::npos) << text;
@@ -141,7 +145,7 @@ TEST_F(SettingsFields, DoublesReadBackExactly) {
                            1.0 / 3.0,
                            std::numeric_limits<double>::max(),
                            std::numeric_limits<double>::infinity()};
-  std::string path = dir_.file("d.info");
+  std::string path = dir_.path("d.info");
   for (double v : values) {
     a_.d = v;
     ASSERT_EQ(off_save_struct(nullptr, path.c_str(), kTable, kCount, &a_, "Rec"), 1);
@@ -152,9 +156,9 @@ TEST_F(SettingsFields, DoublesReadBackExactly) {
 }
 
 TEST_F(SettingsFields, EmptyFieldsSkippedWhenFlagged) {
-  std::string path = dir_.file("e.info");
+  std::string path = dir_.path("e.info");
   ASSERT_EQ(off_save_struct(nullptr, path.c_str(), kTable, kCount, &a_, "Rec"), 1);
-  std::string text = ScratchDir::read(path);
+  std::string text = read_text(path);
   EXPECT_EQ(text.find("Word"), std::string::npos);
   EXPECT_NE(text.find("  Int { 0 }\n"), std::string::npos);
   EXPECT_NE(text.find("  List { }\n"), std::string::npos);
@@ -181,19 +185,35 @@ TEST_F(SettingsFields, UnknownKeysCaseAndStrayTokens) {
 }
 
 TEST_F(SettingsFields, BadValuesFail) {
-  const char* cases[] = {
-      "Rec { Int { abc } }", "Rec { Byte { 256 } }",       "Rec { Word { 70000 } }",
-      "Rec { Hex { xyz } }", "Rec { Pair { 1 } }",         "Rec { List word }",
-      "Rec { Int { 1 } ",    "Rec { Int 1 } Text { x } }",
+  struct Case {
+    const char* text;
+    const char* logged;  // part of the line the refusal logs ("": none is logged yet)
   };
-  for (const char* text : cases) {
+  const Case cases[] = {
+      {"Rec { Int { abc } }", "Int: \"abc\" is not a valid number"},
+      {"Rec { Byte { 256 } }", "Byte: 256 is larger than 255"},
+      {"Rec { Word { 70000 } }", "Word: 70000 is larger than 65535"},
+      {"Rec { Hex { xyz } }", "Hex: \"xyz\" is not a valid number"},
+      {"Rec { Pair { 1 } }", ""},
+      {"Rec { List word }", "expected '{' before a list"},
+      {"Rec { Int { 1 } ", "block not closed before the end"},
+      {"Rec { Int 1 } Text { x } }", "Int: expected '{'"},
+  };
+  klv::test::ResourceCheck resources({dir_.str()});
+  klv::test::LogCapture log;
+  for (const Case& c : cases) {
     Rec r{};
-    SFPARSE* fp = fp_open(nullptr, dir_.write("bad.info", text).c_str(), 0);
-    ASSERT_EQ(off_open_rec(fp, "Rec"), 1) << text;
-    EXPECT_EQ(off_load_struct(fp, kTable, kCount, &r), 0) << text;
+    const std::string path = dir_.write("bad.info", c.text);
+    SFPARSE* fp = fp_open(nullptr, path.c_str(), 0);
+    ASSERT_EQ(off_open_rec(fp, "Rec"), 1) << c.text;
+    EXPECT_EQ(off_load_struct(fp, kTable, kCount, &r), 0) << c.text;
     fp_close(fp);
     stral_free(r.list);
+    std::filesystem::remove(path);
+    const std::string logged = log.Take();
+    EXPECT_NE(logged.find(c.logged), std::string::npos) << c.text << ": " << logged;
   }
+  EXPECT_EQ(resources.Leaks(), "");
 }
 
 TEST_F(SettingsFields, GetControlResults) {
@@ -213,7 +233,7 @@ TEST_F(SettingsFields, BrokenTablesRefused) {
   EXPECT_EQ(off_load_struct(fp, unsorted, 2, &b_), 0);
   EXPECT_EQ(off_load_struct(fp, repeated, 2, &b_), 0);
   EXPECT_EQ(off_load_struct(fp, custom, 1, &b_), 0);
-  EXPECT_EQ(off_save_struct(nullptr, dir_.file("x").c_str(), unsorted, 2, &a_, "Rec"), 0);
+  EXPECT_EQ(off_save_struct(nullptr, dir_.path("x").c_str(), unsorted, 2, &a_, "Rec"), 0);
   // Nothing was consumed by the refused calls.
   EXPECT_EQ(off_load_struct(fp, kTable, kCount, &b_), 1);
   EXPECT_EQ(b_.i, 1);
@@ -230,15 +250,15 @@ TEST_F(SettingsFields, FailedSaveKeepsTheOldFile) {
   std::copy(std::begin(kTable), std::end(kTable), table);
   table[5].write = failing_writer;  // Pair fails half way through the record
   EXPECT_EQ(off_save_struct(nullptr, path.c_str(), table, kCount, &a_, "Rec"), 0);
-  EXPECT_EQ(ScratchDir::read(path), "Rec { Int { 42 } }\n");
+  EXPECT_EQ(read_text(path), "Rec { Int { 42 } }\n");
   EXPECT_EQ(dir_.entries(), 1u);
   // A folder that does not exist cannot take the temporary file.
-  EXPECT_EQ(off_save_struct(nullptr, dir_.file("no/such.info").c_str(), kTable, kCount, &a_, "Rec"),
+  EXPECT_EQ(off_save_struct(nullptr, dir_.path("no/such.info").c_str(), kTable, kCount, &a_, "Rec"),
             0);
 }
 
 TEST_F(SettingsFields, SaveInsideAVolume) {
-  std::string vpath = dir_.file("v.vol");
+  std::string vpath = dir_.path("v.vol");
   SOVolume* vol = VOpen(nullptr, vpath.c_str(), KLV_VOL_CREATE);
   ASSERT_NE(vol, nullptr);
   fill();
@@ -288,8 +308,8 @@ TEST(SettingsFixString, Quoting) {
 }
 
 TEST(SettingsWriters, NestedBlocks) {
-  ScratchDir dir;
-  std::string path = dir.file("n.info");
+  ScratchFolder dir;
+  std::string path = dir.path("n.info");
   SFSAVE* save = fp_save_begin(nullptr, path.c_str());
   ASSERT_NE(save, nullptr);
   SFilemux* s = fp_save_stream(save);
@@ -302,13 +322,13 @@ TEST(SettingsWriters, NestedBlocks) {
   // Nothing is visible before the end.
   EXPECT_FALSE(std::filesystem::exists(path));
   ASSERT_EQ(fp_save_end(save, 1), 1);
-  EXPECT_EQ(ScratchDir::read(path),
+  EXPECT_EQ(read_text(path),
             "DotInfo {\n  Units { pl }\n  ResInfo {\n    Res { 720x720 }\n  }\n}\n");
 
   save = fp_save_begin(nullptr, path.c_str());
   off_put_open(fp_save_stream(save), 0, "Other");
   EXPECT_EQ(fp_save_end(save, 0), 0);  // abandoned: the file stays as it was
-  EXPECT_EQ(ScratchDir::read(path).rfind("DotInfo", 0), 0u);
+  EXPECT_EQ(read_text(path).rfind("DotInfo", 0), 0u);
   EXPECT_EQ(dir.entries(), 1u);
 }
 

@@ -7,15 +7,17 @@
 
 #include "klv/kernel_settings.h"
 #include "klv/kernel_stream.h"
-#include "settings_test_util.h"
+#include "klv/kernel_settings.h"
+#include "support/files.h"
 
 namespace {
 
-using klv_test::ScratchDir;
+using klv::test::read_text;
+using klv::test::ScratchFolder;
 
 // Reads every token of `text` into one line: words in brackets, braces as
 // themselves, then <end> or <error>.
-std::string tokens(const ScratchDir& dir, const std::string& text) {
+std::string tokens(const ScratchFolder& dir, const std::string& text) {
   SFPARSE* fp = fp_open(nullptr, dir.write("t.info", text).c_str(), 0);
   if (!fp) return "(no reader)";
   std::string out;
@@ -56,12 +58,12 @@ TEST(SettingsReader, Tokens) {
       {"ok \"unterminated", "[ok] <error>"},
       {"\"\"\"\"", "[] [] <end>"},
   };
-  ScratchDir dir;
+  ScratchFolder dir;
   for (const Case& c : cases) EXPECT_EQ(tokens(dir, c.text), c.expect) << c.text;
 }
 
 TEST(SettingsReader, QuotedFlagAndPeek) {
-  ScratchDir dir;
+  ScratchFolder dir;
   SFPARSE* fp = fp_open(nullptr, dir.write("p.info", "\"{\" {").c_str(), 0);
   ASSERT_NE(fp, nullptr);
   char buf[8];
@@ -86,7 +88,7 @@ TEST(SettingsReader, LongInputAcrossBlocks) {
     text += quote ? "\"" + w + "\"" : w;
     text += i % 7 == 0 ? "\n  " : " ";
   }
-  ScratchDir dir;
+  ScratchFolder dir;
   SFPARSE* fp = fp_open(nullptr, dir.write("long.info", text).c_str(), 0);
   ASSERT_NE(fp, nullptr);
   std::vector<char> buf(4096);
@@ -99,7 +101,7 @@ TEST(SettingsReader, LongInputAcrossBlocks) {
 }
 
 TEST(SettingsReader, TokenCutWithoutSplittingCharacters) {
-  ScratchDir dir;
+  ScratchFolder dir;
   SFPARSE* fp = fp_open(nullptr, dir.write("u.info", "\xC3\xA9\xC3\xA9\xC3\xA9 next").c_str(), 0);
   ASSERT_NE(fp, nullptr);
   char buf[4];
@@ -111,7 +113,7 @@ TEST(SettingsReader, TokenCutWithoutSplittingCharacters) {
 }
 
 TEST(SettingsReader, Limits) {
-  ScratchDir dir;
+  ScratchFolder dir;
   std::string long_token(KLV_FP_MAX_TOKEN + 10, 'x');
   EXPECT_EQ(tokens(dir, long_token), "<error>");
   std::string exact(KLV_FP_MAX_TOKEN, 'x');
@@ -133,7 +135,7 @@ TEST(SettingsReader, Limits) {
 }
 
 TEST(SettingsReader, Blocks) {
-  ScratchDir dir;
+  ScratchFolder dir;
   std::string p = dir.write("b.info",
                             "First { x { y { z } } w }\n"
                             "Second { Inner { 1 } Other { 2 } }\n"
@@ -176,7 +178,7 @@ TEST(SettingsReader, Blocks) {
 }
 
 TEST(SettingsReader, BlockThatDoesNotClose) {
-  ScratchDir dir;
+  ScratchFolder dir;
   SFPARSE* fp = fp_open(nullptr, dir.write("n.info", "A { B { 1 } C { 2 ").c_str(), 0);
   ASSERT_EQ(fp_open_block(fp, "A"), 1);
   EXPECT_EQ(fp_close_block(fp), 0);
@@ -210,7 +212,7 @@ TEST(SettingsReader, Lists) {
       {"{ { a }", -1, ""},
       {"word", -1, ""},
   };
-  ScratchDir dir;
+  ScratchFolder dir;
   for (const Case& c : cases) {
     SFPARSE* fp = fp_open(nullptr, dir.write("l.info", c.text).c_str(), 0);
     SSTRAL* list = fp_get_list(fp);
@@ -233,7 +235,7 @@ TEST(SettingsReader, Lists) {
 }
 
 TEST(SettingsReader, CharList) {
-  ScratchDir dir;
+  ScratchFolder dir;
   SFPARSE* fp = fp_open(nullptr, dir.write("c.info", "{ a \"b c\" { d } } { }").c_str(), 0);
   int32_t n = -1;
   char** list = get_char_list(fp, &n);
@@ -253,7 +255,7 @@ TEST(SettingsReader, CharList) {
 }
 
 TEST(SettingsReader, Values) {
-  ScratchDir dir;
+  ScratchFolder dir;
   SFPARSE* fp = fp_open(nullptr,
                         dir.write("v.info",
                                   "{ hello   world } { \"C:\\x y\" } { } { a { b } } {\n"
@@ -301,7 +303,7 @@ TEST(SettingsReader, BadNumbers) {
       {"{ 0x10 }", 'd'},
       {"{ 1e }", 'd'},
   };
-  ScratchDir dir;
+  ScratchFolder dir;
   for (const Case& c : cases) {
     SFPARSE* fp = fp_open(nullptr, dir.write("n.info", c.text).c_str(), 0);
     int32_t i = 99;
@@ -319,7 +321,7 @@ TEST(SettingsReader, BadNumbers) {
 // A reader attached to a stream gives the stream back just after the last
 // token it consumed, so the caller can go on reading.
 TEST(SettingsReader, AttachLeavesStreamAfterLastToken) {
-  ScratchDir dir;
+  ScratchFolder dir;
   std::string p = dir.write("a.info", "Answers { 1 2 } tail of the file\n");
   SFilemux* s = Ovfopen(nullptr, p.c_str(), "rb");
   ASSERT_NE(s, nullptr);

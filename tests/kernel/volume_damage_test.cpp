@@ -17,12 +17,12 @@
 
 namespace {
 
-using klv_test::check_volume;
-using klv_test::Finding;
-using klv_test::LogCapture;
-using klv_test::pattern_bytes;
-using klv_test::query_text;
-using klv_test::run_sql;
+using klv::test::check_volume;
+using klv::test::Finding;
+using klv::test::LogToFile;
+using klv::test::pattern_bytes;
+using klv::test::query_text;
+using klv::test::run_sql;
 
 constexpr size_t kChunk = 1 << 20;
 
@@ -55,7 +55,7 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
             static_cast<std::streamsize>(bytes.size()));
 }
 
-class VolumeDamageTest : public klv_test::ScratchDir {
+class VolumeDamageTest : public klv::test::VolumeFixture {
  protected:
   void make_original(const std::string& file) {
     SOVolume* v = VOpen(nullptr, file.c_str(), KLV_VOL_CREATE);
@@ -129,7 +129,7 @@ TEST_F(VolumeDamageTest, DamagedCopiesNeverReadChangedBytes) {
   ASSERT_FALSE(structure_bytes.empty());
   ASSERT_FALSE(data_bytes.empty());
 
-  LogCapture quiet("/dev/null");
+  LogToFile quiet("/dev/null");
   int opened_none = 0, failed_reads = 0, intact = 0, structure_faults = 0;
   std::vector<std::string> changed;
   const int kSeeds = 300;
@@ -212,7 +212,7 @@ TEST_F(VolumeDamageTest, ChangedChunkFailsTheReadWithOneLogLine) {
   *where ^= 0x10;
   write_file(file, bytes);
 
-  LogCapture log(path("log.txt"));
+  LogToFile log(path("log.txt"));
   SOVolume* v = VOpen(nullptr, file.c_str(), KLV_VOL_READ);
   ASSERT_NE(v, nullptr);
   // Whole chunks straight into the caller's buffer: the first chunk comes,
@@ -288,7 +288,7 @@ TEST_F(VolumeDamageTest, RowsChangedBehindTheLibrary) {
       {"checksum dropped", "UPDATE chunks SET crc=NULL WHERE idx=0 AND member=" + big, "big",
        "chunk 0 carries no checksum"},
   };
-  LogCapture quiet("/dev/null");
+  LogToFile quiet("/dev/null");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string file = path("tampered.vol");
@@ -321,7 +321,7 @@ TEST_F(VolumeDamageTest, ChangedChunkSizeFailsEveryRead) {
   const std::string file = path("v.vol");
   make_original(file);
   ASSERT_TRUE(run_sql(file, "UPDATE volume_info SET value=value+4096 WHERE key='chunk_size'"));
-  LogCapture quiet("/dev/null");
+  LogToFile quiet("/dev/null");
   SOVolume* v = VOpen(nullptr, file.c_str(), KLV_VOL_READ);
   ASSERT_NE(v, nullptr);
   for (const Member& m : members_) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Shared helpers of the volume tests: a scratch folder, byte patterns, a plain
-// SQLite connection to change or query a volume behind the library, the log
-// redirected, and VCheck's findings collected.
+// The fixture of the volume tests: a scratch folder, whole-member reading and
+// writing, a plain SQLite connection to change or query a volume behind the
+// library, the log redirected to a file, and VCheck's findings collected.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,26 +10,16 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "klv/kernel.h"
+#include "support/files.h"
+#include "support/image.h"
 
-namespace klv_test {
-
-// A byte pattern that differs between neighbouring chunks and between seeds.
-inline std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed = 1) {
-  std::vector<uint8_t> out(size);
-  uint32_t x = seed * 2654435761u + 12345u;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1664525u + 1013904223u;
-    out[i] = static_cast<uint8_t>(x >> 24);
-  }
-  return out;
-}
+namespace klv::test {
 
 // Runs statements on the file with a plain SQLite connection; `blobs` are
 // bound to ?1, ?2, ... of the one statement when given.
@@ -70,22 +60,22 @@ inline std::string query_text(const std::string& file, const char* query) {
 
 // Points the library's log at a file (or /dev/null) for the life of the
 // object, then restores what KLV_LOG was.
-class LogCapture {
+class LogToFile {
  public:
-  explicit LogCapture(std::string path) : path_(std::move(path)) {
+  explicit LogToFile(std::string path) : path_(std::move(path)) {
     const char* old = std::getenv("KLV_LOG");
     had_ = old != nullptr;
     if (had_) old_ = old;
     setenv("KLV_LOG", path_.c_str(), 1);
   }
-  ~LogCapture() {
+  ~LogToFile() {
     if (had_)
       setenv("KLV_LOG", old_.c_str(), 1);
     else
       unsetenv("KLV_LOG");
   }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
+  LogToFile(const LogToFile&) = delete;
+  LogToFile& operator=(const LogToFile&) = delete;
   std::string text() const {
     std::ifstream in(path_);
     std::stringstream s;
@@ -116,18 +106,9 @@ inline std::vector<Finding> check_volume(SOVolume* v, int* faults) {
   return out;
 }
 
-class ScratchDir : public ::testing::Test {
+class VolumeFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/klv-voltest-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string path(const std::string& name) const { return scratch_.path(name); }
 
   // Writes a whole member; true when every byte went in and it closed cleanly.
   static bool put(SOVolume* v, const char* name, const std::vector<uint8_t>& data) {
@@ -146,7 +127,8 @@ class ScratchDir : public ::testing::Test {
     return Oclose(f) == 0 && ok;
   }
 
-  std::string dir_;
+  ScratchFolder scratch_{"volume"};
+  const std::string dir_ = scratch_.str();
 };
 
-}  // namespace klv_test
+}  // namespace klv::test

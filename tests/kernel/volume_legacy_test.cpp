@@ -10,16 +10,16 @@
 
 namespace {
 
-using klv_test::check_volume;
-using klv_test::Finding;
-using klv_test::LogCapture;
-using klv_test::pattern_bytes;
-using klv_test::query_text;
-using klv_test::run_sql;
+using klv::test::check_volume;
+using klv::test::Finding;
+using klv::test::LogToFile;
+using klv::test::pattern_bytes;
+using klv::test::query_text;
+using klv::test::run_sql;
 
 constexpr int kChunk = 4096;
 
-class VolumeLegacyTest : public klv_test::ScratchDir {
+class VolumeLegacyTest : public klv::test::VolumeFixture {
  protected:
   // A volume as the library wrote it before checks: "old" in three chunks,
   // "gap" with only its last chunk stored (the two before read as zeros).
@@ -116,7 +116,7 @@ TEST_F(VolumeLegacyTest, ReadsUncheckedAndGainsChecksWhenWritten) {
 
   // A chunk written since is checked.
   ASSERT_TRUE(run_sql(file, "UPDATE chunks SET data=zeroblob(100) WHERE member=4 AND idx=1"));
-  LogCapture quiet("/dev/null");
+  LogToFile quiet("/dev/null");
   v = VOpen(nullptr, file.c_str(), KLV_VOL_READ);
   ASSERT_NE(v, nullptr);
   EXPECT_FALSE(get(v, "new", &got));
@@ -136,7 +136,7 @@ TEST_F(VolumeLegacyTest, ChecksClaimedButMissingRefuseToOpen) {
        "ALTER TABLE chunks ADD COLUMN crc INTEGER; ALTER TABLE members ADD COLUMN row_crc;"
        "INSERT INTO volume_info VALUES('checksums', 'some')"},
   };
-  LogCapture quiet("/dev/null");
+  LogToFile quiet("/dev/null");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string file = path(std::string(c.what) + ".vol");

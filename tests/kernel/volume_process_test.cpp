@@ -16,9 +16,9 @@
 
 namespace {
 
-using klv_test::pattern_bytes;
+using klv::test::pattern_bytes;
 
-class VolumeProcessTest : public klv_test::ScratchDir {};
+class VolumeProcessTest : public klv::test::VolumeFixture {};
 
 // The child tells the parent how far it got through a pipe; any failure in
 // the child ends it with a non-zero status instead of a message.

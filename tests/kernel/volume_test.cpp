@@ -12,10 +12,10 @@
 
 namespace {
 
-using klv_test::pattern_bytes;
+using klv::test::pattern_bytes;
 constexpr size_t kChunk = 1 << 20;  // the chunk size of new volumes
 
-class VolumeTest : public klv_test::ScratchDir {};
+class VolumeTest : public klv::test::VolumeFixture {};
 
 // Sizes around chunk boundaries, written and read back in calls of differing
 // sizes so that partial chunks, whole aligned chunks and calls that straddle a

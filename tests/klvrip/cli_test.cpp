@@ -221,10 +221,10 @@ TEST_F(Folder, ScreenOnAFullDiskFailsNamingTheFileAndLeavesNothing) {
                {"output image", "dots.oi", false},
                {"TIFF and preview", "dots.tif", true},
                {"output image and preview", "dots.oi", true}};
-  for (klv_test::FullDisk kind : klv_test::full_disk_kinds()) {
+  for (klv::test::FullDisk kind : klv::test::full_disk_kinds()) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.what) + " on a disk full by " + klv_test::full_disk_name(kind));
-      klv_test::FullFolder full(kind, 256 * 1024);
+      SCOPED_TRACE(std::string(c.what) + " on a disk full by " + klv::test::full_disk_name(kind));
+      klv::test::FullFolder full(kind, 256 * 1024);
       ASSERT_TRUE(full.Ready());
       const std::string out = full.File(c.out);
       // 6000 x 6000 dots of 1 bit are 4.5 MB, far more than there is room for.
@@ -241,7 +241,7 @@ TEST_F(Folder, ScreenOnAFullDiskFailsNamingTheFileAndLeavesNothing) {
   // With room, the same command keeps the dots and the preview.
   for (const char* dots : {"dots.tif", "dots.oi"}) {
     SCOPED_TRACE(dots);
-    klv_test::FullFolder roomy(klv_test::FullDisk::kFileSizeLimit, 64 << 20);
+    klv::test::FullFolder roomy(klv::test::FullDisk::kFileSizeLimit, 64 << 20);
     const std::vector<std::string> args = {"screen",    gray,        roomy.File(dots),   "--res",
                                            "1200x1200", "--preview", roomy.File("p.png")};
     EXPECT_EQ(roomy.RunChild([&]() -> int { exec_klvrip(args, log); }), 0) << read_text(log);

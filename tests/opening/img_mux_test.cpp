@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,13 +14,15 @@
 #include "klv/imgmux.h"
 #include "klv/outimg.h"
 #include "klv/streams.h"
-#include "mem_image.h"
+#include "support/image.h"
+#include "support/log_capture.h"
+#include "support/resources.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using opening_test::make_info;
-using opening_test::MemImage;
+using klv::test::make_info;
+using klv::test::MemImage;
 
 std::string data(const char* name) {
   return std::string(KLV_TEST_DATA) + "/" + name;
@@ -52,14 +55,21 @@ TEST(ImgMux, RecognisesEveryReadableFileWhateverItsName) {
       {"opening/bm_text.bmp", 0, 0, 0},   // "BM" and then text
       {"opening/missing.bmp", 0, 0, 0},
   };
+  // A file no reader takes is refused with a line naming it, and nothing is
+  // left open.
+  klv::test::ResourceCheck resources;
+  klv::test::LogCapture log;
   for (const Case& c : cases) {
     for (int32_t type : {0, 1}) {
       SCOPED_TRACE(std::string(c.file) + " type " + std::to_string(type));
+      log.Take();
       image_info info;
       init_image_info(&info);
       IMG_file* img = img_mux_open(data(c.file).c_str(), nullptr, "rb", &info, type);
       if (!c.type) {
         EXPECT_EQ(img, nullptr);
+        const std::string logged = log.Take();
+        EXPECT_NE(logged.find(fs::path(c.file).filename().string()), std::string::npos) << logged;
         continue;
       }
       ASSERT_NE(img, nullptr);
@@ -74,6 +84,7 @@ TEST(ImgMux, RecognisesEveryReadableFileWhateverItsName) {
       img_close(img);
     }
   }
+  EXPECT_EQ(resources.Leaks(), "");
 }
 
 TEST(ImgMux, ModesAndTypeCodes) {
@@ -206,7 +217,7 @@ TEST(ImgMux, CopyEveryLayout) {
     IMG_file* r = img_mux_open(out.c_str(), nullptr, "r", &back, KLV_TYPE_OUTIMG);
     ASSERT_NE(r, nullptr);
     std::vector<uint8_t> line(info.bytes_per_line);
-    for (uint32_t p = 0; p < opening_test::planes_of(info); ++p) {
+    for (uint32_t p = 0; p < klv::test::planes_of(info); ++p) {
       ASSERT_EQ(img_seek_line(r, 0, p, 0, 0), 0);
       for (int32_t y = 0; y < 6; ++y) {
         ASSERT_EQ(img_read_line(r, line.data(), 1), 1);
@@ -279,7 +290,7 @@ TEST(ImgMux, SaveAsKeepsPixelsAndPalette) {
         EXPECT_EQ(x, y);
       }
     } else {
-      const uint32_t planes = opening_test::planes_of(info);
+      const uint32_t planes = klv::test::planes_of(info);
       for (uint32_t p = 0; p < planes; ++p) {
         ASSERT_EQ(img_seek_line(src, 0, p, 0, 0), 0);
         ASSERT_EQ(img_seek_line(back, 0, p, 0, 0), 0);

@@ -11,14 +11,14 @@
 #include "klv/platform.h"
 #include "klv/rotate.h"
 #include "klv/tiff.h"
-#include "mem_image.h"
+#include "support/image.h"
 
 namespace {
 
-using opening_test::get_sample;
-using opening_test::make_info;
-using opening_test::MemImage;
-using opening_test::planes_of;
+using klv::test::get_sample;
+using klv::test::make_info;
+using klv::test::MemImage;
+using klv::test::planes_of;
 
 // Source pixel (sx, sy) for output pixel (x, y) of a W x H source.
 void source_of(int turns, bool mirror, int W, int H, int x, int y, int* sx, int* sy) {

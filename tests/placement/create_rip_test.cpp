@@ -13,12 +13,13 @@
 #include "klv/halftone_diffusion.h"
 #include "klv/halftone_ml.h"
 #include "klv/htplace.h"
-#include "log_capture.h"
+#include "support/env.h"
+#include "support/log_capture.h"
 
 namespace {
 
 using klv::test::LogCapture;
-using klv::test::ScopedEnvVar;
+using klv::test::ScopedEnv;
 
 const std::string kData = std::string(KLV_TEST_DATA) + "/../../data";
 
@@ -70,7 +71,7 @@ struct Family {
 };
 
 TEST(CreateRip, EachMethodMakesTheEngineOfEachCase) {
-  ScopedEnvVar path("KLV_PATH", kData.c_str());
+  ScopedEnv path("KLV_PATH", kData.c_str());
   using US = unsigned short;
   const Family families[] = {
       {{0},
@@ -122,7 +123,7 @@ TEST(CreateRip, EachMethodMakesTheEngineOfEachCase) {
 // (also for multi-bit records without the variable-dot flag, so that curve
 // mode works for every multi-level printer).
 TEST(CreateRip, LevelEnginesOfCurveMode) {
-  ScopedEnvVar path("KLV_PATH", kData.c_str());
+  ScopedEnv path("KLV_PATH", kData.c_str());
   using US = unsigned short;
   struct Row {
     uint32_t method;

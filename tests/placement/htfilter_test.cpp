@@ -4,19 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "capture_img.h"
+#include "support/image.h"
 #include "klv/halftone_diffusion.h"
 #include "klv/htplace.h"
 #include "klv/htplace_cxx.h"
 
 namespace {
 
-using klv::test::CaptureData;
-using klv::test::CaptureImg;
+using klv::test::Sink;
+using klv::test::SinkLog;
 
 constexpr int kW = 203, kH = 61;
 
@@ -69,7 +70,7 @@ int sep_bytes(int bits) {
 }
 
 // Every separation's dot lines out of a captured image, whatever its layout.
-std::vector<std::vector<uint8_t>> split(const CaptureData& d, int seps, int bits) {
+std::vector<std::vector<uint8_t>> split(const SinkLog& d, int seps, int bits) {
   const int sb = sep_bytes(bits);
   std::vector<std::vector<uint8_t>> out(size_t(seps), std::vector<uint8_t>(size_t(sb) * kH, 0));
   const size_t bpl = d.info.bytes_per_line;
@@ -166,9 +167,9 @@ TEST(HTFilter, SameDotsAsTheEnginesInEveryLayout) {
     HTPlaceSetDetachDelete(h, 1);
     if (c.threads)
       for (int s = 0; s < 13; ++s) HTPlaceGetThreadFlagArray(h)[s] = 1;
-    CaptureData data;
+    SinkLog data;
     image_info out = describe(c.seps - c.mask, c.mask, c.bits, c.out_planar, 0);
-    IMG_file* out_img = (new CaptureImg(&data, out))->ToImg('w', 0);
+    IMG_file* out_img = (new Sink(out, &data))->ToImg('w', 0);
     image_info in = describe(c.seps - c.mask, c.mask, 8, c.in_planar, 1);
     std::srand(11);
     IMG_file* f = HTPlace_AttachImg(h, out_img, &in, c.buffer_lines, c.staging);
@@ -212,17 +213,16 @@ TEST(HTFilter, RefusesWhatItCannotScreen) {
   for (Bad& b : bad) {
     SCOPED_TRACE(b.what);
     HTPLACE* h = alloc(4);
-    CaptureData data;
-    IMG_file* out_img = (new CaptureImg(&data, b.out))->ToImg(b.mode, 0);
+    SinkLog data;
+    IMG_file* out_img = (new Sink(b.out, &data))->ToImg(b.mode, 0);
     EXPECT_EQ(HTPlace_AttachImg(h, out_img, &b.in, 0, 0), nullptr);
     EXPECT_EQ(data.closes, 1);  // the output image is closed on failure
     HTPlaceFree(h);             // without detach-delete the caller still owns it
   }
   // A null placement closes the output; a null output leaves the placement.
-  CaptureData data;
-  EXPECT_EQ(
-      HTPlace_AttachImg(nullptr, (new CaptureImg(&data, good_out))->ToImg('w', 0), &good_in, 0, 0),
-      nullptr);
+  SinkLog data;
+  EXPECT_EQ(HTPlace_AttachImg(nullptr, (new Sink(good_out, &data))->ToImg('w', 0), &good_in, 0, 0),
+            nullptr);
   EXPECT_EQ(data.closes, 1);
   HTPLACE* h = alloc(4);
   EXPECT_EQ(HTPlace_AttachImg(h, nullptr, &good_in, 0, 0), nullptr);
@@ -232,10 +232,10 @@ TEST(HTFilter, RefusesWhatItCannotScreen) {
 TEST(HTFilter, BufferSeekAndStatus) {
   HTPLACE* h = alloc(4);
   CHTFilter filter;
-  CaptureData data;
+  SinkLog data;
   image_info out = describe(4, 0, 1, KLV_PLANAR_PLANES, 0);
   image_info in = describe(4, 0, 8, KLV_PLANAR_PLANES, 1);
-  ASSERT_TRUE(filter.AttachImg((new CaptureImg(&data, out))->ToImg('w', 0), &in,
+  ASSERT_TRUE(filter.AttachImg((new Sink(out, &data))->ToImg('w', 0), &in,
                                reinterpret_cast<CHTPlacement*>(h), 0, 0));
   // 256 KiB of 26-byte dot lines.
   EXPECT_EQ(filter.BufferLines(), 262144UL / 26);
@@ -271,11 +271,11 @@ TEST(HTFilter, OutputFailureIsReported) {
     HTPlaceSetDetachDelete(h, 1);
     if (c.threads)
       for (int s = 0; s < 13; ++s) HTPlaceGetThreadFlagArray(h)[s] = 1;
-    CaptureData data;
+    SinkLog data;
     data.refuse_after = 10;
     image_info out = describe(c.seps, 0, 1, c.out_planar, 0);
     image_info in = describe(c.seps, 0, 8, KLV_PLANAR_PIXEL, 1);
-    IMG_file* f = HTPlace_AttachImg(h, (new CaptureImg(&data, out))->ToImg('w', 0), &in, 4, 0);
+    IMG_file* f = HTPlace_AttachImg(h, (new Sink(out, &data))->ToImg('w', 0), &in, 4, 0);
     ASSERT_TRUE(f);
     std::vector<uint8_t> page(size_t(kW) * size_t(c.seps) * kH, 100);
     for (int i = 0; i < kH; ++i) img_write_line(f, page.data(), 1);

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "capture_img.h"
-#include "log_capture.h"
+#include "support/image.h"
+#include "support/log_capture.h"
 #include "klv/halftone_setup.h"
 #include "klv/htplace.h"
 
@@ -213,8 +213,8 @@ TEST(PlacementSetup, SetupScreensThroughTheFilter) {
   image_info out = in;
   out.bits_per_sample = 1;
   out.planar = KLV_PLANAR_PLANES;
-  klv::test::CaptureData data;
-  auto* cap = new klv::test::CaptureImg(&data, out);
+  klv::test::SinkLog data;
+  auto* cap = new klv::test::Sink(out, &data);
   IMG_file* f = HTPlace_AttachImg(h, cap->ToImg('w', 0), &in, 0, 0);
   ASSERT_NE(f, nullptr);
   std::vector<uint8_t> line(size_t(kW) * 4);

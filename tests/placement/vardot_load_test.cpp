@@ -11,12 +11,13 @@
 #include "klv/halftone_ml.h"
 #include "klv/htplace.h"
 #include "klv/kernel_path.h"
-#include "log_capture.h"
+#include "support/env.h"
+#include "support/log_capture.h"
 
 namespace {
 
 using klv::test::LogCapture;
-using klv::test::ScopedEnvVar;
+using klv::test::ScopedEnv;
 
 const std::string kData = std::string(KLV_TEST_DATA) + "/../../data";
 
@@ -32,7 +33,7 @@ HTPLACE* alloc(uint32_t method) {
 }
 
 TEST(VarDotLoad, FoundThroughTheSearchPathOnce) {
-  ScopedEnvVar path("KLV_PATH", kData.c_str());
+  ScopedEnv path("KLV_PATH", kData.c_str());
   const MLPROCINFO rec = vardot_record();
   HTPLACE* h = alloc(0);
   ASSERT_NE(h, nullptr);
@@ -56,7 +57,7 @@ TEST(VarDotLoad, FoundThroughTheSearchPathOnce) {
 TEST(VarDotLoad, MissingFileFailsWithALogLine) {
   const std::string empty = std::string(KLV_BINARY_DIR) + "/vardot_empty";
   std::filesystem::create_directories(empty);
-  ScopedEnvVar path("KLV_PATH", empty.c_str());
+  ScopedEnv path("KLV_PATH", empty.c_str());
   char found[KLV_PATH_MAX];
   if (_findinpath("VarDot.HTS", found) || _findinpath("screens/VarDot.HTS", found))
     GTEST_SKIP() << "an installed VarDot.HTS is on the search path: " << found;

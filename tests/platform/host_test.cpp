@@ -9,12 +9,16 @@
 #include <string>
 
 #include "klv/platform.h"
-#include "test_env.h"
+#include "support/env.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 
 namespace klv::platform {
 namespace {
+
+using klv::test::ScopedEnv;
+using klv::test::ScratchFolder;
 
 TEST(Host, NamesAreKnown) {
   EXPECT_FALSE(UserName().empty());

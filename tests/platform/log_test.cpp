@@ -7,10 +7,14 @@
 
 #include "klv/log.h"
 #include "klv/platform.h"
-#include "test_env.h"
+#include "support/env.h"
+#include "support/files.h"
 
 namespace klv::platform {
 namespace {
+
+using klv::test::ScopedEnv;
+using klv::test::ScratchFolder;
 
 std::string ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path);

@@ -12,12 +12,16 @@
 #include "klv/kernel_path.h"
 #include "klv/kernel_path_cxx.h"
 #include "klv/platform.h"
-#include "test_env.h"
+#include "support/env.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 
 namespace klv::platform {
 namespace {
+
+using klv::test::ScopedEnv;
+using klv::test::ScratchFolder;
 
 void Touch(const fs::path& path) {
   fs::create_directories(path.parent_path());

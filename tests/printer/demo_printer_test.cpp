@@ -3,19 +3,16 @@
 // search path.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "klv/prntinfo.h"
 #include "klv/printmode_cxx.h"
+#include "support/env.h"
 
 namespace {
 
 TEST(DemoPrinter, FoundThroughTheSearchPath) {
-  const std::string data = std::string(KLV_TEST_DATA) + "/../../data";
-  const char* old = std::getenv("KLV_PATH");
-  const std::string saved = old ? old : "";
-  setenv("KLV_PATH", data.c_str(), 1);
+  klv::test::ScopedEnv path("KLV_PATH", std::string(KLV_TEST_DATA) + "/../../data");
 
   PRNTINFO* info = prntinfo_find("KlvDemo");
   ASSERT_NE(info, nullptr);
@@ -43,11 +40,6 @@ TEST(DemoPrinter, FoundThroughTheSearchPath) {
   char folder[KLV_PATH_MAX];
   ASSERT_EQ(get_printer_path("KlvDemo", folder, nullptr), 1);
   EXPECT_EQ(get_common_links(folder, repo, common, nullptr, nullptr), 1);
-
-  if (old)
-    setenv("KLV_PATH", saved.c_str(), 1);
-  else
-    unsetenv("KLV_PATH");
 }
 
 }  // namespace

@@ -2,58 +2,32 @@
 // The settings text files of printers: types list, client list, repository
 // links, the Printer_Info block and screen setups.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "klv/kernel_settings.h"
 #include "klv/kernel_stream.h"
 #include "klv/printer_repository.h"
 #include "klv/prntinfo.h"
+#include "support/env.h"
+#include "support/files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write_file(const fs::path& p, const std::string& text) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << text;
-}
+using klv::test::read_text;
+using klv::test::write_text;
 
 // A data folder on KLV_PATH for the duration of a test.
 class DataFolder : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() / ("klv_printer_files_" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    const char* old = std::getenv("KLV_PATH");
-    saved = old ? old : "";
-    had = old != nullptr;
-    setenv("KLV_PATH", dir.c_str(), 1);
-  }
-  void TearDown() override {
-    if (had)
-      setenv("KLV_PATH", saved.c_str(), 1);
-    else
-      unsetenv("KLV_PATH");
-    set_server_mode(0);
-    fs::remove_all(dir);
-  }
-  fs::path dir;
-  std::string saved;
-  bool had = false;
+  void TearDown() override { set_server_mode(0); }
+  klv::test::ScratchFolder scratch{"printer_files"};
+  const fs::path& dir = scratch.path();
+  klv::test::ScopedEnv path{"KLV_PATH", scratch.str()};
 };
 
 TEST_F(DataFolder, TypesListIsWrittenExactlyAndReadsBack) {
@@ -62,7 +36,7 @@ TEST_F(DataFolder, TypesListIsWrittenExactlyAndReadsBack) {
   stral_addv(list, "Quoted", "\"Dev Two\"", "", "2", static_cast<const char*>(nullptr));
   fs::path file = dir / "Printer_Types.info";
   ASSERT_EQ(prntdevs_save(nullptr, file.c_str(), list), 1);
-  EXPECT_EQ(read_file(file),
+  EXPECT_EQ(read_text(file),
             ";\n; Printer_Types.info\n;\nPrinter_Types\n"
             " {\n  Name { \"Demo\" }\n  Device { \"Demo Device\" }\n"
             "  DLL_File { \"klvdrv_file.so\" }\n  ID { \"1\" }\n }\n"
@@ -79,14 +53,14 @@ TEST_F(DataFolder, TypesListIsWrittenExactlyAndReadsBack) {
 
   // The enclosed form and missing fields read too; a file without the block
   // gives an empty list; a missing file gives none.
-  write_file(file, "Printer_Types {\n { Name { A } ID { 7 } }\n { Device { B } Other { x } }\n}\n");
+  write_text(file, "Printer_Types {\n { Name { A } ID { 7 } }\n { Device { B } Other { x } }\n}\n");
   back = prntdevs_load(nullptr, file.c_str());
   ASSERT_EQ(stral_count(back), 2);
   EXPECT_STREQ(stral_str(back, 0, 3), "7");
   EXPECT_STREQ(stral_str(back, 0, 1), "");
   EXPECT_STREQ(stral_str(back, 1, 1), "B");
   stral_free(back);
-  write_file(file, "Something { else }\n");
+  write_text(file, "Something { else }\n");
   back = prntdevs_load(nullptr, file.c_str());
   ASSERT_NE(back, nullptr);
   EXPECT_EQ(stral_count(back), 0);
@@ -95,7 +69,7 @@ TEST_F(DataFolder, TypesListIsWrittenExactlyAndReadsBack) {
 }
 
 TEST_F(DataFolder, ClientListAndPrinterLookup) {
-  write_file(dir / "Printer_Client.info",
+  write_text(dir / "Printer_Client.info",
              "Printer_Client {\n  UserId { \"Print Room\" }\n"
              "  Printers { { \"\" x } { Demo Printers/Demo } { Other /abs/other } }\n}\n");
   PRNTCLNT* c = prntclnt_load(nullptr, nullptr);
@@ -125,7 +99,7 @@ TEST_F(DataFolder, ClientListAndPrinterLookup) {
   EXPECT_STREQ(user, "");
 
   // The printer folder's link names the repository.
-  write_file(dir / "Printers/Demo/Info/Printer.RepLink",
+  write_text(dir / "Printers/Demo/Info/Printer.RepLink",
              "Printer_Repository { Repository/Demo }\nPrinter_Common { Common }\n"
              "Printer_CFG { CFG }\n");
   char repo[KLV_PATH_MAX], common[KLV_PATH_MAX];
@@ -153,7 +127,7 @@ TEST_F(DataFolder, ClientListAndPrinterLookup) {
   EXPECT_EQ(set_server_mode(0), 1);
 
   // The client and types elements of a printer are found by its device.
-  write_file(dir / "Printer_Types.info",
+  write_text(dir / "Printer_Types.info",
              "Printer_Types\n { Name { Demo Device } Device { D } DLL_File { klvdrv_file.so } ID { "
              "1 } }\n");
   char** type = prntdevs_find("Demo");
@@ -165,7 +139,7 @@ TEST_F(DataFolder, ClientListAndPrinterLookup) {
 
 TEST_F(DataFolder, DefaultFileLookup) {
   fs::create_directories(dir / "Defaults/Glossy");
-  write_file(dir / "Defaults/Glossy/cal.klc", "x");
+  write_text(dir / "Defaults/Glossy/cal.klc", "x");
   char out[KLV_PATH_MAX];
   std::string folder = dir.string();
   ASSERT_EQ(prntinfo_find_default_file(folder.c_str(), out, "cal.klc", "Glossy"), 1);
@@ -199,7 +173,7 @@ TEST_F(DataFolder, PrinterInfoBlockRoundTrip) {
   ASSERT_NE(s, nullptr);
   ASSERT_NE(prntinfoex_put(s, r), 0);
   Oclose(s);
-  const std::string text = read_file(file);
+  const std::string text = read_text(file);
   // Keys in the writer's order.
   size_t last = 0;
   for (const char* key : {"DefaultPageSize", "Device", "DotInfo", "Media", "PageSizes", "Patterns",
@@ -243,15 +217,15 @@ TEST_F(DataFolder, PrinterInfoBlockRoundTrip) {
 
   // Without a DotInfo block the record gets an empty one; without the block
   // there is no record.
-  write_file(file, "Printer_Info {\n  Device { X }\n}\n");
+  write_text(file, "Printer_Info {\n  Device { X }\n}\n");
   back = prntinfoex_load(nullptr, file.c_str());
   ASSERT_NE(back, nullptr);
   ASSERT_NE(back->DotInfo, nullptr);
   EXPECT_EQ(back->DotInfo->head, nullptr);
   prntinfoex_free(back);
-  write_file(file, "Other {\n}\n");
+  write_text(file, "Other {\n}\n");
   EXPECT_EQ(prntinfoex_load(nullptr, file.c_str()), nullptr);
-  write_file(file, "Printer_Info {\n  DotInfo { ResInfo { Res { 1 }\n");
+  write_text(file, "Printer_Info {\n  DotInfo { ResInfo { Res { 1 }\n");
   EXPECT_EQ(prntinfoex_load(nullptr, file.c_str()), nullptr);
 }
 
@@ -267,7 +241,7 @@ TEST_F(DataFolder, ScreenSetupText) {
   SFilemux* s = Ovfopen(nullptr, file.c_str(), "wt");
   ASSERT_EQ(put_screen_settings(s, "ScreenSetup", &list, 1), 1);
   Oclose(s);
-  EXPECT_EQ(read_file(file),
+  EXPECT_EQ(read_text(file),
             "  ScreenSetup {\n"
             "    \"Fine\" {\n"
             "      { \"Cyan\" \"150\" \"15\" \"1\" }\n"
@@ -305,7 +279,7 @@ TEST_F(DataFolder, ScreenSetupText) {
   free_screen_settings(list);
 
   // A block that does not close fails.
-  write_file(file, "{ \"A\" { { \"Cyan\" \"1\" \"2\" \"3\" } }\n");
+  write_text(file, "{ \"A\" { { \"Cyan\" \"1\" \"2\" \"3\" } }\n");
   fp = fp_open(nullptr, file.c_str(), 0);
   _SCREENSETUP* partial = nullptr;
   EXPECT_EQ(get_screen_settings(fp, &partial), 0);

@@ -9,29 +9,15 @@
 #include "klv/printer_repository.h"
 #include "klv/prntinfo.h"
 #include "klv/printmode_cxx.h"
+#include "support/files.h"
+#include "support/log_capture.h"
+#include "support/resources.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
- public:
-  TempFolder() {
-    path_ = fs::temp_directory_path() /
-            ("klv_printer_test_" + std::to_string(getpid()) + "_" + std::to_string(counter_++));
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string str() const { return path_.string() + "/"; }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-  static inline int counter_ = 0;
-};
+using TempFolder = klv::test::ScratchFolder;
 
 // A printer with two media, metric and inch page sizes, modes and drops.
 void fill(klv::RepPrinter& p) {
@@ -104,15 +90,31 @@ TEST(Repository, TextThatIsNotUtf8IsStillSaved) {
 }
 
 TEST(Repository, MissingOrMalformedGivesNone) {
-  TempFolder dir;
-  EXPECT_FALSE(klv::PrinterRepository::open(dir.str()));
-  const char* bad[] = {"", "<Printer", "<Media name='x'/>", "<?xml version='1.0'?><Printer><a></b>",
-                       "\xff\xfe<"};
-  for (const char* text : bad) {
-    std::ofstream(dir.path() / ".Settings.xml", std::ios::binary) << text;
-    EXPECT_FALSE(klv::PrinterRepository::open(dir.str())) << text;
-    EXPECT_EQ(prntinfo_load_info(dir.str().c_str()), nullptr);
+  struct Case {
+    const char* text;
+    const char* logged;  // part of the line the refusal logs
+  };
+  const Case cases[] = {
+      {"", "malformed XML"},
+      {"<Printer", "malformed XML"},
+      {"<Media name='x'/>", "root element is not <Printer>"},
+      {"<?xml version='1.0'?><Printer><a></b>", "malformed XML"},
+      {"\xff\xfe<", "malformed XML"},
+  };
+  klv::test::ResourceCheck resources;
+  {
+    klv::test::LogCapture log;
+    TempFolder dir;
+    EXPECT_FALSE(klv::PrinterRepository::open(dir.str()));  // no file: nothing to report
+    for (const Case& c : cases) {
+      std::ofstream(dir.path() / ".Settings.xml", std::ios::binary) << c.text;
+      EXPECT_FALSE(klv::PrinterRepository::open(dir.str())) << c.text;
+      EXPECT_EQ(prntinfo_load_info(dir.str().c_str()), nullptr);
+      const std::string logged = log.Take();
+      EXPECT_NE(logged.find(c.logged), std::string::npos) << c.text << ": " << logged;
+    }
   }
+  EXPECT_EQ(resources.Leaks(), "");
 }
 
 class PrinterInfo : public ::testing::Test {
@@ -145,7 +147,7 @@ TEST_F(PrinterInfo, RecordFields) {
   EXPECT_EQ(info->reserved, 0);
   char path[KLV_PATH_MAX];
   ASSERT_TRUE(prntinfo_get_repository_path(info, path));
-  EXPECT_EQ(fs::path(path), fs::path(dir.str()));
+  EXPECT_EQ(fs::path(path), dir.path() / "");  // the folder, with its separator
 }
 
 TEST_F(PrinterInfo, PageSizesAndPaperPath) {

@@ -2,12 +2,13 @@
 // The contiguous-image filter against a plain sample-by-sample interleave.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "klv/streams.h"
-#include "stream_fixtures.h"
+#include "support/image.h"
 
-using namespace streams_test;
+using namespace klv::test;
 
 namespace {
 
@@ -61,7 +62,7 @@ TEST_P(ContImg, DeliversTheInterleavedLinesAndSeeks) {
   info.bytes_per_line = image_info_line_bytes(&info);
   const int planes = c.planar == KLV_PLANAR_PLANES ? c.samples + c.masks : 1;
   // Planar sources keep their padding bits clear, as a file reader delivers.
-  auto data = pattern(size_t(info.bytes_per_line) * c.height * planes, c.width);
+  auto data = pattern_bytes(size_t(info.bytes_per_line) * c.height * planes, c.width);
   image_info clean = info;
   clean.planar = KLV_PLANAR_PIXEL;
   const auto want = reference(info, data);
@@ -153,7 +154,7 @@ TEST(ContImgShortSource, StopsAtTheFirstMissingLine) {
   image_info info = describe(6, 10, 3, 8, 1, KLV_PLANAR_PLANES);
   image_info shorter = info;
   shorter.height = 4;  // the source only has 4 lines per plane
-  auto data = pattern(6 * 4 * 3, 2);
+  auto data = pattern_bytes(6 * 4 * 3, 2);
   IMG_file* source = (new MemImage(shorter, data))->ToImg('r', 10);
   contimg_filter* f = contimg_attach(source, &info, 3);
   ASSERT_NE(f, nullptr);

@@ -17,8 +17,8 @@
 #include "stream_fixtures.h"
 
 using namespace streams_test;
-using klv_test::FullDisk;
-using klv_test::FullFolder;
+using klv::test::FullDisk;
+using klv::test::FullFolder;
 
 namespace {
 
@@ -96,9 +96,9 @@ int write_image(const Writer& w, const std::string& path, int side) {
 }
 
 TEST(FullDisk, EveryWriterReportsLostDataWhenItClosesAndNotOtherwise) {
-  for (FullDisk kind : klv_test::full_disk_kinds()) {
+  for (FullDisk kind : klv::test::full_disk_kinds()) {
     for (const Writer& w : kWriters) {
-      SCOPED_TRACE(std::string(w.what) + " on a disk full by " + klv_test::full_disk_name(kind));
+      SCOPED_TRACE(std::string(w.what) + " on a disk full by " + klv::test::full_disk_name(kind));
       // 2000 x 2000 pixels of noise do not fit in 1 MiB (with room for a volume of 64 KiB pages);
       // 100 x 100 do.
       FullFolder full(kind, kRoom), roomy(kind, kRoom);

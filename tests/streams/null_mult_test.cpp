@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "klv/streams.h"
-#include "stream_fixtures.h"
+#include "support/image.h"
 
-using namespace streams_test;
+using namespace klv::test;
 
 namespace {
 
@@ -74,7 +74,7 @@ TEST(MultiplexedStream, WritesEveryLineToEveryStreamAndClosesThemAll) {
   EXPECT_EQ(mult->info.bytes_per_line, info.bytes_per_line);
   EXPECT_EQ(mult->info.xres, 300);
   EXPECT_EQ(mult->info.crop.x2, 1.0);
-  auto data = pattern(info.bytes_per_line * 5, 7);
+  auto data = pattern_bytes(info.bytes_per_line * 5, 7);
   EXPECT_EQ(img_write_line(mult, data.data(), 2), 2);
   EXPECT_EQ(img_write_line(mult, data.data() + 2 * info.bytes_per_line, 3), 3);
   EXPECT_EQ(img_seek_line(mult, 1, 0, 0, 0), 1);

@@ -12,9 +12,10 @@
 #include "klv/kernel_volume.h"
 #include "klv/outimg.h"
 #include "klv/streams.h"
-#include "stream_fixtures.h"
+#include "support/files.h"
+#include "support/image.h"
 
-using namespace streams_test;
+using namespace klv::test;
 
 namespace {
 
@@ -72,8 +73,8 @@ class OutputImageRoundTrip : public ::testing::TestWithParam<Layout> {};
 // in one call after reopening, and every member is where its name says.
 TEST_P(OutputImageRoundTrip, WrittenLinesReadBackAfterReopen) {
   const Layout& l = GetParam();
-  ScratchDir dir;
-  const std::string path = dir.File("page.img");
+  ScratchFolder dir;
+  const std::string path = dir.path("page.img");
   image_info info = describe(l.width, l.height, l.samples, l.bits, l.photo, l.planar);
   info.compression = l.compression;
   info.pages = l.pages;
@@ -83,7 +84,7 @@ TEST_P(OutputImageRoundTrip, WrittenLinesReadBackAfterReopen) {
   EXPECT_EQ(out->type, KLV_TYPE_OUTIMG);
   const size_t bpl = out->info.bytes_per_line;
   const int total = l.height * planes_of(info) * int(l.pages);
-  auto data = pattern(bpl * total, 3);
+  auto data = pattern_bytes(bpl * total, 3);
   for (int done = 0; done < total;) {
     int n = std::min(7, total - done);
     ASSERT_EQ(img_write_line(out.get(), data.data() + done * bpl, n), n);
@@ -133,14 +134,14 @@ INSTANTIATE_TEST_SUITE_P(
 // time, positioning the output on the separation before each line.
 TEST(OutputImage, InterleavedSeparationWritesReadBackPerPlane) {
   for (uint32_t compression : {0u, 5u}) {
-    ScratchDir dir;
-    const std::string path = dir.File("ht.img");
+    ScratchFolder dir;
+    const std::string path = dir.path("ht.img");
     image_info info = describe(200, 30, 4, 1, 0, KLV_PLANAR_PLANES);
     info.compression = compression;
     ImgPtr out(outimg_open_img(path.c_str(), nullptr, "w", &info));
     ASSERT_NE(out, nullptr);
     const size_t bpl = info.bytes_per_line;
-    auto data = pattern(bpl * 30 * 4, 11);
+    auto data = pattern_bytes(bpl * 30 * 4, 11);
     for (int line = 0; line < 30; ++line)
       for (int s = 0; s < 4; ++s) {
         ASSERT_EQ(img_seek_line(out.get(), line, s, 0, 0), line);
@@ -157,8 +158,8 @@ TEST(OutputImage, InterleavedSeparationWritesReadBackPerPlane) {
 
 TEST(OutputImage, UnwrittenSeparationsReadAsBlank) {
   for (uint32_t photo : {0u, 1u}) {
-    ScratchDir dir;
-    const std::string path = dir.File("blank.img");
+    ScratchFolder dir;
+    const std::string path = dir.path("blank.img");
     image_info info = describe(16, 4, 4, 8, photo, KLV_PLANAR_PLANES);
     info.pages = 2;
     ImgPtr out(outimg_open_img(path.c_str(), nullptr, "w", &info));
@@ -182,8 +183,8 @@ TEST(OutputImage, UnwrittenSeparationsReadAsBlank) {
 }
 
 TEST(OutputImage, PaletteMapSurvivesReopen) {
-  ScratchDir dir;
-  const std::string path = dir.File("pal.img");
+  ScratchFolder dir;
+  const std::string path = dir.path("pal.img");
   image_cmap map{};
   std::vector<uint8_t> r(16), g(16), b(16);
   for (int i = 0; i < 16; ++i) r[i] = i * 3, g[i] = 255 - i, b[i] = i * i;
@@ -213,13 +214,13 @@ TEST(OutputImage, PaletteMapSurvivesReopen) {
 // A description member written without its last word (60 bytes) opens; the
 // missing word reads as 0.
 TEST(OutputImage, ShortDescriptionMemberOpens) {
-  ScratchDir dir;
-  const std::string path = dir.File("short.img");
+  ScratchFolder dir;
+  const std::string path = dir.path("short.img");
   image_info info = describe(24, 3, 1, 8, 1);
   info.format_word1 = 9;
   auto bytes = info_bytes(info);
   bytes.resize(60);
-  auto line = pattern(24 * 3, 5);
+  auto line = pattern_bytes(24 * 3, 5);
   write_volume(path, {{".\\image_info", bytes}, {"pg0_sep0", line}});
   image_info back;
   init_image_info(&back);
@@ -235,11 +236,11 @@ TEST(OutputImage, ShortDescriptionMemberOpens) {
 // from the start again, raw members seek by bytes.
 TEST(OutputImage, MembersSeekBackwardsAndReadTheSameLines) {
   for (uint32_t compression : {0u, 1u}) {
-    ScratchDir dir;
-    const std::string path = dir.File("seek.img");
+    ScratchFolder dir;
+    const std::string path = dir.path("seek.img");
     image_info info = describe(40, 50, 1, 8, 0);
     info.compression = compression;
-    auto data = pattern(40 * 50, 9);
+    auto data = pattern_bytes(40 * 50, 9);
     {
       ImgPtr out(outimg_open_img(path.c_str(), nullptr, "w", &info));
       ASSERT_NE(out, nullptr);
@@ -262,11 +263,11 @@ TEST(OutputImage, MembersSeekBackwardsAndReadTheSameLines) {
 
 // A compressed member being written goes back only to its first line.
 TEST(OutputImage, CompressedMemberBeingWrittenRestartsOnlyFromLineZero) {
-  ScratchDir dir;
-  const std::string path = dir.File("rewrite.img");
+  ScratchFolder dir;
+  const std::string path = dir.path("rewrite.img");
   image_info info = describe(32, 6, 1, 8, 0);
   info.compression = 3;
-  auto first = pattern(32 * 6, 1), second = pattern(32 * 6, 2);
+  auto first = pattern_bytes(32 * 6, 1), second = pattern_bytes(32 * 6, 2);
   {
     ImgPtr out(outimg_open_img(path.c_str(), nullptr, "w", &info));
     ASSERT_NE(out, nullptr);
@@ -286,8 +287,8 @@ TEST(OutputImage, CompressedMemberBeingWrittenRestartsOnlyFromLineZero) {
 // Positions on a 2-page image of 3 planar separations of 10 lines; each line
 // holds its own number (page * 30 + separation * 10 + line).
 TEST(OutputImage, PositionArithmetic) {
-  ScratchDir dir;
-  const std::string path = dir.File("pos.img");
+  ScratchFolder dir;
+  const std::string path = dir.path("pos.img");
   image_info info = describe(4, 10, 3, 8, 0, KLV_PLANAR_PLANES);
   info.pages = 2;
   {
@@ -324,8 +325,8 @@ TEST(OutputImage, PositionArithmetic) {
 }
 
 TEST(OutputImage, RefusesBadModesAndDescriptions) {
-  ScratchDir dir;
-  const std::string path = dir.File("bad.img");
+  ScratchFolder dir;
+  const std::string path = dir.path("bad.img");
   image_info good = describe(8, 8, 1, 8, 0);
   EXPECT_EQ(outimg_open(path.c_str(), nullptr, "a", &good), nullptr);
   EXPECT_EQ(outimg_open(path.c_str(), nullptr, "r+", &good), nullptr);
@@ -381,8 +382,8 @@ TEST(OutputImage, RefusesHostileMembers) {
       {"palette, map magic", [](auto& i, auto& m) { i[32] = 2, m[0] = 'X'; }},
   };
   for (const Case& c : cases) {
-    ScratchDir dir;
-    const std::string path = dir.File("hostile.img");
+    ScratchFolder dir;
+    const std::string path = dir.path("hostile.img");
     auto info = info_bytes(base);
     std::vector<uint8_t> map(13 + 3 * 16);
     std::memcpy(map.data(), "CMAP", 4);
@@ -397,15 +398,15 @@ TEST(OutputImage, RefusesHostileMembers) {
 }
 
 TEST(OutputImage, LivesInsideAnotherVolume) {
-  ScratchDir dir;
-  const std::string path = dir.File("outer.vol");
+  ScratchFolder dir;
+  const std::string path = dir.path("outer.vol");
   SFilemux* f = Ovfopen(nullptr, path.c_str(), "w+");
   ASSERT_NE(f, nullptr);
   Oclose(f);
   SOVolume* outer = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
   ASSERT_NE(outer, nullptr);
   image_info info = describe(10, 3, 1, 8, 0);
-  auto data = pattern(30, 4);
+  auto data = pattern_bytes(30, 4);
   {
     ImgPtr out(outimg_open_img(".\\inner.img", outer, "w", &info));
     ASSERT_NE(out, nullptr);

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-namespace klv_test {
+namespace klv::test {
 
 enum class FullDisk { kTmpfs, kFileSizeLimit };
 
@@ -109,4 +109,4 @@ inline std::vector<FullDisk> full_disk_kinds() {
   return {FullDisk::kFileSizeLimit};
 }
 
-}  // namespace klv_test
+}  // namespace klv::test
