@@ -14,7 +14,7 @@
 #include "klv/imgmux.h"
 #include "klv/streams.h"
 #include "klv/tiff.h"
-#include "test_util.h"
+#include "support/files.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ TEST(FilterBits, EveryWidthAgainstBitLoop) {
 TEST(ContiguousImage, InterleavesPlanarSamplesOfEveryWidth) {
   constexpr int32_t kWidth = 13, kHeight = 3;
   constexpr uint32_t kPlanes = 3;
-  klv::test::ScratchDir dir;
+  klv::test::ScratchFolder dir;
   for (unsigned bits : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 16u}) {
     SCOPED_TRACE("bits " + std::to_string(bits));
     const std::string path = dir.path("p" + std::to_string(bits) + ".tif");

@@ -9,17 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "../placement/log_capture.h"
 #include "klv/image_limits.h"
 #include "klv/imgmux.h"
 #include "klv/streams.h"
-#include "test_util.h"
+#include "support/env.h"
+#include "support/files.h"
+#include "support/log_capture.h"
 
 namespace {
 
 using klv::test::LogCapture;
-using klv::test::ScopedEnvVar;
-using klv::test::fixture;
+using klv::test::ScopedEnv;
 
 struct Damaged {
   const char* file;
@@ -30,7 +30,7 @@ class DamagedFile : public ::testing::TestWithParam<Damaged> {};
 
 TEST_P(DamagedFile, RefusedAtOpenAndByTheValidityCheck) {
   const Damaged& c = GetParam();
-  const std::string path = fixture(c.file);
+  const std::string path = klv::test::fixture("formats", c.file);
   {
     LogCapture log;
     image_info info;
@@ -69,7 +69,8 @@ TEST(DamagedFile, UnknownTagsAreCountedInOneLine) {
   LogCapture log;
   image_info info;
   init_image_info(&info);
-  IMG_file* img = img_mux_open(fixture("unknown_tags.tif").c_str(), nullptr, "r", &info, 0);
+  IMG_file* img = img_mux_open(klv::test::fixture("formats", "unknown_tags.tif").c_str(), nullptr,
+                               "r", &info, 0);
   ASSERT_NE(img, nullptr);
   EXPECT_EQ(info.width, 2);
   img_close(img);
@@ -82,7 +83,8 @@ TEST(DamagedFile, PlanarThreeBitTiffReadsAsTheGeneratorWroteIt) {
   // 7x3 RGB, sample of pixel x, row y, plane p = (x + 2y + 3p) & 7.
   image_info info;
   init_image_info(&info);
-  IMG_file* src = img_mux_open(fixture("planar3.tif").c_str(), nullptr, "r", &info, KLV_TYPE_TIFF);
+  IMG_file* src = img_mux_open(klv::test::fixture("formats", "planar3.tif").c_str(), nullptr, "r",
+                               &info, KLV_TYPE_TIFF);
   ASSERT_NE(src, nullptr);
   IMG_file* img = contimg_to_img(contimg_attach(src, nullptr, 0));
   ASSERT_NE(img, nullptr);
@@ -103,8 +105,8 @@ TEST(DamagedFile, PlanarThreeBitTiffReadsAsTheGeneratorWroteIt) {
 
 TEST(ImageLimits, RegistryValuesAndTheirEffect) {
   {
-    ScopedEnvVar a("MaxImagePixels", nullptr), b("MaxPixelsPerByte", nullptr);
-    ScopedEnvVar reg("KLV_REGISTRY", "/nonexistent/Registry.info");
+    ScopedEnv a("MaxImagePixels", nullptr), b("MaxPixelsPerByte", nullptr);
+    ScopedEnv reg("KLV_REGISTRY", "/nonexistent/Registry.info");
     klv_image_limits l;
     klv_image_limits_get(&l);
     EXPECT_EQ(l.max_pixels, KLV_DEFAULT_MAX_IMAGE_PIXELS);
@@ -115,7 +117,7 @@ TEST(ImageLimits, RegistryValuesAndTheirEffect) {
     // Small images are never held to the ratio.
     EXPECT_EQ(klv_image_limits_check("BMP", nullptr, 4096, 4096, 1), 1);
   }
-  ScopedEnvVar a("MaxImagePixels", "1000000"), b("MaxPixelsPerByte", "0");
+  ScopedEnv a("MaxImagePixels", "1000000"), b("MaxPixelsPerByte", "0");
   LogCapture log;
   EXPECT_EQ(klv_image_limits_check("TIFF", "big", 2000, 1000, 0), 0);
   EXPECT_NE(log.Text().find("TIFF \"big\": 2000x1000 is 2000000 pixels, above MaxImagePixels "
@@ -125,10 +127,11 @@ TEST(ImageLimits, RegistryValuesAndTheirEffect) {
   EXPECT_EQ(klv_image_limits_check("TIFF", "ok", 1000, 1000, 0), 1);
   // A ratio of 0 lifts that limit: the fixture opens (and is then too big to
   // read, which is not asked here).
-  ScopedEnvVar c("MaxImagePixels", "0");
+  ScopedEnv c("MaxImagePixels", "0");
   image_info info;
   init_image_info(&info);
-  IMG_file* img = img_mux_open(fixture("rle_gigapixel.bmp").c_str(), nullptr, "r", &info, 0);
+  IMG_file* img = img_mux_open(klv::test::fixture("formats", "rle_gigapixel.bmp").c_str(), nullptr,
+                               "r", &info, 0);
   EXPECT_NE(img, nullptr);
   if (img) img_close(img);
 }

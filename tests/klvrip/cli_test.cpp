@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "../support/full_disk.h"
+#include "support/full_disk.h"
 #include "klv/img.h"
 #include "klv/imgmux.h"
 #include "output_file.h"

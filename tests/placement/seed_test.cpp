@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "capture_img.h"
+#include "support/image.h"
 #include "klv/halftone_ml.h"
 #include "klv/halftone_screenmtx.h"
 #include "klv/htplace.h"
 
 namespace {
 
-using klv::test::CaptureData;
-using klv::test::CaptureImg;
+using klv::test::Sink;
+using klv::test::SinkLog;
 
 constexpr int kW = 150, kH = 40;
 
@@ -69,9 +69,9 @@ std::vector<uint8_t> screen(const Case& c, int64_t seed, bool threads) {
   if (threads) {
     for (int s = 0; s < 13; ++s) HTPlaceGetThreadFlagArray(h)[s] = 1;
   }
-  CaptureData data;
+  SinkLog data;
   image_info out = describe(c.seps, c.multilevel ? 2 : 1, KLV_PLANAR_PLANES);
-  IMG_file* out_img = (new CaptureImg(&data, out))->ToImg('w', 0);
+  IMG_file* out_img = (new Sink(out, &data))->ToImg('w', 0);
   image_info in = describe(c.seps, 8, KLV_PLANAR_PIXEL);
   IMG_file* f = HTPlace_AttachImg(h, out_img, &in, 9, 0);
   EXPECT_TRUE(f);

@@ -9,16 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "../support/full_disk.h"
 #include "klv/imgmux.h"
 #include "klv/outimg.h"
 #include "klv/streams.h"
 #include "klv/threadfilter.h"
-#include "stream_fixtures.h"
+#include "support/full_disk.h"
+#include "support/image.h"
 
-using namespace streams_test;
+using klv::test::describe;
 using klv::test::FullDisk;
 using klv::test::FullFolder;
+using klv::test::MemImage;
+using klv::test::pattern_bytes;
+using klv::test::Sink;
+using klv::test::SinkLog;
 
 namespace {
 
@@ -86,7 +90,7 @@ int write_image(const Writer& w, const std::string& path, int side) {
   IMG_file* img = w.open(path, &info);
   if (!img) return 2;
   const size_t bpl = info.bytes_per_line;
-  std::vector<uint8_t> noise = pattern(bpl * side, 7);
+  std::vector<uint8_t> noise = pattern_bytes(bpl * side, 7);
   bool refused = false;
   for (int y = 0; y < side; ++y)
     if (img_write_line(img, noise.data() + bpl * y, 1) != 1) refused = true;
@@ -111,7 +115,7 @@ TEST(FullDisk, EveryWriterReportsLostDataWhenItClosesAndNotOtherwise) {
 
 TEST(CloseStatus, StreamsPassOnTheFailureOfTheirSinkAndSuccessOtherwise) {
   const image_info info = describe(16, 40, 1, 8, KLV_PHOTO_MINBLACK);
-  const std::vector<uint8_t> lines = pattern(size_t(info.bytes_per_line) * 40, 3);
+  const std::vector<uint8_t> lines = pattern_bytes(size_t(info.bytes_per_line) * 40, 3);
   auto sink = [&](int fail_after) {
     return (new Sink(info, std::make_shared<SinkLog>(), fail_after))->ToImg('w', 0);
   };
