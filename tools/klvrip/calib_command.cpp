@@ -83,7 +83,7 @@ std::string kind_of(SOVolume* v, const char* member) {
   return "data";
 }
 
-int list(SOVolume* v, const std::string& path) {
+Exit list(SOVolume* v, const std::string& path) {
   std::printf("%s\n", path.c_str());
   if (Calb_Info* info = calbinfo_load(v, nullptr)) {
     std::printf("  swatch \"%s\", default media \"%s\", default ink model \"%s\"\n", info->Swatch,
@@ -109,7 +109,7 @@ int list(SOVolume* v, const std::string& path) {
                            : std::string(media) + " / " + third + " / " + pattern;
     std::printf("  %-10s %-34s %s\n", kind_of(v, name.c_str()).c_str(), name.c_str(), keys.c_str());
   }
-  return 0;
+  return Exit::kOk;
 }
 
 const char* ink_name(int c, int count) {
@@ -562,7 +562,7 @@ Exit run_calib(int argc, char** argv) {
     return report(Exit::kFailure, kCommand, "no calibration volume for \"%s\"%s%s", a.printer,
                   path.empty() ? "" : " at ", path.c_str());
   if (a.find[0]) return find_and_show(v.get(), path, a);
-  if (!a.member) return list(v.get(), path) == 0 ? Exit::kOk : Exit::kFailure;
+  if (!a.member) return list(v.get(), path);
   return show(v.get(), a.member, a.all, a.plot_file);
 }
 

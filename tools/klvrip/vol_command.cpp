@@ -45,11 +45,11 @@ std::vector<Entry> entries(SOVolume* v) {
   return out;
 }
 
-int list(const char* file) {
+Exit list(const char* file) {
   SOVolume* v = VOpen(nullptr, file, KLV_VOL_READ);
   if (!v) {
     report(Exit::kFailure, kCommand, "cannot open volume \"%s\"", file);
-    return 1;
+    return Exit::kFailure;
   }
   for (const Entry& e : entries(v)) {
     char when[32] = "";
@@ -61,102 +61,102 @@ int list(const char* file) {
                   e.name.c_str());
   }
   VClose(v);
-  return 0;
+  return Exit::kOk;
 }
 
-int cat(const char* file, const char* member) {
+Exit cat(const char* file, const char* member) {
   SOVolume* v = VOpen(nullptr, file, KLV_VOL_READ);
   if (!v) {
     report(Exit::kFailure, kCommand, "cannot open volume \"%s\"", file);
-    return 1;
+    return Exit::kFailure;
   }
   SFilemux* f = Ovfopen(v, member, "rb");
   if (!f) {
     report(Exit::kFailure, kCommand, "no member \"%s\" in \"%s\"", member, file);
     VClose(v);
-    return 1;
+    return Exit::kFailure;
   }
   std::vector<char> buf(1 << 20);
-  int rc = 0;
+  Exit rc = Exit::kOk;
   for (;;) {
     size_t n = Oread(f, buf.data(), buf.size());
     if (n > 0 && std::fwrite(buf.data(), 1, n, stdout) != n) {
       report(Exit::kFailure, kCommand, "cannot write to standard output");
-      rc = 1;
+      rc = Exit::kFailure;
       break;
     }
     if (n < buf.size()) break;
   }
-  if (rc == 0 && Otelli64(f) < Ofileleni64(f)) {
+  if (rc == Exit::kOk && Otelli64(f) < Ofileleni64(f)) {
     report(Exit::kFailure, kCommand, "cannot read all of \"%s\" in \"%s\"", member, file);
-    rc = 1;
+    rc = Exit::kFailure;
   }
   Oclose(f);
   VClose(v);
   return rc;
 }
 
-int put(const char* file, const char* member, const char* src) {
+Exit put(const char* file, const char* member, const char* src) {
   FILE* in = src ? std::fopen(src, "rb") : stdin;
   if (!in) {
     report(Exit::kFailure, kCommand, "cannot open \"%s\": %s", src, std::strerror(errno));
-    return 1;
+    return Exit::kFailure;
   }
   SOVolume* v = VOpen(nullptr, file, KLV_VOL_CREATE);
   if (!v) {
     report(Exit::kFailure, kCommand, "cannot open volume \"%s\" for writing", file);
     if (src) std::fclose(in);
-    return 1;
+    return Exit::kFailure;
   }
   // Written under a temporary name and renamed over the member at the end, so
   // that a failed put leaves an existing member as it was.
   const std::string temp = std::string(member) + ".klvput";
-  int rc = 0;
+  Exit rc = Exit::kOk;
   SFilemux* f = Ovfopen(v, temp.c_str(), "wb");
   if (!f) {
     report(Exit::kFailure, kCommand, "cannot create member \"%s\" in \"%s\"", member, file);
-    rc = 1;
+    rc = Exit::kFailure;
   } else {
     std::vector<char> buf(1 << 20);
     size_t n;
     while ((n = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
       if (Owrite(f, buf.data(), n) != n) {
         report(Exit::kFailure, kCommand, "cannot write member \"%s\" in \"%s\"", member, file);
-        rc = 1;
+        rc = Exit::kFailure;
         break;
       }
     }
     if (std::ferror(in)) {
       report(Exit::kFailure, kCommand, "cannot read \"%s\"", src ? src : "standard input");
-      rc = 1;
+      rc = Exit::kFailure;
     }
-    if (Oclose(f) != 0) rc = 1;
+    if (Oclose(f) != 0) rc = Exit::kFailure;
   }
   if (src) std::fclose(in);
-  if (rc == 0 && VRename(v, temp.c_str(), member) != 1) {
+  if (rc == Exit::kOk && VRename(v, temp.c_str(), member) != 1) {
     report(Exit::kFailure, kCommand, "cannot store member \"%s\" in \"%s\"", member, file);
-    rc = 1;
+    rc = Exit::kFailure;
   }
-  if (rc != 0) VRemove(v, temp.c_str());
+  if (rc != Exit::kOk) VRemove(v, temp.c_str());
   if (VClose(v) != 0) {
     report(Exit::kFailure, kCommand, "cannot save volume \"%s\"", file);
-    rc = 1;
+    rc = Exit::kFailure;
   }
   return rc;
 }
 
-int remove(const char* file, const char* member) {
+Exit remove(const char* file, const char* member) {
   SOVolume* v = VOpen(nullptr, file, KLV_VOL_UPDATE);
   if (!v) {
     report(Exit::kFailure, kCommand, "cannot open volume \"%s\" for writing", file);
-    return 1;
+    return Exit::kFailure;
   }
-  int rc = 0;
+  Exit rc = Exit::kOk;
   if (VRemove(v, member) != 1) {
     report(Exit::kFailure, kCommand, "cannot remove \"%s\" from \"%s\"", member, file);
-    rc = 1;
+    rc = Exit::kFailure;
   }
-  if (VClose(v) != 0) rc = 1;
+  if (VClose(v) != 0) rc = Exit::kFailure;
   return rc;
 }
 
@@ -197,20 +197,20 @@ int check_volume(SOVolume* v, const std::string& label, int depth) {
   return faults;
 }
 
-int check(const char* file) {
+Exit check(const char* file) {
   SOVolume* v = VOpen(nullptr, file, KLV_VOL_READ);
   if (!v) {
     std::printf("%s: cannot be opened as a volume (damaged, or not a volume)\n", file);
-    return 1;
+    return Exit::kFailure;
   }
   const int faults = check_volume(v, file, 0);
   VClose(v);
   if (faults == 0) {
     std::printf("%s: sound\n", file);
-    return 0;
+    return Exit::kOk;
   }
   std::printf("%s: damaged (%d fault%s)\n", file, faults, faults == 1 ? "" : "s");
-  return 1;
+  return Exit::kFailure;
 }
 
 // The forms of `klvrip vol`: the word after "vol", its synopsis and its
@@ -218,7 +218,7 @@ int check(const char* file) {
 struct Form {
   const char* name;
   CommandHelp help;
-  int (*run)(const std::vector<const char*>& args);
+  Exit (*run)(const std::vector<const char*>& args);
 };
 
 const Form kForms[] = {
@@ -287,7 +287,7 @@ int vol_command(int argc, char** argv) {
     case Parsed::kRun:
       break;
   }
-  return form->run(args);
+  return exit_code(form->run(args));
 }
 
 }  // namespace klvrip
