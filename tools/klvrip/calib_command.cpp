@@ -4,10 +4,8 @@
 // linearization tables made from a curve.
 #include <png.h>
 #include <strings.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,18 +14,23 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "commands.h"
 #include "klv/calib.h"
 #include "klv/kernel.h"
+#include "output_file.h"
 
 namespace klvrip {
 namespace {
 
-constexpr const char* kUsage =
-    "usage: klvrip calib PRINTER [MEMBER] [--all] [--plot FILE.png]\n"
+constexpr const char* kCommand = "calib";
+constexpr const char* kLinear = "calib linear";  // its messages and help
+
+const CommandHelp kCalibHelp = {
+    kCommand,
+    "calib PRINTER [MEMBER] [--all] [--plot FILE.png]\n"
     "       klvrip calib PRINTER --find MEDIA THIRD PATTERN [--base NAME]\n"
-    "       klvrip calib linear VOLUME MEMBER --gamma G[,G...] [--limit L[,L...]]\n"
-    "\n"
+    "       klvrip calib linear VOLUME MEMBER --gamma G[,G...] [--limit L[,L...]]",
     "PRINTER is a printer name or the path of a .Calibrate volume. Without MEMBER\n"
     "the calibration files are listed; with MEMBER one is shown as a table (every\n"
     "16th entry, all 256 with --all) and --plot draws its curves: one line per\n"
@@ -35,8 +38,14 @@ constexpr const char* kUsage =
     "change. --find runs the calibration file search (base name \"Linear\" unless\n"
     "--base is given).\n"
     "\n"
+    "`klvrip calib linear --help` describes the writing of linearization tables.\n",
+    1, 2};
+
+const CommandHelp kLinearHelp = {
+    kLinear, "calib linear VOLUME MEMBER --gamma G[,G...] [--limit L[,L...]]",
     "linear writes an LNTB member of one channel per gamma: entry i is\n"
-    "round(65535 * limit * (i / 255) ^ gamma), the limit 1.0 unless given.\n";
+    "round(65535 * limit * (i / 255) ^ gamma), the limit 1.0 unless given.\n",
+    2, 2};
 
 struct VolumeCloser {
   void operator()(SOVolume* v) const { VClose(v); }
@@ -74,7 +83,7 @@ std::string kind_of(SOVolume* v, const char* member) {
   return "data";
 }
 
-int list(SOVolume* v, const std::string& path) {
+Exit list(SOVolume* v, const std::string& path) {
   std::printf("%s\n", path.c_str());
   if (Calb_Info* info = calbinfo_load(v, nullptr)) {
     std::printf("  swatch \"%s\", default media \"%s\", default ink model \"%s\"\n", info->Swatch,
@@ -100,7 +109,7 @@ int list(SOVolume* v, const std::string& path) {
                            : std::string(media) + " / " + third + " / " + pattern;
     std::printf("  %-10s %-34s %s\n", kind_of(v, name.c_str()).c_str(), name.c_str(), keys.c_str());
   }
-  return 0;
+  return Exit::kOk;
 }
 
 const char* ink_name(int c, int count) {
@@ -202,16 +211,39 @@ bool write_png(const std::string& path, const Image& img) {
   return (std::fclose(f) == 0) && ok;
 }
 
-// Draws the curves: input 0-100 % across, output 0-100 % up, a grid every
-// 10 %, the diagonal of "no change" dashed in grey, one line per ink, and a
-// key of ink colour swatches down the right-hand side.
-bool plot(const Curves& curves, const std::string& out) {
-  constexpr int kSize = 512, kMargin = 40, kKey = 60;
-  Image img{kSize + 2 * kMargin + kKey, kSize + 2 * kMargin, {}};
-  img.rgb.assign(size_t(img.w) * img.h * 3, 255);
+// Writes the plot under a temporary name beside `out` and renames it over
+// `out` when complete; a failure leaves no file behind.
+bool write_plot(const Image& img, const std::string& out) {
+  OutputFile file(out);
+  if (file.Failed()) {
+    report(Exit::kFailure, kCommand, "cannot create \"%s\": %s", out.c_str(), file.Error().c_str());
+    return false;
+  }
+  if (!write_png(file.Temp(), img)) {
+    report(Exit::kFailure, kCommand, "cannot write \"%s\"", out.c_str());
+    return false;
+  }
+  if (!file.Commit()) {
+    report(Exit::kFailure, kCommand, "cannot write \"%s\": %s", out.c_str(), file.Error().c_str());
+    return false;
+  }
+  return true;
+}
+
+constexpr int kSize = 512, kMargin = 40, kKey = 60;
+double plot_x(double f) {
+  return kMargin + f * kSize;
+}
+double plot_y(double f) {
+  return kMargin + (1 - f) * kSize;
+}
+
+// The frame of the plot: a grid every 10 %, the axes with their ticks and
+// labels, and the diagonal of "no change" dashed in grey.
+void draw_axes(Image& img) {
   const uint8_t grid[3] = {225, 225, 225}, axis[3] = {90, 90, 90}, diag[3] = {160, 160, 160};
-  auto px = [&](double f) { return kMargin + f * kSize; };
-  auto py = [&](double f) { return kMargin + (1 - f) * kSize; };
+  const auto px = plot_x;
+  const auto py = plot_y;
   for (int g = 0; g <= 10; ++g) {
     img.line(px(g / 10.0), py(0), px(g / 10.0), py(1), grid, 1);
     img.line(px(0), py(g / 10.0), px(1), py(g / 10.0), grid, 1);
@@ -229,6 +261,16 @@ bool plot(const Curves& curves, const std::string& out) {
   }
   draw_text(img, int(px(0.5)) + 40, int(py(0)) + 10, "in %", axis);
   draw_text(img, int(px(0)) - 34, int(py(1)) - 26, "out %", axis);
+}
+
+// Draws the curves: input 0-100 % across, output 0-100 % up, one line per
+// ink, and a key of ink colour swatches down the right-hand side.
+bool plot(const Curves& curves, const std::string& out) {
+  Image img{kSize + 2 * kMargin + kKey, kSize + 2 * kMargin, {}};
+  img.rgb.assign(size_t(img.w) * img.h * 3, 255);
+  draw_axes(img);
+  const auto px = plot_x;
+  const auto py = plot_y;
   static const uint8_t kColours[][3] = {{0, 160, 225},  {225, 0, 140},  {235, 190, 0},
                                         {0, 0, 0},      {230, 90, 20},  {40, 170, 60},
                                         {120, 60, 200}, {140, 140, 140}};
@@ -244,15 +286,7 @@ bool plot(const Curves& curves, const std::string& out) {
     const char letter[2] = {count == 4 ? "CMYK"[c] : char('0' + c % 10), 0};
     draw_text(img, int(px(1)) + 46, ky + 2, letter, col);
   }
-  // Written beside the target and renamed when complete.
-  const std::string temp = out + ".klvtmp";
-  if (!write_png(temp, img) || std::rename(temp.c_str(), out.c_str()) != 0) {
-    std::remove(temp.c_str());
-    std::fprintf(stderr, "klvrip calib: cannot write \"%s\": %s\n", out.c_str(),
-                 std::strerror(errno));
-    return false;
-  }
-  return true;
+  return write_plot(img, out);
 }
 
 // ---- Showing one member -----------------------------------------------------
@@ -262,80 +296,97 @@ bool tables_of(uint16_t* const* tables, int count, Curves* curves) {
   return count > 0;
 }
 
-int show(SOVolume* v, const char* member, bool all, const char* plot_file) {
-  if (!Ofileexists(v, member, 0)) {
-    std::fprintf(stderr, "klvrip calib: no calibration file \"%s\"\n", member);
-    return 1;
+// An HMTB table: its channels' ranges (it has no curves).
+Exit show_hmtb(SOVolume* v, const char* member) {
+  HMTB* r = load_hmtb(v, member);
+  if (!r) return report(Exit::kFailure, kCommand, "\"%s\" is not a readable HMTB table", member);
+  std::printf("%s: HMTB, %d channels of 3 planes of 256 x 256 entries\n", member, r->count);
+  for (int c = 0; c < r->count; ++c) {
+    const uint16_t* p = r->table + size_t(c) * KLV_HMTB_ENTRIES;
+    auto [lo, hi] = std::minmax_element(p, p + KLV_HMTB_ENTRIES);
+    std::printf("  channel %d: entries %u..%u\n", c, *lo, *hi);
   }
-  const std::string kind = kind_of(v, member);
-  Curves curves;
+  free_hmtb_tbl(r);
+  return Exit::kOk;
+}
+
+// An SCTB limit record, value by value.
+Exit show_sctb(SOVolume* v, const char* member) {
+  SCTB* r = load_sctb(v, member);
+  if (!r) return report(Exit::kFailure, kCommand, "\"%s\" is not a readable SCTB line", member);
+  std::printf(
+      "%s: limit record\n  scale %g, integers %d %d\n  triples %g %g %g / %g %g %g (minima %g "
+      "%g)\n  single %g, value 11 %g, value 12 %d, value 13 %g\n",
+      member, r->scale, r->first, r->second, r->triple1[0], r->triple1[1], r->triple1[2],
+      r->triple2[0], r->triple2[1], r->triple2[2], r->min1, r->min2, r->single, r->value11,
+      r->value12, r->value13);
+  free_sctb(r);
+  return Exit::kOk;
+}
+
+// Any other member, copied to standard output as it is.
+void show_raw(SOVolume* v, const char* member) {
+  SFilemux* s = Ovfopen(v, member, "rb");
+  char buf[4096];
+  size_t n;
+  while (s && (n = Oread(s, buf, sizeof buf)) > 0) std::fwrite(buf, 1, n, stdout);
+  Oclose(s);
+}
+
+// Reads the curves of a member of `kind` that has them (LNTB, DNTB, GBTB,
+// SDTB) and prints its heading; false when it has none or cannot be read.
+bool load_curves(SOVolume* v, const char* member, const std::string& kind, Curves* curves) {
   if (kind == "LNTB" || kind == "DNTB") {
     LNTB* r = load_lntb(v, member, 16);
     if (r) {
       std::printf("%s: linearization (%s), %d channels\n", member, kind.c_str(), r->count);
-      tables_of(r->tables, r->count, &curves);
+      tables_of(r->tables, r->count, curves);
     }
     free_linear_tbl(r);
   } else if (kind == "GBTB") {
     GBTB* r = load_gbtb(v, member);
     if (r) {
       std::printf("%s: grey balance, %d channels\n", member, r->count);
-      tables_of(r->tables, r->count, &curves);
+      tables_of(r->tables, r->count, curves);
     }
     free_grey_tbl(r, 1);
-  } else if (kind == "HMTB") {
-    HMTB* r = load_hmtb(v, member);
-    if (!r) {
-      std::fprintf(stderr, "klvrip calib: \"%s\" is not a readable HMTB table\n", member);
-      return 1;
-    }
-    std::printf("%s: HMTB, %d channels of 3 planes of 256 x 256 entries\n", member, r->count);
-    for (int c = 0; c < r->count; ++c) {
-      const uint16_t* p = r->table + size_t(c) * KLV_HMTB_ENTRIES;
-      auto [lo, hi] = std::minmax_element(p, p + KLV_HMTB_ENTRIES);
-      std::printf("  channel %d: entries %u..%u\n", c, *lo, *hi);
-    }
-    free_hmtb_tbl(r);
-    if (plot_file) std::fprintf(stderr, "klvrip calib: an HMTB table has no curves to plot\n");
-    return plot_file ? 1 : 0;
-  } else if (kind == "SCTB") {
-    SCTB* r = load_sctb(v, member);
-    if (!r) {
-      std::fprintf(stderr, "klvrip calib: \"%s\" is not a readable SCTB line\n", member);
-      return 1;
-    }
-    std::printf(
-        "%s: limit record\n  scale %g, integers %d %d\n  triples %g %g %g / %g %g %g (minima %g "
-        "%g)\n  single %g, value 11 %g, value 12 %d, value 13 %g\n",
-        member, r->scale, r->first, r->second, r->triple1[0], r->triple1[1], r->triple1[2],
-        r->triple2[0], r->triple2[1], r->triple2[2], r->min1, r->min2, r->single, r->value11,
-        r->value12, r->value13);
-    free_sctb(r);
-    return 0;
   } else if (kind == "SDTB") {
     // The identity tables scaled by the line: the curves of the percentages.
     LNTB* r = scale_lntb(nullptr, v, member, 16);
     if (r) {
       std::printf("%s: per-channel percentages applied to an identity table\n", member);
-      tables_of(r->tables, r->count, &curves);
+      tables_of(r->tables, r->count, curves);
     }
     free_linear_tbl(r);
-  } else {
-    SFilemux* s = Ovfopen(v, member, "rb");
-    char buf[4096];
-    size_t n;
-    while (s && (n = Oread(s, buf, sizeof buf)) > 0) std::fwrite(buf, 1, n, stdout);
-    Oclose(s);
-    if (plot_file) std::fprintf(stderr, "klvrip calib: \"%s\" has no curves to plot\n", member);
-    return plot_file ? 1 : 0;
   }
-  if (curves.channels.empty()) {
-    std::fprintf(stderr, "klvrip calib: \"%s\" is not a readable %s table\n", member, kind.c_str());
-    return 1;
+  return !curves->channels.empty();
+}
+
+Exit show(SOVolume* v, const char* member, bool all, const char* plot_file) {
+  if (!Ofileexists(v, member, 0))
+    return report(Exit::kFailure, kCommand, "no calibration file \"%s\"", member);
+  const std::string kind = kind_of(v, member);
+  if (kind == "SCTB") return show_sctb(v, member);
+  const bool has_curves = kind == "LNTB" || kind == "DNTB" || kind == "GBTB" || kind == "SDTB";
+  if (!has_curves) {
+    if (kind == "HMTB") {
+      const Exit shown = show_hmtb(v, member);
+      if (shown != Exit::kOk) return shown;
+    } else {
+      show_raw(v, member);
+    }
+    if (!plot_file) return Exit::kOk;
+    return kind == "HMTB"
+               ? report(Exit::kFailure, kCommand, "an HMTB table has no curves to plot")
+               : report(Exit::kFailure, kCommand, "\"%s\" has no curves to plot", member);
   }
+  Curves curves;
+  if (!load_curves(v, member, kind, &curves))
+    return report(Exit::kFailure, kCommand, "\"%s\" is not a readable %s table", member,
+                  kind.c_str());
   print_table(curves, all);
-  if (plot_file && !plot(curves, plot_file)) return 1;
-  return 0;
+  if (plot_file && !plot(curves, plot_file)) return Exit::kFailure;
+  return Exit::kOk;
 }
 
 // ---- Writing a linearization from a curve -------------------------------------
@@ -356,135 +407,169 @@ bool parse_list(const char* text, std::vector<double>* out) {
   return !out->empty();
 }
 
-int write_linear(int argc, char** argv) {
-  if (argc < 2) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-  const char* file = argv[0];
-  const char* member = argv[1];
-  std::vector<double> gammas, limits;
-  for (int i = 2; i < argc; ++i) {
-    std::string a = argv[i];
-    if ((a == "--gamma" || a == "--limit") && i + 1 < argc) {
-      if (!parse_list(argv[++i], a == "--gamma" ? &gammas : &limits)) {
-        std::fprintf(stderr, "klvrip calib: bad number list \"%s\"\n", argv[i]);
-        return 2;
-      }
-    } else {
-      std::fprintf(stderr, "klvrip calib: unknown option \"%s\"\n", argv[i]);
-      return 2;
-    }
-  }
+// An option value that is a comma-separated list of numbers.
+std::function<std::string(const char*)> take_list(std::vector<double>* target) {
+  return [=](const char* v) -> std::string {
+    target->clear();
+    if (!parse_list(v, target)) return std::string("bad number list \"") + v + "\"";
+    return "";
+  };
+}
+
+// Checks the gammas and limits of `calib linear` against each other.
+Exit check_curve(const std::vector<double>& gammas, const std::vector<double>& limits) {
   if (gammas.empty() || gammas.size() > 255 ||
-      (!limits.empty() && limits.size() != 1 && limits.size() != gammas.size())) {
-    std::fprintf(stderr, "klvrip calib: give one gamma per channel and one limit or one each\n");
-    return 2;
-  }
+      (!limits.empty() && limits.size() != 1 && limits.size() != gammas.size()))
+    return report(Exit::kUsage, kLinear, "give one gamma per channel and one limit or one each");
   for (double g : gammas)
-    if (!(g > 0)) {
-      std::fprintf(stderr, "klvrip calib: a gamma must be greater than 0\n");
-      return 2;
-    }
+    if (!(g > 0)) return report(Exit::kUsage, kLinear, "a gamma must be greater than 0");
   for (double l : limits)
-    if (!(l >= 0 && l <= 1)) {
-      std::fprintf(stderr, "klvrip calib: a limit is a fraction from 0 to 1\n");
-      return 2;
-    }
+    if (!(l >= 0 && l <= 1))
+      return report(Exit::kUsage, kLinear, "a limit is a fraction from 0 to 1");
+  return Exit::kOk;
+}
+
+// Stores `count` tables as the LNTB member `member` of the volume `file`
+// (made when missing): written under a temporary member name and renamed
+// over the member when complete.
+Exit store_lntb(const char* file, const char* member, uint16_t** tables, int count) {
+  SOVolume* v = VOpen(nullptr, file, KLV_VOL_CREATE);
+  if (!v) return report(Exit::kFailure, kLinear, "cannot open volume \"%s\" for writing", file);
+  const std::string temp = std::string(member) + ".klvtmp";
+  SFilemux* s = Ovfopen(v, temp.c_str(), "wb");
+  bool ok = s && write_lntb(s, tables, count);
+  if (s && Oclose(s) != 0) ok = false;
+  if (ok) {
+    if (Ofileexists(v, member, 0)) VRemove(v, member);
+    ok = VRename(v, temp.c_str(), member);
+  }
+  if (!ok) {
+    VRemove(v, temp.c_str());
+    report(Exit::kFailure, kLinear, "cannot write \"%s\" in \"%s\"", member, file);
+  }
+  if (VClose(v) != 0) ok = false;
+  return ok ? Exit::kOk : Exit::kFailure;
+}
+
+Exit write_linear(int argc, char** argv) {
+  std::vector<double> gammas, limits;
+  const std::vector<Option> options = {
+      {"--gamma", "G[,G...]", "one gamma per channel, each above 0", take_list(&gammas)},
+      {"--limit", "L[,L...]", "the largest output, a fraction 0 to 1: one, or one per channel",
+       take_list(&limits)},
+  };
+  std::vector<const char*> args;
+  switch (parse_options(kLinearHelp, options, argc, argv, &args)) {
+    case Parsed::kHelp:
+      return Exit::kOk;
+    case Parsed::kUsageError:
+      return Exit::kUsage;
+    case Parsed::kRun:
+      break;
+  }
+  const Exit checked = check_curve(gammas, limits);
+  if (checked != Exit::kOk) return checked;
   const int count = int(gammas.size());
   uint16_t** tables = alloc_lntb(count);
-  if (!tables) return 1;
+  if (!tables) return report(Exit::kFailure, kLinear, "out of memory");
   for (int c = 0; c < count; ++c) {
     const double limit = limits.empty() ? 1.0 : limits[limits.size() == 1 ? 0 : c];
     for (int i = 0; i < 256; ++i)
       tables[c][i] = uint16_t(std::lround(65535.0 * limit * std::pow(i / 255.0, gammas[c])));
   }
-  int rc = 1;
-  SOVolume* v = VOpen(nullptr, file, KLV_VOL_CREATE);
-  if (!v) {
-    std::fprintf(stderr, "klvrip calib: cannot open volume \"%s\" for writing\n", file);
-  } else {
-    // Written under a temporary name and renamed over the member when complete.
-    const std::string temp = std::string(member) + ".klvtmp";
-    SFilemux* s = Ovfopen(v, temp.c_str(), "wb");
-    bool ok = s && write_lntb(s, tables, count);
-    if (s && Oclose(s) != 0) ok = false;
-    if (ok) {
-      if (Ofileexists(v, member, 0)) VRemove(v, member);
-      ok = VRename(v, temp.c_str(), member);
-    }
-    if (!ok) {
-      VRemove(v, temp.c_str());
-      std::fprintf(stderr, "klvrip calib: cannot write \"%s\" in \"%s\"\n", member, file);
-    }
-    if (VClose(v) != 0) ok = false;
-    rc = ok ? 0 : 1;
-  }
+  const Exit stored = store_lntb(args[0], args[1], tables, count);
   free_lntb(tables, count);
-  return rc;
+  return stored;
+}
+
+// ---- Looking at a calibration volume ------------------------------------------
+
+struct CalibArgs {
+  const char* printer = nullptr;
+  const char* member = nullptr;
+  const char* plot_file = nullptr;
+  const char* base = "Linear";
+  const char* find[3] = {nullptr, nullptr, nullptr};
+  bool all = false;
+};
+
+// "--find MEDIA THIRD PATTERN" takes three words, the option table one:
+// THIRD and PATTERN are taken out of `words` here and MEDIA is left as the
+// option's value.
+void take_find_words(std::vector<char*>* words, CalibArgs* a) {
+  for (size_t i = 0; i < words->size(); ++i) {
+    const std::string w = (*words)[i];
+    if (w == "--") return;
+    const bool joined = w.rfind("--find=", 0) == 0;
+    const size_t first = joined ? i + 1 : i + 2;  // where THIRD is
+    if ((w != "--find" && !joined) || first + 1 >= words->size()) continue;
+    a->find[1] = (*words)[first];
+    a->find[2] = (*words)[first + 1];
+    words->erase(words->begin() + first, words->begin() + first + 2);
+  }
+}
+
+Parsed parse_calib(int argc, char** argv, CalibArgs* a) {
+  std::vector<char*> words(argv, argv + argc);
+  take_find_words(&words, a);
+  const std::vector<Option> options = {
+      {"--all", nullptr, "show all 256 entries of a table, not every 16th", take_flag(&a->all)},
+      {"--plot", "FILE.png", "draw the member's curves into a PNG image", take_text(&a->plot_file)},
+      {"--find", "MEDIA THIRD PATTERN", "run the calibration file search (and show what it finds)",
+       [a](const char* v) -> std::string {
+         if (!a->find[2]) return "wants MEDIA THIRD PATTERN";
+         a->find[0] = v;
+         return "";
+       }},
+      {"--base", "NAME", "the base name --find looks for (\"Linear\")", take_text(&a->base)},
+  };
+  std::vector<const char*> args;
+  const Parsed parsed = parse_options(kCalibHelp, options, int(words.size()), words.data(), &args);
+  if (parsed != Parsed::kRun) return parsed;
+  a->printer = args[0];
+  a->member = args.size() > 1 ? args[1] : nullptr;
+  if (a->plot_file && !a->member && !a->find[0]) {
+    report(Exit::kUsage, kCommand, "--plot needs a MEMBER to plot");
+    return Parsed::kUsageError;
+  }
+  return Parsed::kRun;
+}
+
+Exit find_and_show(SOVolume* v, const std::string& path, const CalibArgs& a) {
+  char out[KLV_CALB_NAME_MAX];
+  if (!find_calb_vfile(v, a.base, a.find[0], a.find[1], a.find[2], out))
+    return report(Exit::kFailure, kCommand, "no calibration file for %s / %s / %s in \"%s\"",
+                  a.find[0], a.find[1], a.find[2], path.c_str());
+  std::printf("%s\n", out);
+  if (!a.member && !a.plot_file) return Exit::kOk;
+  return show(v, out, a.all, a.plot_file);
+}
+
+Exit run_calib(int argc, char** argv) {
+  if (argc > 0 && !std::strcmp(argv[0], "linear")) return write_linear(argc - 1, argv + 1);
+  CalibArgs a;
+  switch (parse_calib(argc, argv, &a)) {
+    case Parsed::kHelp:
+      return Exit::kOk;
+    case Parsed::kUsageError:
+      return Exit::kUsage;
+    case Parsed::kRun:
+      break;
+  }
+  std::string path;
+  VolumePtr v = open_volume(a.printer, KLV_VOL_READ, &path);
+  if (!v)
+    return report(Exit::kFailure, kCommand, "no calibration volume for \"%s\"%s%s", a.printer,
+                  path.empty() ? "" : " at ", path.c_str());
+  if (a.find[0]) return find_and_show(v.get(), path, a);
+  if (!a.member) return list(v.get(), path);
+  return show(v.get(), a.member, a.all, a.plot_file);
 }
 
 }  // namespace
 
 int calib_command(int argc, char** argv) {
-  if (argc < 1) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-  if (!std::strcmp(argv[0], "--help") || !std::strcmp(argv[0], "-h")) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (!std::strcmp(argv[0], "linear")) return write_linear(argc - 1, argv + 1);
-
-  const char* printer = argv[0];
-  const char* member = nullptr;
-  const char* plot_file = nullptr;
-  const char* base = "Linear";
-  const char* find[3] = {nullptr, nullptr, nullptr};
-  bool all = false, finding = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--all") {
-      all = true;
-    } else if (a == "--plot" && i + 1 < argc) {
-      plot_file = argv[++i];
-    } else if (a == "--base" && i + 1 < argc) {
-      base = argv[++i];
-    } else if (a == "--find" && i + 3 < argc) {
-      finding = true;
-      for (int k = 0; k < 3; ++k) find[k] = argv[++i];
-    } else if (a.rfind("--", 0) != 0 && !member) {
-      member = argv[i];
-    } else {
-      std::fprintf(stderr, "klvrip calib: unknown or incomplete option \"%s\"\n", argv[i]);
-      std::fputs(kUsage, stderr);
-      return 2;
-    }
-  }
-  if (plot_file && !member && !finding) {
-    std::fprintf(stderr, "klvrip calib: --plot needs a MEMBER to plot\n");
-    return 2;
-  }
-  std::string path;
-  VolumePtr v = open_volume(printer, KLV_VOL_READ, &path);
-  if (!v) {
-    std::fprintf(stderr, "klvrip calib: no calibration volume for \"%s\"%s%s\n", printer,
-                 path.empty() ? "" : " at ", path.c_str());
-    return 1;
-  }
-  if (finding) {
-    char out[KLV_CALB_NAME_MAX];
-    if (!find_calb_vfile(v.get(), base, find[0], find[1], find[2], out)) {
-      std::fprintf(stderr, "klvrip calib: no calibration file for %s / %s / %s in \"%s\"\n",
-                   find[0], find[1], find[2], path.c_str());
-      return 1;
-    }
-    std::printf("%s\n", out);
-    if (!member && !plot_file) return 0;
-    return show(v.get(), out, all, plot_file);
-  }
-  return member ? show(v.get(), member, all, plot_file) : list(v.get(), path);
+  return exit_code(run_calib(argc, argv));
 }
 
 }  // namespace klvrip

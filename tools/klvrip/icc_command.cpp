@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "commands.h"
 #include "klv/icc_cxx.h"
 
@@ -41,6 +42,55 @@ void print_profile(const CKlvLibIccProfile& p, const uint8_t* raw, size_t raw_si
   }
 }
 
+constexpr const char* kCommand = "icc";
+
+const CommandHelp kIccHelp = {
+    kCommand, "icc FILE [--key N]",
+    "Describes an ICC profile: class, colour space, PCS, description, channel\n"
+    "layout and tags.\n",
+    1, 1};
+
+// The key of a ciphered profile: a number 0 to 65535, decimal, or hex with 0x.
+std::function<std::string(const char*)> take_key(long* target) {
+  return [=](const char* v) -> std::string {
+    char* end = nullptr;
+    const long key = std::strtol(v, &end, 0);
+    if (end == v || *end || key < 0 || key > 65535)
+      return std::string("\"") + v + "\" is not a number 0..65535";
+    *target = key;
+    return "";
+  };
+}
+
+// The bytes of the file itself (at most 64 MB), for its tag table as stored.
+std::vector<uint8_t> read_raw(const char* path) {
+  std::vector<uint8_t> raw;
+  if (FILE* f = std::fopen(path, "rb")) {
+    uint8_t block[65536];
+    size_t n;
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0 && raw.size() < (size_t{1} << 26))
+      raw.insert(raw.end(), block, block + n);
+    std::fclose(f);
+  }
+  return raw;
+}
+
+Exit describe(const char* path, long key) {
+  CKlvLibIccProfile profile;
+  if (!profile.Load(nullptr, path, static_cast<uint16_t>(key)))
+    return report(Exit::kFailure, kCommand, "\"%s\" cannot be read as an ICC profile", path);
+  std::printf("file            %s\n", path);
+  // The tag table of the file itself when it is plain, else of the deciphered profile.
+  std::vector<uint8_t> raw = key ? std::vector<uint8_t>() : read_raw(path);
+  if (raw.empty()) raw = profile.ToBytes();
+  print_profile(profile, raw.data(), raw.size(), "");
+  int32_t channels = 0, spots = 0, model = 0, hifi = 0;
+  if (GetProfileColorFormat(path, &channels, &spots, &model, &hifi))
+    std::printf("channels        %d (%d spot), model %d, ink set %d\n", channels, spots, model,
+                hifi);
+  return Exit::kOk;
+}
+
 }  // namespace
 
 int print_icc_summary(const void* data, size_t size, const char* indent) {
@@ -51,57 +101,21 @@ int print_icc_summary(const void* data, size_t size, const char* indent) {
 }
 
 int icc_command(int argc, char** argv) {
-  const char* path = nullptr;
   long key = 0;
-  for (int i = 0; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-      std::printf(
-          "usage: klvrip icc FILE [--key N]\n"
-          "Describes an ICC profile: class, colour space, PCS, description, channel\n"
-          "layout and tags. --key deciphers a profile saved with that key.\n");
-      return 0;
-    }
-    if (!std::strcmp(argv[i], "--key") && i + 1 < argc) {
-      char* end = nullptr;
-      key = std::strtol(argv[++i], &end, 0);
-      if (!end || *end || key < 0 || key > 65535) {
-        std::fprintf(stderr, "klvrip icc: --key takes a number 0..65535\n");
-        return 2;
-      }
-    } else if (!path && argv[i][0] != '-') {
-      path = argv[i];
-    } else {
-      std::fprintf(stderr, "klvrip icc: unexpected argument \"%s\"\n", argv[i]);
-      return 2;
-    }
+  const std::vector<Option> options = {
+      {"--key", "N", "decipher a profile saved with key N (0..65535, or hex as 0x...)",
+       take_key(&key)},
+  };
+  std::vector<const char*> args;
+  switch (parse_options(kIccHelp, options, argc, argv, &args)) {
+    case Parsed::kHelp:
+      return exit_code(Exit::kOk);
+    case Parsed::kUsageError:
+      return exit_code(Exit::kUsage);
+    case Parsed::kRun:
+      break;
   }
-  if (!path) {
-    std::fprintf(stderr, "usage: klvrip icc FILE [--key N]\n");
-    return 2;
-  }
-  CKlvLibIccProfile profile;
-  if (!profile.Load(nullptr, path, static_cast<uint16_t>(key))) {
-    std::fprintf(stderr, "klvrip icc: \"%s\" cannot be read as an ICC profile\n", path);
-    return 1;
-  }
-  std::printf("file            %s\n", path);
-  const std::vector<uint8_t> bytes = profile.ToBytes();
-  // The tag table of the file itself when it is plain, else of the deciphered profile.
-  std::vector<uint8_t> raw;
-  if (FILE* f = key ? nullptr : std::fopen(path, "rb")) {
-    uint8_t block[65536];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0 && raw.size() < (size_t{1} << 26))
-      raw.insert(raw.end(), block, block + n);
-    std::fclose(f);
-  }
-  if (raw.empty()) raw = bytes;
-  print_profile(profile, raw.data(), raw.size(), "");
-  int32_t channels = 0, spots = 0, model = 0, hifi = 0;
-  if (GetProfileColorFormat(path, &channels, &spots, &model, &hifi))
-    std::printf("channels        %d (%d spot), model %d, ink set %d\n", channels, spots, model,
-                hifi);
-  return 0;
+  return exit_code(describe(args[0], key));
 }
 
 }  // namespace klvrip

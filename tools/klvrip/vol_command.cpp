@@ -8,18 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "commands.h"
 #include "klv/kernel.h"
 
 namespace klvrip {
 namespace {
 
-constexpr const char* kUsage =
-    "usage: klvrip vol ls FILE\n"
-    "       klvrip vol cat FILE MEMBER\n"
-    "       klvrip vol put FILE MEMBER [SRC]   (from standard input without SRC)\n"
-    "       klvrip vol rm FILE MEMBER\n"
-    "       klvrip vol check FILE   (exit status 0 when sound, 1 when damaged)\n";
+constexpr const char* kCommand = "vol";
 
 // Members that are volumes are checked inside volumes down to this depth.
 constexpr int kMaxCheckDepth = 8;
@@ -49,11 +45,11 @@ std::vector<Entry> entries(SOVolume* v) {
   return out;
 }
 
-int list(const char* file) {
+Exit list(const char* file) {
   SOVolume* v = VOpen(nullptr, file, KLV_VOL_READ);
   if (!v) {
-    std::fprintf(stderr, "klvrip vol: cannot open volume \"%s\"\n", file);
-    return 1;
+    report(Exit::kFailure, kCommand, "cannot open volume \"%s\"", file);
+    return Exit::kFailure;
   }
   for (const Entry& e : entries(v)) {
     char when[32] = "";
@@ -65,102 +61,102 @@ int list(const char* file) {
                   e.name.c_str());
   }
   VClose(v);
-  return 0;
+  return Exit::kOk;
 }
 
-int cat(const char* file, const char* member) {
+Exit cat(const char* file, const char* member) {
   SOVolume* v = VOpen(nullptr, file, KLV_VOL_READ);
   if (!v) {
-    std::fprintf(stderr, "klvrip vol: cannot open volume \"%s\"\n", file);
-    return 1;
+    report(Exit::kFailure, kCommand, "cannot open volume \"%s\"", file);
+    return Exit::kFailure;
   }
   SFilemux* f = Ovfopen(v, member, "rb");
   if (!f) {
-    std::fprintf(stderr, "klvrip vol: no member \"%s\" in \"%s\"\n", member, file);
+    report(Exit::kFailure, kCommand, "no member \"%s\" in \"%s\"", member, file);
     VClose(v);
-    return 1;
+    return Exit::kFailure;
   }
   std::vector<char> buf(1 << 20);
-  int rc = 0;
+  Exit rc = Exit::kOk;
   for (;;) {
     size_t n = Oread(f, buf.data(), buf.size());
     if (n > 0 && std::fwrite(buf.data(), 1, n, stdout) != n) {
-      std::fprintf(stderr, "klvrip vol: cannot write to standard output\n");
-      rc = 1;
+      report(Exit::kFailure, kCommand, "cannot write to standard output");
+      rc = Exit::kFailure;
       break;
     }
     if (n < buf.size()) break;
   }
-  if (rc == 0 && Otelli64(f) < Ofileleni64(f)) {
-    std::fprintf(stderr, "klvrip vol: cannot read all of \"%s\"\n", member);
-    rc = 1;
+  if (rc == Exit::kOk && Otelli64(f) < Ofileleni64(f)) {
+    report(Exit::kFailure, kCommand, "cannot read all of \"%s\" in \"%s\"", member, file);
+    rc = Exit::kFailure;
   }
   Oclose(f);
   VClose(v);
   return rc;
 }
 
-int put(const char* file, const char* member, const char* src) {
+Exit put(const char* file, const char* member, const char* src) {
   FILE* in = src ? std::fopen(src, "rb") : stdin;
   if (!in) {
-    std::fprintf(stderr, "klvrip vol: cannot open \"%s\": %s\n", src, std::strerror(errno));
-    return 1;
+    report(Exit::kFailure, kCommand, "cannot open \"%s\": %s", src, std::strerror(errno));
+    return Exit::kFailure;
   }
   SOVolume* v = VOpen(nullptr, file, KLV_VOL_CREATE);
   if (!v) {
-    std::fprintf(stderr, "klvrip vol: cannot open volume \"%s\" for writing\n", file);
+    report(Exit::kFailure, kCommand, "cannot open volume \"%s\" for writing", file);
     if (src) std::fclose(in);
-    return 1;
+    return Exit::kFailure;
   }
   // Written under a temporary name and renamed over the member at the end, so
   // that a failed put leaves an existing member as it was.
   const std::string temp = std::string(member) + ".klvput";
-  int rc = 0;
+  Exit rc = Exit::kOk;
   SFilemux* f = Ovfopen(v, temp.c_str(), "wb");
   if (!f) {
-    std::fprintf(stderr, "klvrip vol: cannot create member \"%s\"\n", member);
-    rc = 1;
+    report(Exit::kFailure, kCommand, "cannot create member \"%s\" in \"%s\"", member, file);
+    rc = Exit::kFailure;
   } else {
     std::vector<char> buf(1 << 20);
     size_t n;
     while ((n = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
       if (Owrite(f, buf.data(), n) != n) {
-        std::fprintf(stderr, "klvrip vol: cannot write member \"%s\"\n", member);
-        rc = 1;
+        report(Exit::kFailure, kCommand, "cannot write member \"%s\" in \"%s\"", member, file);
+        rc = Exit::kFailure;
         break;
       }
     }
     if (std::ferror(in)) {
-      std::fprintf(stderr, "klvrip vol: cannot read the input\n");
-      rc = 1;
+      report(Exit::kFailure, kCommand, "cannot read \"%s\"", src ? src : "standard input");
+      rc = Exit::kFailure;
     }
-    if (Oclose(f) != 0) rc = 1;
+    if (Oclose(f) != 0) rc = Exit::kFailure;
   }
   if (src) std::fclose(in);
-  if (rc == 0 && VRename(v, temp.c_str(), member) != 1) {
-    std::fprintf(stderr, "klvrip vol: cannot store member \"%s\"\n", member);
-    rc = 1;
+  if (rc == Exit::kOk && VRename(v, temp.c_str(), member) != 1) {
+    report(Exit::kFailure, kCommand, "cannot store member \"%s\" in \"%s\"", member, file);
+    rc = Exit::kFailure;
   }
-  if (rc != 0) VRemove(v, temp.c_str());
+  if (rc != Exit::kOk) VRemove(v, temp.c_str());
   if (VClose(v) != 0) {
-    std::fprintf(stderr, "klvrip vol: cannot save volume \"%s\"\n", file);
-    rc = 1;
+    report(Exit::kFailure, kCommand, "cannot save volume \"%s\"", file);
+    rc = Exit::kFailure;
   }
   return rc;
 }
 
-int remove(const char* file, const char* member) {
+Exit remove(const char* file, const char* member) {
   SOVolume* v = VOpen(nullptr, file, KLV_VOL_UPDATE);
   if (!v) {
-    std::fprintf(stderr, "klvrip vol: cannot open volume \"%s\" for writing\n", file);
-    return 1;
+    report(Exit::kFailure, kCommand, "cannot open volume \"%s\" for writing", file);
+    return Exit::kFailure;
   }
-  int rc = 0;
+  Exit rc = Exit::kOk;
   if (VRemove(v, member) != 1) {
-    std::fprintf(stderr, "klvrip vol: cannot remove \"%s\" from \"%s\"\n", member, file);
-    rc = 1;
+    report(Exit::kFailure, kCommand, "cannot remove \"%s\" from \"%s\"", member, file);
+    rc = Exit::kFailure;
   }
-  if (VClose(v) != 0) rc = 1;
+  if (VClose(v) != 0) rc = Exit::kFailure;
   return rc;
 }
 
@@ -201,38 +197,97 @@ int check_volume(SOVolume* v, const std::string& label, int depth) {
   return faults;
 }
 
-int check(const char* file) {
+Exit check(const char* file) {
   SOVolume* v = VOpen(nullptr, file, KLV_VOL_READ);
   if (!v) {
     std::printf("%s: cannot be opened as a volume (damaged, or not a volume)\n", file);
-    return 1;
+    return Exit::kFailure;
   }
   const int faults = check_volume(v, file, 0);
   VClose(v);
   if (faults == 0) {
     std::printf("%s: sound\n", file);
-    return 0;
+    return Exit::kOk;
   }
   std::printf("%s: damaged (%d fault%s)\n", file, faults, faults == 1 ? "" : "s");
-  return 1;
+  return Exit::kFailure;
 }
+
+// The forms of `klvrip vol`: the word after "vol", its synopsis and its
+// arguments (the volume first).
+struct Form {
+  const char* name;
+  CommandHelp help;
+  Exit (*run)(const std::vector<const char*>& args);
+};
+
+const Form kForms[] = {
+    {"ls",
+     {kCommand, "vol ls FILE", "Lists the members of a volume, folders included.\n", 1, 1},
+     [](const std::vector<const char*>& a) { return list(a[0]); }},
+    {"cat",
+     {kCommand, "vol cat FILE MEMBER", "Copies a member to standard output.\n", 2, 2},
+     [](const std::vector<const char*>& a) { return cat(a[0], a[1]); }},
+    {"put",
+     {kCommand, "vol put FILE MEMBER [SRC]",
+      "Stores SRC (standard input without it) as MEMBER, making the volume when\n"
+      "it is missing. An existing member is replaced only when the new one is\n"
+      "complete.\n",
+      2, 3},
+     [](const std::vector<const char*>& a) {
+       return put(a[0], a[1], a.size() > 2 ? a[2] : nullptr);
+     }},
+    {"rm",
+     {kCommand, "vol rm FILE MEMBER", "Removes a member.\n", 2, 2},
+     [](const std::vector<const char*>& a) { return remove(a[0], a[1]); }},
+    {"check",
+     {kCommand, "vol check FILE",
+      "Checks a volume, and the volumes inside it, for damage: exit status 0\n"
+      "when sound, 1 when damaged.\n",
+      1, 1},
+     [](const std::vector<const char*>& a) { return check(a[0]); }},
+};
+
+const CommandHelp kVolHelp = {
+    kCommand,
+    "vol ls FILE\n"
+    "       klvrip vol cat FILE MEMBER\n"
+    "       klvrip vol put FILE MEMBER [SRC]   (from standard input without SRC)\n"
+    "       klvrip vol rm FILE MEMBER\n"
+    "       klvrip vol check FILE   (exit status 0 when sound, 1 when damaged)",
+    "`klvrip vol ls|cat|put|rm|check --help` describes each.\n", 1, 4};
 
 }  // namespace
 
 int vol_command(int argc, char** argv) {
-  if (argc < 1 || !std::strcmp(argv[0], "--help")) {
-    std::fputs(kUsage, argc < 1 ? stderr : stdout);
-    return argc < 1 ? 2 : 0;
+  const std::vector<Option> no_options;
+  const Form* form = nullptr;
+  for (const Form& f : kForms)
+    if (argc > 0 && !std::strcmp(argv[0], f.name)) form = &f;
+  if (!form) {
+    // No form named: --help, a usage error, or a word that is no form.
+    std::vector<const char*> args;
+    switch (parse_options(kVolHelp, no_options, argc, argv, &args)) {
+      case Parsed::kHelp:
+        return exit_code(Exit::kOk);
+      case Parsed::kUsageError:
+        return exit_code(Exit::kUsage);
+      case Parsed::kRun:
+        break;
+    }
+    return exit_code(report(Exit::kUsage, kCommand,
+                            "unknown form \"%s\" (klvrip vol --help lists the forms)", args[0]));
   }
-  const char* sub = argv[0];
-  if (!std::strcmp(sub, "ls") && argc == 2) return list(argv[1]);
-  if (!std::strcmp(sub, "cat") && argc == 3) return cat(argv[1], argv[2]);
-  if (!std::strcmp(sub, "put") && (argc == 3 || argc == 4))
-    return put(argv[1], argv[2], argc == 4 ? argv[3] : nullptr);
-  if (!std::strcmp(sub, "rm") && argc == 3) return remove(argv[1], argv[2]);
-  if (!std::strcmp(sub, "check") && argc == 2) return check(argv[1]);
-  std::fputs(kUsage, stderr);
-  return 2;
+  std::vector<const char*> args;
+  switch (parse_options(form->help, no_options, argc - 1, argv + 1, &args)) {
+    case Parsed::kHelp:
+      return exit_code(Exit::kOk);
+    case Parsed::kUsageError:
+      return exit_code(Exit::kUsage);
+    case Parsed::kRun:
+      break;
+  }
+  return exit_code(form->run(args));
 }
 
 }  // namespace klvrip
