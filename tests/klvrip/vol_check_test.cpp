@@ -14,25 +14,17 @@
 #include <vector>
 
 #include "klv/kernel.h"
+#include "support/files.h"
 
 namespace {
 
 class VolCheck : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/klv-volcheck-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string path(const char* name) const { return dir_ + "/" + name; }
+  std::string path(const char* name) const { return scratch_.path(name); }
 
   // Runs "klvrip vol check FILE"; its exit status, with the output in *out.
   int run(const std::string& file, std::string* out) {
-    const std::string log = dir_ + "/out.txt";
+    const std::string log = scratch_.path("out.txt");
     const std::string cmd = std::string(KLVRIP_PATH) + " vol check " + file + " > " + log + " 2>&1";
     const int st = std::system(cmd.c_str());
     std::ifstream in(log);
@@ -74,7 +66,7 @@ class VolCheck : public ::testing::Test {
     return ok;
   }
 
-  std::string dir_;
+  klv::test::ScratchFolder scratch_{"volcheck"};
 };
 
 TEST_F(VolCheck, SoundDamagedAndNested) {
