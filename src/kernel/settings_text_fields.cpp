@@ -91,7 +91,13 @@ int32_t read_small(SFPARSE* fp, const off_field& f, void* record, uint32_t max) 
 
 int32_t read_field(SFPARSE* fp, const off_field& f, void* record) {
   using namespace klv::kernel;
-  if (f.read) return f.read(fp, &f, record) ? 1 : -1;
+  if (f.read) {
+    if (f.read(fp, &f, record)) return 1;
+    // A custom reader may not say why; the refusal is logged here once.
+    KLV_LOG(KLV_LOG_ERROR, "settings text %s, line %d: %s: the value was refused",
+            fp->name().c_str(), fp->line(), f.key);
+    return -1;
+  }
   switch (f.kind) {
     case OFF_INT32: {
       int32_t v = 0;

@@ -104,10 +104,12 @@ extern "C" KLV_API void ErrorLog(int32_t level, const char* text, const char* so
 extern "C" KLV_API void ErrorLogf(int32_t level, const char* source_file, int32_t line,
                                   const char* format, ...) {
   if (level < g_threshold.load(std::memory_order_relaxed)) return;
-  char text[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format ? format : "", args);
-  va_end(args);
+  char text[1024] = "";
+  if (format) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+  }
   ErrorLog(level, text, source_file, line);
 }

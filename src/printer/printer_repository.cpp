@@ -276,8 +276,12 @@ std::shared_ptr<PrinterRepository> PrinterRepository::parse(const char* data, si
                            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
   if (!doc) {
     const xmlError* err = xmlGetLastError();
+    // libxml2 ends its messages with a newline; the log line is one line.
+    std::string message = err && err->message ? err->message : "unknown error";
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+      message.pop_back();
     KLV_LOG(KLV_LOG_ERROR, "printer repository %s: malformed XML (line %d: %s)", folder.c_str(),
-            err ? err->line : 0, err && err->message ? err->message : "unknown error");
+            err ? err->line : 0, message.c_str());
     return nullptr;
   }
   auto repo = create(folder);

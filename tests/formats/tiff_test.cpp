@@ -423,8 +423,8 @@ TEST(TiffWrite, RefusesDescriptions) {
       {{"order outside the pixel", 8, 3, 0, 0, 0, 1, 0, 0, 0, 1, 0},
        "colour order \"WRGB\" does not fit 3 samples"},
   };
-  // Descriptors only: a refused description still leaves an empty file at
-  // its path today, so the scratch folder is not checked for leftovers.
+  // Descriptors only: a colour order or tile offsets that do not fit are
+  // found after the file was created, so the scratch folder is not checked.
   klv::test::ResourceCheck resources;
   {
     klv::test::LogCapture log;
@@ -443,6 +443,16 @@ TEST(TiffWrite, RefusesDescriptions) {
     EXPECT_EQ(r, nullptr) << "tile offsets";
     if (r) tif_close(r);
     EXPECT_NE(log.Take().find("(offsets 1,0) cannot be written"), std::string::npos);
+
+    // A description the file cannot hold is refused before the file is
+    // created: a good file at the path keeps its bytes.
+    const std::string good = dir.path("good.tif");
+    ASSERT_TRUE(klv::test::write_text(good, "a good file"));
+    image_info w = describe(bad[0].c);
+    r = tif_open(nullptr, good.c_str(), "w", &w);
+    EXPECT_EQ(r, nullptr);
+    if (r) tif_close(r);
+    EXPECT_EQ(klv::test::read_text(good), "a good file");
   }
   EXPECT_EQ(resources.Leaks(), "");
 }

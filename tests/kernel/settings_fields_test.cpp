@@ -187,14 +187,14 @@ TEST_F(SettingsFields, UnknownKeysCaseAndStrayTokens) {
 TEST_F(SettingsFields, BadValuesFail) {
   struct Case {
     const char* text;
-    const char* logged;  // part of the line the refusal logs ("": none is logged yet)
+    const char* logged;  // part of the line the refusal logs
   };
   const Case cases[] = {
       {"Rec { Int { abc } }", "Int: \"abc\" is not a valid number"},
       {"Rec { Byte { 256 } }", "Byte: 256 is larger than 255"},
       {"Rec { Word { 70000 } }", "Word: 70000 is larger than 65535"},
       {"Rec { Hex { xyz } }", "Hex: \"xyz\" is not a valid number"},
-      {"Rec { Pair { 1 } }", ""},
+      {"Rec { Pair { 1 } }", "Pair: the value was refused"},
       {"Rec { List word }", "expected '{' before a list"},
       {"Rec { Int { 1 } ", "block not closed before the end"},
       {"Rec { Int 1 } Text { x } }", "Int: expected '{'"},

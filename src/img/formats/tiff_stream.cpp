@@ -586,12 +586,8 @@ void finish_write(TifStream& s, image_info* info) {
   }
 }
 
+// The description was checked with write_fault before the file was created.
 bool open_write(TifStream& s, image_info* info, const char* color_order, const char* ink_names) {
-  if (const char* fault = write_fault(info)) {
-    KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": cannot write this description (%s)", s.path.c_str(),
-            fault);
-    return false;
-  }
   if (!take_description(s, info) || !write_layout(s, info)) return false;
   write_resolution_and_texts(s, info);
   if (!write_target_printer(s, color_order)) return false;
@@ -1242,6 +1238,12 @@ KLV_API void* tif_open_ex(SOVolume* volume, const char* path, const char* mode, 
   const bool reading = mode[0] == 'r';
   if (!reading && !info) {
     KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": writing needs a description", path);
+    return nullptr;
+  }
+  // A description the file cannot hold is refused before the file is
+  // created, so that a good file at the path is not truncated for nothing.
+  if (const char* fault = reading ? nullptr : write_fault(info)) {
+    KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": cannot write this description (%s)", path, fault);
     return nullptr;
   }
   try {
