@@ -170,6 +170,7 @@ struct SOVolume {
   int check(VCheckReport report, void* context);
 
  private:
+  friend class VolumeChecker;  // the stages of check(), in volume_check.cpp
   bool open_database(const std::string& file, bool create, bool write);
   // Finds which checks the file keeps, adding them to a volume made before
   // checks when it is open for writing.
