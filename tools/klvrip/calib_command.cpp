@@ -2,7 +2,6 @@
 // klvrip calib: look at a printer's calibration volume (list its files, show
 // one as a table, plot its curves, run the calibration file search) and write
 // linearization tables made from a curve.
-#include <png.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@
 #include "klv/calib.h"
 #include "klv/kernel.h"
 #include "output_file.h"
+#include "png_file.h"
 
 namespace klvrip {
 namespace {
@@ -191,26 +191,6 @@ void draw_text(Image& img, int x, int y, const char* text, const uint8_t* colour
   }
 }
 
-bool write_png(const std::string& path, const Image& img) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  bool ok = false;
-  if (png && info && !setjmp(png_jmpbuf(png))) {
-    png_init_io(png, f);
-    png_set_IHDR(png, info, img.w, img.h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < img.h; ++y)
-      png_write_row(png, const_cast<png_bytep>(img.rgb.data() + size_t(y) * img.w * 3));
-    png_write_end(png, nullptr);
-    ok = true;
-  }
-  png_destroy_write_struct(&png, &info);
-  return (std::fclose(f) == 0) && ok;
-}
-
 // Writes the plot under a temporary name beside `out` and renames it over
 // `out` when complete; a failure leaves no file behind.
 bool write_plot(const Image& img, const std::string& out) {
@@ -219,7 +199,7 @@ bool write_plot(const Image& img, const std::string& out) {
     report(Exit::kFailure, kCommand, "cannot create \"%s\": %s", out.c_str(), file.Error().c_str());
     return false;
   }
-  if (!write_png(file.Temp(), img)) {
+  if (!write_png(file.Temp().c_str(), img.w, img.h, img.rgb)) {
     report(Exit::kFailure, kCommand, "cannot write \"%s\"", out.c_str());
     return false;
   }

@@ -58,6 +58,18 @@ Parsed usage_error(const CommandHelp& help, const std::string& fault) {
 
 }  // namespace
 
+int exit_unless_run(Parsed parsed) {
+  switch (parsed) {
+    case Parsed::kHelp:
+      return exit_code(Exit::kOk);
+    case Parsed::kUsageError:
+      return exit_code(Exit::kUsage);
+    case Parsed::kRun:
+      break;
+  }
+  return -1;
+}
+
 void print_help(FILE* out, const CommandHelp& help, const std::vector<Option>& options) {
   std::fprintf(out, "usage: klvrip [-v] %s\n\noptions:\n", help.synopsis);
   std::vector<std::string> heads;

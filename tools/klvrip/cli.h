@@ -54,6 +54,10 @@ enum class Parsed { kRun, kHelp, kUsageError };
 Parsed parse_options(const CommandHelp& help, const std::vector<Option>& options, int argc,
                      char** argv, std::vector<const char*>* positional);
 
+// What a command returns when the parse does not run it: 0 after the help,
+// 2 after a usage error; -1 when the command is to run.
+int exit_unless_run(Parsed parsed);
+
 // Prints the usage line, the option table and the notes.
 void print_help(FILE* out, const CommandHelp& help, const std::vector<Option>& options);
 

@@ -2,8 +2,6 @@
 // Dot previews: ink coverage per preview pixel, composited subtractively.
 #include "dot_preview.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -11,32 +9,9 @@
 
 #include "klv/imgmux.h"
 #include "klv/img.h"
+#include "png_file.h"
 
 namespace klvrip {
-namespace {
-
-// Writes an 8-bit RGB PNG; false on failure.
-bool write_png(const char* path, int width, int height, const std::vector<uint8_t>& rgb) {
-  FILE* f = std::fopen(path, "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  bool ok = false;
-  if (png && info && !setjmp(png_jmpbuf(png))) {
-    png_init_io(png, f);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < height; ++y)
-      png_write_row(png, const_cast<png_bytep>(rgb.data() + size_t(y) * width * 3));
-    png_write_end(png, nullptr);
-    ok = true;
-  }
-  png_destroy_write_struct(&png, &info);
-  return (std::fclose(f) == 0) && ok;
-}
-
-}  // namespace
 
 bool write_dot_preview(const char* dots_path, int dots_type, const char* dots_name,
                        const char* png_path, const char* png_name, int max_side) {

@@ -107,14 +107,9 @@ int icc_command(int argc, char** argv) {
        take_key(&key)},
   };
   std::vector<const char*> args;
-  switch (parse_options(kIccHelp, options, argc, argv, &args)) {
-    case Parsed::kHelp:
-      return exit_code(Exit::kOk);
-    case Parsed::kUsageError:
-      return exit_code(Exit::kUsage);
-    case Parsed::kRun:
-      break;
-  }
+  if (const int code = exit_unless_run(parse_options(kIccHelp, options, argc, argv, &args));
+      code >= 0)
+    return code;
   return exit_code(describe(args[0], key));
 }
 

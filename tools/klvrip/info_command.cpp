@@ -50,14 +50,9 @@ const CommandHelp kInfoHelp = {
 int info_command(int argc, char** argv) {
   const std::vector<Option> options;
   std::vector<const char*> args;
-  switch (parse_options(kInfoHelp, options, argc, argv, &args)) {
-    case Parsed::kHelp:
-      return exit_code(Exit::kOk);
-    case Parsed::kUsageError:
-      return exit_code(Exit::kUsage);
-    case Parsed::kRun:
-      break;
-  }
+  if (const int code = exit_unless_run(parse_options(kInfoHelp, options, argc, argv, &args));
+      code >= 0)
+    return code;
   int type = 0;
   if (args.size() > 1) {
     const std::string fault = take_integer(&type, 0, 1000)(args[1]);

@@ -120,14 +120,9 @@ Exit print_test(const char* printer, const char* output) {
 int print_test_command(int argc, char** argv) {
   const std::vector<Option> options;
   std::vector<const char*> args;
-  switch (parse_options(kPrintTestHelp, options, argc, argv, &args)) {
-    case Parsed::kHelp:
-      return exit_code(Exit::kOk);
-    case Parsed::kUsageError:
-      return exit_code(Exit::kUsage);
-    case Parsed::kRun:
-      break;
-  }
+  if (const int code = exit_unless_run(parse_options(kPrintTestHelp, options, argc, argv, &args));
+      code >= 0)
+    return code;
   poll_interrupts(true);
   const Exit e = print_test(args[0], args.size() > 1 ? args[1] : nullptr);
   poll_interrupts(false);

@@ -269,14 +269,8 @@ Exit screen(const ScreenArgs& a) {
 
 int screen_command(int argc, char** argv) {
   ScreenArgs args;
-  switch (parse_screen_args(argc, argv, &args)) {
-    case Parsed::kHelp:
-      return exit_code(Exit::kOk);
-    case Parsed::kUsageError:
-      return exit_code(Exit::kUsage);
-    case Parsed::kRun:
-      break;
-  }
+  if (const int code = exit_unless_run(parse_screen_args(argc, argv, &args)); code >= 0)
+    return code;
   poll_interrupts(true);
   const Exit e = screen(args);
   poll_interrupts(false);

@@ -267,26 +267,17 @@ int vol_command(int argc, char** argv) {
   if (!form) {
     // No form named: --help, a usage error, or a word that is no form.
     std::vector<const char*> args;
-    switch (parse_options(kVolHelp, no_options, argc, argv, &args)) {
-      case Parsed::kHelp:
-        return exit_code(Exit::kOk);
-      case Parsed::kUsageError:
-        return exit_code(Exit::kUsage);
-      case Parsed::kRun:
-        break;
-    }
+    if (const int code = exit_unless_run(parse_options(kVolHelp, no_options, argc, argv, &args));
+        code >= 0)
+      return code;
     return exit_code(report(Exit::kUsage, kCommand,
                             "unknown form \"%s\" (klvrip vol --help lists the forms)", args[0]));
   }
   std::vector<const char*> args;
-  switch (parse_options(form->help, no_options, argc - 1, argv + 1, &args)) {
-    case Parsed::kHelp:
-      return exit_code(Exit::kOk);
-    case Parsed::kUsageError:
-      return exit_code(Exit::kUsage);
-    case Parsed::kRun:
-      break;
-  }
+  if (const int code =
+          exit_unless_run(parse_options(form->help, no_options, argc - 1, argv + 1, &args));
+      code >= 0)
+    return code;
   return exit_code(form->run(args));
 }
 
