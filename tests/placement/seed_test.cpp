@@ -28,15 +28,7 @@ struct Case {
 };
 
 image_info describe(int samples, int bits, int planar) {
-  image_info i;
-  init_image_info(&i);
-  i.width = kW;
-  i.height = kH;
-  i.samples = uint32_t(samples);
-  i.bits_per_sample = uint32_t(bits);
-  i.planar = uint32_t(planar);
-  i.bytes_per_line = image_info_line_bytes(&i);
-  return i;
+  return klv::test::describe(kW, kH, uint32_t(samples), uint32_t(bits), 0, uint32_t(planar));
 }
 
 // Ramps across, a different slope per separation, so that every tone is met.
