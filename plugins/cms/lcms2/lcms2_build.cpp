@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "klv/log.h"
 #include "lcms2_engine.h"
 
@@ -80,6 +82,17 @@ int32_t swatch_free(void*, void* swatch, cms_error_callback, void*) {
   return 1;
 }
 
+// Writes a file through LittleCMS under a temporary name beside `path` and
+// renames it over `path` only when the whole file was written, so that a
+// failed save never leaves a cut file or destroys the one that was there.
+template <typename Write>
+bool save_whole(const char* path, Write write) {
+  const std::string temp = std::string(path) + ".tmp" + std::to_string(::getpid());
+  if (write(temp.c_str()) && std::rename(temp.c_str(), path) == 0) return true;
+  std::remove(temp.c_str());
+  return false;
+}
+
 void* swatch_load(void* builder, const char* path, cms_error_callback cb, void* cookie) {
   cmsHANDLE it8 = path ? cmsIT8LoadFromFile(ctx_of(builder), path) : nullptr;
   if (!it8) refuse_io(cb, cookie, "read the CGATS file", path);
@@ -87,7 +100,8 @@ void* swatch_load(void* builder, const char* path, cms_error_callback cb, void* 
 }
 
 int32_t swatch_save(void*, void* swatch, const char* path, cms_error_callback cb, void* cookie) {
-  if (!swatch || !path || !cmsIT8SaveToFile(swatch, path))
+  if (!swatch || !path ||
+      !save_whole(path, [&](const char* f) { return cmsIT8SaveToFile(swatch, f) != 0; }))
     return refuse_io(cb, cookie, "write the CGATS file", path);
   return 1;
 }
@@ -120,7 +134,8 @@ void* table_load(void* builder, const char* path, cms_error_callback cb, void* c
 }
 
 int32_t table_save(void*, void* table, const char* path, cms_error_callback cb, void* cookie) {
-  if (!table || !path || !cmsSaveProfileToFile(table, path))
+  if (!table || !path ||
+      !save_whole(path, [&](const char* f) { return cmsSaveProfileToFile(table, f) != 0; }))
     return refuse_io(cb, cookie, "write the profile", path);
   return 1;
 }
