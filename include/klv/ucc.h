@@ -263,6 +263,7 @@ typedef struct ucc_info ucc_info;
 #define UCC_REQ_NO_IMAGE 0x2u   /* skip the image profile nodes (ICI., PCI., ICIO, PCIO) */
 #define UCC_REQ_ALPHA 0x4u      /* alpha 254 makes the colour white */
 #define UCC_REQ_LIGHT_IO 0x100u /* model-0 values enter and leave in light form */
+#define UCC_REQ_FIT 0x200u      /* fit the result to out_channels (black generation, grey) */
 
 /* One colour (apply_ucc, apply_ucc8, apply_ucc16) or the form of a line
  * (ucc_apply_line8/16). Models: 0 subtractive ink, 1 additive light, 3 Lab. */
@@ -274,7 +275,8 @@ typedef struct ucc_request {
   uint8_t sub_mode;    /* 0..7 */
   uint8_t in_channels; /* total input channels, spots included */
   uint8_t in_spots;
-  uint8_t out_channels;    /* channels the caller expects out; 0 any */
+  uint8_t out_channels;    /* channels the caller expects out, spots included; 0 any */
+  uint8_t out_spots;       /* of those, spot channels */
   uint8_t special_channel; /* counted from 1; 0 none */
   uint8_t bits;            /* apply_ucc: 8 or 16 */
   uint8_t has_alpha;

@@ -20,6 +20,7 @@ struct pixdef {
   uint16_t* values;   // count pixels of stride values
   uint32_t count;
   uint32_t stride;
+  uint32_t stop;  // set by a transform: the chain ends after this node
 
   uint32_t format() const;
   void set_format(uint32_t format);
