@@ -5,6 +5,7 @@
 // loaded from a calibration volume.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -312,6 +313,56 @@ TEST(UccApply, DumpOfASampleChain) {
             "}\n");
   std::printf("%s", s.c_str());
   free_ucc(chain);
+}
+
+// HSV, colour replacement and spot replacement on single colours.
+TEST(UccApply, AdjustmentNodes) {
+  auto run = [](t_ucc_node* node, uint8_t channels, uint8_t spots, std::vector<uint16_t> in) {
+    ucc_info* info = ucc_info_init(add_ucc(nullptr, node), 0, 0);
+    ucc_request r;
+    ucc_request_init(&r, info, 1, channels, channels);
+    r.in_spots = r.out_spots = spots;
+    std::copy(in.begin(), in.end(), r.in);
+    EXPECT_EQ(apply_ucc16(&r), 1);
+    std::vector<uint16_t> out(r.out, r.out + channels);
+    ucc_info_free(info, 1);
+    return out;
+  };
+  t_ucc_node* hsv = new_ucc(UCC_HSV0);
+  ASSERT_EQ(ucc_calc_hsv(static_cast<ucc_hsv*>(hsv->data)), 1);
+  std::vector<uint16_t> same = run(hsv, 3, 0, {40000, 20000, 10000});
+  EXPECT_NEAR(same[0], 40000, 300);
+  EXPECT_NEAR(same[1], 20000, 300);
+  EXPECT_NEAR(same[2], 10000, 300);
+  hsv = new_ucc(UCC_HSV0);
+  static_cast<ucc_hsv*>(hsv->data)->hue = 120;
+  ASSERT_EQ(ucc_calc_hsv(static_cast<ucc_hsv*>(hsv->data)), 1);
+  std::vector<uint16_t> green = run(hsv, 3, 0, {65535, 0, 0});
+  EXPECT_LT(green[0], 300);
+  EXPECT_GT(green[1], 65000) << "red turned by 120 degrees is green";
+
+  t_ucc_node* crep = new_ucc(UCC_CREP);
+  auto* c = static_cast<ucc_crep*>(crep->data);
+  c->count = 1;
+  c->entries = static_cast<ucc_crep_entry*>(calloc(1, sizeof(ucc_crep_entry)));
+  c->entries[0].enabled = 1;
+  c->entries[0].from.v[1] = 100;
+  c->entries[0].from.v[2] = c->entries[0].to.v[2] = 3;
+  c->entries[0].from.values = static_cast<int32_t*>(calloc(3, 4));
+  c->entries[0].to.values = static_cast<int32_t*>(calloc(3, 4));
+  c->entries[0].from.values[0] = 65535;
+  c->entries[0].to.values[2] = 65535;
+  t_ucc_node* crep2 = copy_ucc(crep);
+  EXPECT_EQ(run(crep, 3, 0, {65500, 50, 0}), (std::vector<uint16_t>{0, 0, 65535}));
+  EXPECT_EQ(run(crep2, 3, 0, {65000, 50, 0}), (std::vector<uint16_t>{65000, 50, 0}))
+      << "outside the tolerance";
+
+  t_ucc_node* srep = new_ucc(UCC_SREP);
+  auto* sr = static_cast<ucc_srep*>(srep->data);
+  sr->spots[0].enabled = 1;
+  sr->spots[0].rgb[0] = 255;  // a red spot absorbs green and blue
+  std::vector<uint16_t> spot = run(srep, 4, 1, {65535, 65535, 65535, 0});
+  EXPECT_EQ(spot, (std::vector<uint16_t>{65535, 0, 0, 65535}));
 }
 
 }  // namespace
