@@ -24,6 +24,7 @@ struct ucc_info {
   std::unique_ptr<ColourCache> cache;
   std::vector<uint16_t> setup, work, result, wide_in, wide_out;
   std::vector<uint32_t> misses;
+  std::vector<int32_t> places;
   uint64_t hits = 0, missed = 0;
 };
 
@@ -171,6 +172,7 @@ pixdef run(ucc_info* info, const ucc_request* r, uint32_t count, bool use_alpha,
   const CacheKey key{form.format(), key_extra(r), use_alpha, alpha};
   grow(info->work, static_cast<size_t>(count) * kStride);
   grow(info->misses, count);
+  grow(info->places, count);
   uint32_t nmiss = 0;
   pixdef hit_form{};
   bool any_hit = false;
@@ -184,6 +186,7 @@ pixdef run(ucc_info* info, const ucc_request* r, uint32_t count, bool use_alpha,
     } else {
       std::memcpy(info->work.data() + static_cast<size_t>(nmiss) * kStride, in,
                   kStride * sizeof(uint16_t));
+      info->places[nmiss] = h.place;
       info->misses[nmiss++] = i;
       ++info->missed;
     }
@@ -200,7 +203,7 @@ pixdef run(ucc_info* info, const ucc_request* r, uint32_t count, bool use_alpha,
       const uint16_t* res = px.pixel(j);
       std::memcpy(info->result.data() + static_cast<size_t>(i) * kStride, res,
                   kStride * sizeof(uint16_t));
-      cache.store(in, form.channels, key, res, px);
+      cache.store(in, form.channels, key, res, px, info->places[j]);
     }
     return px;
   }

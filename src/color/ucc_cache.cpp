@@ -129,8 +129,10 @@ void ColourCache::read(int32_t slot, uint16_t* out, pixdef* form) const {
 }
 
 bool ColourCache::store(const uint16_t* in, uint32_t channels, const CacheKey& key,
-                        const uint16_t* result, const pixdef& form) {
-  const CacheHit h = find(in, channels, key);
+                        const uint16_t* result, const pixdef& form, int32_t place) {
+  CacheHit h{-1, place};
+  if (place < 0 || slots_[static_cast<uint32_t>(place)].state == kFilled)
+    h = find(in, channels, key);
   if (h.slot >= 0 || h.place < 0) return false;
   if ((channels > 4 || form.channels > 4) && !wide_) {
     wide_.reset(new (std::nothrow) Wide[kSlots]);

@@ -37,9 +37,11 @@ class ColourCache {
   CacheHit find(const uint16_t* in, uint32_t channels, const CacheKey& key) const;
   // Copies a slot's result (stride UCC_MAX_CHANNELS) and its form.
   void read(int32_t slot, uint16_t* out, pixdef* form) const;
-  // Stores a result unless the colour is already there; false when no slot is free.
+  // Stores a result unless the colour is already there; false when no slot is
+  // free. `place` is where find() said a miss goes; it is searched again only
+  // when another colour has taken it since.
   bool store(const uint16_t* in, uint32_t channels, const CacheKey& key, const uint16_t* result,
-             const pixdef& form);
+             const pixdef& form, int32_t place = -1);
   uint8_t state(uint32_t slot) const { return slots_[slot].state; }
 
  private:
