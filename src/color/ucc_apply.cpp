@@ -74,25 +74,6 @@ bool node_skipped(const t_ucc_node* n) {
   return (n->disable & 1) || (n->flags & 1);
 }
 
-// Walks the chain over a run of pixels.
-void walk(ucc_info* info, const ucc_request* r, pixdef* px) {
-  ucc_apply_context ctx{info, r->flags, px->process, r->out_channels, r->special_channel};
-  for (t_ucc_node* n = info->chain; n && !px->stop; n = n->next) {
-    if (node_skipped(n)) continue;
-    if (r->last_type && n->type > r->last_type) break;
-    if (!n->transform) {
-      IUccXform* x = ucc_make_xform(n->type);
-      if (!x) continue;
-      if (!x->bind(n)) {
-        delete x;
-        continue;
-      }
-      n->transform = x;
-    }
-    n->transform->apply(px, &ctx);
-  }
-}
-
 // Fitting: three light values to RGBW by black generation, RGBW to RGB, to
 // and from grey. Spot channels follow the process channels.
 void fit_pixel(const ucc_info* info, uint16_t* v, uint32_t from, uint32_t to, uint32_t spots) {
@@ -122,6 +103,28 @@ void fit(const ucc_info* info, const ucc_request* r, pixdef* px) {
   px->process = want;
   px->channels = want + spots;
   px->model = want >= 4 ? 0 : 1;
+}
+
+// Walks the chain over a run of pixels. A request that asks for a fitted
+// result is fitted before the first device-side node (grey to four channels,
+// calibration, density), so that those work on the printer's channels.
+void walk(ucc_info* info, const ucc_request* r, pixdef* px) {
+  ucc_apply_context ctx{info, r->flags, px->process, r->out_channels, r->special_channel};
+  for (t_ucc_node* n = info->chain; n && !px->stop; n = n->next) {
+    if (node_skipped(n)) continue;
+    if (r->last_type && n->type > r->last_type) break;
+    if (n->type >= UCC_OGM1) fit(info, r, px);
+    if (!n->transform) {
+      IUccXform* x = ucc_make_xform(n->type);
+      if (!x) continue;
+      if (!x->bind(n)) {
+        delete x;
+        continue;
+      }
+      n->transform = x;
+    }
+    n->transform->apply(px, &ctx);
+  }
 }
 
 // Writes `count` results of the run to the caller's layout.

@@ -93,7 +93,8 @@ TEST(UccFilter, RgbImageToCmykThroughAPrinterProfile) {
 }
 #endif
 
-TEST(UccFilter, CmykImageThroughCalibrationOnly) {
+// A calibration whose linearization halves the first three inks.
+t_ucc_node* halving_calibration() {
   t_ucc_node* chain = ucc_set_calb(nullptr, "", "inline", "", "", 1, 1);
   auto* cal = static_cast<ucc_calb*>(chain->data);
   cal->linear = static_cast<LNTB*>(calloc(1, sizeof(LNTB)));
@@ -101,6 +102,36 @@ TEST(UccFilter, CmykImageThroughCalibrationOnly) {
   cal->linear->tables = alloc_lntb(4);
   for (int c = 0; c < 4; ++c)
     for (int i = 0; i < 256; ++i) cal->linear->tables[c][i] = uint16_t(c == 3 ? i : i / 2);
+  return chain;
+}
+
+// RGB to CMYK without a profile: black generation, then the calibration on
+// the four inks.
+TEST(UccFilter, RgbImageToCmykThroughCalibrationOnly) {
+  ucc_info* plain = ucc_info_init(nullptr, 0, 0);
+  ucc_info* calibrated = ucc_info_init(halving_calibration(), 0, 0);
+  filter_transform xa{}, xb{};
+  IMG_file* a = open_through("formats/rgb24.bmp", plain, 4, KLV_PHOTO_MINWHITE, &xa);
+  IMG_file* b = open_through("formats/rgb24.bmp", calibrated, 4, KLV_PHOTO_MINWHITE, &xb);
+  ASSERT_TRUE(a && b);
+  const std::vector<uint8_t> ink = read_all(a), got = read_all(b);
+  img_close(a);
+  img_close(b);
+  ASSERT_EQ(got.size(), ink.size());
+  ASSERT_GT(ink.size(), 0u);
+  int black = 0;
+  for (size_t i = 0; i < ink.size(); ++i) {
+    const int want = i % 4 == 3 ? ink[i] : ink[i] / 2;
+    ASSERT_NEAR(got[i], want, 1) << i;
+    black += i % 4 == 3 && ink[i] > 0;
+  }
+  EXPECT_GT(black, 0) << "black generation gave black ink";
+  ucc_info_free(plain, 1);
+  ucc_info_free(calibrated, 1);
+}
+
+TEST(UccFilter, CmykImageThroughCalibrationOnly) {
+  t_ucc_node* chain = halving_calibration();
   ucc_info* info = ucc_info_init(chain, 0, 0);
   filter_transform xf{};
   IMG_file* img = open_through("formats/cmyk.tif", info, 4, KLV_PHOTO_MINWHITE, &xf);
