@@ -4,6 +4,7 @@
 // running colour service and are dropped here; every other chunk body is read.
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #include "klv/log.h"
 #include "klv/ucc.h"
