@@ -39,6 +39,12 @@ t_ucc_node* copy_node(const t_ucc_node* node, int32_t ref, bool* failed) {
   copy->disable = node->disable;
   copy->flags = node->flags;
   copy->shared = static_cast<uint32_t>(ref);
+  // A copy marked shared is never freed through, so it refers to the
+  // original's record instead of owning a copy that nothing would free.
+  if (ref & 0xFF) {
+    copy->data = node->data;
+    return copy;
+  }
   copy->data = copy_record(node->type, node->data, failed);
   if (*failed) {
     std::free(copy);

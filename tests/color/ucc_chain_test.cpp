@@ -90,6 +90,8 @@ TEST(UccChain, CopiesByTypeListAndByClass) {
   t_ucc_node* some = copy_ucc_ref_ex(chain, 1, pick);
   EXPECT_EQ(types_of(some), (std::vector<int>{97, 192}));
   EXPECT_EQ(some->shared, 1u);
+  EXPECT_EQ(some->data, find_ucc_node(chain, UCC_CRV1)->data)
+      << "a shared copy refers to the record";
   free_ucc(some);
 
   struct Case {
