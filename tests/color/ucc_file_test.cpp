@@ -261,6 +261,15 @@ TEST(UccFile, EveryNodeTypeRoundTrips) {
     }
     free_ucc(back);
   }
+  std::vector<char> text(size_t(dump_ucc_ex(chain, nullptr, 0)) + 1);
+  dump_ucc_ex(chain, text.data(), int32_t(text.size()));
+  const std::string dump(text.data());
+  for (const char* line :
+       {"\n ICG3 {\n  Profile {\n   Kind=CMS_TYPE_ICC\n   cms_in=03, cms_out=104\n",
+        "\n     RELATIVE_INTENT\n     PURECLR_CYAN\n     PURECLR_YELLOW\n  }\n", "\n SKPM {\n }\n",
+        "\n CRV1 {\n  disable = 0, flags = 00000001\n"})
+    EXPECT_NE(dump.find(line), std::string::npos) << line;
+
   t_ucc_node* back = load(save(chain, 1));
   EXPECT_EQ(find_ucc_node(back, UCC_PCG4)->flags, 0x10u);
   const cms_profnode* p = static_cast<ucc_proflist*>(find_ucc_node(back, UCC_MCXF)->data)->first;
