@@ -66,9 +66,12 @@ class ClutGrid {
   uint32_t Inputs() const { return inputs_; }
   uint32_t Outputs() const { return outputs_; }
   uint32_t Points() const { return points_; }
-  // The name of the worker chosen for 8-bit lines ("tetra3x4" and so on),
-  // for tests that check which one was picked.
+  // The name of the worker chosen ("tetra3x4", "tetra3x4-sse4.1" and so
+  // on), for tests that check which one was picked.
   const char* Worker() const { return worker_; }
+  // Switches to the plain loops (no vector instructions), for the tests
+  // that compare the two.
+  void UsePlainLoops() { PickWorkers(false); }
 
   // Where an input value falls on an axis: the offset of the lower node (in
   // table entries) and the weight of the upper one (0..kOne).
@@ -76,7 +79,7 @@ class ClutGrid {
     uint32_t offset;
     uint32_t weight;
   };
-  static constexpr uint32_t kShift = 15;
+  static constexpr uint32_t kShift = 14;
   static constexpr uint32_t kOne = 1u << kShift;
 
  private:
@@ -91,7 +94,7 @@ class ClutGrid {
     if (k >= points_ - 1) k = points_ - 2, w = kOne;
     return {k * stride_[axis], w};
   }
-  void PickWorkers();
+  void PickWorkers(bool vector);
 
  public:
   // For the workers (clut_grid.cpp): the node table and the axes.
