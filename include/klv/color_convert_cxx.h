@@ -46,8 +46,12 @@ struct ColorConversionSetup {
   // No profiles: ink amounts pass through to the calibration alone (the
   // input model must be an ink model).
   bool calibration_only = false;
-  // Points per grid axis; 0 for the default of the input (256, 33, 17).
+  // Points per grid axis; 0 for the default of the input (256, 65, 17).
   uint32_t grid_points = 0;
+  // RGB to CMYK and calibration alone are built as a colour chain (a printer
+  // profile node, then the calibration node) and folded from it; false
+  // evaluates the profile node and the tables directly.
+  bool use_chain = true;
 };
 
 class KLV_API ColorConversion {

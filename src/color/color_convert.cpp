@@ -275,6 +275,7 @@ bool ColorConversion::Impl::LoadCalibration(const std::string& printer, const st
 
 // The exact path, one pixel at a time.
 bool ColorConversion::Impl::Exact(const uint16_t* in, uint16_t* out, uint32_t count) const {
+  if (chain) return ucc_apply_line16(&form, in, out, int32_t(count)) == 1;
   const uint32_t nin = in_channels;
   uint16_t v[kMaxChannels];
   for (uint32_t i = 0; i < count; ++i, in += nin, out += out_channels) {
@@ -325,7 +326,78 @@ bool ColorConversion::Impl::Fold(uint32_t points, std::string* error) {
   return grid != nullptr;
 }
 
-ColorConversion::Impl::~Impl() = default;
+// The conversion as a colour chain: RGB through a printer profile node to
+// inks, or inks alone, then the calibration node with the linearization
+// loaded above. Kept only when the chain is a pure function of the pixel
+// and gives the output's channels; else the direct path stays (logged).
+bool ColorConversion::Impl::BuildChain(const std::string& source, const std::string& destination) {
+  const bool profile = input == ColorModel::kRgb && out_model == ColorModel::kCmyk && node;
+  const bool inks = input == ColorModel::kCmyk && !node && !calibration.empty();
+  if (!profile && !inks) return false;
+  t_ucc_node* nodes = nullptr;
+  if (profile) {
+    char intent_arg[32];
+    std::snprintf(intent_arg, sizeof intent_arg, "intent=%d", intent);
+    const char* args[] = {intent_arg};
+    t_ucc_node* p = new_ucc(UCC_PCG3);
+    if (!p) return false;
+    static_cast<ucc_proflist*>(p->data)->first =
+        cms_profnode_new(CMS_TYPE_ICC, "", 0, source.c_str(), "", destination.c_str(), "", 1, args,
+                         0, nullptr, 3, out_channels | CMS_FMT_INK, nullptr, nullptr);
+    nodes = add_ucc(nodes, p);
+  }
+  if (!calibration.empty()) {
+    nodes = ucc_set_calb(nodes, "", "", "", "", 1, 1);
+    t_ucc_node* c = nodes ? find_ucc_node(nodes, UCC_CTB0) : nullptr;
+    auto* cal = c ? static_cast<ucc_calb*>(c->data) : nullptr;
+    LNTB* linear = cal ? static_cast<LNTB*>(std::calloc(1, sizeof(LNTB))) : nullptr;
+    if (linear) {
+      linear->count = uint8_t(calibration.size());
+      linear->tables = alloc_lntb(linear->count);
+      for (size_t k = 0; linear->tables && k < calibration.size(); ++k)
+        std::memcpy(linear->tables[k], calibration[k].data(), KLV_CALB_ENTRIES * 2);
+      cal->linear = linear;
+      cal->linear_bits = 16;
+    }
+    if (!linear || !linear->tables) {
+      free_ucc(nodes);
+      return false;
+    }
+  }
+  // Opens the transforms of the printer profile nodes (what bit 0); flags
+  // bit 10: the calibration's tables are in place already.
+  load_calibration(nullptr, &nodes, 1, 0x400, nullptr);
+  if (!nodes || !ucc_is_pure(nodes)) {
+    KLV_LOG(KLV_LOG_WARNING,
+            "colour conversion: the chain is not a pure pixel function;"
+            " converting directly");
+    free_ucc(nodes);
+    return false;
+  }
+  chain = ucc_info_init(nodes, 0, 0);
+  if (!chain) {
+    free_ucc(nodes);
+    return false;
+  }
+  ucc_request_init(&form, chain, profile ? 1 : 0, uint8_t(in_channels), uint8_t(out_channels));
+  // One pixel shows whether the chain gives the output's channels.
+  uint16_t probe_in[4] = {}, probe_out[kMaxChannels] = {};
+  if (ucc_apply_line16(&form, probe_in, probe_out, 1) != 1) {
+    KLV_LOG(KLV_LOG_WARNING,
+            "colour conversion: the chain does not give %u channels;"
+            " converting directly",
+            out_channels);
+    ucc_info_free(chain, 1);
+    chain = nullptr;
+    return false;
+  }
+  description += ", folded from a colour chain";
+  return true;
+}
+
+ColorConversion::Impl::~Impl() {
+  if (chain) ucc_info_free(chain, 1);
+}
 
 void ColorConversion::Impl::NodeFree::operator()(cms_profnode* n) const {
   cms_profnode_free(n, nullptr, nullptr);
@@ -347,6 +419,7 @@ std::unique_ptr<ColorConversion> ColorConversion::Open(const ColorConversionSetu
       *error = "intent " + std::to_string(s.intent) + " is not 0 to 3";
       return nullptr;
     }
+    TempProfile temp;  // an embedded profile, until the chain has opened it too
     if (s.calibration_only) {
       if (s.input != ColorModel::kCmyk) {
         *error = "a calibration alone converts ink input only";
@@ -356,12 +429,13 @@ std::unique_ptr<ColorConversion> ColorConversion::Open(const ColorConversionSetu
       impl->out_model = ColorModel::kCmyk;
       impl->description = "calibration " + s.calibration;
     } else {
-      TempProfile temp;
       std::string source, source_name, destination, destination_name;
       if (!choose_input(s, &temp, &source, &source_name, error) ||
           !choose_output(s, &destination, &destination_name, error) ||
           !impl->OpenNode(source, destination, error))
         return nullptr;
+      impl->source = source;
+      impl->destination = destination;
       if (!read_file(destination, &impl->output_profile)) {
         *error = "cannot read \"" + destination + "\"";
         return nullptr;
@@ -371,9 +445,9 @@ std::unique_ptr<ColorConversion> ColorConversion::Open(const ColorConversionSetu
       impl->description = source_name + " -> " + destination_name + ", " + kIntents[s.intent];
       if (!s.calibration.empty()) impl->description += ", calibration " + s.calibration;
     }
-    if (!impl->LoadCalibration(s.printer, s.calibration, error) ||
-        !impl->Fold(s.grid_points, error))
-      return nullptr;
+    if (!impl->LoadCalibration(s.printer, s.calibration, error)) return nullptr;
+    if (s.use_chain) impl->BuildChain(impl->source, impl->destination);
+    if (!impl->Fold(s.grid_points, error)) return nullptr;
     return std::unique_ptr<ColorConversion>(new ColorConversion(std::move(impl)));
   } catch (const std::bad_alloc&) {
     *error = "out of memory";

@@ -11,6 +11,7 @@
 #include "color/clut_grid.h"
 #include "klv/cms.h"
 #include "klv/color_convert_cxx.h"
+#include "klv/ucc.h"
 
 namespace klv {
 
@@ -38,11 +39,18 @@ struct ColorConversion::Impl {
   std::vector<std::vector<uint16_t>> calibration;  // per output channel, 256 entries
   std::vector<uint8_t> output_profile;
   std::string description;
+  std::string source, destination;  // the profiles as the engine opened them
   std::unique_ptr<color::ClutGrid> grid;
+  // The same conversion as a colour chain (a printer profile node, then the
+  // calibration node), when it could be built: the exact path then runs
+  // through it. Freed before the node above.
+  ucc_info* chain = nullptr;
+  mutable ucc_request form{};
 
   ~Impl();
   bool OpenNode(const std::string& source, const std::string& destination, std::string* error);
   bool LoadCalibration(const std::string& printer, const std::string& name, std::string* error);
+  bool BuildChain(const std::string& source, const std::string& destination);
   bool Fold(uint32_t points, std::string* error);
   bool Exact(const uint16_t* in, uint16_t* out, uint32_t count) const;
   uint16_t Calibrate(uint32_t channel, uint16_t value) const;

@@ -310,6 +310,39 @@ TEST_F(Conversion, CalibrationAloneThroughTheGridStaysWithinOneCodeValue) {
   EXPECT_LE(worst16, 257);
 }
 
+TEST_F(Conversion, TheColourChainAndTheDirectPathAgree) {
+  struct Case {
+    const char* what;
+    klv::ColorModel input;
+    bool calibration_only;
+  } cases[] = {{"rgb", klv::ColorModel::kRgb, false}, {"inks", klv::ColorModel::kCmyk, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    klv::ColorConversionSetup s;
+    s.input = c.input;
+    s.calibration_only = c.calibration_only;
+    s.printer = "KlvDemo";
+    s.calibration = "Linear1~Plain Paper~1440x720~4";
+    std::string error;
+    auto chain = klv::ColorConversion::Open(s, &error);
+    ASSERT_NE(chain, nullptr) << error;
+    EXPECT_NE(chain->Description().find("colour chain"), std::string::npos) << chain->Description();
+    s.use_chain = false;
+    auto direct = klv::ColorConversion::Open(s, &error);
+    ASSERT_NE(direct, nullptr) << error;
+    EXPECT_EQ(direct->Description().find("colour chain"), std::string::npos);
+    const uint32_t channels = chain->InputChannels();
+    const std::vector<uint8_t> photo = noisy_photo(64, 32, channels);
+    std::vector<uint16_t> in(photo.size()), a(size_t(64 * 32) * 4), b(a.size());
+    for (size_t i = 0; i < in.size(); ++i) in[i] = uint16_t(photo[i] * 257);
+    ASSERT_TRUE(chain->Exact16(in.data(), a.data(), 64 * 32));
+    ASSERT_TRUE(direct->Exact16(in.data(), b.data(), 64 * 32));
+    int worst = 0;
+    for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
+    EXPECT_LE(worst, 257) << "within one 8-bit code";
+  }
+}
+
 TEST_F(Conversion, GrayAndLabInputReachCmykAndNeutralsStayNeutralish) {
   for (auto model : {klv::ColorModel::kGray, klv::ColorModel::kLab}) {
     klv::ColorConversionSetup s;
