@@ -197,8 +197,8 @@ void engine_error(const char*, int32_t, double, void* cookie) {
 }  // namespace
 
 // Stage 2: the node and its exact per-pixel transform.
-bool ColorConversion::Impl::OpenNode(const std::string& source, const std::string& destination,
-                                     std::string* error) {
+bool color_detail::Conversion::OpenNode(const std::string& source, const std::string& destination,
+                                        std::string* error) {
   if (!cms_initialize(nullptr, nullptr)) {
     *error = "the colour-management service cannot start (is CMSTypes.Info on the search path?)";
     return false;
@@ -209,8 +209,8 @@ bool ColorConversion::Impl::OpenNode(const std::string& source, const std::strin
   const char* args[] = {intent_arg};
   node.reset(cms_profnode_new(CMS_TYPE_ICC, "", 0, source.c_str(), "", destination.c_str(), "", 1,
                               args, 0, nullptr, input_word(input), 0, engine_error, &failed));
-  // The per-pixel form only: lines go through the grid.
-  if (!node || !cms_profnode_open_xform_ex(cms_get_info(), node.get(), engine_error, &failed, 4)) {
+  // The per-pixel form alone (option bit 3): lines go through the grid.
+  if (!node || !cms_profnode_open_xform_ex(cms_get_info(), node.get(), engine_error, &failed, 8)) {
     *error = "the colour engine cannot join \"" + source + "\" and \"" + destination + "\"";
     return false;
   }
@@ -231,8 +231,8 @@ bool ColorConversion::Impl::OpenNode(const std::string& source, const std::strin
 }
 
 // Stage 3: the linearization of the calibration name, 16-bit ink tables.
-bool ColorConversion::Impl::LoadCalibration(const std::string& printer, const std::string& name,
-                                            std::string* error) {
+bool color_detail::Conversion::LoadCalibration(const std::string& printer, const std::string& name,
+                                               std::string* error) {
   if (name.empty()) return true;
   if (printer.empty()) {
     *error = "a calibration needs a printer (--printer)";
@@ -274,7 +274,7 @@ bool ColorConversion::Impl::LoadCalibration(const std::string& printer, const st
 }
 
 // The exact path, one pixel at a time.
-bool ColorConversion::Impl::Exact(const uint16_t* in, uint16_t* out, uint32_t count) const {
+bool color_detail::Conversion::Exact(const uint16_t* in, uint16_t* out, uint32_t count) const {
   if (chain) return ucc_apply_line16(&form, in, out, int32_t(count)) == 1;
   const uint32_t nin = in_channels;
   uint16_t v[kMaxChannels];
@@ -299,7 +299,7 @@ bool ColorConversion::Impl::Exact(const uint16_t* in, uint16_t* out, uint32_t co
 
 // An ink amount through channel c's table (256 entries over 0..65535),
 // linear between entries.
-uint16_t ColorConversion::Impl::Calibrate(uint32_t c, uint16_t value) const {
+uint16_t color_detail::Conversion::Calibrate(uint32_t c, uint16_t value) const {
   const std::vector<uint16_t>& t = calibration[c];
   const double pos = value * 255.0 / 65535.0;
   const uint32_t k = std::min<uint32_t>(uint32_t(pos), 254);
@@ -308,7 +308,7 @@ uint16_t ColorConversion::Impl::Calibrate(uint32_t c, uint16_t value) const {
 }
 
 // Stage 4: the grid, sampled from the exact path.
-bool ColorConversion::Impl::Fold(uint32_t points, std::string* error) {
+bool color_detail::Conversion::Fold(uint32_t points, std::string* error) {
   if (!points) points = ClutGrid::DefaultPoints(in_channels);
   // Gray, RGB and L* pack their nodes towards dark (exponent 1.5), where
   // profiles bend most (ink limits, black generation, colours no ink
@@ -330,7 +330,8 @@ bool ColorConversion::Impl::Fold(uint32_t points, std::string* error) {
 // inks, or inks alone, then the calibration node with the linearization
 // loaded above. Kept only when the chain is a pure function of the pixel
 // and gives the output's channels; else the direct path stays (logged).
-bool ColorConversion::Impl::BuildChain(const std::string& source, const std::string& destination) {
+bool color_detail::Conversion::BuildChain(const std::string& source,
+                                          const std::string& destination) {
   const bool profile = input == ColorModel::kRgb && out_model == ColorModel::kCmyk && node;
   const bool inks = input == ColorModel::kCmyk && !node && !calibration.empty();
   if (!profile && !inks) return false;
@@ -341,9 +342,13 @@ bool ColorConversion::Impl::BuildChain(const std::string& source, const std::str
     const char* args[] = {intent_arg};
     t_ucc_node* p = new_ucc(UCC_PCG3);
     if (!p) return false;
-    static_cast<ucc_proflist*>(p->data)->first =
+    cms_profnode* n =
         cms_profnode_new(CMS_TYPE_ICC, "", 0, source.c_str(), "", destination.c_str(), "", 1, args,
                          0, nullptr, 3, out_channels | CMS_FMT_INK, nullptr, nullptr);
+    // Opened here with the per-pixel form alone; the chain keeps a transform
+    // that is open.
+    if (n) cms_profnode_open_xform_ex(cms_get_info(), n, nullptr, nullptr, 8);
+    static_cast<ucc_proflist*>(p->data)->first = n;
     nodes = add_ucc(nodes, p);
   }
   if (!calibration.empty()) {
@@ -395,11 +400,11 @@ bool ColorConversion::Impl::BuildChain(const std::string& source, const std::str
   return true;
 }
 
-ColorConversion::Impl::~Impl() {
+color_detail::Conversion::~Conversion() {
   if (chain) ucc_info_free(chain, 1);
 }
 
-void ColorConversion::Impl::NodeFree::operator()(cms_profnode* n) const {
+void color_detail::Conversion::NodeFree::operator()(cms_profnode* n) const {
   cms_profnode_free(n, nullptr, nullptr);
 }
 

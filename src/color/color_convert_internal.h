@@ -23,9 +23,11 @@ std::string find_profile(const std::string& name);
 // The printer's own output profile ("Info/PRINTER.icc" in its folder), ""
 // when it has none.
 std::string printer_profile(const std::string& printer);
-}  // namespace color_detail
 
-struct ColorConversion::Impl {
+// The conversion's state and stages. A class of its own at namespace level,
+// so that it stays hidden: members of the exported class's nested Impl
+// would be exported with it.
+struct Conversion {
   struct NodeFree {
     void operator()(cms_profnode* n) const;
   };
@@ -47,7 +49,7 @@ struct ColorConversion::Impl {
   ucc_info* chain = nullptr;
   mutable ucc_request form{};
 
-  ~Impl();
+  ~Conversion();
   bool OpenNode(const std::string& source, const std::string& destination, std::string* error);
   bool LoadCalibration(const std::string& printer, const std::string& name, std::string* error);
   bool BuildChain(const std::string& source, const std::string& destination);
@@ -55,5 +57,9 @@ struct ColorConversion::Impl {
   bool Exact(const uint16_t* in, uint16_t* out, uint32_t count) const;
   uint16_t Calibrate(uint32_t channel, uint16_t value) const;
 };
+
+}  // namespace color_detail
+
+struct ColorConversion::Impl : color_detail::Conversion {};
 
 }  // namespace klv
