@@ -66,8 +66,9 @@ class ClutGrid {
   uint32_t Inputs() const { return inputs_; }
   uint32_t Outputs() const { return outputs_; }
   uint32_t Points() const { return points_; }
-  // The name of the worker chosen ("tetra3x4", "tetra3x4-sse4.1" and so
-  // on), for tests that check which one was picked.
+  // The name of the worker chosen for 8-bit lines ("tetra3x4",
+  // "tetra3x4-sse4.1", "tetra3x4-avx2" and so on), for tests that check
+  // which one was picked.
   const char* Worker() const { return worker_; }
   // Switches to the plain loops (no vector instructions), for the tests
   // that compare the two.

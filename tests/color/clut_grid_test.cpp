@@ -106,7 +106,7 @@ TEST(ClutGrid, VectorWorkersAgreeWithThePlainLoopsBitForBit) {
     ASSERT_TRUE(vector && plain);
     plain->UsePlainLoops();
     EXPECT_EQ(std::string(plain->Worker()).find("sse"), std::string::npos);
-    const uint32_t n = 64 * 64;
+    const uint32_t n = 64 * 64 - 1;  // odd: the two-pixel worker ends on one
     const std::vector<uint8_t> in8 = noisy_photo(64, 64, inputs);
     std::vector<uint16_t> in16(in8.size());
     for (size_t i = 0; i < in8.size(); ++i) in16[i] = uint16_t(in8[i] * 257 + (i * 37) % 257);
