@@ -70,6 +70,7 @@ clean:
 # built-in screens and says where the dot file is.
 demo: build
 	KLV_PATH=data ./build/tools/klvrip/klvrip screen data/samples/chart.tif build/demo-dots.tif \
-	  --res 720x720 --preview build/demo-preview.png
+	  --res 720x720 --printer KlvDemo --calibration "Linear1~Glossy Photo~720x720~4" \
+	  --preview build/demo-preview.png
 	@echo "demo: the screened dots (CMYK, 1 bit per ink) are in build/demo-dots.tif;"
 	@echo "      build/demo-preview.png shows them as printed"

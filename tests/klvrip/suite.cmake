@@ -2,7 +2,8 @@
 # program itself.
 target_sources(test_klvrip PRIVATE ${PROJECT_SOURCE_DIR}/tools/klvrip/screen_options.cpp
   ${PROJECT_SOURCE_DIR}/tools/klvrip/read_ahead.cpp ${PROJECT_SOURCE_DIR}/tools/klvrip/cli.cpp
-  ${PROJECT_SOURCE_DIR}/tools/klvrip/output_file.cpp)
+  ${PROJECT_SOURCE_DIR}/tools/klvrip/output_file.cpp
+  ${PROJECT_SOURCE_DIR}/tools/klvrip/color_options.cpp)
 find_package(Threads REQUIRED)
 target_link_libraries(test_klvrip PRIVATE Threads::Threads)
 target_include_directories(test_klvrip PRIVATE ${PROJECT_SOURCE_DIR}/tools/klvrip)

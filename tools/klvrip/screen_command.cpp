@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "color_stream.h"
 #include "commands.h"
 #include "dot_preview.h"
 #include "klv/htplace.h"
@@ -47,7 +48,10 @@ struct Page {
   int width = 0, height = 0;
   double xres = 0, yres = 0;
   uint32_t seps = 1;
+  image_info source{};  // the input's description
   image_info target{};
+  klv::ColorModel model = klv::ColorModel::kRgb;  // of the input
+  std::vector<uint8_t> profile;                   // the input's embedded profile
 };
 
 bool ends_with(const std::string& s, const char* tail) {
@@ -69,11 +73,12 @@ void progress(int done, int total, bool tty) {
   if (done == total) std::fputc('\n', stderr);
 }
 
-// Gray stays gray; everything else becomes CMYK, as inverted (light) values
-// unless it already is CMYK. Gray and CMYK already as ink or light values
-// keep their photometric: the engines read both, and the lines then come
-// from the reader unconverted.
-image_info target_of(const image_info& src, const Page& page) {
+// The lines the engines read: the page's size and resolution, 8 bits,
+// pixel-interleaved; ink amounts from a colour conversion (light values
+// when its output is gray). Without one (CMYK input as it is) CMYK already
+// as ink or light values keeps its photometric: the engines read both, and
+// the lines then come from the reader unconverted.
+image_info target_of(const image_info& src, const Page& page, const klv::ColorConversion* conv) {
   image_info t = src;
   t.width = page.width;
   t.height = page.height;
@@ -84,7 +89,12 @@ image_info target_of(const image_info& src, const Page& page) {
   const bool keep_photo = src.bits_per_sample == 8 && src.spot_samples == 0 &&
                           src.mask_samples == 0 && src.samples == page.seps &&
                           src.photometric <= KLV_PHOTO_MINBLACK;
-  t.photometric = keep_photo ? src.photometric : uint32_t(KLV_PHOTO_MINBLACK);
+  if (conv)
+    t.photometric =
+        conv->OutputModel() == klv::ColorModel::kCmyk ? KLV_PHOTO_MINWHITE : KLV_PHOTO_MINBLACK;
+  else
+    t.photometric = keep_photo ? src.photometric : uint32_t(KLV_PHOTO_MINBLACK);
+  t.hifi_mode = 0;
   t.planar = KLV_PLANAR_PIXEL;
   t.xres = page.xres;
   t.yres = page.yres;
@@ -102,7 +112,11 @@ Exit plan_page(const ScreenArgs& a, Page* page) {
   init_image_info(&src);
   IMG_file* probe = img_mux_open(a.in, nullptr, "r", &src, 0);
   if (!probe) return report(Exit::kFailure, kCommand, "cannot read image \"%s\"", a.in);
+  page->profile = embedded_profile(probe);
   img_close(probe);
+  if (!color_model_of(src, &page->model))
+    return report(Exit::kFailure, kCommand, "\"%s\": %u colour samples cannot be screened", a.in,
+                  src.samples - src.spot_samples);
   page->xres = a.xres > 0 ? a.xres : (src.xres > 0 ? src.xres : 72);
   page->yres = a.xres > 0 ? a.yres : page->xres;
   const double sx = src.xres > 0 ? page->xres / src.xres : 1;
@@ -117,9 +131,54 @@ Exit plan_page(const ScreenArgs& a, Page* page) {
                   "angle within 360 degrees",
                   a.lpi, a.angle, kMinLpi, std::min(page->xres, page->yres) / 2, page->xres,
                   page->yres);
-  page->seps = src.samples - src.spot_samples == 1 ? 1 : 4;
-  page->target = target_of(src, *page);
+  page->source = src;
   return Exit::kOk;
+}
+
+// Whether any colour option was given.
+bool colour_asked(const ColorArgs& c) {
+  return c.input_profile || c.output_profile || c.printer || c.calibration;
+}
+
+// The colour conversion of the input to the printer's inks: RGB and L*a*b*
+// always; gray when a colour option is given (else it is screened as one
+// black separation, as a gray page prints); CMYK only through a calibration.
+// Null: no conversion. Fixes the separations and the engines' lines. False
+// after a message.
+bool plan_colours(const ScreenArgs& a, Page* page, std::unique_ptr<klv::ColorConversion>* conv) {
+  const bool cmyk = page->model == klv::ColorModel::kCmyk;
+  const bool gray = page->model == klv::ColorModel::kGray;
+  const bool convert = cmyk ? a.color.calibration != nullptr : !gray || colour_asked(a.color);
+  if (convert) {
+    *conv = open_conversion(kCommand, a.color, page->model, page->profile, cmyk);
+    if (!*conv) return false;
+    const klv::ColorModel out = (*conv)->OutputModel();
+    if (out != klv::ColorModel::kCmyk && out != klv::ColorModel::kGray) {
+      report(Exit::kFailure, kCommand,
+             "the output profile gives %u light channels; screening needs inks or gray",
+             (*conv)->OutputChannels());
+      return false;
+    }
+    page->seps = (*conv)->OutputChannels();
+  } else {
+    page->seps = gray ? 1 : 4;
+  }
+  page->target = target_of(page->source, *page, conv->get());
+  return true;
+}
+
+// The lines the engines read: the filter brings the input to the page's
+// size, in its own colour model when a conversion follows.
+IMG_file* open_input(const ScreenArgs& a, Page& page, std::unique_ptr<klv::ColorConversion> conv) {
+  image_info info;
+  init_image_info(&info);
+  filter_info opts{};
+  opts.stretch = 1;
+  if (!conv) return filter_file_open(a.in, nullptr, "r", &info, 0, &page.target, &opts);
+  image_info lines = lines_of(page.target, page.model, 8);
+  IMG_file* below = filter_file_open(a.in, nullptr, "r", &info, 0, &lines, &opts);
+  if (!below) return nullptr;
+  return color_stream_open(below, std::move(conv), page.target);
 }
 
 // The placement of the asked method, its screens from --lpi/--angle when
@@ -232,8 +291,11 @@ Exit finish_files(const ScreenArgs& a, IMG_file* ht, bool lines_ok, OutputFile& 
 }
 
 Exit screen(const ScreenArgs& a) {
+  ColorServiceStop stop;  // after the input stream and its conversion are gone
   Page page;
   if (Exit e = plan_page(a, &page); e != Exit::kOk) return e;
+  std::unique_ptr<klv::ColorConversion> conv;
+  if (!plan_colours(a, &page, &conv)) return Exit::kFailure;
   OutputFile dots(a.out);
   if (dots.Failed())
     return report(Exit::kFailure, kCommand, "cannot create \"%s\": %s", a.out,
@@ -245,11 +307,7 @@ Exit screen(const ScreenArgs& a) {
       return report(Exit::kFailure, kCommand, "cannot create \"%s\": %s", a.preview,
                     preview->Error().c_str());
   }
-  image_info info;
-  init_image_info(&info);
-  filter_info opts{};
-  opts.stretch = 1;
-  ImgPtr in(filter_file_open(a.in, nullptr, "r", &info, 0, &page.target, &opts));
+  ImgPtr in(open_input(a, page, std::move(conv)));
   if (!in) return report(Exit::kFailure, kCommand, "cannot convert \"%s\"", a.in);
   IMG_file* ht = open_screening(a, page, dots.Temp());
   if (!ht) return Exit::kFailure;

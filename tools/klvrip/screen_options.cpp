@@ -18,6 +18,11 @@ const CommandHelp kScreenHelp = {
     "  --lpi L --angle A: screens generated at L lines per inch (2.5 up to half the lower\n"
     "           resolution) for the screened methods 3, 4, 6, 8, 9 and 10; black and gray\n"
     "           at A degrees (default 45), cyan at A-30, magenta at A+30, yellow at A-45\n"
+    "  colours: RGB and L*a*b* input is converted through the input profile (its\n"
+    "           embedded one, else sRGB or Lab) to the output profile (--printer's, else\n"
+    "           klv_cmyk.icc) and the printer's --calibration; gray input likewise when\n"
+    "           any colour option is given, else it is screened as one black separation;\n"
+    "           CMYK input is screened as it is, through --calibration when given\n"
     "  --threads N: N > 1 screens every separation but the last on a thread of its own\n"
     "           and reads the input on another\n"
     "  OUT ending in .tif or .tiff is written as TIFF, anything else as an output image;\n"
@@ -43,7 +48,7 @@ bool screen_method_is_screened(int method) {
 }
 
 std::vector<Option> screen_option_table(ScreenArgs* a) {
-  return {
+  std::vector<Option> table = {
       {"--method", "NAME|N", "placement method (below; default screen)",
        [a](const char* v) -> std::string {
          a->method = screen_method_of(v);
@@ -76,6 +81,8 @@ std::vector<Option> screen_option_table(ScreenArgs* a) {
       {"--preview", "FILE.png", "also write a PNG of the dots as printed (at most 1600 pixels)",
        take_text(&a->preview)},
   };
+  add_color_options(&table, &a->color);
+  return table;
 }
 
 Parsed parse_screen_args(int argc, char** argv, ScreenArgs* args) {
@@ -87,6 +94,10 @@ Parsed parse_screen_args(int argc, char** argv, ScreenArgs* args) {
   args->out = files[1];
   if (args->have_angle && args->lpi <= 0) {
     report(Exit::kUsage, "screen", "--angle needs --lpi");
+    return Parsed::kUsageError;
+  }
+  if (const std::string fault = check_color_args(args->color); !fault.empty()) {
+    report(Exit::kUsage, "screen", "%s", fault.c_str());
     return Parsed::kUsageError;
   }
   if (args->lpi > 0 && !screen_method_is_screened(args->method)) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "color_options.h"
 #include "klv/kernel_stral.h"
 #include "klv/screen_setup.h"
 
@@ -24,6 +25,7 @@ struct ScreenArgs {
   double lpi = 0;  // 0: the method's own screens
   double angle = 45;
   bool have_angle = false;
+  ColorArgs color;  // gray, RGB and L*a*b* go through these to the printer's CMYK
 };
 
 extern const CommandHelp kScreenHelp;

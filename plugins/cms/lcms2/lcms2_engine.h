@@ -90,7 +90,8 @@ void fail(const cms_profnode* node, cms_error_callback cb, void* cookie, const c
 
 // Slot 13: opens the node's transform and fills node->xform. Option bit 0:
 // a precalculated per-pixel path (faster, not exact); bits 1 and 2: only the
-// 8-bit or only the 16-bit line form (neither: both).
+// 8-bit or only the 16-bit line form (neither: both); bit 3: no line form
+// (the per-pixel form alone, for a caller that samples it once into a grid).
 int32_t open_xform(void* engine, cms_profnode* node, int32_t option, cms_error_callback cb,
                    void* cookie);
 

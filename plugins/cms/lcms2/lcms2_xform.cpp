@@ -194,8 +194,9 @@ int32_t open_xform(void* handle, cms_profnode* node, int32_t option, cms_error_c
                             lcms_format(out_space, 2, (out_word & CMS_FMT_INK) != 0), pixel_flags);
   // Option bits 1 and 2 ask for only the 8-bit or only the 16-bit line form
   // (each costs a precalculated grid); neither asks for both.
-  const bool want8 = (option & 6) == 0 || (option & 2);
-  const bool want16 = (option & 6) == 0 || (option & 4);
+  // Bit 3 asks for the per-pixel form alone (a caller that samples it once).
+  const bool want8 = !(option & 8) && ((option & 6) == 0 || (option & 2));
+  const bool want16 = !(option & 8) && ((option & 6) == 0 || (option & 4));
   if (want8) {
     x->line8 = make_transform(engine, chain, settings, lcms_format(in_space, 1, false),
                               lcms_format(out_space, 1, false), 0);
