@@ -31,5 +31,7 @@
 #include "klv/calib.h"
 #include "klv/icc.h"
 #include "klv/cms.h"
+#include "klv/job_settings.h"
+#include "klv/proc_info.h"
 
 #endif

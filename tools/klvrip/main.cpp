@@ -18,6 +18,8 @@ const klvrip::Command kCommands[] = {
     {"print-test", "print a test page: print-test PRINTER [OUTPUT]", klvrip::print_test_command},
     {"calib", "list, show and plot calibration tables: calib PRINTER [MEMBER]",
      klvrip::calib_command},
+    {"job", "make and show job folders: job new FOLDER IMAGE ... | job show JOB",
+     klvrip::job_command},
 };
 
 void usage(FILE* out) {
