@@ -193,10 +193,8 @@ KLV_API pset* find_pset(pset* list, int32_t placement) {
 KLV_API pset* add_pset(pset* list, const pset* preset) {
   if (!preset) return list;
   if (pset* same = find_pset(list, preset->set.Placement)) {
-    if (same == preset) return list;
-    pset* next = same->next;
-    if (!settings_copy(&same->set, &preset->set)) return nullptr;
-    same->next = next;
+    // The copy replaces the record only; the preset keeps its place in the list.
+    if (same != preset && !settings_copy(&same->set, &preset->set)) return nullptr;
     return list;
   }
   pset* copy = copy_one(preset);

@@ -57,14 +57,16 @@ bool is_set(const settings& s, const Field& f) {
       return load<int32_t>(s, f) != 0;
     case Form::kReal:
       return load<double>(s, f) != 0.0;
-    case Form::kFourReals:
-      for (double v : s.CutMargins)
-        if (v != 0.0) return true;
-      return false;
-    case Form::kFourBytes:
-      for (uint8_t v : s.CutMarkSet)
-        if (v != 0) return true;
-      return false;
+    case Form::kFourReals: {
+      double v[4];
+      std::memcpy(v, text_at(s, f), sizeof v);
+      return v[0] != 0.0 || v[1] != 0.0 || v[2] != 0.0 || v[3] != 0.0;
+    }
+    case Form::kFourBytes: {
+      uint8_t v[4];
+      std::memcpy(v, text_at(s, f), sizeof v);
+      return (v[0] | v[1] | v[2] | v[3]) != 0;
+    }
     case Form::kCropping:
       return s.Cropping != nullptr;
     case Form::kPrintBatch:

@@ -126,6 +126,25 @@ TEST_F(KlvripJob, NewWritesTheSettingsAndShowPrintsThem) {
   EXPECT_STREQ(klv::load_job_settings(job.c_str())->PrintDev, "P");
 }
 
+TEST_F(KlvripJob, ShowReadsAJobVolume) {
+  const std::string path = dir_ + "/job.vol";
+  SOVolume* v = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(v, nullptr);
+  klv::SettingsPtr s(settings_new());
+  std::snprintf(s->PrintDev, sizeof s->PrintDev, "%s", "Vol Printer");
+  s->UnmodifiableFlag = 1;
+  ASSERT_EQ(put_vol_settings(v, s.get()), 1);
+  proc_info rec{};
+  std::snprintf(rec.JobID, sizeof rec.JobID, "%s", "in-volume");
+  ASSERT_EQ(put_prtinfo(v, ".\\Proc_Info", &rec), 1);
+  ASSERT_EQ(VClose(v), 0);
+  Result r = Run({"job", "show", path});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* text : {"  printer     Vol Printer\n", "  changes     not allowed",
+                           "processing records: 1\n", " JobID { in-volume }\n"})
+    EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+}
+
 TEST_F(KlvripJob, BadUseAndBadJobs) {
   const std::string job = dir_ + "/J2";
   struct Case {

@@ -163,13 +163,16 @@ void show_records(const char* job) {
   std::string path;
   if (!fs::is_directory(job, ec) && VIsVolume(nullptr, job)) {
     v = VOpen(nullptr, job, KLV_VOL_READ);
+    if (!v) {
+      std::printf("processing records: (the job volume cannot be opened)\n");
+      return;
+    }
     path = std::string(".\\") + KLV_PROC_INFO_FILE;
   } else {
     fs::path folder = fs::is_directory(job, ec) ? fs::path(job) : fs::path(job).parent_path();
     path = (folder / KLV_PROC_INFO_FILE).string();
   }
-  const int32_t count =
-      (v || !path.empty()) && Ofileexists(v, path.c_str(), 0) ? count_prtinfo(v, path.c_str()) : 0;
+  const int32_t count = Ofileexists(v, path.c_str(), 0) ? count_prtinfo(v, path.c_str()) : 0;
   std::printf("processing records: %d\n", count < 0 ? 0 : count);
   for (int32_t i = 0; i < count; ++i) {
     klv::ProcInfoPtr r(proc_info_load(v, path.c_str(), i));
