@@ -32,5 +32,7 @@
 #include "klv/icc.h"
 #include "klv/cms.h"
 #include "klv/ucc.h"
+#include "klv/job_settings.h"
+#include "klv/proc_info.h"
 
 #endif

@@ -20,6 +20,8 @@ const klvrip::Command kCommands[] = {
      klvrip::calib_command},
     {"convert", "convert an image's colours through ICC profiles: convert IN OUT [options]",
      klvrip::convert_command},
+    {"job", "make and show job folders: job new FOLDER IMAGE ... | job show JOB",
+     klvrip::job_command},
 };
 
 void usage(FILE* out) {
