@@ -3,7 +3,7 @@
  * compile as C, and as C++ without any C++ standard header. The C++ classes
  * and helpers are in headers of their own: the *_cxx.h companions of the C
  * headers (kernel_path_cxx.h, printmode_cxx.h, threadfilter_cxx.h,
- * htplace_cxx.h), cimg_file.h, platform.h and the halftone engine headers.
+ * htplace_cxx.h, usage_cxx.h), cimg_file.h, platform.h and the halftone engine headers.
  * A printer driver library needs only klv/printer_plugin.h. */
 #ifndef KLV_KLV_H
 #define KLV_KLV_H
@@ -31,5 +31,6 @@
 #include "klv/calib.h"
 #include "klv/icc.h"
 #include "klv/cms.h"
+#include "klv/usage.h"
 
 #endif

@@ -18,6 +18,7 @@ const klvrip::Command kCommands[] = {
     {"print-test", "print a test page: print-test PRINTER [OUTPUT]", klvrip::print_test_command},
     {"calib", "list, show and plot calibration tables: calib PRINTER [MEMBER]",
      klvrip::calib_command},
+    {"usage", "a printer's ink and media usage: usage PRINTER [add ...]", klvrip::usage_command},
 };
 
 void usage(FILE* out) {
