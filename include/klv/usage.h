@@ -30,7 +30,9 @@
  * printusage_add_to_file and printusage_add_to_printer load, add and save
  * under an exclusive lock (flock on "<file>.lock" beside the account,
  * released by the system if the holder dies), so processes adding to one
- * account at the same time lose nothing.
+ * account at the same time lose nothing; the lock is taken per call, so
+ * threads of one process exclude each other as well. An account object
+ * belongs to one thread at a time.
  *
  * Media names that begin with '*' carry a tag up to the second '*'
  * ("*Tiled*Glossy"): the tag is dropped and "Glossy" is the media. Media and

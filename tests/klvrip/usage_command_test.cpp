@@ -100,6 +100,7 @@ TEST(KlvripUsage, RefusesBadUseAndUnreadableAccounts) {
        "does not fit"},
       {{"usage", account, "remove"}, 2, "unknown action"},
       {{"usage", "NoSuchPrinter"}, 1, "no repository folder"},
+      {{"usage", account}, 1, "does not exist"},
   };
   for (const Case& c : cases) {
     const RunResult r = klvrip(dir, c.args);

@@ -5,12 +5,14 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli.h"
 #include "commands.h"
+#include "klv/kernel_path_cxx.h"
 #include "klv/prntinfo.h"
 #include "klv/usage.h"
 #include "klv/usage_cxx.h"
@@ -53,7 +55,10 @@ Exit show(const char* printer) {
   std::printf("account   %s\n", path.c_str());
   CPrintUsage usage;
   if (!usage.Load(path.c_str())) {
-    if (!is_file_path(printer) && !CPrintUsage::UsageExists(printer)) {
+    std::error_code ec;
+    if (!std::filesystem::exists(klv::kernel::host_path(path.c_str()), ec)) {
+      if (is_file_path(printer))
+        return report(Exit::kFailure, kCommand, "\"%s\" does not exist", path.c_str());
       std::printf("(no usage recorded)\n");
       return Exit::kOk;
     }
