@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "klv/usage.h"
@@ -163,6 +165,56 @@ TEST(UsageLock, WaitsForTheHolderAndNotForADeadOne) {
   CPrintUsage account;
   ASSERT_TRUE(account.Load(path.c_str()));
   EXPECT_DOUBLE_EQ(account.FindMedia("Glossy", false)->GetAmount(), 0.5);
+}
+
+TEST(UsageLock, ThreadsOfOneProcessLoseNothingEither) {
+  ScratchFolder dir;
+  const std::string path = dir.path("PrintUse.Info");
+  constexpr int kThreads = 3, kAdds = 15;
+  std::vector<std::thread> threads;
+  std::atomic<int> failed{0};
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      CPrintUsage job;
+      make_job(t, &job);
+      for (int i = 0; i < kAdds; ++i)
+        if (!CPrintUsage::AddToFile(path.c_str(), job)) ++failed;
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failed, 0);
+  CPrintUsage account;
+  ASSERT_TRUE(account.Load(path.c_str()));
+  EXPECT_EQ(account.FindInkSet("CMYK", 4, false)->FindInk("Black", false)->GetCount(),
+            uint64_t(1000) * kThreads * kAdds);
+  EXPECT_DOUBLE_EQ(account.FindMedia("Glossy", false)->GetAmount(), 0.25 * (1 + 2 + 3) * kAdds);
+}
+
+TEST(UsageLock, AProcessKilledWhileSavingLeavesAWholeAccount) {
+  ScratchFolder dir;
+  const std::string path = dir.path("PrintUse.Info");
+  // Two accounts of some size, saved in turn by a child that is killed.
+  CPrintUsage a, b;
+  for (int i = 0; i < 3000; ++i) {
+    a.UseMedia(("Media " + std::to_string(i)).c_str(), i);
+    b.UseMedia(("Media " + std::to_string(i)).c_str(), 2.0 * i);
+  }
+  ASSERT_TRUE(a.Save(path.c_str()));
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int i = 0;; ++i) (i % 2 ? a : b).Save(path.c_str());
+    }
+    ::usleep(useconds_t(30000 + 17000 * round));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    CPrintUsage back;
+    ASSERT_TRUE(back.Load(path.c_str()));
+    const std::string text = back.Text();
+    EXPECT_TRUE(text == a.Text() || text == b.Text());
+  }
 }
 
 TEST(UsageLock, AnUnreadableAccountIsKeptAndNotAddedTo) {
