@@ -13,13 +13,14 @@
  *    } }
  *    InkVolume { "CMYK" 4 {
  *     { "Cyan" 0.000864192000000 }
+ *     { "Magenta" 0.000000000000000 }
  *    } }
  *   }
  *
  * Media lines carry an amount (in the unit the caller adds; the job code
  * adds square metres), InkSet blocks the dot count per ink. An InkVolume
  * block follows the InkSet block of a set when an ink of it has a volume:
- * millilitres per ink. Readers that do not know InkVolume skip it as an
+ * millilitres for every ink of the set. Readers that do not know InkVolume skip it as an
  * unknown key, so the file stays readable by them; an account without
  * volumes is written without InkVolume blocks, exactly as before. Names are
  * always written quoted (an empty name too); a double quote inside a name

@@ -203,9 +203,11 @@ void append_set(std::string* out, const char* key, const CPrintInkSetUsage& set,
   *out += " } }\n";
 }
 
+// True when a volume of the set shows in the written form (a volume below
+// the 15th decimal is written, and read back, as 0).
 bool has_volume(const CPrintInkSetUsage& set) {
   for (const auto& ink : set.GetList())
-    if (ink->GetMillilitres() != 0.0) return true;
+    if (fixed15(ink->GetMillilitres()).find_first_of("123456789") != std::string::npos) return true;
   return false;
 }
 

@@ -47,6 +47,14 @@ TEST(UsageFile, WritesTheFixturesByteForByte) {
 
   CPrintUsage empty;
   EXPECT_EQ(empty.Text(), "PrintUsage {\n}\n");
+
+  // A volume too small for 15 decimals is written as none at all, so that
+  // the text reads back as the same text.
+  CPrintUsage tiny;
+  const usage_ink_count drop[] = {{"Cyan", 1, 2.1e-19}, {}};
+  const usage_dot_table tiny_table{1, drop};
+  tiny.UseInk("CMYK", 4, &tiny_table);
+  EXPECT_EQ(tiny.Text(), "PrintUsage {\n InkSet { \"CMYK\" 4 {\n  { \"Cyan\" 1 }\n } }\n}\n");
 }
 
 TEST(UsageFile, LoadSaveRoundTripsAndLoadingAddsToTheSameEntries) {
