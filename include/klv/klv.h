@@ -3,7 +3,7 @@
  * compile as C, and as C++ without any C++ standard header. The C++ classes
  * and helpers are in headers of their own: the *_cxx.h companions of the C
  * headers (kernel_path_cxx.h, printmode_cxx.h, threadfilter_cxx.h,
- * htplace_cxx.h), cimg_file.h, platform.h and the halftone engine headers.
+ * htplace_cxx.h, usage_cxx.h), cimg_file.h, platform.h and the halftone engine headers.
  * A printer driver library needs only klv/printer_plugin.h. */
 #ifndef KLV_KLV_H
 #define KLV_KLV_H
@@ -34,5 +34,6 @@
 #include "klv/ucc.h"
 #include "klv/job_settings.h"
 #include "klv/proc_info.h"
+#include "klv/usage.h"
 
 #endif

@@ -22,6 +22,7 @@ const klvrip::Command kCommands[] = {
      klvrip::convert_command},
     {"job", "make and show job folders: job new FOLDER IMAGE ... | job show JOB",
      klvrip::job_command},
+    {"usage", "a printer's ink and media usage: usage PRINTER [add ...]", klvrip::usage_command},
 };
 
 void usage(FILE* out) {
