@@ -31,5 +31,6 @@
 #include "klv/calib.h"
 #include "klv/icc.h"
 #include "klv/cms.h"
+#include "klv/proflib.h"
 
 #endif
