@@ -222,23 +222,23 @@ typedef struct _SP_DOT_COUNT {
  * when `drops` is set, to drops[channel * drop_levels + value - 1]: one count
  * per channel and drop size (value 1 to 2^bits - 1). */
 typedef struct SP_INK_COUNTER {
-  uint32_t size;          /*    0: 1240 */
-  uint32_t width;         /*    4: pixels of a line */
-  uint32_t height;        /*    8: lines to be counted */
-  uint32_t bits;          /*   12: bits per sample: 1, 2, 4 or 8 */
-  uint32_t samples;       /*   16: channels, spots included */
-  uint32_t spot_samples;  /*   20 */
-  double xres;            /*   24 */
-  double yres;            /*   32 */
-  uint32_t flags;         /*   40: the caller's */
-  uint32_t lines;         /*   44: lines counted (driver) */
-  void* job;              /*   48: the caller's job record */
-  char text[80];          /*   56: the caller's text */
-  char info[256];         /*  136: the driver's info text */
+  uint32_t size;                  /*    0: 1240 */
+  uint32_t width;                 /*    4: pixels of a line */
+  uint32_t height;                /*    8: lines to be counted */
+  uint32_t bits;                  /*   12: bits per sample: 1, 2, 4 or 8 */
+  uint32_t samples;               /*   16: channels, spots included */
+  uint32_t spot_samples;          /*   20 */
+  double xres;                    /*   24 */
+  double yres;                    /*   32 */
+  uint32_t flags;                 /*   40: the caller's */
+  uint32_t lines;                 /*   44: lines counted (driver) */
+  void* job;                      /*   48: the caller's job record */
+  char text[80];                  /*   56: the caller's text */
+  char info[256];                 /*  136: the driver's info text */
   uint64_t dots[SP_MAX_CHANNELS]; /* 392 */
-  uint64_t* drops;        /*  520: samples * drop_levels counts, or null */
-  uint32_t drop_levels;   /*  528: 2^bits - 1 (set by the caller) */
-  uint8_t reserved[708];  /*  532 */
+  uint64_t* drops;                /*  520: samples * drop_levels counts, or null */
+  uint32_t drop_levels;           /*  528: 2^bits - 1 (set by the caller) */
+  uint8_t reserved[708];          /*  532 */
 } SP_INK_COUNTER;
 #pragma pack(pop)
 
