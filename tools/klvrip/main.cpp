@@ -18,6 +18,8 @@ const klvrip::Command kCommands[] = {
     {"print-test", "print a test page: print-test PRINTER [OUTPUT]", klvrip::print_test_command},
     {"calib", "list, show and plot calibration tables: calib PRINTER [MEMBER]",
      klvrip::calib_command},
+    {"proflib", "a printer's profile library: proflib PRINTER list|show|set-default|add|remove",
+     klvrip::proflib_command},
 };
 
 void usage(FILE* out) {
