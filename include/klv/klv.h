@@ -35,5 +35,6 @@
 #include "klv/job_settings.h"
 #include "klv/proc_info.h"
 #include "klv/usage.h"
+#include "klv/proflib.h"
 
 #endif
