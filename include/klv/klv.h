@@ -31,5 +31,7 @@
 #include "klv/calib.h"
 #include "klv/icc.h"
 #include "klv/cms.h"
+#include "klv/script.h"
+#include "klv/request.h"
 
 #endif
