@@ -125,6 +125,7 @@ std::string folder_of(const SRV_REQUEST* rec) {
 int32_t open_answer(SRV_REQUEST* rec) {
   for (int i = 0; i < kAnswerTries; ++i) {
     if (i > 0) klv::platform::Sleep(kPollMs);
+    if (!exists(rec->answer_path)) continue;
     rec->volume = VOpen(nullptr, rec->answer_path, KLV_VOL_READ);
     if (rec->volume) return SRV_OK;
   }
