@@ -31,6 +31,7 @@
 #include "klv/calib.h"
 #include "klv/icc.h"
 #include "klv/cms.h"
+#include "klv/proflib.h"
 #include "klv/script.h"
 #include "klv/request.h"
 
