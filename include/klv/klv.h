@@ -34,5 +34,6 @@
 #include "klv/proflib.h"
 #include "klv/script.h"
 #include "klv/request.h"
+#include "klv/proflib_request.h"
 
 #endif

@@ -18,6 +18,8 @@ const klvrip::Command kCommands[] = {
     {"print-test", "print a test page: print-test PRINTER [OUTPUT]", klvrip::print_test_command},
     {"calib", "list, show and plot calibration tables: calib PRINTER [MEMBER]",
      klvrip::calib_command},
+    {"serve", "answer server requests in a folder: serve FOLDER [--library FILE]",
+     klvrip::serve_command},
 };
 
 void usage(FILE* out) {
