@@ -62,8 +62,7 @@ KLV_API int32_t PL_handle_request(SFPARSE* request, SOVolume* answer, SOVolume* 
 /* The same with the interpreter's limits (null: defaults); 1 when the script
  * ran to its end, 0 on a fault with its text in `error` (may be null). */
 KLV_API int32_t PL_handle_request_ex(SFPARSE* request, SOVolume* answer, SOVolume* library,
-                                     const INTERP_LIMITS* limits, char* error,
-                                     int32_t error_size);
+                                     const INTERP_LIMITS* limits, char* error, int32_t error_size);
 
 KLV_END_C
 

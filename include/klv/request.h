@@ -120,8 +120,8 @@ KLV_API int32_t srv_answer_func(const INTERP_LIST* args, int32_t arg, INTERP* ip
  * ran to its end; 0 on a fault, whose text (with its line) goes to `error`
  * (error_size bytes, may be null). */
 KLV_API int32_t srv_run_script(SFPARSE* fp, SOVolume* answer, const INTERP_CMD* table,
-                               int32_t count, void* data, const INTERP_LIMITS* limits,
-                               char* error, int32_t error_size);
+                               int32_t count, void* data, const INTERP_LIMITS* limits, char* error,
+                               int32_t error_size);
 
 KLV_END_C
 

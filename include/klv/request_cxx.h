@@ -73,10 +73,10 @@ KLV_API Handler script_handler(std::vector<INTERP_CMD> table, void* data = nullp
                                INTERP_LIMITS limits = {});
 
 struct ServerOptions {
-  std::string folder;        // the server folder
-  Handler handler;           // runs each request
-  int32_t poll_ms = 1000;    // how often the folder is scanned without events
-  bool watch = true;         // wake on inotify events where the folder is local
+  std::string folder;      // the server folder
+  Handler handler;         // runs each request
+  int32_t poll_ms = 1000;  // how often the folder is scanned without events
+  bool watch = true;       // wake on inotify events where the folder is local
 };
 
 // The server of one folder. Several servers may watch one folder: each

@@ -38,7 +38,9 @@ bool copy_path(char (&out)[SRV_PATH_MAX], const std::string& path) {
   return true;
 }
 
-bool exists(const std::string& path) { return Ofileexists(nullptr, path.c_str(), 0) != 0; }
+bool exists(const std::string& path) {
+  return Ofileexists(nullptr, path.c_str(), 0) != 0;
+}
 
 uint32_t first_id() {
   std::random_device device;
@@ -195,7 +197,8 @@ int32_t wait_srv_request(SRV_REQUEST* rec, uint32_t timeout) {
     while (!rec->info_path[0] || exists(rec->info_path)) {
       if (!exists(rec->request_path) && !being_run(folder, base))
         return rec->answer_path[0] ? open_answer(rec) : SRV_OK;
-      if (timeout != SRV_WAIT_FOREVER && waited >= static_cast<int64_t>(timeout)) return SRV_TIMEOUT;
+      if (timeout != SRV_WAIT_FOREVER && waited >= static_cast<int64_t>(timeout))
+        return SRV_TIMEOUT;
       klv::platform::Sleep(kPollMs);
       waited += kPollMs;
     }

@@ -20,13 +20,18 @@ namespace klv::request {
 
 std::string with_separator(const std::string& folder) {
   if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder;
-  const bool backslash = folder.find('\\') != std::string::npos && folder.find('/') == std::string::npos;
+  const bool backslash =
+      folder.find('\\') != std::string::npos && folder.find('/') == std::string::npos;
   return folder + (backslash ? '\\' : '/');
 }
 
-std::string info_folder(const std::string& folder) { return folder + "Info"; }
+std::string info_folder(const std::string& folder) {
+  return folder + "Info";
+}
 
-std::string server_info_path(const std::string& folder) { return folder + "Info\\Server.Info"; }
+std::string server_info_path(const std::string& folder) {
+  return folder + "Info\\Server.Info";
+}
 
 std::string request_base(const std::string& client, uint32_t id) {
   std::string base = client;

@@ -27,7 +27,8 @@ std::string owner_tag();
 // True when `tag` names a process that is still running.
 bool owner_alive(const std::string& tag);
 // "<folder><base>.<owner>.RUN": a request being run by a server.
-std::string taken_path(const std::string& folder, const std::string& base, const std::string& owner);
+std::string taken_path(const std::string& folder, const std::string& base,
+                       const std::string& owner);
 // The request's base from a taken name's file part ("" when it is not one),
 // and the owner tag in `owner`.
 std::string split_taken(const std::string& name, std::string* owner);

@@ -31,7 +31,7 @@ namespace klv::request {
 
 Handler script_handler(std::vector<INTERP_CMD> table, void* data, INTERP_LIMITS limits) {
   return [table = std::move(table), data, limits](SFPARSE* fp, SOVolume* answer,
-                                                   std::string* error) {
+                                                  std::string* error) {
     char text[320];
     const int32_t ran = srv_run_script(fp, answer, table.data(), static_cast<int32_t>(table.size()),
                                        data, &limits, text, sizeof text);

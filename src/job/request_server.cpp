@@ -90,9 +90,13 @@ Server::Server(ServerOptions options) : state_(std::make_unique<State>()) {
   state_->owner = owner_tag();
 }
 
-Server::~Server() { Stop(); }
+Server::~Server() {
+  Stop();
+}
 
-const std::string& Server::folder() const { return state_->folder; }
+const std::string& Server::folder() const {
+  return state_->folder;
+}
 
 bool Server::Start() {
   State& st = *state_;

@@ -18,8 +18,9 @@ constexpr size_t kUserMax = 256;
 uint32_t request_timeout() {
   const int32_t seconds = klv_registry_get_int("ServerRequestTimeout", -1);
   if (seconds < 0) return kDefaultTimeoutMs;
-  return static_cast<uint32_t>(seconds) >= SRV_WAIT_FOREVER / 1000 ? SRV_WAIT_FOREVER - 1
-                                                                  : static_cast<uint32_t>(seconds) * 1000;
+  return static_cast<uint32_t>(seconds) >= SRV_WAIT_FOREVER / 1000
+             ? SRV_WAIT_FOREVER - 1
+             : static_cast<uint32_t>(seconds) * 1000;
 }
 
 int32_t count_of(char** list) {
@@ -53,7 +54,9 @@ bool CSrvRqx::Wait(int32_t retries) {
   return status_ == SRV_OK;
 }
 
-void CSrvRqx::End(uint32_t flags) { record_ = end_srv_request(record_, flags); }
+void CSrvRqx::End(uint32_t flags) {
+  record_ = end_srv_request(record_, flags);
+}
 
 SFilemux* CSrvRqx::OpenBasicRequest(const char* mode) {
   if (!record_ || !record_->volume || !record_->work_path[0]) return nullptr;
@@ -91,7 +94,9 @@ char** CSrvRqx::OpenAnswer() {
   return srv_read_answers(record_->volume, nullptr);
 }
 
-void CSrvRqx::CloseAnswer(char** list) { free_char_list(list); }
+void CSrvRqx::CloseAnswer(char** list) {
+  free_char_list(list);
+}
 
 int32_t CSrvRqx::GetIntResult(char** list, int32_t i) {
   if (i < 0 || i >= count_of(list)) return 0;

@@ -41,7 +41,9 @@ class Args {
   size_t size() const { return tokens_.size(); }
   const char* str(size_t i) const { return i < tokens_.size() ? tokens_[i] : ""; }
   int32_t type(size_t i) const { return PI_map_type(str(i)); }
-  uint32_t flags(size_t i) const { return static_cast<uint32_t>(std::strtoul(str(i), nullptr, 16)); }
+  uint32_t flags(size_t i) const {
+    return static_cast<uint32_t>(std::strtoul(str(i), nullptr, 16));
+  }
 
  private:
   std::vector<const char*> tokens_;
@@ -58,7 +60,9 @@ Key key_at(const Args& a, size_t at) {
   return {a.str(at), a.str(at + 1), a.str(at + 2), a.type(at + 3), a.str(at + 4)};
 }
 
-void copy_field(char* out, size_t size, const char* text) { std::snprintf(out, size, "%s", text); }
+void copy_field(char* out, size_t size, const char* text) {
+  std::snprintf(out, size, "%s", text);
+}
 
 // An entry from {media setting pattern type name owner flags table readings}.
 bool fill_entry(PL_ENTRY* e, const Args& a) {
@@ -87,7 +91,9 @@ int32_t with_index(INTERP* ip, bool changes, const std::function<int32_t(PL_INDE
   return status;
 }
 
-int32_t ok(int32_t status) { return status == PL_OK ? 1 : 0; }
+int32_t ok(int32_t status) {
+  return status == PL_OK ? 1 : 0;
+}
 
 SOVolume* library(INTERP* ip) {
   ProfHost* h = prof_host(ip);
@@ -103,8 +109,8 @@ std::string hex(uint32_t v) {
 // Stores an entry's fields into s<first>, s<first+1>, ...
 void store_entry(INTERP* ip, int32_t first, const PL_ENTRY& e) {
   const std::string type = hex(static_cast<uint32_t>(e.type)), flags = hex(e.flags);
-  const char* fields[] = {e.media, e.setting, e.pattern, type.c_str(), e.name,
-                          e.owner, flags.c_str(), e.table, e.readings};
+  const char* fields[] = {e.media, e.setting,     e.pattern, type.c_str(), e.name,
+                          e.owner, flags.c_str(), e.table,   e.readings};
   for (int32_t i = 0; i < 9; ++i) interp_set_str(ip, first + i, fields[i]);
 }
 
@@ -364,7 +370,9 @@ int32_t index_free(const INTERP_LIST*, int32_t, INTERP* ip) {
   return 1;
 }
 
-int32_t nothing_held(const INTERP_LIST*, int32_t, INTERP*) { return 1; }
+int32_t nothing_held(const INTERP_LIST*, int32_t, INTERP*) {
+  return 1;
+}
 
 int32_t refused(const INTERP_LIST*, int32_t which, INTERP*) {
   KLV_LOG(KLV_LOG_WARNING, "profile request: %s is not offered by this library",

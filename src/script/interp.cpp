@@ -90,7 +90,9 @@ int32_t interp_free(INTERP* ip) {
   return 0;
 }
 
-void* interp_host(const INTERP* ip) { return ip ? ip->host : nullptr; }
+void* interp_host(const INTERP* ip) {
+  return ip ? ip->host : nullptr;
+}
 
 int32_t interp_set_limits(INTERP* ip, const INTERP_LIMITS* limits) {
   if (!ip || !limits) return 0;
@@ -110,10 +112,16 @@ int32_t interp_get_limits(const INTERP* ip, INTERP_LIMITS* limits) {
   return 1;
 }
 
-int64_t interp_steps(const INTERP* ip) { return ip ? ip->steps : 0; }
+int64_t interp_steps(const INTERP* ip) {
+  return ip ? ip->steps : 0;
+}
 
-const char* interp_error(const INTERP* ip) { return ip ? ip->fault.c_str() : ""; }
+const char* interp_error(const INTERP* ip) {
+  return ip ? ip->fault.c_str() : "";
+}
 
-int32_t interp_error_line(const INTERP* ip) { return ip ? ip->fault_line : 0; }
+int32_t interp_error_line(const INTERP* ip) {
+  return ip ? ip->fault_line : 0;
+}
 
 }  // extern "C"

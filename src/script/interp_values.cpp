@@ -66,11 +66,14 @@ bool strings_fit(INTERP* ip, int64_t count, int64_t length, int32_t line) {
                  static_cast<long long>(length), l.max_string_length);
   if (count * length > l.max_string_bytes)
     return fault(ip, line, "DimStr asks for %lld bytes of strings (at most %lld)",
-                 static_cast<long long>(count * length), static_cast<long long>(l.max_string_bytes));
+                 static_cast<long long>(count * length),
+                 static_cast<long long>(l.max_string_bytes));
   return true;
 }
 
-int32_t list_line(const INTERP_LIST* args) { return args ? args->line : 0; }
+int32_t list_line(const INTERP_LIST* args) {
+  return args ? args->line : 0;
+}
 
 int32_t store_string(INTERP* ip, int32_t n, const char* src) {
   if (n >= static_cast<int32_t>(ip->strings.size()) || ip->str_length <= 0) return 0;
@@ -91,9 +94,13 @@ int32_t store_string(INTERP* ip, int32_t n, const char* src) {
 
 extern "C" {
 
-int32_t interp_getindex(const char* token) { return index_after(token, nullptr); }
+int32_t interp_getindex(const char* token) {
+  return index_after(token, nullptr);
+}
 
-int32_t interp_str_index(const char* token) { return index_after(token, "sS"); }
+int32_t interp_str_index(const char* token) {
+  return index_after(token, "sS");
+}
 
 int32_t interp_sget_num(const INTERP* ip, const char* token) {
   if (!ip || !token) return 0;
@@ -124,7 +131,9 @@ int32_t interp_str_count(const INTERP* ip) {
   return ip ? static_cast<int32_t>(ip->strings.size()) : 0;
 }
 
-int32_t interp_str_length(const INTERP* ip) { return ip ? ip->str_length : 0; }
+int32_t interp_str_length(const INTERP* ip) {
+  return ip ? ip->str_length : 0;
+}
 
 int32_t interp_val_count(const INTERP* ip) {
   return ip ? static_cast<int32_t>(ip->numbers.size()) : 0;

@@ -75,7 +75,8 @@ TEST(RequestClient, ClientNamesCannotLeaveTheFolder) {
   SRV_REQUEST* rec =
       begin_srv_request_ex(dir.str().c_str(), "../x/y", SRV_NO_SERVER_CHECK, &status);
   ASSERT_NE(rec, nullptr);
-  EXPECT_TRUE(std::regex_match(file_part(rec->request_path), std::regex("\\.\\._x_y[0-9a-f]+\\.RQX")));
+  EXPECT_TRUE(
+      std::regex_match(file_part(rec->request_path), std::regex("\\.\\._x_y[0-9a-f]+\\.RQX")));
   end_srv_request(rec, 3);
 }
 
@@ -118,7 +119,8 @@ TEST(RequestClient, TakenButNeverAnsweredEndsWithNoAnswer) {
   SRV_REQUEST* rec = begin_srv_request_ex(dir.str().c_str(), "c", 0, &status);
   ASSERT_NE(rec, nullptr);
   const int64_t start = MonotonicMs();
-  EXPECT_EQ(wait_while(rec, SRV_WAIT_FOREVER, [&] { fs::remove(rec->request_path); }), SRV_NO_ANSWER);
+  EXPECT_EQ(wait_while(rec, SRV_WAIT_FOREVER, [&] { fs::remove(rec->request_path); }),
+            SRV_NO_ANSWER);
   EXPECT_GE(MonotonicMs() - start, 2500);  // six tries, 500 ms apart
   end_srv_request(rec, 3);
 }

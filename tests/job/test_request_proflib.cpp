@@ -23,18 +23,60 @@ namespace {
 
 using klv::test::ScratchFolder;
 
-const char* const kNames[] = {
-    "AddDefaultEntryEx", "AddModelEntryEx", "AddProfileEntryEx", "AddProfileShareEx", "Answer",
-    "CanAddProfile", "CopyFile", "CopyMediaProfiles", "CopySwatch", "CopyTable",
-    "CopyVVMediaProfiles", "Defragment", "DimStr", "DimVal", "ExistModelEntryEx",
-    "ExistProfileEntryEx", "Fetch", "FreeDefaultEntry", "FreeModelEntry", "FreeProfileEntry",
-    "GetModelEntryEx", "GetProfileCount", "GetProfileEntryEx", "IndexFree", "IndexLoad",
-    "IndexSave", "LockDefault", "LockModel", "LockModelEx", "LockProfile", "LockProfileEx", "Not",
-    "Or", "RemoveFile", "RemoveMediaProfiles", "RemoveModelEntryEx", "RemoveModelSwatch",
-    "RemoveModelTable", "RemoveProfileEntryEx", "RemoveSwatch", "RemoveTable", "SetProfileCount",
-    "Store", "UnlockAllDefaults", "UnlockAllModels", "UnlockAllProfiles", "UnlockDefault",
-    "UnlockModel", "UnlockModelEx", "UnlockProfile", "UnlockProfileEx", "UpdateDefaultEntryEx",
-    "UpdateModelEntryEx", "UpdateProfileEntryEx"};
+const char* const kNames[] = {"AddDefaultEntryEx",
+                              "AddModelEntryEx",
+                              "AddProfileEntryEx",
+                              "AddProfileShareEx",
+                              "Answer",
+                              "CanAddProfile",
+                              "CopyFile",
+                              "CopyMediaProfiles",
+                              "CopySwatch",
+                              "CopyTable",
+                              "CopyVVMediaProfiles",
+                              "Defragment",
+                              "DimStr",
+                              "DimVal",
+                              "ExistModelEntryEx",
+                              "ExistProfileEntryEx",
+                              "Fetch",
+                              "FreeDefaultEntry",
+                              "FreeModelEntry",
+                              "FreeProfileEntry",
+                              "GetModelEntryEx",
+                              "GetProfileCount",
+                              "GetProfileEntryEx",
+                              "IndexFree",
+                              "IndexLoad",
+                              "IndexSave",
+                              "LockDefault",
+                              "LockModel",
+                              "LockModelEx",
+                              "LockProfile",
+                              "LockProfileEx",
+                              "Not",
+                              "Or",
+                              "RemoveFile",
+                              "RemoveMediaProfiles",
+                              "RemoveModelEntryEx",
+                              "RemoveModelSwatch",
+                              "RemoveModelTable",
+                              "RemoveProfileEntryEx",
+                              "RemoveSwatch",
+                              "RemoveTable",
+                              "SetProfileCount",
+                              "Store",
+                              "UnlockAllDefaults",
+                              "UnlockAllModels",
+                              "UnlockAllProfiles",
+                              "UnlockDefault",
+                              "UnlockModel",
+                              "UnlockModelEx",
+                              "UnlockProfile",
+                              "UnlockProfileEx",
+                              "UpdateDefaultEntryEx",
+                              "UpdateModelEntryEx",
+                              "UpdateProfileEntryEx"};
 
 TEST(ProfileRequestTable, FiftyFourCommandsInNameOrder) {
   int32_t count = 0;
@@ -130,12 +172,14 @@ TEST_F(ProfileRequests, OperationsByName) {
   };
   for (const auto& s : steps) EXPECT_EQ(Holds(s.condition), s.holds) << s.condition;
 
-  const auto got = Script("DimStr {9 100} GetProfileEntryEx {s0 Matte 360 Stochastic 2 A} "
-                          "Answer {0 9}");
+  const auto got = Script(
+      "DimStr {9 100} GetProfileEntryEx {s0 Matte 360 Stochastic 2 A} "
+      "Answer {0 9}");
   EXPECT_EQ(got.values, (std::vector<std::string>{"Matte", "360", "Stochastic", "2", "A", "KELV",
                                                   "4", "b.icc", "b.rdg"}));
-  const auto count = Script("DimVal {1} DimStr {1 8} GetProfileCount {v0 \"\" \"\" \"\" \"\"} "
-                            "Store {s0 \\v0} Answer {0 1}");
+  const auto count = Script(
+      "DimVal {1} DimStr {1 8} GetProfileCount {v0 \"\" \"\" \"\" \"\"} "
+      "Store {s0 \\v0} Answer {0 1}");
   EXPECT_EQ(count.values, std::vector<std::string>{"2"});  // the entry and its share
 }
 
@@ -171,8 +215,9 @@ TEST_F(ProfileRequests, LibraryMembers) {
 }
 
 TEST_F(ProfileRequests, FaultsAndAnswerText) {
-  const auto r = Script("DimStr {2 8} Store {s0 a} Store {s1 \"b c\"} Answer {0 3}\n"
-                        "while {} do {}");
+  const auto r = Script(
+      "DimStr {2 8} Store {s0 a} Store {s1 \"b c\"} Answer {0 3}\n"
+      "while {} do {}");
   EXPECT_EQ(r.ran, 0);
   EXPECT_NE(r.error.find("line 4: the script ran more than"), std::string::npos) << r.error;
   EXPECT_EQ(r.values, (std::vector<std::string>{"a", "b c", ""}));

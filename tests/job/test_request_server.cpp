@@ -43,8 +43,7 @@ TEST_F(RequestServer, ScriptsAndTheirAnswers) {
       {"DimStr {2 16} Store {s0 hello} Store {s1 \"two words\"} Answer {0 3}",
        {"hello", "two words", ""}},
       {"DimVal {1} Store {v0 -7} DimStr {1 8} Store {s0 \\v0} Answer {0 1}", {"-7"}},
-      {"DimStr {1 8} if {Not {Or {{Fetch {s0}}}}} then {Store {s0 empty}} Answer {0 1}",
-       {"empty"}},
+      {"DimStr {1 8} if {Not {Or {{Fetch {s0}}}}} then {Store {s0 empty}} Answer {0 1}", {"empty"}},
       {"Answer {0 0}", {}},
   };
   for (const auto& c : cases) {
@@ -73,7 +72,8 @@ TEST_F(RequestServer, BadRequestsNeverStopTheServer) {
     const char* script;
     const char* error;
   } hostile[] = {
-      {"DimStr {1 4} Store {s0 x} Answer {0 1}\nwhile {} do {}", "line 4: the script ran more than"},
+      {"DimStr {1 4} Store {s0 x} Answer {0 1}\nwhile {} do {}",
+       "line 4: the script ran more than"},
       {"{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{{}}}}}}}}}}}}}}}}}}}}}}}"
        "}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}}",
        "nested deeper"},
@@ -113,8 +113,8 @@ TEST_F(RequestServer, TwoServersOnOneFolderRunEachRequestOnce) {
   std::vector<SRV_REQUEST*> records;
   for (int i = 0; i < kRequests; ++i) {
     const std::string n = std::to_string(i);
-    records.push_back(klv::test::send(dir_.str(), "Mark {" + n + "} DimStr {1 8} Store {s0 " + n +
-                                                      "} Answer {0 1}"));
+    records.push_back(klv::test::send(
+        dir_.str(), "Mark {" + n + "} DimStr {1 8} Store {s0 " + n + "} Answer {0 1}"));
     ASSERT_NE(records.back(), nullptr);
   }
   for (int i = 0; i < kRequests; ++i) {
@@ -147,8 +147,8 @@ TEST_F(RequestServer, TwoServersOnOneFolderRunEachRequestOnce) {
 TEST_F(RequestServer, KilledServerLeavesNoHalfWrittenAnswer) {
   const pid_t pid = klv::test::fork_server(dir_.str(), nullptr, true);
   while (!fs::exists(dir_.path("Info/Server.Info"))) Sleep(10);
-  SRV_REQUEST* rec = klv::test::send(
-      dir_.str(), "DimStr {1 16} Store {s0 complete} Answer {0 1} Sleep {60000}");
+  SRV_REQUEST* rec =
+      klv::test::send(dir_.str(), "DimStr {1 16} Store {s0 complete} Answer {0 1} Sleep {60000}");
   ASSERT_NE(rec, nullptr);
   // Killed while the answer is written but not yet published.
   while (files_ending(dir_.path("Info"), ".ANW").empty()) Sleep(10);

@@ -20,7 +20,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void on_term(int) { g_stop = 1; }
+void on_term(int) {
+  g_stop = 1;
+}
 
 int32_t mark(const INTERP_LIST* args, int32_t, INTERP* ip) {
   const auto* host = static_cast<const SRV_SCRIPT_HOST*>(interp_host(ip));
@@ -46,18 +48,21 @@ request::ServerOptions options(const std::string& folder, const std::string* mar
   request::ServerOptions o;
   o.folder = folder;
   o.poll_ms = 100;
-  o.handler = request::script_handler(request_table(sleeping),
-                                      const_cast<std::string*>(mark_file));
+  o.handler = request::script_handler(request_table(sleeping), const_cast<std::string*>(mark_file));
   return o;
 }
 
 }  // namespace
 
 std::vector<INTERP_CMD> request_table(bool sleeping) {
-  return {{"Answer", 0, srv_answer_func},  {"DimStr", 0, interp_dimstr_func},
-          {"DimVal", 0, interp_dimval_func}, {"Fetch", 0, interp_fetch_func},
-          {"Mark", 0, mark},                {"Not", 0, interp_not_func},
-          {"Or", 0, interp_or_func},        {"Sleep", sleeping ? 1 : 0, sleep_ms},
+  return {{"Answer", 0, srv_answer_func},
+          {"DimStr", 0, interp_dimstr_func},
+          {"DimVal", 0, interp_dimval_func},
+          {"Fetch", 0, interp_fetch_func},
+          {"Mark", 0, mark},
+          {"Not", 0, interp_not_func},
+          {"Or", 0, interp_or_func},
+          {"Sleep", sleeping ? 1 : 0, sleep_ms},
           {"Store", 0, interp_store_func}};
 }
 
@@ -70,7 +75,8 @@ std::vector<std::string> files_ending(const std::string& folder, const std::stri
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(folder)) {
     const std::string n = e.path().filename();
-    if (n.size() >= suffix.size() && n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
+    if (n.size() >= suffix.size() &&
+        n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
       names.push_back(n);
   }
   return names;
@@ -124,8 +130,7 @@ Reply read_reply(SRV_REQUEST* rec, int32_t status) {
 ThreadServer::ThreadServer(const std::string& folder, const std::string* mark_file) {
   const auto o = options(folder, mark_file, false);
   const std::string info = folder + "/Info";
-  const size_t before =
-      std::filesystem::exists(info) ? files_ending(info, ".Live").size() : 0;
+  const size_t before = std::filesystem::exists(info) ? files_ending(info, ".Live").size() : 0;
   thread_ = std::thread([this, o] {
     request::Server server(o);
     server.Run([this] { return stop_.load(); });

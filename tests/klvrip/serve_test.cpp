@@ -79,22 +79,21 @@ class ServeProgram : public ::testing::Test {
 
 TEST_F(ServeProgram, ProfileLibraryRequests) {
   ASSERT_TRUE(fs::exists(folder_ + "/Info/Server.Info"));
-  const std::string result =
-      "DimStr {8 200} Store {s0 no} ";
+  const std::string result = "DimStr {8 200} Store {s0 no} ";
   // Add two profiles.
   EXPECT_EQ(Ask(result +
                 "if {AddProfileEntryEx {Glossy 720x720 Stochastic 2 Vivid KELV 0 vivid.icc \"\"}}"
                 " then {Store {s0 added}} Answer {0 1}"),
             std::vector<std::string>{"added"});
-  EXPECT_EQ(Ask(result +
-                "if {AddProfileEntryEx {Glossy 720x720 Stochastic 2 Soft KELV 0 soft.icc \"\"}}"
-                " then {Store {s0 added}} Answer {0 1}"),
-            std::vector<std::string>{"added"});
+  EXPECT_EQ(
+      Ask(result + "if {AddProfileEntryEx {Glossy 720x720 Stochastic 2 Soft KELV 0 soft.icc \"\"}}"
+                   " then {Store {s0 added}} Answer {0 1}"),
+      std::vector<std::string>{"added"});
   // The same key again is refused.
-  EXPECT_EQ(Ask(result +
-                "if {AddProfileEntryEx {Glossy 720x720 Stochastic 2 Soft KELV 0 soft.icc \"\"}}"
-                " then {Store {s0 added}} Answer {0 1}"),
-            std::vector<std::string>{"no"});
+  EXPECT_EQ(
+      Ask(result + "if {AddProfileEntryEx {Glossy 720x720 Stochastic 2 Soft KELV 0 soft.icc \"\"}}"
+                   " then {Store {s0 added}} Answer {0 1}"),
+      std::vector<std::string>{"no"});
   // List them.
   EXPECT_EQ(Ask("DimVal {1} DimStr {4 200} GetProfileCount {v0 Glossy \"\" \"\" \"\" s1} "
                 "Store {s0 \\v0} Answer {0 3}"),

@@ -78,12 +78,9 @@ struct ConditionCase {
 };
 
 const ConditionCase kConditions[] = {
-    {"{ True True }", 1},
-    {"{ True False Say {skipped} }", 0},
-    {"{ NoSuchCommand }", 0},
-    {"{ }", 1},
-    {"{ Not {False} }", 1},
-    {"{ DimVal {1} Fetch {v0} }", 0},
+    {"{ True True }", 1},     {"{ True False Say {skipped} }", 0},
+    {"{ NoSuchCommand }", 0}, {"{ }", 1},
+    {"{ Not {False} }", 1},   {"{ DimVal {1} Fetch {v0} }", 0},
     {"{ Fetch {v9} }", 1},  // out of range gives -1, which is true
 };
 
@@ -110,7 +107,7 @@ const VariableCase kVariables[] = {
     {"{ DimVal {1} Store {v7 1} }", {0}, {}},  // out of range: nothing changes
     {"{ DimStr {2 6} Store {s0 hello} Store {s1 \"two words\"} }", {}, {"hello", "two w"}},
     {"{ DimStr {1 4} DimStr {2 2} Store {s1 abcdef} }", {}, {"", "abc"}},  // length never shrinks
-    {"{ DimStr {1 0} Store {s0 x} }", {}, {}},                            // length below 1
+    {"{ DimStr {1 0} Store {s0 x} }", {}, {}},                             // length below 1
     // A backslash and v<m> stores the number's text.
     {"{ DimVal {2} Store {v1 -12} DimStr {1 8} Store {s0 \\v1} }", {0, -12}, {"-12"}},
     // m out of range: nothing is stored, and the command succeeds.
@@ -140,11 +137,11 @@ TEST(ScriptVariables, StoreResults) {
     int32_t result;
   } cases[] = {
       {"{ DimVal {1} Store {v0 1} }", 1},
-      {"{ DimVal {1} Store {v0} }", 0},        // fewer than two arguments
-      {"{ DimVal {1} Store {v1 3} }", 0},      // index out of range
-      {"{ DimStr {1 4} Store {s1 x} }", 0},    // string index out of range
-      {"{ Store {s0 x} }", 0},                 // no strings dimensioned
-      {"{ Store {notavariable 3} }", 0},       // not a variable
+      {"{ DimVal {1} Store {v0} }", 0},      // fewer than two arguments
+      {"{ DimVal {1} Store {v1 3} }", 0},    // index out of range
+      {"{ DimStr {1 4} Store {s1 x} }", 0},  // string index out of range
+      {"{ Store {s0 x} }", 0},               // no strings dimensioned
+      {"{ Store {notavariable 3} }", 0},     // not a variable
       {"{ DimVal {4} DimStr {1 4} Store {s0 \\v3} }", 1},
       {"{ DimVal {3} DimStr {1 4} Store {s0 \\v3} }", 1},
   };

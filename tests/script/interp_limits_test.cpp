@@ -25,7 +25,8 @@ std::string repeat(const std::string& text, int times) {
 }
 
 std::string nested(int depth, const std::string& inner) {
-  return std::string(static_cast<size_t>(depth), '{') + inner + std::string(static_cast<size_t>(depth), '}');
+  return std::string(static_cast<size_t>(depth), '{') + inner +
+         std::string(static_cast<size_t>(depth), '}');
 }
 
 struct HostileCase {
@@ -44,11 +45,14 @@ TEST(ScriptLimits, HostileScriptsEndWithAnError) {
       {"long script", "{" + repeat(" Say", 30000) + " }", "steps", 1},
       {"deep lists", "{ Say " + nested(100, "x") + " }", "nested deeper than 64", 1},
       {"thousands of levels", nested(5000, ""), "nested deeper", 1},
-      {"deep runs through Not", "{ " + [] {
-         std::string s = "True";
-         for (int i = 0; i < 70; ++i) s = "Not {" + s + "}";
-         return s;
-       }() + " }",
+      {"deep runs through Not",
+       "{ " +
+           [] {
+             std::string s = "True";
+             for (int i = 0; i < 70; ++i) s = "Not {" + s + "}";
+             return s;
+           }() +
+           " }",
        "nested deeper than 64", 1},
       {"huge string buffers", "{\n\n DimStr {100000 100000} }", "DimStr asks for", 3},
       {"many strings", "{ DimStr {5000 1} }", "string variables", 1},

@@ -23,7 +23,9 @@ int32_t say(const INTERP_LIST* args, int32_t, INTERP* ip) {
 }
 
 // True and False: their table argument is the result.
-int32_t constant(const INTERP_LIST*, int32_t arg, INTERP*) { return arg; }
+int32_t constant(const INTERP_LIST*, int32_t arg, INTERP*) {
+  return arg;
+}
 
 // Add {v<n> k}: numeric variable n grows by k; fails when out of range.
 int32_t add(const INTERP_LIST* args, int32_t, INTERP* ip) {
@@ -41,10 +43,17 @@ int32_t less(const INTERP_LIST* args, int32_t, INTERP* ip) {
 }
 
 const INTERP_CMD kTable[] = {
-    {"Say", 0, say},   {"True", 1, constant},         {"False", 0, constant},
-    {"Add", 0, add},   {"Less", 0, less},             {"DimVal", 0, interp_dimval_func},
-    {"Or", 0, interp_or_func}, {"Not", 0, interp_not_func}, {"DimStr", 0, interp_dimstr_func},
-    {"Store", 0, interp_store_func}, {"Fetch", 0, interp_fetch_func},
+    {"Say", 0, say},
+    {"True", 1, constant},
+    {"False", 0, constant},
+    {"Add", 0, add},
+    {"Less", 0, less},
+    {"DimVal", 0, interp_dimval_func},
+    {"Or", 0, interp_or_func},
+    {"Not", 0, interp_not_func},
+    {"DimStr", 0, interp_dimstr_func},
+    {"Store", 0, interp_store_func},
+    {"Fetch", 0, interp_fetch_func},
     {"Nothing", 0, nullptr},
 };
 
@@ -60,7 +69,8 @@ ScriptRun run_script(const std::string& text, bool cond, const INTERP_LIMITS& li
   run.error = interp_error(ip);
   run.error_line = interp_error_line(ip);
   run.steps = interp_steps(ip);
-  for (int32_t i = 0; i < interp_val_count(ip); ++i) run.numbers.push_back(*interp_sget_val_ptr(ip, std::to_string(i).c_str()));
+  for (int32_t i = 0; i < interp_val_count(ip); ++i)
+    run.numbers.push_back(*interp_sget_val_ptr(ip, std::to_string(i).c_str()));
   for (int32_t i = 0; i < interp_str_count(ip); ++i) run.strings.push_back(interp_get_str(ip, i));
   interp_free(ip);
   fp_close(fp);

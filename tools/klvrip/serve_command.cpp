@@ -73,15 +73,14 @@ klv::request::Handler library_handler(const Settings& s) {
 klv::request::Handler builtin_handler(const Settings& s) {
   INTERP_LIMITS limits{};
   limits.max_steps = s.steps;
-  return klv::request::script_handler(
-      {{"Answer", 0, srv_answer_func},
-       {"DimStr", 0, interp_dimstr_func},
-       {"DimVal", 0, interp_dimval_func},
-       {"Fetch", 0, interp_fetch_func},
-       {"Not", 0, interp_not_func},
-       {"Or", 0, interp_or_func},
-       {"Store", 0, interp_store_func}},
-      nullptr, limits);
+  return klv::request::script_handler({{"Answer", 0, srv_answer_func},
+                                       {"DimStr", 0, interp_dimstr_func},
+                                       {"DimVal", 0, interp_dimval_func},
+                                       {"Fetch", 0, interp_fetch_func},
+                                       {"Not", 0, interp_not_func},
+                                       {"Or", 0, interp_or_func},
+                                       {"Store", 0, interp_store_func}},
+                                      nullptr, limits);
 }
 
 }  // namespace
@@ -89,7 +88,8 @@ klv::request::Handler builtin_handler(const Settings& s) {
 int serve_command(int argc, char** argv) {
   Settings s;
   const std::vector<Option> options = {
-      {"--library", "FILE", "the profile library volume the scripts work on", take_text(&s.library)},
+      {"--library", "FILE", "the profile library volume the scripts work on",
+       take_text(&s.library)},
       {"--printer", "NAME", "the printer whose profile library the scripts work on",
        take_text(&s.printer)},
       {"--poll", "MS", "scan the folder this often (default 1000)",
@@ -118,7 +118,8 @@ int serve_command(int argc, char** argv) {
   poll_interrupts(true);
   const bool ok = server.Run([] { return interrupted(); });
   poll_interrupts(false);
-  if (!ok) return exit_code(report(Exit::kFailure, kCommand, "cannot serve the folder %s", args[0]));
+  if (!ok)
+    return exit_code(report(Exit::kFailure, kCommand, "cannot serve the folder %s", args[0]));
   std::fprintf(stderr, "klvrip serve: stopped after %lld requests\n",
                static_cast<long long>(server.requests_run()));
   return exit_code(Exit::kOk);
