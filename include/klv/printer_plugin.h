@@ -59,11 +59,12 @@ enum {
 
 /* SP_command codes the library and its print objects send. */
 enum {
-  SP_CMD_INK_START = 1,       /* a: _SP_DOT_COUNT* */
-  SP_CMD_INK_LINE = 2,        /* a: _SP_DOT_COUNT*, b: one line as sent to print_scanline_data */
-  SP_CMD_INK_FINISH = 3,      /* a: _SP_DOT_COUNT* */
+  SP_CMD_INK_START = 1,       /* a: SP_INK_COUNTER* (counts cleared) */
+  SP_CMD_INK_LINE = 2,        /* a: SP_INK_COUNTER*, b: one line of the counter's shape */
+  SP_CMD_INK_FINISH = 3,      /* a: SP_INK_COUNTER* */
   SP_CMD_DOTS_RESET = 4,      /* a: ignored (sent as 5) */
-  SP_CMD_DOTS_GET = 5,        /* a: _SP_DOT_COUNT* receiving the counts since the last reset */
+  SP_CMD_DOTS_GET = 5,        /* a: _SP_DOT_COUNT* receiving the counts since the last reset;
+                                 with b (an SP_INK_COUNTER*): that counter's totals */
   SP_CMD_USAGE_TEXT = 7,      /* and 9: two pointers */
   SP_CMD_LOAD_INFOEX = 20,    /* a: folder, b: SP_INFOEX** out */
   SP_CMD_FREE_INFOEX = 21,    /* a: SP_INFOEX* */
@@ -212,6 +213,33 @@ typedef struct _SP_DOT_COUNT {
   uint32_t channels;
   uint64_t dots[SP_MAX_CHANNELS];
 } _SP_DOT_COUNT;
+
+/* The counter record of the ink counting commands (1240 bytes, size word
+ * 1240). The caller fills the image's shape; a line sent with
+ * SP_CMD_INK_LINE holds `samples` rows one after another, each
+ * (bits * width + 7) / 8 bytes, samples packed from the most significant bit.
+ * The driver adds each sample's dots to `dots` (any non-zero value) and,
+ * when `drops` is set, to drops[channel * drop_levels + value - 1]: one count
+ * per channel and drop size (value 1 to 2^bits - 1). */
+typedef struct SP_INK_COUNTER {
+  uint32_t size;                  /*    0: 1240 */
+  uint32_t width;                 /*    4: pixels of a line */
+  uint32_t height;                /*    8: lines to be counted */
+  uint32_t bits;                  /*   12: bits per sample: 1, 2, 4 or 8 */
+  uint32_t samples;               /*   16: channels, spots included */
+  uint32_t spot_samples;          /*   20 */
+  double xres;                    /*   24 */
+  double yres;                    /*   32 */
+  uint32_t flags;                 /*   40: the caller's */
+  uint32_t lines;                 /*   44: lines counted (driver) */
+  void* job;                      /*   48: the caller's job record */
+  char text[80];                  /*   56: the caller's text */
+  char info[256];                 /*  136: the driver's info text */
+  uint64_t dots[SP_MAX_CHANNELS]; /* 392 */
+  uint64_t* drops;                /*  520: samples * drop_levels counts, or null */
+  uint32_t drop_levels;           /*  528: 2^bits - 1 (set by the caller) */
+  uint8_t reserved[708];          /*  532 */
+} SP_INK_COUNTER;
 #pragma pack(pop)
 
 /* The question of SP_command code 24: the driver stores the media found. */
@@ -397,6 +425,8 @@ static_assert(offsetof(SP_JOB, flag) == 300);
 static_assert(offsetof(SP_JOB, abort_fn) == 304);
 static_assert(offsetof(SP_JOB, swatch) == 324);
 static_assert(sizeof(SP_PRINT) == SP_PRINT_SIZE);
+static_assert(sizeof(SP_INK_COUNTER) == 1240);
+static_assert(offsetof(SP_INK_COUNTER, dots) == 392 && offsetof(SP_INK_COUNTER, drops) == 520);
 static_assert(offsetof(SP_PRINT, xres) == 16);
 static_assert(offsetof(SP_PRINT, yres) == 24);
 static_assert(offsetof(SP_PRINT, bits) == 32);

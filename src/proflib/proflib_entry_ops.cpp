@@ -47,10 +47,11 @@ void to_public(const CProfilesIdx& list, const t_pientry* e, PL_ENTRY* out) {
   }
 }
 
-// Makes the share entries of an entry that are missing.
+// Makes the share entries of a profile entry that are missing (a model's
+// references name other models and make no entries).
 void add_shares(CProfilesIdx& list, const t_pientry* e) {
   const auto& d = static_cast<const ProfileData&>(*e->data);
-  if (d.flags & PL_FLAG_SHARE) return;
+  if (list.models() || (d.flags & PL_FLAG_SHARE)) return;
   for (const Key& share : d.shares) {
     Key key = {share[0], share[1], share[2], e->key[3], e->key[4]};
     t_pientry* s = list.AllocEntry();

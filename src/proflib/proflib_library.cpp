@@ -22,16 +22,23 @@ constexpr int32_t kDefaultPauseMs = 100;
 std::atomic<int32_t> g_attempts{kDefaultAttempts};
 std::atomic<int32_t> g_pause_ms{kDefaultPauseMs};
 
-// The library in the printer's folder (whether it exists or not); empty when
-// the folder is not known or in server mode.
+// The library in the printer's folder: "<folder>\\INFO\\PRINTER.PrnLib", the
+// INFO folder's name matched without regard to letter case (host file
+// systems here tell "Info" from "INFO"). The upper-case form when none
+// exists; empty when the folder is not known or in server mode.
 std::string folder_library(const char* printer) {
   if (get_server_mode()) return {};
   std::vector<char> folder(KLV_PATH_MAX);
   if (!get_printer_path(printer, folder.data(), nullptr) || !folder[0]) return {};
-  std::vector<char> path(KLV_PATH_MAX + 32);
-  std::snprintf(path.data(), path.size(), "%s\\%s\\%s.%s", folder.data(), "INFO", "PRINTER",
-                "PrnLib");
-  return path.data();
+  std::string first;
+  for (const char* info : {"INFO", "Info", "info"}) {
+    std::vector<char> path(KLV_PATH_MAX + 32);
+    std::snprintf(path.data(), path.size(), "%s\\%s\\%s.%s", folder.data(), info, "PRINTER",
+                  "PrnLib");
+    if (first.empty()) first = path.data();
+    if (Ofileexists(nullptr, path.data(), 0)) return path.data();
+  }
+  return first;
 }
 
 std::string find_library(const char* printer) {

@@ -59,13 +59,16 @@ uint32_t boot_hash() {
 }
 
 // The start time of a process in clock ticks since boot; 0 when unknown.
-uint64_t start_ticks(int64_t pid) {
+// A process that has ended but not yet been reaped (state Z or X) counts as
+// gone: `ended` is set.
+uint64_t start_ticks(int64_t pid, bool* ended = nullptr) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   size_t paren = text.rfind(')');
   if (paren == std::string::npos) return 0;
   std::istringstream fields(text.substr(paren + 2));
   std::string field;
+  if (ended && paren + 2 < text.size()) ended[0] = text[paren + 2] == 'Z' || text[paren + 2] == 'X';
   // Field 22 of the stat line; fields[0] here is field 3 (the state).
   for (int i = 3; i <= 22 && fields >> field; ++i)
     if (i == 22) return std::strtoull(field.c_str(), nullptr, 10);
@@ -99,7 +102,9 @@ bool alive(const Owner& o, uint32_t boot) {
   if (o.pid == 0 || o.pid > 0x7fffffff) return false;
   const auto pid = static_cast<pid_t>(o.pid);
   if (kill(pid, 0) != 0 && errno == ESRCH) return false;
-  uint64_t ticks = start_ticks(static_cast<int64_t>(o.pid));
+  bool ended = false;
+  uint64_t ticks = start_ticks(static_cast<int64_t>(o.pid), &ended);
+  if (ended) return false;
   return ticks == 0 || (ticks & 0xffffffffu) == (o.stamp & 0xffffffffu);
 }
 

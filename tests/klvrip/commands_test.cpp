@@ -260,4 +260,50 @@ TEST_F(KlvripRun, VolFormsStoreListPrintAndRemoveAndRefuseBadUse) {
   }
 }
 
+TEST_F(KlvripRun, ProflibListsShowsAndChangesALibrary) {
+  const std::string lib = Work("Test.PrnLib");
+  const Case cases[] = {
+      {"demo list",
+       {"proflib", "KlvDemo", "list"},
+       0,
+       "\"Glossy Photo\" \"720x720\" \"Screen\" \"2\" \"KlvCMYK\"",
+       ""},
+      {"demo defaults",
+       {"proflib", "KlvDemo", "list"},
+       0,
+       "\"Plain Paper\" \"1440x720\" \"FDRP Diffusion\": 2=\"KlvCMYK\"",
+       ""},
+      {"demo show",
+       {"proflib", "KlvDemo", "show", "Plain Paper", "", "", "2", ""},
+       0,
+       "colour space    CMYK",
+       ""},
+      {"add",
+       {"proflib", lib, "add", "Matte", "720x720", "Screen", "2", "Soft", "--icc",
+        kData + "/profiles/klv_cmyk.icc"},
+       0,
+       "",
+       ""},
+      {"add again",
+       {"proflib", lib, "add", "Matte", "720x720", "Screen", "2", "Soft"},
+       1,
+       "",
+       "the entry exists already"},
+      {"set default",
+       {"proflib", lib, "set-default", "Matte", "720x720", "Screen", "2", "Soft"},
+       0,
+       "",
+       ""},
+      {"listed", {"proflib", lib, "list"}, 0, "\"Matte\" \"720x720\" \"Screen\": 2=\"Soft\"", ""},
+      {"remove", {"proflib", lib, "remove", "Matte", "", "", "", ""}, 0, "", ""},
+      {"gone", {"proflib", lib, "show", "Matte", "", "", "", ""}, 1, "", "no such entry"},
+      {"bad type", {"proflib", lib, "show", "Matte", "", "", "zz", ""}, 2, "", "hexadecimal"},
+      {"bad action", {"proflib", lib, "frob"}, 2, "", "unknown action frob"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Expect(Run(c.args), c);
+  }
+}
+
 }  // namespace

@@ -20,6 +20,8 @@ const klvrip::Command kCommands[] = {
      klvrip::calib_command},
     {"serve", "answer server requests in a folder: serve FOLDER [--library FILE]",
      klvrip::serve_command},
+    {"proflib", "a printer's profile library: proflib PRINTER list|show|set-default|add|remove",
+     klvrip::proflib_command},
 };
 
 void usage(FILE* out) {

@@ -39,6 +39,8 @@ struct Driver {
   klvdrv::TiffPages tiff;
   klvdrv::Preview preview;
   klvdrv::DotCounter counter;
+  klvdrv::DropCounter ink;           // the ink count in progress
+  std::vector<uint64_t> ink_levels;  // its per-level counts when the caller keeps none
   uint64_t dots[SP_MAX_CHANNELS] = {};
   std::string last_output;
 };
@@ -308,32 +310,58 @@ int32_t drv_get_mlproc_info(SP_DRIVER, const char*, const char*, MLPROCINFO* out
   return 0;
 }
 
+// Ink counting: a counter record describes the image; its lines are counted
+// by channel and drop size, independently of any print in progress.
+int32_t ink_start(Driver* p, SP_INK_COUNTER* c) {
+  if (!c || c->size != sizeof *c || c->samples == 0 || c->samples > SP_MAX_CHANNELS ||
+      c->width == 0 || c->width > (1u << 24) || !p->ink.SetShape(c->bits, c->width)) {
+    KLV_LOG(KLV_LOG_ERROR, "file driver: cannot count ink of this image");
+    return SP_ERR_ARGUMENT;
+  }
+  if (c->drops && c->drop_levels != p->ink.Levels()) return SP_ERR_ARGUMENT;
+  std::memset(c->dots, 0, sizeof c->dots);
+  if (c->drops) std::memset(c->drops, 0, sizeof(uint64_t) * c->samples * c->drop_levels);
+  c->lines = 0;
+  p->ink_levels.assign(p->ink.Levels(), 0);
+  return 0;
+}
+
+int32_t ink_line(Driver* p, SP_INK_COUNTER* c, const uint8_t* line) {
+  if (!c || !line || c->size != sizeof *c || p->ink_levels.size() != p->ink.Levels())
+    return SP_ERR_ARGUMENT;
+  const size_t row = p->ink.RowBytes();
+  for (uint32_t ch = 0; ch < c->samples; ++ch) {
+    uint64_t* counts =
+        c->drops ? c->drops + static_cast<size_t>(ch) * c->drop_levels : p->ink_levels.data();
+    c->dots[ch] += p->ink.Count(line + ch * row, counts);
+  }
+  ++c->lines;
+  return 0;
+}
+
 int32_t drv_command(SP_DRIVER d, int32_t code, void* a, void* b) {
   Driver* p = self(d);
   auto* counts = static_cast<_SP_DOT_COUNT*>(a);
   switch (code) {
     case SP_CMD_INK_START:
-      if (!counts) return SP_ERR_ARGUMENT;
-      std::memset(counts, 0, sizeof *counts);
-      counts->size = sizeof *counts;
-      counts->channels = p->shape.channels;
-      return 0;
-    case SP_CMD_INK_LINE: {
-      if (!counts || !b || !p->in_print) return SP_ERR_ARGUMENT;
-      const auto* line = static_cast<const uint8_t*>(b);
-      const size_t plane = p->shape.PlaneBytes();
-      for (uint32_t c = 0; c < p->shape.channels; ++c)
-        counts->dots[c] += p->counter.Count(line + c * plane);
-      return 0;
-    }
+      return ink_start(p, static_cast<SP_INK_COUNTER*>(a));
+    case SP_CMD_INK_LINE:
+      return ink_line(p, static_cast<SP_INK_COUNTER*>(a), static_cast<const uint8_t*>(b));
     case SP_CMD_INK_FINISH:
-      return counts ? 0 : SP_ERR_ARGUMENT;
+      return a && static_cast<SP_INK_COUNTER*>(a)->size == sizeof(SP_INK_COUNTER) ? 0
+                                                                                  : SP_ERR_ARGUMENT;
     case SP_CMD_DOTS_RESET:
       std::memset(p->dots, 0, sizeof p->dots);
       return 0;
     case SP_CMD_DOTS_GET:
       if (!counts) return SP_ERR_ARGUMENT;
       counts->size = sizeof *counts;
+      if (auto* ink = static_cast<const SP_INK_COUNTER*>(b)) {
+        if (ink->size != sizeof *ink) return SP_ERR_ARGUMENT;
+        counts->channels = ink->samples;
+        std::memcpy(counts->dots, ink->dots, sizeof ink->dots);
+        return 0;
+      }
       counts->channels = p->shape.channels;
       std::memcpy(counts->dots, p->dots, sizeof p->dots);
       return 0;

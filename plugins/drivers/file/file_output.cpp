@@ -32,6 +32,54 @@ uint64_t DotCounter::Count(const uint8_t* plane) const {
 
 // ---------------------------------------------------------------------------
 
+bool DropCounter::SetShape(uint32_t bits, uint32_t width) {
+  if (bits != 1 && bits != 2 && bits != 4 && bits != 8) return false;
+  bits_ = bits;
+  levels_ = (1u << bits) - 1;
+  bytes_ = (static_cast<size_t>(bits) * width + 7) / 8;
+  const uint32_t used = static_cast<uint32_t>((static_cast<size_t>(bits) * width) % 8);
+  tail_mask_ = used ? static_cast<uint8_t>(0xFF << (8 - used)) : 0xFF;
+  packed_.fill(0);
+  if (bits <= 2)
+    for (uint32_t byte = 0; byte < 256; ++byte)
+      for (uint32_t shift = 0; shift < 8; shift += bits)
+        if (uint32_t v = (byte >> shift) & levels_) packed_[byte] += uint64_t{1} << (16 * (v - 1));
+  return true;
+}
+
+uint64_t DropCounter::Count(const uint8_t* row, uint64_t* counts) const {
+  if (bytes_ == 0) return 0;
+  const size_t last = bytes_ - 1;
+  auto byte_at = [&](size_t i) { return i == last ? row[i] & tail_mask_ : row[i]; };
+  uint64_t dots = 0;
+  if (bits_ <= 2) {
+    // Fields of 16 bits take at most 8 per byte: flush before they could overflow.
+    constexpr size_t kRun = 8000;
+    for (size_t start = 0; start < bytes_; start += kRun) {
+      uint64_t acc = 0;
+      const size_t end = start + kRun < bytes_ ? start + kRun : bytes_;
+      for (size_t i = start; i < end; ++i) acc += packed_[byte_at(i)];
+      for (uint32_t l = 0; l < levels_; ++l) {
+        const uint64_t n = (acc >> (16 * l)) & 0xFFFF;
+        counts[l] += n;
+        dots += n;
+      }
+    }
+  } else if (bits_ == 4) {
+    for (size_t i = 0; i < bytes_; ++i) {
+      const uint32_t b = byte_at(i);
+      if (b >> 4) ++counts[(b >> 4) - 1], ++dots;
+      if (b & 15) ++counts[(b & 15) - 1], ++dots;
+    }
+  } else {
+    for (size_t i = 0; i < bytes_; ++i)
+      if (row[i]) ++counts[row[i] - 1], ++dots;
+  }
+  return dots;
+}
+
+// ---------------------------------------------------------------------------
+
 bool Preview::Start(const PrintShape& shape, const std::vector<Separation>& separations) {
   shape_ = shape;
   const uint32_t longer = shape.width > shape.height ? shape.width : shape.height;

@@ -47,6 +47,26 @@ class DotCounter {
   uint8_t tail_mask_ = 0xFF;  // the used bits of the last byte
 };
 
+// Counts the samples of one row of packed samples by value: counts[v - 1]
+// for each value v from 1 to 2^bits - 1 (the drop sizes). Tables are built
+// by SetShape; a row is counted a byte at a time.
+class DropCounter {
+ public:
+  // False for bits other than 1, 2, 4 and 8.
+  bool SetShape(uint32_t bits, uint32_t width);
+  uint32_t Levels() const { return levels_; }
+  size_t RowBytes() const { return bytes_; }
+  // Adds the row's counts to counts[0 .. Levels() - 1]; gives the dots.
+  uint64_t Count(const uint8_t* row, uint64_t* counts) const;
+
+ private:
+  uint32_t bits_ = 1, levels_ = 1;
+  size_t bytes_ = 0;
+  uint8_t tail_mask_ = 0xFF;
+  // 1 and 2 bits: per byte, the count of each value in 16-bit fields.
+  std::array<uint64_t, 256> packed_{};
+};
+
 // Accumulates a reduced RGB picture of a print, its longer side at most 400
 // pixels, and writes it as PNG.
 class Preview {
