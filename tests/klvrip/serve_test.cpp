@@ -144,8 +144,15 @@ TEST_F(ServeProgram, ProfileLibraryRequests) {
 
 TEST_F(ServeProgram, UsageErrors) {
   Stop();
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"serve"}, {"serve", "a", "b"}, {"serve", "a", "--library", "x", "--printer", "y"}}) {
+  const struct {
+    std::vector<std::string> args;
+    int code;
+  } cases[] = {{{"serve"}, 2},
+               {{"serve", "a", "b"}, 2},
+               {{"serve", "a", "--library", "x", "--printer", "y"}, 2},
+               {{"serve", "a", "--poll", "0"}, 2},
+               {{"serve", dir_.path("no such folder")}, 1}};
+  for (const auto& [args, code] : cases) {
     const pid_t pid = ::fork();
     if (pid == 0) {
       const int fd = ::open("/dev/null", O_WRONLY);
@@ -158,7 +165,7 @@ TEST_F(ServeProgram, UsageErrors) {
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << args.size();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == code) << args.back();
   }
 }
 
