@@ -25,12 +25,11 @@
  * Limits: a script comes from outside (a server request), so every
  * interpreter runs under limits the host may change (interp_set_limits): a
  * step budget (each element parsed and each element run is one step),
- * the depth of nested lists and of nested runs, and the count and size of
- * variables. A script that passes a limit, or is malformed (a block that does
- * not close, a token too long), stops with a fault: interp_file and
- * interp_list return 0 from then on, and interp_error gives the text with the
- * line where it happened. A whole block is read before any of it runs, so a
- * script cut short runs none of its commands. */
+ * the depth of nested lists and of nested runs, the bytes of a block read,
+ * and the count and size of variables. A script that passes a limit, or is malformed (a block that
+ * does not close, a token too long), stops with a fault: interp_file and interp_list return 0 from
+ * then on, and interp_error gives the text with the line where it happened. A whole block is read
+ * before any of it runs, so a script cut short runs none of its commands. */
 #ifndef KLV_SCRIPT_H
 #define KLV_SCRIPT_H
 
@@ -81,6 +80,7 @@ typedef struct INTERP_LIMITS {
   int32_t max_strings;       /* string variables (default 4,096) */
   int32_t max_string_length; /* bytes of each string buffer (default 65,536) */
   int64_t max_string_bytes;  /* bytes of all string buffers together (default 16 MiB) */
+  int64_t max_script_bytes;  /* bytes of the tokens of one block read (default 16 MiB) */
 } INTERP_LIMITS;
 
 /* ---- The interpreter ------------------------------------------------------ */

@@ -18,6 +18,7 @@ constexpr INTERP_LIMITS kDefaultLimits = {
     4096,      // string variables
     65536,     // bytes per string buffer
     16 << 20,  // bytes of all string buffers
+    16 << 20,  // bytes of the tokens of one block
 };
 
 bool name_less(const INTERP_CMD& a, const INTERP_CMD& b) {
@@ -103,6 +104,7 @@ int32_t interp_set_limits(INTERP* ip, const INTERP_LIMITS* limits) {
   if (limits->max_strings > 0) l.max_strings = limits->max_strings;
   if (limits->max_string_length > 0) l.max_string_length = limits->max_string_length;
   if (limits->max_string_bytes > 0) l.max_string_bytes = limits->max_string_bytes;
+  if (limits->max_script_bytes > 0) l.max_script_bytes = limits->max_script_bytes;
   return 1;
 }
 

@@ -66,6 +66,12 @@ class Parser {
         e.list = body(at, depth + 1);
         if (!e.list) return nullptr;
       } else {
+        bytes_ += static_cast<int64_t>(std::strlen(buf_.data())) + 1;
+        if (bytes_ > ip_->limits.max_script_bytes) {
+          fault(ip_, at, "the script holds more than %lld bytes",
+                static_cast<long long>(ip_->limits.max_script_bytes));
+          return nullptr;
+        }
         e.token = strdup(buf_.data());
         if (!e.token) return out_of_memory(at);
       }
@@ -89,6 +95,7 @@ class Parser {
 
   INTERP* ip_;
   std::vector<char> buf_;
+  int64_t bytes_ = 0;  // token bytes read so far
 };
 
 }  // namespace

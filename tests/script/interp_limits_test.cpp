@@ -15,6 +15,7 @@ using klv::test::run_script;
 INTERP_LIMITS small_limits() {
   INTERP_LIMITS l{};
   l.max_steps = 20000;
+  l.max_script_bytes = 4 << 20;
   return l;
 }
 
@@ -57,6 +58,8 @@ TEST(ScriptLimits, HostileScriptsEndWithAnError) {
       {"huge string buffers", "{\n\n DimStr {100000 100000} }", "DimStr asks for", 3},
       {"many strings", "{ DimStr {5000 1} }", "string variables", 1},
       {"many numbers", "{ DimVal {2000000000} }", "numeric variables", 1},
+      {"many long tokens", "{" + repeat(" " + std::string(60000, 'w'), 300) + " }",
+       "holds more than", 1},
       {"huge token", "{ Say {" + std::string(70000, 'a') + "} }", "does not close", 1},
       {"block never closes", "{ Say {a}\n Say {b}\n", "does not close", 3},
   };
