@@ -89,7 +89,7 @@ TEST(RequestClient, TimeoutAfterTwoSleepsLeavesTheRequestWhole) {
   EXPECT_EQ(wait_srv_request(rec, 1000), SRV_TIMEOUT);
   const int64_t took = MonotonicMs() - start;
   EXPECT_GE(took, 1000);
-  EXPECT_LT(took, 1400);
+  EXPECT_LT(took, 2500);  // two sleeps, not more (with room for a busy machine)
   // Published whole: a volume with both members, under its request name only.
   SOVolume* v = VOpen(nullptr, rec->request_path, KLV_VOL_READ);
   ASSERT_NE(v, nullptr);
