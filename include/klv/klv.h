@@ -36,5 +36,8 @@
 #include "klv/proc_info.h"
 #include "klv/usage.h"
 #include "klv/proflib.h"
+#include "klv/script.h"
+#include "klv/request.h"
+#include "klv/proflib_request.h"
 
 #endif

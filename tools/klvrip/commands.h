@@ -23,6 +23,7 @@ int icc_command(int argc, char** argv);
 int convert_command(int argc, char** argv);
 int job_command(int argc, char** argv);
 int usage_command(int argc, char** argv);
+int serve_command(int argc, char** argv);
 int proflib_command(int argc, char** argv);
 // Prints an ICC profile held in memory, each line starting with `indent`; 0
 // when it is not a profile.

@@ -23,6 +23,8 @@ const klvrip::Command kCommands[] = {
     {"job", "make and show job folders: job new FOLDER IMAGE ... | job show JOB",
      klvrip::job_command},
     {"usage", "a printer's ink and media usage: usage PRINTER [add ...]", klvrip::usage_command},
+    {"serve", "answer server requests in a folder: serve FOLDER [--library FILE]",
+     klvrip::serve_command},
     {"proflib", "a printer's profile library: proflib PRINTER list|show|set-default|add|remove",
      klvrip::proflib_command},
 };
