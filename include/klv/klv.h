@@ -31,5 +31,8 @@
 #include "klv/calib.h"
 #include "klv/icc.h"
 #include "klv/cms.h"
+#include "klv/jpeg.h"
+#include "klv/pngimg.h"
+#include "klv/tga.h"
 
 #endif
