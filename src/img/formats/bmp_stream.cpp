@@ -384,7 +384,7 @@ bool check_format(BmpHeader* h) {
 bool check_data_covers(SFilemux* stream, const BmpHeader& h, const char* path) {
   const int64_t file_len = Ofileleni64(stream);
   const bool compressed = h.compression != 0;
-  if (file_len >= 0 && h.data_start >= static_cast<uint64_t>(file_len)) {
+  if (h.data_offset != 0 && file_len >= 0 && h.data_start >= static_cast<uint64_t>(file_len)) {
     KLV_LOG(KLV_LOG_ERROR, "BMP \"%s\": pixel data offset %llu lies outside the file of %lld bytes",
             path ? path : "", static_cast<unsigned long long>(h.data_start),
             static_cast<long long>(file_len));
