@@ -33,8 +33,8 @@ inline int run_stream(const StreamOps& ops, const uint8_t* data, size_t size) {
   (void)limited;
   if (size > (1 << 20)) return 0;
   const char* dir = std::getenv("TMPDIR");
-  const std::string path = std::string(dir && *dir ? dir : "/tmp") + "/" + ops.name + "." +
-                           std::to_string(getpid());
+  const std::string path =
+      std::string(dir && *dir ? dir : "/tmp") + "/" + ops.name + "." + std::to_string(getpid());
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return 0;
   std::fwrite(data, 1, size, f);

@@ -31,8 +31,7 @@ KLV_BEGIN_C
 /* Opens `path` in `volume`: a mode containing 'r' reads and fills `info` when
  * given; any other mode writes a new file from `info` (required; its cmap for
  * palette images) and updates it. Null on failure (logged). */
-KLV_API void* pngimg_open(const char* path, SOVolume* volume, const char* mode,
-                          image_info* info);
+KLV_API void* pngimg_open(const char* path, SOVolume* volume, const char* mode, image_info* info);
 /* Ends reading or writing and closes the file: 0, or -1 when a finished file
  * could not be written out. */
 KLV_API int32_t pngimg_close(void* record);

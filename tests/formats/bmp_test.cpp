@@ -501,8 +501,7 @@ TEST(BmpRead, PixelDataStartsAtTheHeadersOffset) {
        with_offset(build_bmp(2, 1, 8, 0, 256, 2, row), 14 + 40 + 8, 0, 0), true, 2},
       {"offset inside the headers", with_offset(plain, 30, 0, 0), false, 0},
       {"offset past the end of the file", with_offset(plain, 5000, 0, 0), false, 0},
-      {"offset at the end of the file", with_offset(plain, uint32_t(plain.size()), 0, 0), false,
-       0},
+      {"offset at the end of the file", with_offset(plain, uint32_t(plain.size()), 0, 0), false, 0},
   };
   for (const auto& c : cases) {
     const std::string path = dir.path("off.bmp");

@@ -39,7 +39,7 @@ Raster picture(int width, int height, int depth) {
     for (int x = 0; x < width; ++x)
       for (int c = 0; c < depth; ++c)
         r.samples[(size_t(y) * width + x) * depth + c] =
-            static_cast<uint16_t>(x < width / 3 ? (x * 7 + y * 3 + c * 60) % 256
+            static_cast<uint16_t>(x < width / 3    ? (x * 7 + y * 3 + c * 60) % 256
                                   : y < height / 2 ? (40 + 100 * c) % 256
                                                    : ((x ^ y) * (c + 1) * 5) % 256);
   return r;
@@ -72,44 +72,97 @@ struct PeerCase {
 
 std::string fill(std::string line, const std::string& in, const std::string& out) {
   for (auto [key, value] : {std::pair<std::string, std::string>{"{in}", in}, {"{out}", out}}) {
-    for (size_t at; (at = line.find(key)) != std::string::npos;) line.replace(at, key.size(), value);
+    for (size_t at; (at = line.find(key)) != std::string::npos;)
+      line.replace(at, key.size(), value);
   }
   for (auto [key, value] : {std::pair<std::string, std::string>{"{big_icc}", kBigProfile},
                             {"{small_icc}", kSmallProfile}}) {
-    for (size_t at; (at = line.find(key)) != std::string::npos;) line.replace(at, key.size(), value);
+    for (size_t at; (at = line.find(key)) != std::string::npos;)
+      line.replace(at, key.size(), value);
   }
   return line;
 }
 
 const PeerCase kPeerCases[] = {
-    {"cjpeg gray", 1, "cjpeg -grayscale -quality 90 {in} > {out}", "djpeg -pnm {in} > {out}",
-     false, {"cjpeg", "djpeg"}},
-    {"cjpeg RGB 4:2:0", 3, "cjpeg -quality 85 {in} > {out}", "djpeg -pnm {in} > {out}", false,
+    {"cjpeg gray",
+     1,
+     "cjpeg -grayscale -quality 90 {in} > {out}",
+     "djpeg -pnm {in} > {out}",
+     false,
      {"cjpeg", "djpeg"}},
-    {"cjpeg RGB 4:4:4", 3, "cjpeg -sample 1x1 {in} > {out}", "djpeg -pnm {in} > {out}", false,
+    {"cjpeg RGB 4:2:0",
+     3,
+     "cjpeg -quality 85 {in} > {out}",
+     "djpeg -pnm {in} > {out}",
+     false,
      {"cjpeg", "djpeg"}},
-    {"cjpeg RGB 4:2:2", 3, "cjpeg -sample 2x1 {in} > {out}", "djpeg -pnm {in} > {out}", false,
+    {"cjpeg RGB 4:4:4",
+     3,
+     "cjpeg -sample 1x1 {in} > {out}",
+     "djpeg -pnm {in} > {out}",
+     false,
      {"cjpeg", "djpeg"}},
-    {"cjpeg stored as RGB", 3, "cjpeg -rgb {in} > {out}", "djpeg -pnm {in} > {out}", false,
+    {"cjpeg RGB 4:2:2",
+     3,
+     "cjpeg -sample 2x1 {in} > {out}",
+     "djpeg -pnm {in} > {out}",
+     false,
      {"cjpeg", "djpeg"}},
-    {"cjpeg progressive", 3, "cjpeg -progressive {in} > {out}", "djpeg -pnm {in} > {out}", false,
+    {"cjpeg stored as RGB",
+     3,
+     "cjpeg -rgb {in} > {out}",
+     "djpeg -pnm {in} > {out}",
+     false,
      {"cjpeg", "djpeg"}},
-    {"cjpeg restart every row", 3, "cjpeg -restart 1 {in} > {out}", "djpeg -pnm {in} > {out}",
-     false, {"cjpeg", "djpeg"}},
-    {"cjpeg restart every 3 blocks, gray", 1, "cjpeg -grayscale -restart 3B {in} > {out}",
-     "djpeg -pnm {in} > {out}", false, {"cjpeg", "djpeg"}},
-    {"cjpeg large profile in several markers", 3, "cjpeg -icc {big_icc} {in} > {out}",
-     "djpeg -pnm {in} > {out}", true, {"cjpeg", "djpeg"}},
-    {"cjpeg small profile", 1, "cjpeg -grayscale -icc {small_icc} {in} > {out}",
-     "djpeg -pnm {in} > {out}", true, {"cjpeg", "djpeg"}},
-    {"GraphicsMagick RGB", 3, "gm convert {in} -quality 75 jpeg:{out}",
-     "gm convert jpeg:{in} ppm:{out}", false, {"gm"}},
-    {"GraphicsMagick progressive gray", 1, "gm convert {in} -interlace line jpeg:{out}",
-     "gm convert jpeg:{in} pgm:{out}", false, {"gm"}},
-    {"PIL RGB", 3,
+    {"cjpeg progressive",
+     3,
+     "cjpeg -progressive {in} > {out}",
+     "djpeg -pnm {in} > {out}",
+     false,
+     {"cjpeg", "djpeg"}},
+    {"cjpeg restart every row",
+     3,
+     "cjpeg -restart 1 {in} > {out}",
+     "djpeg -pnm {in} > {out}",
+     false,
+     {"cjpeg", "djpeg"}},
+    {"cjpeg restart every 3 blocks, gray",
+     1,
+     "cjpeg -grayscale -restart 3B {in} > {out}",
+     "djpeg -pnm {in} > {out}",
+     false,
+     {"cjpeg", "djpeg"}},
+    {"cjpeg large profile in several markers",
+     3,
+     "cjpeg -icc {big_icc} {in} > {out}",
+     "djpeg -pnm {in} > {out}",
+     true,
+     {"cjpeg", "djpeg"}},
+    {"cjpeg small profile",
+     1,
+     "cjpeg -grayscale -icc {small_icc} {in} > {out}",
+     "djpeg -pnm {in} > {out}",
+     true,
+     {"cjpeg", "djpeg"}},
+    {"GraphicsMagick RGB",
+     3,
+     "gm convert {in} -quality 75 jpeg:{out}",
+     "gm convert jpeg:{in} ppm:{out}",
+     false,
+     {"gm"}},
+    {"GraphicsMagick progressive gray",
+     1,
+     "gm convert {in} -interlace line jpeg:{out}",
+     "gm convert jpeg:{in} pgm:{out}",
+     false,
+     {"gm"}},
+    {"PIL RGB",
+     3,
      "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').save('{out}', 'JPEG', "
      "quality=80)\"",
-     "djpeg -pnm {in} > {out}", false, {"/usr/bin/python3", "djpeg"}},
+     "djpeg -pnm {in} > {out}",
+     false,
+     {"/usr/bin/python3", "djpeg"}},
 };
 
 class JpegPeers : public ::testing::TestWithParam<PeerCase> {};
@@ -136,13 +189,12 @@ TEST_P(JpegPeers, DecodeToThePeersSamples) {
   expect_same(ours, read_netpbm(ref), c.name);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, JpegPeers, ::testing::ValuesIn(kPeerCases),
-                         [](const auto& info) {
-                           std::string n = info.param.name;
-                           for (char& ch : n)
-                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Files, JpegPeers, ::testing::ValuesIn(kPeerCases), [](const auto& info) {
+  std::string n = info.param.name;
+  for (char& ch : n)
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return n;
+});
 
 // Adobe CMYK stores every sample inverted; the stream delivers it as stored
 // (light form), which is 255 minus the ink amounts a CMYK-aware reader gives.
@@ -150,13 +202,16 @@ TEST(JpegCmyk, AdobeFileReadsAsInvertedInks) {
   if (!have_tool("/usr/bin/python3")) GTEST_SKIP() << "needs python3-pil";
   ScratchFolder dir("jpeg");
   const std::string jpg = dir.path("cmyk.jpg"), inks = dir.path("inks.raw");
-  ASSERT_TRUE(run_shell(
-      "/usr/bin/python3 -c \"from PIL import Image\n"
-      "im = Image.new('CMYK', (21, 13))\n"
-      "im.putdata([((x*12)%256, (y*19)%256, (x*y)%256, 40 if x < 10 else 200) for y in range(13) "
-      "for x in range(21)])\n"
-      "im.save('" + jpg + "', 'JPEG', quality=95)\n"
-      "open('" + inks + "', 'wb').write(Image.open('" + jpg + "').tobytes())\"") == true);
+  ASSERT_TRUE(run_shell("/usr/bin/python3 -c \"from PIL import Image\n"
+                        "im = Image.new('CMYK', (21, 13))\n"
+                        "im.putdata([((x*12)%256, (y*19)%256, (x*y)%256, 40 if x < 10 else 200) "
+                        "for y in range(13) "
+                        "for x in range(21)])\n"
+                        "im.save('" +
+                        jpg +
+                        "', 'JPEG', quality=95)\n"
+                        "open('" +
+                        inks + "', 'wb').write(Image.open('" + jpg + "').tobytes())\"") == true);
   Decoded ours;
   ASSERT_TRUE(decode_file(jpg, KLV_TYPE_RECOGNISE, &ours));
   ASSERT_EQ(ours.info.samples, 4u);
@@ -236,9 +291,10 @@ TEST_P(JpegWrite, PeersReadWhatWeWrite) {
   EXPECT_LE(error / double(src.samples.size()), c.depth == 3 ? 12 : 2);
   if (c.depth == 4) {
     const std::string inks = dir.path("inks.raw");
-    ASSERT_TRUE(run_shell("/usr/bin/python3 -c \"from PIL import Image\n"
-                          "open('" + inks + "', 'wb').write(Image.open('" + jpg +
-                          "').tobytes())\""));
+    ASSERT_TRUE(
+        run_shell("/usr/bin/python3 -c \"from PIL import Image\n"
+                  "open('" +
+                  inks + "', 'wb').write(Image.open('" + jpg + "').tobytes())\""));
     const auto ink = klv::test::read_file(inks);
     ASSERT_EQ(ink.size(), ours.lines.size());
     size_t differ = 0;
@@ -416,7 +472,7 @@ TEST(JpegSeek, BackwardsForwardsAndPastTheEnd) {
   std::vector<uint8_t> line(bpl);
   const struct {
     int32_t line, whence, want;
-  } steps[] = {{20, 0, 20}, {-1, 1, 20}, {-1, 1, 20}, {5, 0, 5},  {-1, 1, 5},
+  } steps[] = {{20, 0, 20}, {-1, 1, 20}, {-1, 1, 20}, {5, 0, 5},   {-1, 1, 5},
                {40, 1, 46}, {0, 2, 49},  {-3, 2, 46}, {-1, 1, 46}, {99, 0, 49}};
   for (const auto& st : steps) {
     // A seek relative to the current line after reading the line: -1 goes

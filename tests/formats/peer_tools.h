@@ -23,9 +23,7 @@ struct Raster {
   int width = 0, height = 0, depth = 0;
   uint32_t maxval = 255;
   std::vector<uint16_t> samples;  // row by row, pixel by pixel
-  uint16_t at(int x, int y, int c) const {
-    return samples[(size_t(y) * width + x) * depth + c];
-  }
+  uint16_t at(int x, int y, int c) const { return samples[(size_t(y) * width + x) * depth + c]; }
 };
 // P4 (1 is black: read as gray 0), P5, P6 or P7; empty on failure.
 Raster read_netpbm(const std::string& path);

@@ -42,7 +42,8 @@ Raster source(int width, int height, int depth, uint32_t maxval, int colours = 0
           const uint32_t k = uint32_t(x + 3 * y) % uint32_t(colours);
           v = (k * 37 + uint32_t(c) * 11 * k) % (maxval + 1);
         } else {
-          v = (uint32_t(x) * 2654435761u + uint32_t(y) * 40503u + uint32_t(c) * 977u) % (maxval + 1);
+          v = (uint32_t(x) * 2654435761u + uint32_t(y) * 40503u + uint32_t(c) * 977u) %
+              (maxval + 1);
         }
         r.samples.push_back(static_cast<uint16_t>(v));
       }
@@ -70,7 +71,8 @@ std::vector<uint32_t> our_samples(const Decoded& d) {
           v = line[i];
         } else {
           const size_t bit = i * in.bits_per_sample;
-          v = (line[bit / 8] >> (8 - in.bits_per_sample - bit % 8)) & ((1u << in.bits_per_sample) - 1);
+          v = (line[bit / 8] >> (8 - in.bits_per_sample - bit % 8)) &
+              ((1u << in.bits_per_sample) - 1);
         }
         if (palette) {
           for (int k = 0; k < 3; ++k) out.push_back(d.map.at(size_t(v) * 3 + k));
@@ -138,7 +140,8 @@ const PeerCase kPeerCases[] = {
 
 std::string fill(std::string line, const std::string& in, const std::string& out) {
   for (auto [key, value] : {std::pair<std::string, std::string>{"{in}", in}, {"{out}", out}})
-    for (size_t at; (at = line.find(key)) != std::string::npos;) line.replace(at, key.size(), value);
+    for (size_t at; (at = line.find(key)) != std::string::npos;)
+      line.replace(at, key.size(), value);
   return line;
 }
 
@@ -159,15 +162,13 @@ TEST_P(PngPeers, DecodeToThePeersSamples) {
   ASSERT_TRUE(decode_file(png, KLV_TYPE_RECOGNISE, &ours)) << c.name;
   EXPECT_EQ(ours.type, KLV_TYPE_PNG);
   const bool palette = c.color_type == 3;
-  EXPECT_EQ(ours.info.photometric,
-            uint32_t(palette ? KLV_PHOTO_PALETTE : KLV_PHOTO_MINBLACK));
+  EXPECT_EQ(ours.info.photometric, uint32_t(palette ? KLV_PHOTO_PALETTE : KLV_PHOTO_MINBLACK));
   EXPECT_EQ(ours.info.mask_samples, (c.color_type & 4) ? 1u : 0u);
   if (c.bits == 16) {
     EXPECT_EQ(ours.info.bits_per_sample, 16u);
   }
   const uint32_t channels = palette ? 3 : ours.info.samples + ours.info.mask_samples;
-  const uint32_t our_max =
-      palette ? 255 : (1u << std::max(ours.info.bits_per_sample, 1u)) - 1;
+  const uint32_t our_max = palette ? 255 : (1u << std::max(ours.info.bits_per_sample, 1u)) - 1;
   const auto theirs = peer_samples(read_netpbm(ref), channels, our_max);
   EXPECT_EQ(our_samples(ours), theirs) << c.name;
 }
@@ -183,13 +184,13 @@ struct WriteCase {
 };
 
 const WriteCase kWriteCases[] = {
-    {"gray1", 1, 0, 1, KLV_PHOTO_MINBLACK},      {"gray2", 1, 0, 2, KLV_PHOTO_MINBLACK},
-    {"gray4", 1, 0, 4, KLV_PHOTO_MINBLACK},      {"gray8", 1, 0, 8, KLV_PHOTO_MINBLACK},
-    {"gray16", 1, 0, 16, KLV_PHOTO_MINBLACK},    {"gray_alpha8", 1, 1, 8, KLV_PHOTO_MINBLACK},
+    {"gray1", 1, 0, 1, KLV_PHOTO_MINBLACK},         {"gray2", 1, 0, 2, KLV_PHOTO_MINBLACK},
+    {"gray4", 1, 0, 4, KLV_PHOTO_MINBLACK},         {"gray8", 1, 0, 8, KLV_PHOTO_MINBLACK},
+    {"gray16", 1, 0, 16, KLV_PHOTO_MINBLACK},       {"gray_alpha8", 1, 1, 8, KLV_PHOTO_MINBLACK},
     {"gray_alpha16", 1, 1, 16, KLV_PHOTO_MINBLACK}, {"rgb8", 3, 0, 8, KLV_PHOTO_MINBLACK},
-    {"rgb16", 3, 0, 16, KLV_PHOTO_MINBLACK},     {"rgba8", 3, 1, 8, KLV_PHOTO_MINBLACK},
-    {"rgba16", 3, 1, 16, KLV_PHOTO_MINBLACK},    {"palette1", 1, 0, 1, KLV_PHOTO_PALETTE},
-    {"palette2", 1, 0, 2, KLV_PHOTO_PALETTE},    {"palette4", 1, 0, 4, KLV_PHOTO_PALETTE},
+    {"rgb16", 3, 0, 16, KLV_PHOTO_MINBLACK},        {"rgba8", 3, 1, 8, KLV_PHOTO_MINBLACK},
+    {"rgba16", 3, 1, 16, KLV_PHOTO_MINBLACK},       {"palette1", 1, 0, 1, KLV_PHOTO_PALETTE},
+    {"palette2", 1, 0, 2, KLV_PHOTO_PALETTE},       {"palette4", 1, 0, 4, KLV_PHOTO_PALETTE},
     {"palette8", 1, 0, 8, KLV_PHOTO_PALETTE},
 };
 
@@ -262,9 +263,10 @@ TEST_P(PngWrite, PeersReadWhatWeWriteExactly) {
   EXPECT_EQ(peer_samples(read_netpbm(ref), channels, write_max), want);
   if (info.profile_word) {
     const std::string out = dir.path("icc.bin");
-    ASSERT_TRUE(run_shell("/usr/bin/python3 -c \"from PIL import Image\n"
-                          "open('" + out + "', 'wb').write(Image.open('" + png +
-                          "').info['icc_profile'])\""));
+    ASSERT_TRUE(
+        run_shell("/usr/bin/python3 -c \"from PIL import Image\n"
+                  "open('" +
+                  out + "', 'wb').write(Image.open('" + png + "').info['icc_profile'])\""));
     EXPECT_EQ(klv::test::read_file(out), icc);
   }
   std::free(profile);
@@ -302,10 +304,10 @@ TEST(PngRead, ResolutionAndProfileFromPil) {
   if (!have_tool("/usr/bin/python3")) GTEST_SKIP() << "needs python3-pil";
   ScratchFolder dir("png");
   const std::string png = dir.path("pil.png");
-  ASSERT_TRUE(run_shell("/usr/bin/python3 -c \"from PIL import Image\n"
-                        "Image.new('RGB', (5, 4), (1, 2, 3)).save('" + png +
-                        "', dpi=(254, 127), icc_profile=open('" + kProfile +
-                        "', 'rb').read())\""));
+  ASSERT_TRUE(
+      run_shell("/usr/bin/python3 -c \"from PIL import Image\n"
+                "Image.new('RGB', (5, 4), (1, 2, 3)).save('" +
+                png + "', dpi=(254, 127), icc_profile=open('" + kProfile + "', 'rb').read())\""));
   Decoded d;
   ASSERT_TRUE(decode_file(png, KLV_TYPE_RECOGNISE, &d));
   EXPECT_NEAR(d.info.xres, 254, 0.01);
@@ -349,7 +351,8 @@ TEST(PngDamage, CutAndCorruptFilesFailCleanly) {
   const auto bytes = klv::test::read_file(png);
   for (size_t keep : {size_t(8), size_t(30), bytes.size() / 2}) {
     const std::string cut = dir.path("cut.png");
-    ASSERT_TRUE(klv::test::write_file(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(keep))));
+    ASSERT_TRUE(klv::test::write_file(
+        cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(keep))));
     Decoded d;
     EXPECT_FALSE(decode_file(cut, KLV_TYPE_PNG, &d)) << keep;
   }

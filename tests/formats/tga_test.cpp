@@ -83,8 +83,8 @@ std::vector<uint8_t> mirrored(std::vector<uint8_t> f) {
 
 struct PeerCase {
   const char* name;
-  int depth;     // source channels
-  int colours;   // a picture of few colours (for colour maps)
+  int depth;         // source channels
+  int colours;       // a picture of few colours (for colour maps)
   const char* make;  // shell line: {in} source, {out} TGA
   const char* mode;  // PIL mode to compare in
   uint8_t type;      // image type the file must have
@@ -95,39 +95,64 @@ struct PeerCase {
 const PeerCase kPeerCases[] = {
     {"netpbm_rgb_raw", 3, 0, "ppmtotga -rgb -norle {in} > {out}", "RGB", 2, true, {"ppmtotga"}},
     {"netpbm_rgb_rle", 3, 0, "ppmtotga -rgb {in} > {out}", "RGB", 10, false, {"ppmtotga"}},
-    {"netpbm_mapped_raw", 3, 9, "ppmtotga -cmap -norle {in} > {out}", "RGB", 1, true,
-     {"ppmtotga"}},
+    {"netpbm_mapped_raw", 3, 9, "ppmtotga -cmap -norle {in} > {out}", "RGB", 1, true, {"ppmtotga"}},
     {"netpbm_mapped_rle", 3, 9, "ppmtotga -cmap {in} > {out}", "RGB", 9, false, {"ppmtotga"}},
     {"netpbm_gray_raw", 1, 0, "ppmtotga -mono -norle {in} > {out}", "L", 3, true, {"ppmtotga"}},
     {"netpbm_gray_rle", 1, 0, "ppmtotga -mono {in} > {out}", "L", 11, false, {"ppmtotga"}},
     {"gm_rgb", 3, 0, "gm convert {in} tga:{out}", "RGB", 2, true, {"gm"}},
     {"gm_palette", 3, 9, "gm convert {in} -type Palette tga:{out}", "RGB", 1, true, {"gm"}},
     {"gm_gray", 1, 0, "gm convert {in} tga:{out}", "L", 3, true, {"gm"}},
-    {"pil_rgba_top_raw", 4, 0,
+    {"pil_rgba_top_raw",
+     4,
+     0,
      "/usr/bin/python3 -c \"from PIL import Image; Image.frombytes('RGBA', (23, 13), "
      "open('{in}', 'rb').read()).save('{out}', orientation=1)\"",
-     "RGBA", 2, true, {kPython}},
-    {"pil_rgba_bottom_rle", 4, 0,
+     "RGBA",
+     2,
+     true,
+     {kPython}},
+    {"pil_rgba_bottom_rle",
+     4,
+     0,
      "/usr/bin/python3 -c \"from PIL import Image; Image.frombytes('RGBA', (23, 13), "
      "open('{in}', 'rb').read()).save('{out}', orientation=-1, compression='tga_rle')\"",
-     "RGBA", 10, false, {kPython}},
-    {"pil_rgb_top_rle", 3, 0,
+     "RGBA",
+     10,
+     false,
+     {kPython}},
+    {"pil_rgb_top_rle",
+     3,
+     0,
      "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').save('{out}', "
      "orientation=1, compression='tga_rle')\"",
-     "RGB", 10, false, {kPython}},
-    {"pil_gray_top_rle", 1, 0,
+     "RGB",
+     10,
+     false,
+     {kPython}},
+    {"pil_gray_top_rle",
+     1,
+     0,
      "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').save('{out}', "
      "orientation=1, compression='tga_rle')\"",
-     "L", 11, false, {kPython}},
-    {"pil_palette_top_rle", 3, 9,
+     "L",
+     11,
+     false,
+     {kPython}},
+    {"pil_palette_top_rle",
+     3,
+     9,
      "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('P', "
      "palette=Image.ADAPTIVE).save('{out}', orientation=1, compression='tga_rle')\"",
-     "RGB", 9, false, {kPython}},
+     "RGB",
+     9,
+     false,
+     {kPython}},
 };
 
 std::string fill(std::string line, const std::string& in, const std::string& out) {
   for (auto [key, value] : {std::pair<std::string, std::string>{"{in}", in}, {"{out}", out}})
-    for (size_t at; (at = line.find(key)) != std::string::npos;) line.replace(at, key.size(), value);
+    for (size_t at; (at = line.find(key)) != std::string::npos;)
+      line.replace(at, key.size(), value);
   return line;
 }
 
@@ -143,9 +168,9 @@ TEST_P(TgaPeers, DecodeToThePeersSamples) {
   const std::string tga = dir.path("peer.tga");
   const Raster pic = picture(c.depth, c.colours);
   // PIL takes RGBA samples raw.
-  ASSERT_TRUE(c.depth == 4
-                  ? klv::test::write_file(src, std::vector<uint8_t>(pic.samples.begin(), pic.samples.end()))
-                  : write_netpbm(src, pic));
+  ASSERT_TRUE(c.depth == 4 ? klv::test::write_file(
+                                 src, std::vector<uint8_t>(pic.samples.begin(), pic.samples.end()))
+                           : write_netpbm(src, pic));
   ASSERT_TRUE(run_shell(fill(c.make, src, tga))) << c.name;
   auto bytes = klv::test::read_file(tga);
   ASSERT_GT(bytes.size(), 18u);
@@ -332,8 +357,8 @@ TEST(TgaDamage, BadHeadersAndShortFilesAreRefused) {
     size_t at;
     uint8_t value;
     size_t keep;
-  } cases[] = {{"map type 2", 1, 2, 0},   {"image type 4", 2, 4, 0},
-               {"depth 12", 16, 12, 0},   {"zero width", 12, 0, 0},
+  } cases[] = {{"map type 2", 1, 2, 0},      {"image type 4", 2, 4, 0},
+               {"depth 12", 16, 12, 0},      {"zero width", 12, 0, 0},
                {"rows cut short", 0, 0, 40}, {"mapped without map", 2, 1, 0}};
   for (const auto& c : cases) {
     auto f = good;

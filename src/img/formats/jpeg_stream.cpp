@@ -158,10 +158,10 @@ struct JpegStream {
   uint32_t width = 0, height = 0, comps = 0;
   double xres = 100, yres = 100;
   size_t line_bytes = 0;
-  uint32_t line = 0;     // the line the next read delivers
-  bool failed = false;   // the decoder or encoder met an error
-  bool invert = false;   // CMYK without the Adobe marker: stored as ink
-  bool keep = false;     // keep a copy of every decoded line
+  uint32_t line = 0;    // the line the next read delivers
+  bool failed = false;  // the decoder or encoder met an error
+  bool invert = false;  // CMYK without the Adobe marker: stored as ink
+  bool keep = false;    // keep a copy of every decoded line
   int64_t kept_line = -1;
   std::vector<uint8_t> kept;
   std::vector<uint8_t> icc;
@@ -411,7 +411,7 @@ bool guarded_open_encoder(JpegStream* s, const image_info* info, const image_pro
   s->c.image_width = static_cast<JDIMENSION>(info->width);
   s->c.image_height = static_cast<JDIMENSION>(info->height);
   s->c.input_components = static_cast<int>(info->samples);
-  s->c.in_color_space = info->samples == 1 ? JCS_GRAYSCALE
+  s->c.in_color_space = info->samples == 1   ? JCS_GRAYSCALE
                         : info->samples == 3 ? JCS_RGB
                                              : JCS_CMYK;
   jpeg_set_defaults(&s->c);

@@ -182,8 +182,8 @@ void read_extras(PngStream* s) {
     s->icc.assign(data, data + len);
   png_colorp plte = nullptr;
   int entries = 0;
-  if (s->color_type == PNG_COLOR_TYPE_PALETTE &&
-      png_get_PLTE(s->png, s->info, &plte, &entries) && plte) {
+  if (s->color_type == PNG_COLOR_TYPE_PALETTE && png_get_PLTE(s->png, s->info, &plte, &entries) &&
+      plte) {
     for (int i = 0; i < entries; ++i)
       s->palette.insert(s->palette.end(), {plte[i].red, plte[i].green, plte[i].blue});
   }
@@ -281,8 +281,8 @@ struct WriteForm {
 
 bool pick_write_form(const image_info* info, WriteForm* f) {
   const uint32_t b = info->bits_per_sample;
-  if (info->planar != KLV_PLANAR_PIXEL || info->pages > 1 || info->width < 1 ||
-      info->height < 1 || info->spot_samples != 0)
+  if (info->planar != KLV_PLANAR_PIXEL || info->pages > 1 || info->width < 1 || info->height < 1 ||
+      info->spot_samples != 0)
     return false;
   f->bits = static_cast<int>(b);
   if (info->photometric == KLV_PHOTO_PALETTE) {
@@ -407,8 +407,7 @@ bool read_one(PngStream* s, uint8_t* out) {
 
 extern "C" {
 
-KLV_API void* pngimg_open(const char* path, SOVolume* volume, const char* mode,
-                          image_info* info) {
+KLV_API void* pngimg_open(const char* path, SOVolume* volume, const char* mode, image_info* info) {
   if (!path || !mode) return nullptr;
   if (!std::strchr(mode, 'r') && !info) {
     KLV_LOG(KLV_LOG_ERROR, "PNG \"%s\": writing needs a description", path);
@@ -426,8 +425,7 @@ KLV_API int32_t pngimg_close(void* record) {
   PngStream* s = as_stream(record);
   if (!s) return 0;
   bool ok = true;
-  if (s->mode == 'w' && s->png && !s->failed && s->line >= s->height)
-    ok = guarded_write_end(s);
+  if (s->mode == 'w' && s->png && !s->failed && s->line >= s->height) ok = guarded_write_end(s);
   const bool writing = s->mode == 'w';
   SFilemux* file = s->file;
   s->file = nullptr;

@@ -274,18 +274,19 @@ bool read_vars(TgaState* st, const char* path) {
   st->right_to_left = (h.descriptor & kRightToLeft) != 0;
   st->row_size = size_t{st->width} * st->bpp;
   st->line_bytes = size_t{st->width} * st->samples;
-  const uint64_t map_bytes = h.map_type ? uint64_t{h.map_length} * ((h.map_entry_bits + 7u) / 8u) : 0;
+  const uint64_t map_bytes =
+      h.map_type ? uint64_t{h.map_length} * ((h.map_entry_bits + 7u) / 8u) : 0;
   st->first_row = static_cast<int64_t>(kHeaderSize + h.id_length + map_bytes);
   const int64_t file_len = Ofileleni64(st->stream);
-  const uint64_t needed = uint64_t(st->first_row) + (st->rle ? 1 : uint64_t{st->height} * st->row_size);
+  const uint64_t needed =
+      uint64_t(st->first_row) + (st->rle ? 1 : uint64_t{st->height} * st->row_size);
   if (file_len < 0 || needed > uint64_t(file_len)) {
     KLV_LOG(KLV_LOG_ERROR, "TGA \"%s\": %ux%u pixels need %llu bytes, file has %lld",
             path ? path : "", st->width, st->height, static_cast<unsigned long long>(needed),
             static_cast<long long>(file_len));
     return false;
   }
-  if (!klv_image_limits_check("TGA", path, st->width, st->height,
-                              st->rle ? uint64_t(file_len) : 0))
+  if (!klv_image_limits_check("TGA", path, st->width, st->height, st->rle ? uint64_t(file_len) : 0))
     return false;
   if (h.map_type == 1 && !read_map(st)) return false;
   st->row.assign(st->row_size, 0);
