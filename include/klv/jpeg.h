@@ -51,4 +51,12 @@ KLV_API image_profile* jpg_get_profile(void* record);
 
 KLV_END_C
 
+#ifdef __cplusplus
+class CIMG_file;
+/* An image object over jpg_open that copies the description in and back.
+ * Null on failure. */
+KLV_API CIMG_file* jpg_img_open(SOVolume* volume, const char* path, const char* mode,
+                                image_info* info);
+#endif
+
 #endif

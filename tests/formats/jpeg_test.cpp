@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "klv/cimg_file.h"
 #include "klv/imgmux.h"
 #include "klv/jpeg.h"
 #include "peer_tools.h"
@@ -527,6 +528,29 @@ TEST(JpegDamage, TruncatedAndCorruptFilesFailWithoutEndingTheProcess) {
   ASSERT_NE(s.rec, nullptr);
   std::vector<uint8_t> lines(size_t(info.bytes_per_line) * info.height);
   EXPECT_LT(jpg_read_line(s.rec, lines.data(), info.height), info.height);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(JpegImageObject, ReadsLikeTheStream) {
+  ScratchFolder dir("jpeg");
+  const std::string jpg = dir.path("obj.jpg");
+  ASSERT_TRUE(write_jpeg(jpg, picture(17, 9, 3), 90));
+  Decoded all;
+  ASSERT_TRUE(decode_file(jpg, KLV_TYPE_JPEG, &all));
+  image_info info;
+  init_image_info(&info);
+  CIMG_file* obj = jpg_img_open(nullptr, jpg.c_str(), "rb", &info);
+  ASSERT_NE(obj, nullptr);
+  EXPECT_EQ(info.width, 17);
+  IMG_file* img = obj->ToImg('r', KLV_TYPE_JPEG);
+  ASSERT_NE(img, nullptr);
+  std::vector<uint8_t> lines(all.lines.size());
+  EXPECT_EQ(img_read_line(img, lines.data(), info.height), info.height);
+  EXPECT_EQ(lines, all.lines);
+  img_close(img);
 }
 
 }  // namespace

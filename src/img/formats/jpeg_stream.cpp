@@ -25,6 +25,7 @@
 
 #include "img/formats/jpeg_markers.h"
 #include "img/formats/profile_cache.h"
+#include "klv/cimg_file.h"
 #include "klv/image_limits.h"
 #include "klv/kernel_stream.h"
 #include "klv/log.h"
@@ -487,6 +488,32 @@ void* open_stream(const char* path, SOVolume* volume, const char* mode, image_in
   return nullptr;
 }
 
+// An image object over the stream record.
+class CJpgImg final : public CIMG_file {
+ public:
+  explicit CJpgImg(void* record) : record_(record) {}
+  ~CJpgImg() override {
+    if (record_) jpg_close(record_);
+  }
+  int32_t Close() override {
+    void* record = record_;
+    record_ = nullptr;
+    return jpg_close(record);
+  }
+  void set_info(const image_info& info) { m_info = info; }
+  int32_t ReadLine(unsigned char* b, int32_t n) override { return jpg_read_line(record_, b, n); }
+  int32_t WriteLine(unsigned char* b, int32_t n) override { return jpg_write_line(record_, b, n); }
+  int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override {
+    const int32_t r = jpg_seek_line(record_, line, plane, page, whence);
+    if (r >= 0) m_line = r;
+    return r;
+  }
+  image_profile* GetProfile() override { return jpg_get_profile(record_); }
+
+ private:
+  void* record_;
+};
+
 }  // namespace
 
 namespace klv::img::jpeg {
@@ -649,3 +676,25 @@ KLV_API image_profile* jpg_get_profile(void* record) {
 }
 
 }  // extern "C"
+
+KLV_API CIMG_file* jpg_img_open(SOVolume* volume, const char* path, const char* mode,
+                                image_info* info) {
+  try {
+    image_info local;
+    init_image_info(&local);
+    if (info) local = *info;
+    const bool reading = mode && mode[0] == 'r';
+    void* record = jpg_open(path, volume, mode, (info || reading) ? &local : nullptr);
+    if (!record) return nullptr;
+    auto* img = new (std::nothrow) CJpgImg(record);
+    if (!img) {
+      jpg_close(record);
+      return nullptr;
+    }
+    img->set_info(local);
+    if (info) *info = local;
+    return img;
+  } catch (...) {
+    return nullptr;
+  }
+}
