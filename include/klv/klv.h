@@ -39,5 +39,8 @@
 #include "klv/script.h"
 #include "klv/request.h"
 #include "klv/proflib_request.h"
+#include "klv/jpeg.h"
+#include "klv/pngimg.h"
+#include "klv/tga.h"
 
 #endif

@@ -7,6 +7,9 @@
 #include "img/lend_lines.h"
 #include "klv/bmp.h"
 #include "klv/imgmux.h"
+#include "klv/jpeg.h"
+#include "klv/pngimg.h"
+#include "klv/tga.h"
 #include "klv/outimg.h"
 #include "klv/streams.h"
 #include "klv/tiff.h"
@@ -23,6 +26,19 @@ bool probe_tiff(const uint8_t* h, size_t n) {
 
 bool probe_bmp(const uint8_t* h, size_t n) {
   return n >= 2 && h[0] == 'B' && h[1] == 'M';
+}
+
+bool probe_png(const uint8_t* h, size_t n) {
+  static const uint8_t kSig[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  return n >= 8 && std::memcmp(h, kSig, 8) == 0;
+}
+
+bool probe_tga(const uint8_t* h, size_t n) {
+  return tga_probe(h, n) != 0;
+}
+
+bool probe_jpeg(const uint8_t* h, size_t n) {
+  return n >= 3 && h[0] == 0xFF && h[1] == 0xD8 && h[2] == 0xFF;
 }
 
 bool probe_volume(const uint8_t* h, size_t n) {
@@ -60,7 +76,16 @@ const MuxType kTypes[] = {
             .write_tile = tif_write_tile,
             .seek_tile = tif_seek_tile,
             .lend_lines = tif_lend_lines},
-    unbuilt(KLV_TYPE_TGA, "TGA"),
+    // TGA files have no signature: the probe checks that the header is one.
+    MuxType{.code = KLV_TYPE_TGA,
+            .name = "TGA",
+            .probe = probe_tga,
+            .open = tga_open,
+            .close = tga_close,
+            .read_line = tga_read_line,
+            .write_line = tga_write_line,
+            .seek_line = tga_seek_line,
+            .get_cmap = tga_get_cmap},
     unbuilt(KLV_TYPE_HS, "HS"),
     MuxType{.code = KLV_TYPE_BMP,
             .name = "BMP",
@@ -71,13 +96,30 @@ const MuxType kTypes[] = {
             .write_line = bmp_write_line,
             .seek_line = bmp_seek_line,
             .get_cmap = bmp_get_cmap},
-    unbuilt(KLV_TYPE_JPEG, "JPEG"),
+    MuxType{.code = KLV_TYPE_JPEG,
+            .name = "JPEG",
+            .probe = probe_jpeg,
+            .open = jpg_open,
+            .close = jpg_close,
+            .read_line = jpg_read_line,
+            .write_line = jpg_write_line,
+            .seek_line = jpg_seek_line,
+            .get_profile = jpg_get_profile},
     unbuilt(KLV_TYPE_PSD, "PSD"),
     unbuilt(KLV_TYPE_GIF, "GIF"),
     unbuilt(KLV_TYPE_PCX, "PCX"),
     unbuilt(KLV_TYPE_EIJF, "extracted job image"),
     unbuilt(KLV_TYPE_JPEG2000, "JPEG 2000"),
-    unbuilt(KLV_TYPE_PNG, "PNG"),
+    MuxType{.code = KLV_TYPE_PNG,
+            .name = "PNG",
+            .probe = probe_png,
+            .open = pngimg_open,
+            .close = pngimg_close,
+            .read_line = pngimg_read_line,
+            .write_line = pngimg_write_line,
+            .seek_line = pngimg_seek_line,
+            .get_cmap = pngimg_get_cmap,
+            .get_profile = pngimg_get_profile},
     unbuilt(KLV_TYPE_PCD, "Photo CD"),
     unbuilt(KLV_TYPE_LAYOUT_DOC, "layout document"),
     unbuilt(KLV_TYPE_MRSID, "MrSID"),

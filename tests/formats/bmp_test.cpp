@@ -474,6 +474,51 @@ TEST(BmpRead, HeaderVariants) {
   }
 }
 
+// The pixel data starts where the file header's data offset says: after a
+// gap, or inside a colour table that states more colours than it holds.
+TEST(BmpRead, PixelDataStartsAtTheHeadersOffset) {
+  ScratchDir dir;
+  klv::test::LogCapture log;
+  auto with_offset = [](std::vector<uint8_t> b, uint32_t offset, size_t gap_at, size_t gap) {
+    b.insert(b.begin() + long(gap_at), gap, 0xEE);
+    for (int i = 0; i < 4; ++i) b[10 + i] = uint8_t(offset >> (8 * i));
+    return b;
+  };
+  // 2 x 1 pixels of 8 bits: one row of 4 bytes (indices 1 and 2, padding).
+  const std::vector<uint8_t> row = {1, 2, 0, 0};
+  const auto plain = build_bmp(2, 1, 8, 0, 0, 256, row);
+  const uint32_t table_end = 14 + 40 + 1024;
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    bool opens;
+    uint32_t colours;
+  } cases[] = {
+      {"offset right after the table", with_offset(plain, table_end, 0, 0), true, 256},
+      {"gap of 10 bytes after the table", with_offset(plain, table_end + 10, table_end, 10), true,
+       256},
+      {"table of 256 stated, 2 before the data",
+       with_offset(build_bmp(2, 1, 8, 0, 256, 2, row), 14 + 40 + 8, 0, 0), true, 2},
+      {"offset inside the headers", with_offset(plain, 30, 0, 0), false, 0},
+      {"offset past the end of the file", with_offset(plain, 5000, 0, 0), false, 0},
+      {"offset at the end of the file", with_offset(plain, uint32_t(plain.size()), 0, 0), false, 0},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.path("off.bmp");
+    klv::test::write_file(path, c.bytes);
+    image_info info;
+    init_image_info(&info);
+    Bmp in(bmp_open(path.c_str(), nullptr, "rb", &info));
+    ASSERT_EQ(in.st != nullptr, c.opens) << c.name;
+    if (!in.st) continue;
+    EXPECT_EQ(read_all(in.st, info), (std::vector<L>{L{1, 2}})) << c.name;
+    CmapPtr map(bmp_get_cmap(in.st));
+    ASSERT_NE(map, nullptr);
+    EXPECT_EQ(map->entries, c.colours) << c.name;
+    EXPECT_EQ(map->channel[0][1], 201) << c.name;
+  }
+}
+
 TEST(BmpRead, RefusesBadHeaders) {
   struct Case {
     const char* name;

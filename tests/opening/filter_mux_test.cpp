@@ -106,7 +106,7 @@ TEST(FilterMux, RefusalsAndPassThrough) {
   EXPECT_EQ(
       filter_mux_open(data("formats/rgb24.bmp").c_str(), nullptr, "r", &info, 0, nullptr, nullptr),
       nullptr);
-  EXPECT_EQ(filter_mux_open(data("opening/png_file.tif").c_str(), nullptr, "r", &info, 0, &target,
+  EXPECT_EQ(filter_mux_open(data("opening/bm_text.bmp").c_str(), nullptr, "r", &info, 0, &target,
                             nullptr),
             nullptr);
   // A stream without a target comes back as it is.

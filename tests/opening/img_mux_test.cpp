@@ -51,7 +51,7 @@ TEST(ImgMux, RecognisesEveryReadableFileWhateverItsName) {
       {"formats/os2.bmp", KLV_TYPE_BMP, 23, 7},
       {"formats/separate.tif", KLV_TYPE_TIFF, 23, 7},
       {"formats/cmyk.tif", KLV_TYPE_TIFF, 23, 7},
-      {"opening/png_file.tif", 0, 0, 0},  // no PNG reader built yet
+      {"opening/png_file.tif", KLV_TYPE_PNG, 9, 5},  // PNG named .tif
       {"opening/bm_text.bmp", 0, 0, 0},   // "BM" and then text
       {"opening/missing.bmp", 0, 0, 0},
   };
@@ -153,7 +153,8 @@ TEST(ImgMux, CheckValidFailsOnTruncatedLastLine) {
   const fs::path cut = scratch("cut.bmp");
   std::ofstream(cut, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size() - 10));
   EXPECT_EQ(img_check_valid(nullptr, cut.c_str(), 0), 0);
-  EXPECT_EQ(img_check_valid(nullptr, data("opening/png_file.tif").c_str(), 0), 0);
+  EXPECT_EQ(img_check_valid(nullptr, data("opening/png_file.tif").c_str(), 0), KLV_TYPE_PNG);
+  EXPECT_EQ(img_check_valid(nullptr, data("opening/bm_text.bmp").c_str(), 0), 0);
 }
 
 TEST(ImgMux, CheckNoVolume) {

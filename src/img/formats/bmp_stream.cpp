@@ -275,7 +275,8 @@ struct BmpHeader {
   int32_t xppm = 0, yppm = 0;
   bool top_down = false;
   uint64_t line_bytes = 0, row_size = 0, table_bytes = 0, data_start = 0;
-  uint32_t entry = 4;  // bytes of one colour table entry
+  uint32_t entry = 4;        // bytes of one colour table entry
+  uint32_t data_offset = 0;  // where the file header puts the pixel data, 0 not given
 };
 
 // Stage 1: the signature and the information header, as stated. Decides
@@ -286,6 +287,7 @@ bool read_headers(SFilemux* stream, BmpHeader* h) {
     KLV_LOG(KLV_LOG_DEBUG, "BMP: no \"BM\" file header");
     return false;
   }
+  h->data_offset = get32(fh + 10);
   uint8_t hdr[kInfoHeaderSize] = {};
   if (Oread(stream, hdr, 4) != 4) {
     KLV_LOG(KLV_LOG_ERROR, "BMP: file ends before the information header");
@@ -320,6 +322,30 @@ bool read_headers(SFilemux* stream, BmpHeader* h) {
   return true;
 }
 
+// Where the pixel data starts: at the offset the file header gives, which
+// may leave a gap after the colour table or cut a table that states more
+// colours than fit before the data. A file header that gives no offset (0)
+// has the data right after the table.
+bool place_data(BmpHeader* h) {
+  const uint64_t headers = kFileHeaderSize + h->size;
+  const uint64_t after_table = headers + h->table_bytes;
+  if (h->data_offset == 0) {
+    h->data_start = after_table;
+    return true;
+  }
+  if (h->data_offset < headers) {
+    KLV_LOG(KLV_LOG_ERROR, "BMP: pixel data offset %u lies inside the headers (%llu bytes)",
+            h->data_offset, static_cast<unsigned long long>(headers));
+    return false;
+  }
+  h->data_start = h->data_offset;
+  if (h->data_offset < after_table && h->bits <= 8) {
+    h->colours_used = static_cast<uint32_t>((h->data_offset - headers) / h->entry);
+    h->table_bytes = uint64_t{h->colours_used} * h->entry;
+  }
+  return true;
+}
+
 // Stage 2: whether this reader handles the stated pixel format and size, and
 // the row geometry that follows from them.
 bool check_format(BmpHeader* h) {
@@ -348,8 +374,7 @@ bool check_format(BmpHeader* h) {
   if (h->colours_used == 0 && h->bits <= 8) h->colours_used = 1u << h->bits;
   h->entry = h->size == kInfoHeaderSize ? 4 : 3;
   h->table_bytes = uint64_t{h->colours_used} * h->entry;
-  h->data_start = kFileHeaderSize + h->size + h->table_bytes;
-  return true;
+  return place_data(h);
 }
 
 // Stage 3: whether the file can hold the image it states. Uncompressed rows
@@ -359,6 +384,12 @@ bool check_format(BmpHeader* h) {
 bool check_data_covers(SFilemux* stream, const BmpHeader& h, const char* path) {
   const int64_t file_len = Ofileleni64(stream);
   const bool compressed = h.compression != 0;
+  if (h.data_offset != 0 && file_len >= 0 && h.data_start >= static_cast<uint64_t>(file_len)) {
+    KLV_LOG(KLV_LOG_ERROR, "BMP \"%s\": pixel data offset %llu lies outside the file of %lld bytes",
+            path ? path : "", static_cast<unsigned long long>(h.data_start),
+            static_cast<long long>(file_len));
+    return false;
+  }
   const uint64_t needed = h.data_start + (compressed ? 2 : uint64_t(h.height) * h.row_size);
   if (file_len < 0 || needed > static_cast<uint64_t>(file_len)) {
     KLV_LOG(KLV_LOG_ERROR,
