@@ -31,5 +31,7 @@
 #include "klv/calib.h"
 #include "klv/icc.h"
 #include "klv/cms.h"
+#include "klv/cropfilter.h"
+#include "klv/layoutfilter.h"
 
 #endif
