@@ -12,7 +12,10 @@
 #include <array>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define KLV_HAVE_AVX2_PATH 1
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -116,20 +119,23 @@ void split_bytes4(uint8_t* dst, const uint8_t* src, uint32_t, uint32_t row_bytes
                   uint32_t) {
   uint8_t* d[4] = {dst, dst + row_bytes, dst + 2 * size_t(row_bytes), dst + 3 * size_t(row_bytes)};
   uint32_t x = 0;
-#if defined(__SSE2__)
-  const __m128i low = _mm_set1_epi32(0xFF);
+#if defined(__SSE2__) || defined(KLV_HAVE_AVX2_PATH)
+  // Three rounds of byte unpacking sort 16 pixels into runs of 8 samples of
+  // one plane; 64-bit unpacks join the runs of the two halves.
   for (; x + 16 <= width; x += 16) {
-    const uint8_t* s = src + size_t(x) * 4;
-    __m128i v[4];
-    for (int i = 0; i < 4; ++i)
-      v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16 * i));
-    for (int p = 0; p < 4; ++p) {
-      __m128i w[4];
-      for (int i = 0; i < 4; ++i) w[i] = _mm_and_si128(_mm_srli_epi32(v[i], 8 * p), low);
-      const __m128i lo = _mm_packs_epi32(w[0], w[1]);
-      const __m128i hi = _mm_packs_epi32(w[2], w[3]);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(d[p] + x), _mm_packus_epi16(lo, hi));
-    }
+    const auto* s = reinterpret_cast<const __m128i*>(src + size_t(x) * 4);
+    const __m128i a0 = _mm_loadu_si128(s), a1 = _mm_loadu_si128(s + 1);
+    const __m128i a2 = _mm_loadu_si128(s + 2), a3 = _mm_loadu_si128(s + 3);
+    const __m128i b0 = _mm_unpacklo_epi8(a0, a1), b1 = _mm_unpackhi_epi8(a0, a1);
+    const __m128i b2 = _mm_unpacklo_epi8(a2, a3), b3 = _mm_unpackhi_epi8(a2, a3);
+    const __m128i c0 = _mm_unpacklo_epi8(b0, b1), c1 = _mm_unpackhi_epi8(b0, b1);
+    const __m128i c2 = _mm_unpacklo_epi8(b2, b3), c3 = _mm_unpackhi_epi8(b2, b3);
+    const __m128i d0 = _mm_unpacklo_epi8(c0, c1), d1 = _mm_unpackhi_epi8(c0, c1);
+    const __m128i d2 = _mm_unpacklo_epi8(c2, c3), d3 = _mm_unpackhi_epi8(c2, c3);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d[0] + x), _mm_unpacklo_epi64(d0, d2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d[1] + x), _mm_unpackhi_epi64(d0, d2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d[2] + x), _mm_unpacklo_epi64(d1, d3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d[3] + x), _mm_unpackhi_epi64(d1, d3));
   }
 #endif
   for (; x < width; ++x)
@@ -159,6 +165,79 @@ void join_bytes4(uint8_t* dst, const uint8_t* src, uint32_t, uint32_t row_bytes,
   for (; x < width; ++x)
     for (int p = 0; p < 4; ++p) dst[size_t(x) * 4 + size_t(p)] = s[p][x];
 }
+
+#if defined(KLV_HAVE_AVX2_PATH)
+// Two 16-byte runs into the halves of one register.
+#define KLV_LOAD2(lo, hi)                                                            \
+  _mm256_inserti128_si256(                                                           \
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lo))), \
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1)
+
+// The same four 8-bit planes with 256-bit registers: 32 pixels a step. The
+// byte unpacks work within 128-bit halves, so each half is loaded with its
+// own run of 16 pixels and the halves come out as consecutive runs.
+__attribute__((target("avx2"))) void split_bytes4_avx2(uint8_t* dst, const uint8_t* src,
+                                                       uint32_t planes, uint32_t row_bytes,
+                                                       uint32_t width, uint32_t bits) {
+  uint8_t* d[4] = {dst, dst + row_bytes, dst + 2 * size_t(row_bytes), dst + 3 * size_t(row_bytes)};
+  uint32_t x = 0;
+
+  for (; x + 32 <= width; x += 32) {
+    const uint8_t* s = src + size_t(x) * 4;
+    const __m256i a0 = KLV_LOAD2(s, s + 64), a1 = KLV_LOAD2(s + 16, s + 80);
+    const __m256i a2 = KLV_LOAD2(s + 32, s + 96), a3 = KLV_LOAD2(s + 48, s + 112);
+    const __m256i b0 = _mm256_unpacklo_epi8(a0, a1), b1 = _mm256_unpackhi_epi8(a0, a1);
+    const __m256i b2 = _mm256_unpacklo_epi8(a2, a3), b3 = _mm256_unpackhi_epi8(a2, a3);
+    const __m256i c0 = _mm256_unpacklo_epi8(b0, b1), c1 = _mm256_unpackhi_epi8(b0, b1);
+    const __m256i c2 = _mm256_unpacklo_epi8(b2, b3), c3 = _mm256_unpackhi_epi8(b2, b3);
+    const __m256i e0 = _mm256_unpacklo_epi8(c0, c1), e1 = _mm256_unpackhi_epi8(c0, c1);
+    const __m256i e2 = _mm256_unpacklo_epi8(c2, c3), e3 = _mm256_unpackhi_epi8(c2, c3);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d[0] + x), _mm256_unpacklo_epi64(e0, e2));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d[1] + x), _mm256_unpackhi_epi64(e0, e2));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d[2] + x), _mm256_unpacklo_epi64(e1, e3));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d[3] + x), _mm256_unpackhi_epi64(e1, e3));
+  }
+  if (x < width) split_bytes4(d[0] + x, src + size_t(x) * 4, planes, row_bytes, width - x, bits);
+}
+
+__attribute__((target("avx2"))) void join_bytes4_avx2(uint8_t* dst, const uint8_t* src,
+                                                      uint32_t planes, uint32_t row_bytes,
+                                                      uint32_t width, uint32_t bits) {
+  const uint8_t* s[4] = {src, src + row_bytes, src + 2 * size_t(row_bytes),
+                         src + 3 * size_t(row_bytes)};
+  uint32_t x = 0;
+  for (; x + 32 <= width; x += 32) {
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s[0] + x));
+    const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s[1] + x));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s[2] + x));
+    const __m256i k = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s[3] + x));
+    const __m256i cm_lo = _mm256_unpacklo_epi8(c, m), cm_hi = _mm256_unpackhi_epi8(c, m);
+    const __m256i yk_lo = _mm256_unpacklo_epi8(y, k), yk_hi = _mm256_unpackhi_epi8(y, k);
+    // Halves: p0 = pixels 0-3 | 16-19, p1 = 4-7 | 20-23, p2 = 8-11 | 24-27, p3 = 12-15 | 28-31.
+    const __m256i p0 = _mm256_unpacklo_epi16(cm_lo, yk_lo),
+                  p1 = _mm256_unpackhi_epi16(cm_lo, yk_lo);
+    const __m256i p2 = _mm256_unpacklo_epi16(cm_hi, yk_hi),
+                  p3 = _mm256_unpackhi_epi16(cm_hi, yk_hi);
+    auto* d = reinterpret_cast<__m256i*>(dst + size_t(x) * 4);
+    _mm256_storeu_si256(d + 0, _mm256_permute2x128_si256(p0, p1, 0x20));
+    _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(p2, p3, 0x20));
+    _mm256_storeu_si256(d + 2, _mm256_permute2x128_si256(p0, p1, 0x31));
+    _mm256_storeu_si256(d + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
+  }
+  if (x < width) {
+    // The plain tail works on rows that start at pixel x.
+    const uint8_t* t = s[0] + x;
+    join_bytes4(dst + size_t(x) * 4, t, planes, row_bytes, width - x, bits);
+  }
+}
+
+#undef KLV_LOAD2
+
+bool has_avx2() {
+  static const bool yes = __builtin_cpu_supports("avx2");
+  return yes;
+}
+#endif
 
 // One plane: the row as it is, without the padding bits after its last sample.
 void copy_one_plane(uint8_t* dst, const uint8_t* src, uint32_t, uint32_t, uint32_t width,
@@ -237,6 +316,10 @@ Pick pick(uint32_t planes, uint32_t bits) {
   if (!supported(bits) || planes == 0) return {do_nothing, do_nothing, "none"};
   if (planes == 1) return {copy_one_plane, copy_one_plane, "copy"};
   if (bits == 8 && planes == 3) return {split_bytes3, join_bytes3, "bytes3"};
+#if defined(KLV_HAVE_AVX2_PATH)
+  if (bits == 8 && planes == 4 && has_avx2())
+    return {split_bytes4_avx2, join_bytes4_avx2, "bytes4_avx2"};
+#endif
   if (bits == 8 && planes == 4) return {split_bytes4, join_bytes4, "bytes4"};
   if (bits == 8) return {split_units<uint8_t>, join_units<uint8_t>, "bytes"};
   if (bits == 16) return {split_units<uint16_t>, join_units<uint16_t>, "words"};
@@ -252,6 +335,10 @@ RelayFn pick_pxv_to_lnv(uint32_t planes, uint32_t bits) {
 
 RelayFn pick_lnv_to_pxv(uint32_t planes, uint32_t bits) {
   return pick(planes, bits).join;
+}
+
+bool relay_fills(uint32_t planes, uint32_t bits) {
+  return planes >= 1 && (bits == 8 || bits == 16);
 }
 
 const char* pxv_to_lnv_name(uint32_t planes, uint32_t bits) {

@@ -15,6 +15,9 @@ using RelayFn = void (*)(uint8_t* dst, const uint8_t* src, uint32_t planes, uint
 
 RelayFn pick_pxv_to_lnv(uint32_t planes, uint32_t bits);
 RelayFn pick_lnv_to_pxv(uint32_t planes, uint32_t bits);
+// True when the picked movers write every byte of their destination rows
+// (whole bytes and words), so that the destination need not be cleared.
+bool relay_fills(uint32_t planes, uint32_t bits);
 // Names of the picked movers, for tests ("bytes4", "bits1x4", "fields", ...).
 const char* pxv_to_lnv_name(uint32_t planes, uint32_t bits);
 const char* lnv_to_pxv_name(uint32_t planes, uint32_t bits);

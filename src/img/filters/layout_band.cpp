@@ -62,6 +62,7 @@ bool LayoutBand::Attach(IMG_file* source) {
   lnv_ = row_ * planes_;
   split_ = pick_pxv_to_lnv(planes_, bits_);
   join_ = pick_lnv_to_pxv(planes_, bits_);
+  fills_ = relay_fills(planes_, bits_);
   out_ = in_;
   switch (target_) {
     case LayoutTarget::kPixel:
@@ -156,7 +157,7 @@ bool LayoutBand::LoadLines(uint32_t n, uint8_t* dst) {
       for (uint32_t k = 0; k < n; ++k) {
         if (!ReadSource(line_.data(), first_ + int32_t(k), 1)) return valid_ = k, false;
         uint8_t* d = dst + size_t(k) * lnv_;
-        std::memset(d, 0, lnv_);
+        if (!fills_) std::memset(d, 0, lnv_);
         split_(d, line_.data(), planes_, static_cast<uint32_t>(row_), width_, bits_);
       }
       valid_ = n;
@@ -177,7 +178,7 @@ bool LayoutBand::LoadPixel(uint32_t n) {
   const bool ok = LoadLines(n, conv_.data());
   for (uint32_t k = 0; k < valid_; ++k) {
     uint8_t* d = band_.data() + size_t(k) * pxv_;
-    std::memset(d, 0, pxv_);
+    if (!fills_) std::memset(d, 0, pxv_);
     join_(d, conv_.data() + size_t(k) * lnv_, planes_, static_cast<uint32_t>(row_), width_, bits_);
   }
   return ok;
@@ -261,7 +262,7 @@ int32_t LayoutBand::Write(uint8_t* buffer, int32_t count) {
   if (!writing_ || !buffer || count < 1) return 0;
   int32_t done = 0;
   for (; done < count && cur_ < height_; ++done, ++cur_) {
-    std::memset(line_.data(), 0, lnv_);
+    if (!fills_) std::memset(line_.data(), 0, lnv_);
     split_(line_.data(), buffer + size_t(done) * pxv_, planes_, static_cast<uint32_t>(row_), width_,
            bits_);
     if (img_write_line(src_, line_.data(), 1) != 1) break;

@@ -64,6 +64,7 @@ class LayoutBand {
   size_t band_ln_ = 0;  // one band line
   uint32_t n_ = 1;      // band lines
   RelayFn split_ = nullptr, join_ = nullptr;
+  bool fills_ = false;  // the movers write every byte: no clearing first
   std::vector<uint8_t> band_, conv_, line_;
   int32_t first_ = -1;            // band's first line; -1: nothing loaded
   uint32_t valid_ = 0;            // lines of the band read from the source
