@@ -54,7 +54,7 @@ struct TileLimits {
 TileLimits tile_limits();
 void set_tile_limits(const TileLimits& limits);
 
-// progress(percent, plane_pass) during the source pass; false aborts.
+// Told the source lines done out of the plane's after each strip; false aborts.
 using TileProgress = bool (*)(void* ctx, int64_t done, int64_t total);
 
 class TiledTurn {
