@@ -42,5 +42,7 @@
 #include "klv/jpeg.h"
 #include "klv/pngimg.h"
 #include "klv/tga.h"
+#include "klv/cropfilter.h"
+#include "klv/layoutfilter.h"
 
 #endif

@@ -185,6 +185,8 @@ KLV_API std::string TempFileName(const std::string& prefix, const std::string& e
                                  const std::string& folder = {});
 // Joins a folder and a name with one '/' between them; either may be empty.
 KLV_API std::string JoinPath(const std::string& folder, const std::string& name);
+// The machine's physical memory in bytes, 0 when unknown.
+KLV_API uint64_t PhysicalMemoryBytes();
 
 // ---------------------------------------------------------------------------
 // Time and the process

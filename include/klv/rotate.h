@@ -3,9 +3,12 @@
  * optionally mirrored left to right first.
  *
  * Mirrors and half turns work line by line. Quarter turns exchange width and
- * height: the output is built in bands of lines that fit the byte budget, and
- * each band costs one pass over the source plane. A source that would be read
- * bottom to top but is compressed is first copied to a temporary image. */
+ * height: the output is built in bands of lines that fit the byte budget.
+ * Small planes are read once per band; a large plane that needs several bands
+ * is read once and cut into turned tiles in a temporary file (under TMPDIR,
+ * removed at once and gone at close), from which each band is read back. A
+ * source that would be read bottom to top but is compressed is first copied
+ * to a temporary image. */
 #ifndef KLV_ROTATE_H
 #define KLV_ROTATE_H
 
@@ -25,7 +28,8 @@ typedef struct rotate_request {
   uint8_t turns;  /* quarter turns clockwise; only the low two bits count */
   uint8_t mirror; /* non-zero: mirror left to right before turning */
   uint8_t reserved[2];
-  uint32_t budget;       /* bytes for the band buffer; 0 means 8000000 */
+  uint32_t budget;       /* bytes for the band buffer; 0: sized from the machine
+                            (a sixteenth of its memory, 8 MB to 256 MB) */
   const char* temp_path; /* temporary copy; null or "" makes one in the temp folder */
   uint32_t own_temp;     /* non-zero: delete temp_path at close as well */
   rotate_progress_fn progress;
@@ -56,8 +60,9 @@ KLV_API int32_t rotate_seek_line(void* filter, int32_t line, int32_t plane, int3
 KLV_API image_cmap* rotate_get_cmap(void* filter);
 KLV_API int32_t rotate_status(IMG_file* img, int32_t what);
 
-/* The output description (owned by the filter), passes per source plane
- * (bands) and the temporary copy's path ("" when there is none). */
+/* The output description (owned by the filter), passes over each source
+ * plane (the bands, or 1 when the plane is turned through tiles) and the
+ * temporary copy's path ("" when there is none). */
 KLV_API const image_info* rotate_info(const rotate_filter* filter);
 KLV_API int32_t rotate_passes(const rotate_filter* filter);
 KLV_API const char* rotate_temp_path(const rotate_filter* filter);

@@ -144,6 +144,12 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
+uint64_t PhysicalMemoryBytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long size = sysconf(_SC_PAGE_SIZE);
+  return pages > 0 && size > 0 ? uint64_t(pages) * uint64_t(size) : 0;
+}
+
 std::string TempFileName(const std::string& prefix, const std::string& extension,
                          const std::string& folder) {
   static std::atomic<uint32_t> counter{0};

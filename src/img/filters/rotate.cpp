@@ -4,7 +4,10 @@
 // Without an exchange of axes each output line is one source line, read from
 // the top or the bottom and reversed when the left-to-right order flips. With
 // an exchange the output is built in bands of lines: one pass over the source
-// plane fills a band, each source line becoming one output column.
+// plane fills a band, each source line becoming one output column. Large
+// planes that would need many such passes are turned through a temporary
+// file of tiles instead (rotate_tiles): one pass over the source, whatever
+// the size.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "img/filters/rotate_kernels.h"
+#include "img/filters/rotate_tiles.h"
 #include "klv/imgmux.h"
 #include "klv/kernel_volume.h"
 #include "klv/log.h"
@@ -23,10 +27,7 @@
 
 namespace {
 
-// Where one plane row sits in a source line and in an output line.
-struct Segment {
-  size_t src_off, dst_off;
-};
+using Segment = klv::img::RowSegment;
 
 // Source image layouts handled the same way: a line is one or more rows of
 // units (pixels, or the samples of one plane).
@@ -64,7 +65,9 @@ struct rotate_filter {
   std::vector<uint8_t> line;  // one source line
   std::vector<uint8_t> band;  // lines_per_band output lines
   int32_t lines_per_band = 0, bands = 0, passes = 0;
+  std::unique_ptr<klv::img::TiledTurn> tiles;  // large planes: turned through a tile file
   int32_t band_first = -1, band_plane = 0, band_page = 0;
+  int32_t tile_pct = 0;
   int32_t planes = 1, pages = 1;
   int32_t cur_line = 0, cur_plane = 0, cur_page = 0;
   // Where the reader stands after the last read (no exchange).
@@ -167,6 +170,49 @@ bool make_temp_copy(rotate_filter& f, const rotate_request* req) {
   return true;
 }
 
+// The budget when the caller gives none: a sixteenth of the machine's
+// memory, at least the historical 8 MB and at most 256 MB.
+uint64_t default_budget() {
+  const uint64_t floor = ROTATE_DEFAULT_BUDGET, ceiling = uint64_t(256) << 20;
+  return std::clamp(klv::platform::PhysicalMemoryBytes() / 16, floor, ceiling);
+}
+
+klv::img::TurnShape turn_shape(const rotate_filter& f) {
+  klv::img::TurnShape t;
+  t.shape = f.rows.shape;
+  t.scatter = f.rows.scatter;
+  t.segments = f.rows.segments;
+  t.src_width = static_cast<uint32_t>(f.in.width);
+  t.src_height = static_cast<uint32_t>(f.in.height);
+  t.src_bpl = f.in.bytes_per_line;
+  t.out_bpl = f.out.bytes_per_line;
+  t.keep_lr = f.fl.keep_lr;
+  t.reverse_tb = f.fl.reverse_tb;
+  return t;
+}
+
+// Bands of output lines within the budget, each filled by one pass over the
+// source plane; a large plane that would need several passes is cut into
+// tiles in one pass instead, and its bands are read back from them.
+void plan_bands(rotate_filter& f, uint64_t budget) {
+  const int64_t per_band = std::max<int64_t>(1, int64_t(budget / f.out.bytes_per_line));
+  f.lines_per_band = static_cast<int32_t>(std::min<int64_t>(per_band, f.out.height));
+  f.bands = (f.out.height + f.lines_per_band - 1) / f.lines_per_band;
+  f.passes = f.bands * f.planes * f.pages;
+  const klv::img::TileLimits lim = klv::img::tile_limits();
+  const uint64_t plane_bytes = uint64_t(f.in.bytes_per_line) * uint32_t(f.in.height);
+  if (f.bands > 1 && f.bands > lim.max_passes && plane_bytes >= lim.min_plane_bytes) {
+    const klv::img::TurnShape t = turn_shape(f);
+    const klv::img::TilePlan plan = klv::img::plan_tiles(t, budget);
+    f.tiles = std::make_unique<klv::img::TiledTurn>(t, plan, f.planes * f.pages);
+    f.lines_per_band = static_cast<int32_t>(plan.band);
+    f.bands = static_cast<int32_t>(plan.bands);
+    f.passes = f.planes * f.pages;
+    return;  // the band buffer is made once the source pass is over
+  }
+  f.band.assign(size_t(f.lines_per_band) * f.out.bytes_per_line, 0);
+}
+
 bool attach(rotate_filter& f, const rotate_request* req) {
   const image_info& in = f.in;
   const uint32_t bits = in.bits_per_sample;
@@ -199,13 +245,7 @@ bool attach(rotate_filter& f, const rotate_request* req) {
   if (!f.fl.exchange && f.fl.reverse_tb && in.compression != 0 && !make_temp_copy(f, req))
     return false;
   if (f.fl.exchange) {
-    const uint32_t budget =
-        req && req->budget ? req->budget : static_cast<uint32_t>(ROTATE_DEFAULT_BUDGET);
-    const int64_t per_band = std::max<int64_t>(1, budget / f.out.bytes_per_line);
-    f.lines_per_band = static_cast<int32_t>(std::min<int64_t>(per_band, f.out.height));
-    f.bands = (f.out.height + f.lines_per_band - 1) / f.lines_per_band;
-    f.passes = f.bands * f.planes * f.pages;
-    f.band.assign(size_t(f.lines_per_band) * f.out.bytes_per_line, 0);
+    plan_bands(f, req && req->budget ? req->budget : default_budget());
   } else if (!f.copy) {
     if (img_seek_line(f.src, 0, 0, 0, 0) != 0) {
       KLV_LOG(KLV_LOG_ERROR, "rotation: the source cannot seek to its first line");
@@ -241,8 +281,40 @@ bool read_plain(rotate_filter& f, uint8_t* out) {
   return true;
 }
 
+bool tile_progress(void* ctx, int64_t done, int64_t total) {
+  auto* f = static_cast<rotate_filter*>(ctx);
+  const int32_t pass = f->cur_page * f->planes + f->cur_plane + 1;
+  return tell_step(*f, done, total, pass, f->passes, &f->tile_pct);
+}
+
+// Fills the band holding output line cur_line from the tile file, cutting
+// the plane into tiles first when this is its first band.
+bool fill_tiled_band(rotate_filter& f) {
+  const int32_t index = f.cur_page * f.planes + f.cur_plane;
+  f.band_first = -1;
+  if (!f.tiles->Prepared(index)) {
+    IMG_file* r = f.reader();
+    if (!tell(f, 0, index + 1, f.passes)) return false;
+    if (img_seek_line(r, 0, f.cur_plane, f.cur_page, 0) != 0) {
+      KLV_LOG(KLV_LOG_ERROR, "rotation: the source cannot seek to plane %d", f.cur_plane);
+      return false;
+    }
+    f.tile_pct = 0;
+    if (!f.tiles->Prepare(r, index, tile_progress, &f)) return false;
+  }
+  const int32_t L = f.lines_per_band;
+  const int32_t b0 = f.cur_line - f.cur_line % L;
+  if (f.band.empty()) f.band.assign(size_t(L) * f.out.bytes_per_line, 0);
+  if (!f.tiles->LoadBand(index, static_cast<uint32_t>(b0 / L), f.band.data())) return false;
+  f.band_first = b0;
+  f.band_plane = f.cur_plane;
+  f.band_page = f.cur_page;
+  return true;
+}
+
 // Fills the band holding output line cur_line of the current plane and page.
 bool fill_band(rotate_filter& f) {
+  if (f.tiles) return fill_tiled_band(f);
   const int32_t L = f.lines_per_band;
   const int32_t b0 = f.cur_line - f.cur_line % L;
   const int32_t b1 = std::min(b0 + L, f.out.height);
@@ -435,7 +507,8 @@ KLV_API const image_info* rotate_info(const rotate_filter* filter) {
 }
 
 KLV_API int32_t rotate_passes(const rotate_filter* filter) {
-  return filter ? filter->bands : 0;
+  if (!filter) return 0;
+  return filter->tiles ? 1 : filter->bands;
 }
 
 KLV_API const char* rotate_temp_path(const rotate_filter* filter) {
