@@ -86,20 +86,9 @@ cms_profnode* open_emulation(const char* path) {
   return n;
 }
 
-void drop_tables(ucc_calb* c) {
-  if (c->limit) free_sctb(c->limit);
-  if (c->linear) free_linear_tbl(c->linear);
-  if (c->grey) free_grey_tbl(c->grey, 1);
-  if (c->emulation) cms_profnode_free(c->emulation, nullptr, nullptr);
-  c->limit = nullptr;
-  c->linear = nullptr;
-  c->grey = nullptr;
-  c->emulation = nullptr;
-}
-
 // Loads the calibration tables; true when any could be loaded.
 bool load_calb_tables(SOVolume* volume, ucc_calb* c, uint32_t flags) {
-  drop_tables(c);
+  free_calb_tables(c);
   SOVolume* cv = c->calb_vpath[0] ? VOpen(nullptr, c->calb_vpath, KLV_VOL_READ) : volume;
   if (c->calb_vpath[0] && !cv)
     KLV_LOG(KLV_LOG_ERROR, "colour chain: the calibration volume \"%s\" cannot be opened",

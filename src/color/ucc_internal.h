@@ -47,6 +47,8 @@ size_t record_size(Record record);
 // memory failure.
 void* make_record(int32_t type);
 void free_record(int32_t type, void* data);
+// Frees the tables a calibration record holds and clears their pointers.
+void free_calb_tables(ucc_calb* c);
 // A deep copy; null on memory failure (sets *failed).
 void* copy_record(int32_t type, const void* data, bool* failed);
 

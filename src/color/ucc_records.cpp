@@ -87,17 +87,6 @@ void free_curves(ucc_curves* c) {
   }
 }
 
-void free_calb_tables(ucc_calb* c) {
-  if (c->limit) free_sctb(c->limit);
-  if (c->linear) free_linear_tbl(c->linear);
-  if (c->grey) free_grey_tbl(c->grey, 1);
-  if (c->emulation) cms_profnode_free(c->emulation, nullptr, nullptr);
-  c->limit = nullptr;
-  c->linear = nullptr;
-  c->grey = nullptr;
-  c->emulation = nullptr;
-}
-
 void* make_curves() {
   auto* c = alloc_zero<ucc_curves>();
   if (!c) return nullptr;
@@ -191,6 +180,17 @@ bool copy_calb(ucc_calb* out, const ucc_calb* in) {
 }
 
 }  // namespace
+
+void free_calb_tables(ucc_calb* c) {
+  if (c->limit) free_sctb(c->limit);
+  if (c->linear) free_linear_tbl(c->linear);
+  if (c->grey) free_grey_tbl(c->grey, 1);
+  if (c->emulation) cms_profnode_free(c->emulation, nullptr, nullptr);
+  c->limit = nullptr;
+  c->linear = nullptr;
+  c->grey = nullptr;
+  c->emulation = nullptr;
+}
 
 const TypeInfo* type_info(int32_t type) {
   for (const auto& t : kTypes)

@@ -61,12 +61,7 @@ void put_option(settings_option& slot, const std::string& name, const std::strin
 
 int32_t read_print_batch(SFPARSE* fp, const off_field* f, void* record) {
   settings& s = *static_cast<settings*>(record);
-  if (fp->peek() != SFPARSE::kOpen) {
-    KLV_LOG(KLV_LOG_WARNING, "settings text %s, line %d: %s without '{' is not applied",
-            fp->name().c_str(), fp->line(), f->key);
-    return 1;
-  }
-  fp->next();
+  if (!enter_block(fp, f)) return 1;
   static const std::vector<off_field> table = make_batch_table();
   settings_batch* batch = settings_batch_new();
   if (!batch) return 0;

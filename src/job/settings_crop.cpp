@@ -214,12 +214,7 @@ void write_bleed(std::string& out, const settings_crop& c) {
 
 int32_t read_cropping(SFPARSE* fp, const off_field* f, void* record) {
   settings& s = *static_cast<settings*>(record);
-  if (fp->peek() != SFPARSE::kOpen) {
-    KLV_LOG(KLV_LOG_WARNING, "settings text %s, line %d: %s without '{' is not applied",
-            fp->name().c_str(), fp->line(), f->key);
-    return 1;
-  }
-  fp->next();
+  if (!enter_block(fp, f)) return 1;
   static const std::vector<off_field> table = make_crop_table();
   settings_crop* crop = settings_crop_new();
   if (!crop) return 0;

@@ -93,6 +93,9 @@ bool parse_real(const std::string& word, double& value);
 bool parse_int(const std::string& word, int64_t& value, int64_t least, int64_t most);
 // A real value `{ r }` that must be finite.
 int32_t read_real_field(SFPARSE* fp, const off_field* f, void* record);
+// Steps into the block that follows the key `f`; false (logged as a warning:
+// the key is then skipped, not applied) when no '{' follows.
+bool enter_block(SFPARSE* fp, const off_field* f);
 
 // Cropping block (settings_crop.cpp).
 int32_t read_cropping(SFPARSE* fp, const off_field* f, void* record);

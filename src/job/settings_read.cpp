@@ -16,6 +16,16 @@
 
 namespace klv::job {
 
+bool enter_block(SFPARSE* fp, const off_field* f) {
+  if (fp->peek() != SFPARSE::kOpen) {
+    KLV_LOG(KLV_LOG_WARNING, "settings text %s, line %d: %s without '{' is not applied",
+            fp->name().c_str(), fp->line(), f->key);
+    return false;
+  }
+  fp->next();
+  return true;
+}
+
 bool read_words(SFPARSE* fp, const char* key, std::vector<std::string>& words, size_t least,
                 size_t most) {
   words.clear();

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "run_klvrip.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,11 +27,6 @@ std::string read_text(const std::string& path) {
   s << std::ifstream(path, std::ios::binary).rdbuf();
   return s.str();
 }
-
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
 
 class KlvripRun : public ::testing::Test {
  protected:
@@ -51,31 +48,8 @@ class KlvripRun : public ::testing::Test {
 
   // Runs klvrip with `args` (the demo printers on KLV_PATH), standard output
   // and standard error apart.
-  Result Run(const std::vector<std::string>& args) const {
-    const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (o < 0 || e < 0) ::_exit(126);
-      ::dup2(o, 1);
-      ::dup2(e, 2);
-      std::vector<std::string> words = {KLVRIP_PATH};
-      words.insert(words.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (auto& w : words) argv.push_back(w.data());
-      argv.push_back(nullptr);
-      ::setenv("KLV_PATH", kData.c_str(), 1);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    Result r;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-      r.code = WEXITSTATUS(status);
-    r.out = read_text(out);
-    r.err = read_text(err);
-    return r;
+  klv::test::KlvripResult Run(const std::vector<std::string>& args) const {
+    return klv::test::run_klvrip(dir_, args);
   }
 
   std::string dir_;
@@ -89,7 +63,7 @@ struct Case {
   const char* in_err;  // text standard error holds ("" for none)
 };
 
-void Expect(const Result& r, const Case& c) {
+void Expect(const klv::test::KlvripResult& r, const Case& c) {
   EXPECT_EQ(r.code, c.code) << r.out << r.err;
   if (*c.in_out) {
     EXPECT_NE(r.out.find(c.in_out), std::string::npos) << r.out;
@@ -157,7 +131,7 @@ TEST_F(KlvripRun, CalibListsShowsFindsAndRefusesBadUse) {
 
 TEST_F(KlvripRun, CalibPlotWritesAWholePngAndLeavesNoTemporary) {
   const std::string png = Work("curves.png");
-  const Result r = Run({"calib", "KlvDemo", kTable, "--plot", png});
+  const klv::test::KlvripResult r = Run({"calib", "KlvDemo", kTable, "--plot", png});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(read_text(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
   EXPECT_EQ(Entries(), std::vector<std::string>{"curves.png"});
@@ -229,7 +203,7 @@ TEST_F(KlvripRun, IccDescribesAProfileAndRefusesOtherFiles) {
     Expect(Run(c.args), c);
   }
   // The message names the file and says what it is not.
-  const Result r = Run({"icc", readme});
+  const klv::test::KlvripResult r = Run({"icc", readme});
   EXPECT_NE(r.err.find(readme + "\" cannot be read as an ICC profile"), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "");
 }

@@ -16,22 +16,13 @@
 
 #include "klv/imgmux.h"
 
+#include "run_klvrip.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kData = KLV_TEST_DATA "/../../data";
-
-std::string read_text(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
-
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
 
 // One pixel of a converted file, and what the file is.
 struct Converted {
@@ -98,31 +89,8 @@ class KlvripConvert : public ::testing::Test {
     return c;
   }
 
-  Result Run(const std::vector<std::string>& args) const {
-    const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (o < 0 || e < 0) ::_exit(126);
-      ::dup2(o, 1);
-      ::dup2(e, 2);
-      std::vector<std::string> words = {KLVRIP_PATH};
-      words.insert(words.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (auto& w : words) argv.push_back(w.data());
-      argv.push_back(nullptr);
-      ::setenv("KLV_PATH", kData.c_str(), 1);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    Result r;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-      r.code = WEXITSTATUS(status);
-    r.out = read_text(out);
-    r.err = read_text(err);
-    return r;
+  klv::test::KlvripResult Run(const std::vector<std::string>& args) const {
+    return klv::test::run_klvrip(dir_, args);
   }
 
   std::string dir_;
@@ -140,7 +108,7 @@ TEST_F(KlvripConvert, RgbGrayAndLabBecomeCmykWithTheProfileEmbedded) {
     SCOPED_TRACE(c.what);
     const std::string in = Image(std::string(c.what) + ".tif", c.samples, c.photo);
     const std::string out = Work(std::string(c.what) + "_cmyk.tif");
-    const Result r = Run({"convert", in, out});
+    const klv::test::KlvripResult r = Run({"convert", in, out});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("4 channels of 8 bits"), std::string::npos) << r.out;
     const Converted got = Read(out);
@@ -158,7 +126,7 @@ TEST_F(KlvripConvert, RgbGrayAndLabBecomeCmykWithTheProfileEmbedded) {
 TEST_F(KlvripConvert, SixteenBitsAndTheCalibrationOfAPrinter) {
   const std::string in = Image("rgb.tif", 3, KLV_PHOTO_MINBLACK);
   const std::string plain = Work("plain.tif"), calibrated = Work("calibrated.tif");
-  Result r = Run({"convert", in, plain, "--bits", "16", "--printer", "KlvDemo"});
+  klv::test::KlvripResult r = Run({"convert", in, plain, "--bits", "16", "--printer", "KlvDemo"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("KlvDemo profile"), std::string::npos) << r.out;
   r = Run({"convert", in, calibrated, "--bits=16", "--printer", "KlvDemo", "--calibration",
@@ -195,7 +163,7 @@ TEST_F(KlvripConvert, BadUseAndFailuresSayWhyAndLeaveNothing) {
   const size_t before = Entries();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.back());
-    const Result r = Run(c.args);
+    const klv::test::KlvripResult r = Run(c.args);
     EXPECT_EQ(r.code, c.code) << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_EQ(Entries(), before);
@@ -205,8 +173,8 @@ TEST_F(KlvripConvert, BadUseAndFailuresSayWhyAndLeaveNothing) {
 TEST_F(KlvripConvert, ScreenTakesTheColourOptions) {
   const std::string rgb = Image("rgb.tif", 3, KLV_PHOTO_MINBLACK);
   const std::string gray = Image("gray.tif", 1, KLV_PHOTO_MINBLACK);
-  Result r = Run({"screen", rgb, Work("dots.tif"), "--printer", "KlvDemo", "--calibration",
-                  "Linear1~Glossy Photo~720x720~4"});
+  klv::test::KlvripResult r = Run({"screen", rgb, Work("dots.tif"), "--printer", "KlvDemo",
+                                   "--calibration", "Linear1~Glossy Photo~720x720~4"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("4 separations"), std::string::npos) << r.out;
   // Gray stays one separation unless a colour option asks for the printer's inks.

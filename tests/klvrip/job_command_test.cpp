@@ -15,21 +15,11 @@
 
 #include "klv/job_settings_cxx.h"
 #include "klv/kernel.h"
+#include "run_klvrip.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
-
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
 
 class KlvripJob : public ::testing::Test {
  protected:
@@ -42,30 +32,8 @@ class KlvripJob : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  Result Run(const std::vector<std::string>& args) const {
-    const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (o < 0 || e < 0) ::_exit(126);
-      ::dup2(o, 1);
-      ::dup2(e, 2);
-      std::vector<std::string> words = {KLVRIP_PATH};
-      words.insert(words.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (auto& w : words) argv.push_back(w.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    Result r;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-      r.code = WEXITSTATUS(status);
-    r.out = slurp(out);
-    r.err = slurp(err);
-    return r;
+  klv::test::KlvripResult Run(const std::vector<std::string>& args) const {
+    return klv::test::run_klvrip(dir_, args, false);
   }
 
   std::string dir_, image_;
@@ -73,16 +41,16 @@ class KlvripJob : public ::testing::Test {
 
 TEST_F(KlvripJob, NewWritesTheSettingsAndShowPrintsThem) {
   const std::string job = dir_ + "/jobs/J1";
-  Result r = Run({"job",       "new",
-                  job,         image_,
-                  "--printer", "KlvDemo",
-                  "--media",   "Glossy Photo",
-                  "--mode",    "720 dpi, Stochastic",
-                  "--res",     "720x720",
-                  "--copies",  "2",
-                  "--name",    "Poster one",
-                  "--width",   "24",
-                  "--height",  "36"});
+  klv::test::KlvripResult r = Run({"job",       "new",
+                                   job,         image_,
+                                   "--printer", "KlvDemo",
+                                   "--media",   "Glossy Photo",
+                                   "--mode",    "720 dpi, Stochastic",
+                                   "--res",     "720x720",
+                                   "--copies",  "2",
+                                   "--name",    "Poster one",
+                                   "--width",   "24",
+                                   "--height",  "36"});
   ASSERT_EQ(r.code, 0) << r.err;
   // Only the settings file, no temporary beside it.
   std::vector<std::string> names;
@@ -138,7 +106,7 @@ TEST_F(KlvripJob, ShowReadsAJobVolume) {
   std::snprintf(rec.JobID, sizeof rec.JobID, "%s", "in-volume");
   ASSERT_EQ(put_prtinfo(v, ".\\Proc_Info", &rec), 1);
   ASSERT_EQ(VClose(v), 0);
-  Result r = Run({"job", "show", path});
+  klv::test::KlvripResult r = Run({"job", "show", path});
   ASSERT_EQ(r.code, 0) << r.err;
   for (const char* text : {"  printer     Vol Printer\n", "  changes     not allowed",
                            "processing records: 1\n", " JobID { in-volume }\n"})
@@ -174,7 +142,7 @@ TEST_F(KlvripJob, BadUseAndBadJobs) {
       {{"job", "show"}, 2, "usage"},
   };
   for (const Case& c : cases) {
-    Result r = Run(c.args);
+    klv::test::KlvripResult r = Run(c.args);
     EXPECT_EQ(r.code, c.code) << c.args.back() << "\n" << r.err;
     EXPECT_NE(r.err.find(c.in_err), std::string::npos) << r.err;
   }
@@ -182,7 +150,7 @@ TEST_F(KlvripJob, BadUseAndBadJobs) {
   // A hostile settings file is refused with the key named.
   fs::create_directories(job);
   std::ofstream(job + "/Settings") << "Settings {\n NumCopies { 99999 }\n}\n";
-  Result r = Run({"job", "show", job});
+  klv::test::KlvripResult r = Run({"job", "show", job});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("NumCopies"), std::string::npos) << r.err;
   EXPECT_EQ(Run({"job", "new", "--help"}).code, 0);

@@ -9,41 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "run_klvrip.h"
 #include "support/files.h"
 
 namespace {
 
-struct RunResult {
-  int code = -1;
-  std::string out, err;
-};
-
 // Runs klvrip with `args`, the shipped data folder on KLV_PATH.
-RunResult klvrip(const klv::test::ScratchFolder& dir, const std::vector<std::string>& args) {
-  const std::string out = dir.path("stdout"), err = dir.path("stderr");
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (o < 0 || e < 0) ::_exit(126);
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-    std::vector<std::string> words = {KLVRIP_PATH};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    ::setenv("KLV_PATH", KLV_TEST_DATA "/../../data", 1);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  RunResult r;
-  int status = 0;
-  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-    r.code = WEXITSTATUS(status);
-  r.out = klv::test::read_text(out);
-  r.err = klv::test::read_text(err);
-  return r;
+klv::test::KlvripResult klvrip(const klv::test::ScratchFolder& dir,
+                               const std::vector<std::string>& args) {
+  return klv::test::run_klvrip(dir.path(""), args);
 }
 
 TEST(KlvripUsage, AddsJobsAndShowsInkInDotsAndMillilitres) {
@@ -52,7 +26,7 @@ TEST(KlvripUsage, AddsJobsAndShowsInkInDotsAndMillilitres) {
   // Two multi-level jobs at 720x720: Cyan 1000 small, 1000 medium, 1000 large
   // drops of 3.5, 7 and 12 pl = 0.0000225 ml each job.
   for (int i = 0; i < 2; ++i) {
-    const RunResult r =
+    const klv::test::KlvripResult r =
         klvrip(dir, {"usage", account, "add", "--inks", "Cyan=1000/1000/1000,Black=0/0/5",
                      "--media", "Glossy Photo", "--size", "10x10", "--inkset", "CMYK", "--number",
                      "4", "--res", "720x720", "--config", "Normal", "--printer", "KlvDemo"});
@@ -63,7 +37,7 @@ TEST(KlvripUsage, AddsJobsAndShowsInkInDotsAndMillilitres) {
                          "--number", "4"})
                 .code,
             0);
-  const RunResult shown = klvrip(dir, {"usage", account});
+  const klv::test::KlvripResult shown = klvrip(dir, {"usage", account});
   ASSERT_EQ(shown.code, 0) << shown.err;
   EXPECT_NE(shown.out.find("Glossy Photo                   0.129032"), std::string::npos)
       << shown.out;
@@ -103,15 +77,15 @@ TEST(KlvripUsage, RefusesBadUseAndUnreadableAccounts) {
       {{"usage", account}, 1, "does not exist"},
   };
   for (const Case& c : cases) {
-    const RunResult r = klvrip(dir, c.args);
+    const klv::test::KlvripResult r = klvrip(dir, c.args);
     EXPECT_EQ(r.code, c.code) << c.args.back() << ": " << r.err;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
   }
   klv::test::write_text(account, "Printer_Info {\n}\n");
-  const RunResult bad = klvrip(dir, {"usage", account});
+  const klv::test::KlvripResult bad = klvrip(dir, {"usage", account});
   EXPECT_EQ(bad.code, 1);
   EXPECT_NE(bad.err.find("cannot be read as a usage account"), std::string::npos) << bad.err;
-  const RunResult add = klvrip(dir, {"usage", account, "add", "--inks", "Cyan=1"});
+  const klv::test::KlvripResult add = klvrip(dir, {"usage", account, "add", "--inks", "Cyan=1"});
   EXPECT_EQ(add.code, 1);
   EXPECT_EQ(klv::test::read_text(account), "Printer_Info {\n}\n");
 }

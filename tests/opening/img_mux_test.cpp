@@ -52,7 +52,7 @@ TEST(ImgMux, RecognisesEveryReadableFileWhateverItsName) {
       {"formats/separate.tif", KLV_TYPE_TIFF, 23, 7},
       {"formats/cmyk.tif", KLV_TYPE_TIFF, 23, 7},
       {"opening/png_file.tif", KLV_TYPE_PNG, 9, 5},  // PNG named .tif
-      {"opening/bm_text.bmp", 0, 0, 0},   // "BM" and then text
+      {"opening/bm_text.bmp", 0, 0, 0},              // "BM" and then text
       {"opening/missing.bmp", 0, 0, 0},
   };
   // A file no reader takes is refused with a line naming it, and nothing is

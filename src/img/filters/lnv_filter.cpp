@@ -4,7 +4,7 @@
 #include <new>
 
 #include "img/filters/layout_band.h"
-#include "img/filters/layout_img.h"
+#include "img/filters/layout_c_api.h"
 #include "klv/layoutfilter.h"
 #include "klv/layoutfilter_cxx.h"
 #include "klv/log.h"
@@ -66,17 +66,13 @@ int32_t close_op(void* h) {
   lnvfltr_close(f);
   return status;
 }
-int32_t read_op(void* h, uint8_t* b, int32_t n) {
-  return lnvfltr_read_line(static_cast<lnvfltr*>(h), b, n);
-}
 int32_t write_op(void* h, uint8_t* b, int32_t n) {
   return lnvfltr_write_line(static_cast<lnvfltr*>(h), b, n);
 }
-int32_t seek_op(void* h, int32_t l, int32_t p, int32_t g, int32_t w) {
-  return lnvfltr_seek_line(static_cast<lnvfltr*>(h), l, p, g, w);
-}
 
 }  // namespace
+
+namespace kli = klv::img;
 
 extern "C" {
 
@@ -91,24 +87,11 @@ KLV_API lnvfltr* lnvfltr_attach(IMG_file* source) {
     img_close(source);
     return nullptr;
   }
-  auto* rec = new (std::nothrow) lnvfltr{nullptr};
-  if (rec) rec->obj = new (std::nothrow) CLnvFltr;
-  if (!rec || !rec->obj) {
-    delete rec;
-    img_close(source);
-    return nullptr;
-  }
-  try {
-    if (rec->obj->Attach(source)) return rec;
-  } catch (...) {
-    KLV_LOG(KLV_LOG_ERROR, "line-interleave filter: out of memory");
-  }
-  lnvfltr_close(rec);
-  return nullptr;
+  return kli::make_layout_filter<lnvfltr, CLnvFltr>(source, "line-interleave filter");
 }
 
 KLV_API int32_t lnvfltr_read_line(lnvfltr* f, uint8_t* buffer, int32_t count) {
-  return f && f->obj ? f->obj->ReadLine(buffer, count) : -1;
+  return kli::read_layout_line(f, buffer, count);
 }
 
 KLV_API int32_t lnvfltr_write_line(lnvfltr* f, uint8_t* buffer, int32_t count) {
@@ -117,23 +100,22 @@ KLV_API int32_t lnvfltr_write_line(lnvfltr* f, uint8_t* buffer, int32_t count) {
 
 KLV_API int32_t lnvfltr_seek_line(lnvfltr* f, int32_t line, int32_t plane, int32_t page,
                                   int32_t whence) {
-  return f && f->obj ? f->obj->SeekLine(line, plane, page, whence) : -1;
+  return kli::seek_layout_line(f, line, plane, page, whence);
 }
 
 KLV_API IMG_file* lnvfltr_to_img(lnvfltr* f) {
   if (!f || !f->obj || !f->obj->Info()) return nullptr;
   const bool writing = f->obj->Writing();
-  IMG_file* img = klv::img::layout_img(
-      f, *f->obj->Source(), *f->obj->Info(),
-      {close_op, writing ? nullptr : read_op, writing ? write_op : nullptr, seek_op});
+  IMG_file* img =
+      klv::img::layout_img(f, *f->obj->Source(), *f->obj->Info(),
+                           {close_op, writing ? nullptr : kli::layout_read_op<lnvfltr>,
+                            writing ? write_op : nullptr, kli::layout_seek_op<lnvfltr>});
   if (!img) lnvfltr_close(f);
   return img;
 }
 
 KLV_API void lnvfltr_close(lnvfltr* f) {
-  if (!f) return;
-  delete f->obj;
-  delete f;
+  kli::free_layout_filter(f);
 }
 
 }  // extern "C"
