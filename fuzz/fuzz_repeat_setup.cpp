@@ -8,7 +8,36 @@
 
 #include "klv/log.h"
 #include "klv/repeat.h"
-#include "klv/streams.h"
+#include "klv/cimg_file.h"
+
+namespace {
+
+// A 5 x 3 RGB pattern of distinct bytes.
+class Pattern : public CIMG_file {
+ public:
+  Pattern() {
+    init_image_info(&m_info);
+    m_info.width = 5;
+    m_info.height = 3;
+    m_info.samples = 3;
+    m_info.bits_per_sample = 8;
+    m_info.photometric = KLV_PHOTO_MINBLACK;
+    m_info.xres = m_info.yres = 100;
+    m_info.bytes_per_line = image_info_line_bytes(&m_info);
+  }
+  int32_t ReadLine(unsigned char* buffer, int32_t count) override {
+    int32_t done = 0;
+    for (; done < count && m_line < m_info.height; ++done, ++m_line)
+      for (uint32_t i = 0; i < m_info.bytes_per_line; ++i)
+        buffer[size_t(done) * m_info.bytes_per_line + i] = uint8_t(m_line * 31 + i);
+    return done;
+  }
+  int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override {
+    return SetSeekLine(line, plane, page, whence);
+  }
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool quiet = [] {
@@ -19,16 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 65536) return 0;
   RepeatFileInfo r;
   if (!parse_repeat_info(reinterpret_cast<const char*>(data), int32_t(size), &r)) return 0;
-  image_info info;
-  init_image_info(&info);
-  info.width = 5;
-  info.height = 3;
-  info.samples = 3;
-  info.bits_per_sample = 8;
-  info.photometric = KLV_PHOTO_MINBLACK;
-  info.bytes_per_line = image_info_line_bytes(&info);
-  IMG_file* page =
-      RPTFLTR_attach(null_open_img("pattern", nullptr, "r", &info), &r.settings, nullptr);
+  IMG_file* page = RPTFLTR_attach((new Pattern)->ToImg('r', 0), &r.settings);
   if (!page) return 0;
   const uint64_t pixels = uint64_t(uint32_t(page->info.width)) * uint32_t(page->info.height);
   if (pixels <= 200000) {

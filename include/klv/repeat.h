@@ -85,13 +85,15 @@ KLV_API IMG_file* repeat_open(const char* name, SOVolume* volume, const char* mo
                               image_info* info);
 
 /* The page as a stream over an open pattern stream, which it owns from then
- * on (closed with the page; closed too when the attach fails). `options`
- * (may be null) reaches the line filter that scales the pattern: its
- * transform slot carries a colour chain (ucc_filter_transform). Null
- * (logged) for a null stream or settings, a page or pattern size of 0, a
- * stream not open for reading, or when memory is short. */
-KLV_API IMG_file* RPTFLTR_attach(IMG_file* pattern, const RepeatFilterInfo* settings,
-                                 const filter_info* options);
+ * on (closed with the page; closed too when the attach fails). Null (logged)
+ * for a null stream or settings, a page or pattern size of 0, a stream not
+ * open for reading, or when memory is short. */
+KLV_API IMG_file* RPTFLTR_attach(IMG_file* pattern, const RepeatFilterInfo* settings);
+/* The same with `options` (may be null) for the line filter that scales the
+ * pattern: its transform slot carries a colour chain (ucc_filter_transform),
+ * applied once per pattern line. */
+KLV_API IMG_file* RPTFLTR_attach_ex(IMG_file* pattern, const RepeatFilterInfo* settings,
+                                    const filter_info* options);
 /* Takes the pattern stream back out of a page made by RPTFLTR_attach or
  * repeat_open and frees the page; the stream is returned with the filters
  * the page put over it (crop, scaling) still on it. Null for a null page. */

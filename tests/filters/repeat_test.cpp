@@ -294,7 +294,7 @@ TEST(Repeat, ScalingAndTheResolutionCap) {
     s.PatternWidth = c.pat_w, s.PatternHeight = c.pat_h;
     s.PageWidth = c.page_w, s.PageHeight = c.page_h;
     s.XRes = c.res;
-    IMG_file* page = RPTFLTR_attach(pattern_img(p), &s, nullptr);
+    IMG_file* page = RPTFLTR_attach(pattern_img(p), &s);
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->type, KLV_TYPE_REPEAT);
     EXPECT_EQ(page->info.width, c.want_pw);
@@ -312,7 +312,7 @@ TEST(Repeat, CropAndDetach) {
   // Columns 10..19 of the image (fractions of the last index, 19).
   s.CropLeft = 10.0 / 19, s.CropRight = 1;
   s.PatternWidth = 0.1;
-  IMG_file* page = RPTFLTR_attach(pattern_img(p), &s, nullptr);
+  IMG_file* page = RPTFLTR_attach(pattern_img(p), &s);
   ASSERT_NE(page, nullptr);
   ASSERT_EQ(page->info.width, 30);
   const std::vector<uint8_t> all = read_all(page);
@@ -324,24 +324,70 @@ TEST(Repeat, CropAndDetach) {
   img_close(back);
 }
 
+// Inverts every sample: a stand-in for a colour chain in the line filter's
+// transform slot (ucc_filter_transform fills the same slot).
+struct Invert {
+  static void* Setup(void* self, const filter_xform_setup* s) {
+    return s->in_bits == 8 && s->in_samples == s->out_samples ? self : nullptr;
+  }
+  static int32_t Apply(void* state, const void* in, void* out, int32_t count) {
+    const auto* a = static_cast<const uint8_t*>(in);
+    auto* b = static_cast<uint8_t*>(out);
+    for (int32_t i = 0; i < 3 * count; ++i) b[i] = uint8_t(255 - a[i]);
+    ++*static_cast<int*>(state);
+    return 1;
+  }
+  static void Release(void*) {}
+};
+
+TEST(Repeat, ColourTransformAndTiledPatterns) {
+  const Pattern p = make_pattern(6, 5);
+  RepeatFilterInfo s = settings_for(p, 20, 13);
+  s.StepAmount = 0.5;
+  const uint8_t white[3] = {255, 255, 255};
+  const std::vector<uint8_t> want = reference(p, s, 20, 13, white);
+  {
+    SCOPED_TRACE("the transform converts the pattern once per pattern line");
+    int calls = 0;
+    filter_transform t{Invert::Setup, Invert::Apply, Invert::Release, &calls};
+    filter_info opts{};
+    opts.transform = &t;
+    IMG_file* page = RPTFLTR_attach_ex(pattern_img(p), &s, &opts);
+    ASSERT_NE(page, nullptr);
+    const std::vector<uint8_t> got = read_all(page);
+    img_close(page);
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], 255 - want[i]) << i;
+    EXPECT_LE(calls, 5);
+  }
+  {
+    SCOPED_TRACE("a tiled pattern gives the same page");
+    IMG_file* tiled = (new klv::test::MemTiles(6, 5, 3, 4, 2, false, p.rgb))->ToImg('r', 9);
+    IMG_file* page = RPTFLTR_attach(tiled, &s);
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(read_all(page), want);
+    img_close(page);
+  }
+}
+
 TEST(Repeat, RefusedAttaches) {
   klv::test::LogCapture log;
   const Pattern p = make_pattern(4, 4);
   RepeatFilterInfo s = settings_for(p, 8, 8);
-  EXPECT_EQ(RPTFLTR_attach(nullptr, &s, nullptr), nullptr);
-  EXPECT_EQ(RPTFLTR_attach(pattern_img(p), nullptr, nullptr), nullptr);
+  EXPECT_EQ(RPTFLTR_attach(nullptr, &s), nullptr);
+  EXPECT_EQ(RPTFLTR_attach(pattern_img(p), nullptr), nullptr);
   RepeatFilterInfo zero = s;
   zero.PageWidth = 0;
-  EXPECT_EQ(RPTFLTR_attach(pattern_img(p), &zero, nullptr), nullptr);
+  EXPECT_EQ(RPTFLTR_attach(pattern_img(p), &zero), nullptr);
   RepeatFilterInfo nopat = s;
   nopat.PatternHeight = 0;
-  EXPECT_EQ(RPTFLTR_attach(pattern_img(p), &nopat, nullptr), nullptr);
+  EXPECT_EQ(RPTFLTR_attach(pattern_img(p), &nopat), nullptr);
   RepeatFilterInfo badcrop = s;
   badcrop.CropLeft = 0.9, badcrop.CropRight = 0.1;
-  EXPECT_EQ(RPTFLTR_attach(pattern_img(p), &badcrop, nullptr), nullptr);
+  EXPECT_EQ(RPTFLTR_attach(pattern_img(p), &badcrop), nullptr);
   RepeatFilterInfo huge = s;
   huge.PageWidth = 1e30;
-  EXPECT_EQ(RPTFLTR_attach(pattern_img(p), &huge, nullptr), nullptr);
+  EXPECT_EQ(RPTFLTR_attach(pattern_img(p), &huge), nullptr);
   EXPECT_NE(log.Text().find("step and repeat"), std::string::npos);
 }
 

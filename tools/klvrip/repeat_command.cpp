@@ -202,7 +202,7 @@ Exit repeat(RepeatArgs a) {
   const RepeatFilterInfo s = settings_of(a);
   IMG_file* pattern = img_mux_open(a.pattern, nullptr, "r", nullptr, KLV_TYPE_RECOGNISE);
   if (!pattern) return report(Exit::kFailure, kCommand, "cannot read image \"%s\"", a.pattern);
-  IMG_file* page = RPTFLTR_attach(pattern, &s, nullptr);
+  IMG_file* page = RPTFLTR_attach(pattern, &s);
   if (!page) return report(Exit::kFailure, kCommand, "cannot make the page (see the log)");
   image_info dest = page->info;
   OutputFile file(a.out);

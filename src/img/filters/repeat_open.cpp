@@ -92,8 +92,12 @@ std::string pattern_path(const std::string& settings, const std::string& file) {
 
 extern "C" {
 
-KLV_API IMG_file* RPTFLTR_attach(IMG_file* pattern, const RepeatFilterInfo* settings,
-                                 const filter_info* options) {
+KLV_API IMG_file* RPTFLTR_attach(IMG_file* pattern, const RepeatFilterInfo* settings) {
+  return RPTFLTR_attach_ex(pattern, settings, nullptr);
+}
+
+KLV_API IMG_file* RPTFLTR_attach_ex(IMG_file* pattern, const RepeatFilterInfo* settings,
+                                    const filter_info* options) {
   auto* f = new (std::nothrow) CRepeatFilter;
   if (!f) {
     img_close(pattern);
@@ -137,7 +141,7 @@ KLV_API IMG_file* repeat_open(const char* name, SOVolume* volume, const char* mo
       KLV_LOG(KLV_LOG_ERROR, "Unable to open '%s'\n", image.c_str());
       return nullptr;
     }
-    IMG_file* page = RPTFLTR_attach(pattern, &r.settings, nullptr);
+    IMG_file* page = RPTFLTR_attach(pattern, &r.settings);
     if (page && info) *info = page->info;
     return page;
   } catch (const std::bad_alloc&) {
