@@ -37,7 +37,9 @@ struct RepeatState {
   RepeatLines lines;
   size_t pixel_bytes = 0;
   std::vector<uint8_t> gap_pixel;
-  std::vector<uint8_t> gap_run;  // the gap pixel repeated over a whole period
+  std::vector<uint8_t> gap_run;   // the gap pixel repeated over a whole period
+  std::vector<uint8_t> mirrored;  // one pattern line reversed
+  int32_t mirrored_line = -1;     // which
   bool loaded = false, has_transform = false;
   int32_t line = 0;
 
@@ -262,20 +264,24 @@ void fill_gap(const RepeatState& st, uint8_t* out, int64_t pixels) {
   }
 }
 
-// Copies pattern columns first .. first + n - 1 (mirrored: counted from the
-// right edge) of `src` to `out`.
-void copy_pixels(const uint8_t* src, uint8_t* out, int32_t first, int32_t n, int32_t w, size_t pb,
-                 bool mirror) {
-  if (!mirror) {
-    std::memcpy(out, src + size_t(first) * pb, size_t(n) * pb);
-    return;
-  }
-  const uint8_t* s = src + size_t(w - 1 - first) * pb;
+// Pattern line `pl` (at `src`) with its pixel order reversed, kept for the
+// next copies that want it: one reversal serves every mirrored copy of a
+// page line.
+const uint8_t* mirrored(RepeatState& st, int32_t pl, const uint8_t* src) {
+  if (st.mirrored_line == pl) return st.mirrored.data();
+  const size_t pb = st.pixel_bytes;
+  const int32_t w = st.g.pattern_w;
+  st.mirrored.resize(size_t(w) * pb);
+  uint8_t* out = st.mirrored.data();
+  const uint8_t* in = src + size_t(w - 1) * pb;
   if (pb == 3) {
-    for (int32_t i = 0; i < n; ++i, s -= 3, out += 3) out[0] = s[0], out[1] = s[1], out[2] = s[2];
+    for (int32_t i = 0; i < w; ++i, in -= 3, out += 3)
+      out[0] = in[0], out[1] = in[1], out[2] = in[2];
   } else {
-    for (int32_t i = 0; i < n; ++i, s -= pb, out += pb) std::memcpy(out, s, pb);
+    for (int32_t i = 0; i < w; ++i, in -= pb, out += pb) std::memcpy(out, in, pb);
   }
+  st.mirrored_line = pl;
+  return st.mirrored.data();
 }
 
 // The pattern line of a copy whose line within its period is `in_period`,
@@ -286,16 +292,21 @@ int32_t pattern_line(const RepeatGeometry& g, int64_t in_period, bool odd) {
   return int32_t(g.flip_v && odd ? g.pattern_h - 1 - l : l);
 }
 
-// One run of copy column c from page pixel x: `n` pixels from position `col`
-// of the column period; src null puts the whole run in the gap.
-void put_run(const RepeatState& st, const uint8_t* src, uint8_t* out, int64_t col, int64_t n,
-             bool mirror) {
+// One run of a copy from page pixel x: `n` pixels from position `col` of
+// the column period, taken from `src` (the pattern line, mirrored already
+// when the copy is); src null puts the whole run in the gap.
+void put_run(const RepeatState& st, const uint8_t* src, uint8_t* out, int64_t col, int64_t n) {
   const RepeatGeometry& g = st.g;
+  const size_t pb = st.pixel_bytes;
   const int64_t first = col + g.skip_x;
   const int64_t in_pattern = src ? std::clamp<int64_t>(g.pattern_w - first, 0, n) : 0;
-  if (in_pattern > 0)
-    copy_pixels(src, out, int32_t(first), int32_t(in_pattern), g.pattern_w, st.pixel_bytes, mirror);
-  fill_gap(st, out + size_t(in_pattern) * st.pixel_bytes, n - in_pattern);
+  if (in_pattern > 0) std::memcpy(out, src + size_t(first) * pb, size_t(in_pattern) * pb);
+  fill_gap(st, out + size_t(in_pattern) * pb, n - in_pattern);
+}
+
+// The source of copy column c: the line, or its mirror in odd columns.
+const uint8_t* copy_source(RepeatState& st, int32_t pl, const uint8_t* src, int64_t c) {
+  return src && st.g.flip_h && (c & 1) ? mirrored(st, pl, src) : src;
 }
 
 // A page line of a grid whose rows are stepped sideways (or not stepped).
@@ -312,7 +323,7 @@ bool build_row_stepped(RepeatState& st, int64_t y, uint8_t* out) {
     const int64_t c = floor_div(px, g.period_x);
     const int64_t col = px - c * g.period_x;
     const int64_t n = std::min<int64_t>(g.period_x - col, g.page_w - x);
-    put_run(st, src, out + size_t(x) * st.pixel_bytes, col, n, g.flip_h && (c & 1));
+    put_run(st, copy_source(st, pl, src, c), out + size_t(x) * st.pixel_bytes, col, n);
     x += n;
   }
   return true;
@@ -331,7 +342,7 @@ bool build_col_stepped(RepeatState& st, int64_t y, uint8_t* out) {
     const int32_t pl = pattern_line(g, ly - r * g.period_y, c & 1);
     const uint8_t* src = pl >= 0 ? st.lines.Line(pl) : nullptr;
     if (pl >= 0 && !src) return false;
-    put_run(st, src, out + size_t(x) * st.pixel_bytes, col, n, g.flip_h && (c & 1));
+    put_run(st, copy_source(st, pl, src, c), out + size_t(x) * st.pixel_bytes, col, n);
     x += n;
   }
   return true;
