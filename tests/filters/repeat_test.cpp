@@ -370,6 +370,43 @@ TEST(Repeat, ColourTransformAndTiledPatterns) {
   }
 }
 
+TEST(Repeat, PageLayoutFromThePattern) {
+  struct Case {
+    const char* what;
+    uint32_t samples, photometric;
+    uint32_t want_samples, want_photometric;
+    bool inverted;  // ink amounts become light amounts
+  };
+  const Case cases[] = {
+      {"gray light", 1, KLV_PHOTO_MINBLACK, 1, KLV_PHOTO_MINBLACK, false},
+      {"gray ink", 1, KLV_PHOTO_MINWHITE, 1, KLV_PHOTO_MINBLACK, true},
+      {"CMYK ink", 4, KLV_PHOTO_MINWHITE, 4, KLV_PHOTO_MINBLACK, true},
+      {"CIELab", 3, KLV_PHOTO_CIELAB, 3, KLV_PHOTO_CIELAB, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const image_info in = describe(4, 3, c.samples, 8, int32_t(c.photometric));
+    const std::vector<uint8_t> bytes = klv::test::pattern_bytes(size_t(in.bytes_per_line) * 3, 3);
+    RepeatFilterInfo s;
+    InitRepeatFilterInfo(&s);
+    s.PatternWidth = 0.04, s.PatternHeight = 0.03;
+    s.PageWidth = 0.08, s.PageHeight = 0.03;
+    IMG_file* page = RPTFLTR_attach((new MemImage(in, bytes))->ToImg('r', 9), &s);
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->info.samples, c.want_samples);
+    EXPECT_EQ(page->info.photometric, c.want_photometric);
+    EXPECT_EQ(page->info.bits_per_sample, 8u);
+    const std::vector<uint8_t> got = read_all(page);
+    img_close(page);
+    const size_t row = in.bytes_per_line;
+    for (size_t i = 0; i < row; ++i) {
+      const uint8_t want = c.inverted ? uint8_t(255 - bytes[i]) : bytes[i];
+      EXPECT_EQ(got[i], want) << i;
+      EXPECT_EQ(got[row + i], want) << i;  // the second copy
+    }
+  }
+}
+
 TEST(Repeat, RefusedAttaches) {
   klv::test::LogCapture log;
   const Pattern p = make_pattern(4, 4);
