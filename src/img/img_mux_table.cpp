@@ -11,6 +11,7 @@
 #include "klv/pngimg.h"
 #include "klv/tga.h"
 #include "klv/outimg.h"
+#include "klv/repeat.h"
 #include "klv/streams.h"
 #include "klv/tiff.h"
 
@@ -43,6 +44,17 @@ bool probe_jpeg(const uint8_t* h, size_t n) {
 
 bool probe_volume(const uint8_t* h, size_t n) {
   return n >= 16 && std::memcmp(h, "SQLite format 3", 16) == 0;
+}
+
+// Step-and-repeat settings begin with their block name (or a comment).
+bool probe_repeat(const uint8_t* h, size_t n) {
+  static const char kName[] = "repeat_setup";
+  size_t i = 0;
+  while (i < n && h[i] <= ' ') ++i;
+  if (i < n && h[i] == ';') return true;
+  for (size_t k = 0; i < n && k + 1 < sizeof kName; ++i, ++k)
+    if ((h[i] | 0x20) != kName[k] && !(kName[k] == '_' && h[i] == '_')) return false;
+  return true;  // the whole name, or a file too short to tell: the opener decides
 }
 
 // The TIFF opener takes the volume first.
@@ -149,7 +161,10 @@ const MuxType kTypes[] = {
     unbuilt(KLV_TYPE_TEMPLATE, "template image"),
     unbuilt(KLV_TYPE_PROC_INFO, "processed image"),
     unbuilt(KLV_TYPE_IMG_INFO, "processed image"),
-    unbuilt(KLV_TYPE_REPEAT, "step-and-repeat"),
+    MuxType{.code = KLV_TYPE_REPEAT,
+            .name = "step-and-repeat",
+            .probe = probe_repeat,
+            .open_img = repeat_open},
     unbuilt(KLV_TYPE_SWATCH, "swatch image"),
     unbuilt(KLV_TYPE_PS_PROXY, "PostScript (separate process)"),
     unbuilt(KLV_TYPE_SPOT, "spot-colour image"),

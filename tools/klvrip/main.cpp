@@ -27,6 +27,8 @@ const klvrip::Command kCommands[] = {
      klvrip::serve_command},
     {"proflib", "a printer's profile library: proflib PRINTER list|show|set-default|add|remove",
      klvrip::proflib_command},
+    {"repeat", "fill a page with copies of a pattern: repeat PATTERN OUT --page WxH [options]",
+     klvrip::repeat_command},
 };
 
 void usage(FILE* out) {
