@@ -2,9 +2,7 @@
 // klvrip repeat run as a program: the page written (size, resolution, a
 // half-drop copy where it belongs), and usage errors and failures that say
 // why and leave nothing behind.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -15,15 +13,11 @@
 #include <vector>
 
 #include "klv/imgmux.h"
+#include "run_klvrip.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Result {
-  int code = -1;
-  std::string err;
-};
 
 class KlvripRepeat : public ::testing::Test {
  protected:
@@ -56,31 +50,10 @@ class KlvripRepeat : public ::testing::Test {
     return path;
   }
 
-  Result Run(const std::vector<std::string>& args) const {
-    const std::string err = dir_ + "/stderr";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int o = ::open("/dev/null", O_WRONLY);
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (o < 0 || e < 0) ::_exit(126);
-      ::dup2(o, 1);
-      ::dup2(e, 2);
-      std::vector<std::string> words = {KLVRIP_PATH, "repeat"};
-      words.insert(words.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (auto& w : words) argv.push_back(w.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    Result r;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-      r.code = WEXITSTATUS(status);
-    std::stringstream s;
-    s << std::ifstream(err).rdbuf();
-    r.err = s.str();
-    return r;
+  klv::test::KlvripResult Run(const std::vector<std::string>& args) const {
+    std::vector<std::string> words = {"repeat"};
+    words.insert(words.end(), args.begin(), args.end());
+    return klv::test::run_klvrip(dir_, words, false);
   }
 
   std::string dir_;
@@ -88,7 +61,7 @@ class KlvripRepeat : public ::testing::Test {
 
 TEST_F(KlvripRepeat, WritesAHalfDropPage) {
   const std::string tile = Pattern(), out = Work("page.tif");
-  const Result r = Run({tile, out, "--page", "0.2x0.12", "--half-drop", "0.5"});
+  const klv::test::KlvripResult r = Run({tile, out, "--page", "0.2x0.12", "--half-drop", "0.5"});
   ASSERT_EQ(r.code, 0) << r.err;
   image_info info;
   init_image_info(&info);
@@ -122,7 +95,7 @@ TEST_F(KlvripRepeat, UsageErrorsAndFailuresLeaveNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
-    const Result r = Run(c.args);
+    const klv::test::KlvripResult r = Run(c.args);
     EXPECT_EQ(r.code, c.code);
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(out));
