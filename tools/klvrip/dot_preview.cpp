@@ -1,20 +1,34 @@
 // SPDX-License-Identifier: MIT
-// Dot previews: ink coverage per preview pixel, composited subtractively.
+// Dot previews: ink coverage per preview pixel, shown through the printer's
+// profile or composited subtractively in linear light.
 #include "dot_preview.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
+#include "klv/color_convert_cxx.h"
 #include "klv/imgmux.h"
 #include "klv/img.h"
 #include "png_file.h"
 
 namespace klvrip {
 
+namespace {
+
+// sRGB code of a linear-light reflectance.
+uint8_t srgb_code(double linear) {
+  const double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+  return uint8_t(std::clamp(v, 0.0, 1.0) * 255 + 0.5);
+}
+
+}  // namespace
+
 bool write_dot_preview(const char* dots_path, int dots_type, const char* dots_name,
-                       const char* png_path, const char* png_name, int max_side) {
+                       const char* png_path, const char* png_name, int max_side,
+                       const klv::ColorConversion* proof) {
   image_info info;
   init_image_info(&info);
   IMG_file* img = img_mux_open(dots_path, nullptr, "r", &info, dots_type);
@@ -39,6 +53,8 @@ bool write_dot_preview(const char* dots_path, int dots_type, const char* dots_na
   std::vector<uint32_t> ink(size_t(pw) * seps);
   std::vector<uint8_t> rgb(size_t(pw) * ph * 3);
   std::vector<uint8_t> line(info.bytes_per_line);
+  // Coverage of a preview row as 16-bit ink amounts, and its sRGB proof.
+  std::vector<uint16_t> cover(proof ? size_t(pw) * 4 : 0), shown(proof ? size_t(pw) * 3 : 0);
   bool ok = true;
   for (int py = 0; py < ph && ok; ++py) {
     std::fill(ink.begin(), ink.end(), 0);
@@ -58,21 +74,26 @@ bool write_dot_preview(const char* dots_path, int dots_type, const char* dots_na
       }
     }
     const int rows = y1 - y0;
+    uint8_t* out_row = &rgb[size_t(py) * pw * 3];
     for (int px = 0; px < pw; ++px) {
       const int cols = std::min(width, (px + 1) * factor) - px * factor;
       const double full = double(rows) * cols * top;
       const uint32_t* box = &ink[size_t(px) * seps];
-      double c, m, yv, k;
-      if (seps == 1) {
-        c = m = yv = 0;
-        k = box[0] / full;
-      } else {
-        c = box[0] / full, m = box[1] / full, yv = box[2] / full, k = box[3] / full;
+      if (proof && seps == 4) {
+        for (uint32_t s = 0; s < 4; ++s)
+          cover[px * 4 + s] = uint16_t(box[s] * 65535.0 / full + 0.5);
+        continue;
       }
-      uint8_t* out = &rgb[(size_t(py) * pw + px) * 3];
-      out[0] = uint8_t(255 * (1 - c) * (1 - k) + 0.5);
-      out[1] = uint8_t(255 * (1 - m) * (1 - k) + 0.5);
-      out[2] = uint8_t(255 * (1 - yv) * (1 - k) + 0.5);
+      double c = 0, m = 0, yv = 0, k = box[seps - 1] / full;
+      if (seps == 4) c = box[0] / full, m = box[1] / full, yv = box[2] / full;
+      uint8_t* out = out_row + size_t(px) * 3;
+      out[0] = srgb_code((1 - c) * (1 - k));
+      out[1] = srgb_code((1 - m) * (1 - k));
+      out[2] = srgb_code((1 - yv) * (1 - k));
+    }
+    if (proof && seps == 4) {
+      proof->Line16(cover.data(), shown.data(), uint32_t(pw));
+      for (size_t i = 0; i < size_t(pw) * 3; ++i) out_row[i] = uint8_t((shown[i] + 128u) / 257u);
     }
   }
   img_close(img);

@@ -271,7 +271,7 @@ int screen_lines(IMG_file* in, IMG_file* ht, const Page& page, int threads) {
 // Closes the screening (which writes the last lines and closes the dot
 // file), writes the preview and keeps both files only when all went well.
 Exit finish_files(const ScreenArgs& a, IMG_file* ht, bool lines_ok, OutputFile& dots,
-                  OutputFile* preview) {
+                  OutputFile* preview, const klv::ColorConversion* proof) {
   const bool status_ok = img_status(ht, 0) == 1;
   const bool closed_ok = img_close_status(ht) == 0;
   if (interrupted()) return report(Exit::kFailure, kCommand, "interrupted; no file was left");
@@ -280,7 +280,7 @@ Exit finish_files(const ScreenArgs& a, IMG_file* ht, bool lines_ok, OutputFile& 
                   closed_ok ? "" : ": written data was lost (is the disk full?)");
   const int type = is_tiff(a.out) ? KLV_TYPE_TIFF : KLV_TYPE_OUTIMG;
   if (preview && !write_dot_preview(dots.Temp().c_str(), type, a.out, preview->Temp().c_str(),
-                                    a.preview, 1600))
+                                    a.preview, 1600, proof))
     return report(Exit::kFailure, kCommand, "no preview; no file was left");
   if (!dots.Commit())
     return report(Exit::kFailure, kCommand, "cannot write \"%s\": %s", a.out, dots.Error().c_str());
@@ -288,6 +288,23 @@ Exit finish_files(const ScreenArgs& a, IMG_file* ht, bool lines_ok, OutputFile& 
     return report(Exit::kFailure, kCommand, "cannot write \"%s\": %s", a.preview,
                   preview->Error().c_str());
   return Exit::kOk;
+}
+
+// How the printer's profile says its inks print, for the preview: the CMYK
+// the input was separated into, through the same profile, to sRGB (relative
+// colorimetric, so the paper shows white). Null without a profile conversion.
+std::unique_ptr<klv::ColorConversion> open_proof(const klv::ColorConversion* conv) {
+  if (!conv || conv->OutputModel() != klv::ColorModel::kCmyk || conv->OutputProfile().empty())
+    return nullptr;
+  klv::ColorConversionSetup setup;
+  setup.input = klv::ColorModel::kCmyk;
+  setup.embedded = conv->OutputProfile();
+  setup.output_profile = "klv_srgb.icc";
+  setup.intent = 1;
+  std::string error;
+  auto proof = klv::ColorConversion::Open(setup, &error);
+  if (!proof) std::fprintf(stderr, "klvrip: the preview shows ideal inks: %s\n", error.c_str());
+  return proof;
 }
 
 Exit screen(const ScreenArgs& a) {
@@ -307,6 +324,7 @@ Exit screen(const ScreenArgs& a) {
       return report(Exit::kFailure, kCommand, "cannot create \"%s\": %s", a.preview,
                     preview->Error().c_str());
   }
+  const auto proof = a.preview ? open_proof(conv.get()) : nullptr;
   ImgPtr in(open_input(a, page, std::move(conv)));
   if (!in) return report(Exit::kFailure, kCommand, "cannot convert \"%s\"", a.in);
   IMG_file* ht = open_screening(a, page, dots.Temp());
@@ -314,7 +332,7 @@ Exit screen(const ScreenArgs& a) {
   const int done = screen_lines(in.get(), ht, page, a.threads);
   if (done < page.height && !interrupted())
     report(Exit::kFailure, kCommand, "screening stopped after %d of %d lines", done, page.height);
-  const Exit e = finish_files(a, ht, done == page.height, dots, preview.get());
+  const Exit e = finish_files(a, ht, done == page.height, dots, preview.get(), proof.get());
   if (e != Exit::kOk) return e;
   std::printf("%s: %dx%d at %gx%g dpi, %u separation%s of %d bit%s\n", a.out, page.width,
               page.height, page.xres, page.yres, page.seps, page.seps > 1 ? "s" : "", a.bits,
