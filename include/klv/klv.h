@@ -44,5 +44,6 @@
 #include "klv/tga.h"
 #include "klv/cropfilter.h"
 #include "klv/layoutfilter.h"
+#include "klv/imgproc.h"
 
 #endif

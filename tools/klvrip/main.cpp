@@ -27,6 +27,8 @@ const klvrip::Command kCommands[] = {
      klvrip::serve_command},
     {"proflib", "a printer's profile library: proflib PRINTER list|show|set-default|add|remove",
      klvrip::proflib_command},
+    {"process", "process a job into print files: process JOB [--threads N] [--preview FILE.png]",
+     klvrip::process_command},
 };
 
 void usage(FILE* out) {
