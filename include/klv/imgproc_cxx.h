@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "klv/export.h"
@@ -39,6 +40,10 @@ struct ProcOutcome {
   int threads = 1;                       // screening threads used
   std::string colour;                    // the colour conversion ("" for none)
   std::string calibration;               // the calibration applied ("" for none)
+  // The job's usage record, keys in order: "processSuccess" ("success" or
+  // "failure"), "fileExt", "printDev" ("Unknown" when none), "inkConfig",
+  // "dotPattern", "printRes" ("%8.3f", or "%8.3fx%8.3f" when X and Y differ).
+  std::vector<std::pair<std::string, std::string>> usage;
 };
 
 // Processes the job as begin_img_proc does. `record` may be null (read from

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "imgproc_internal.h"
@@ -90,6 +91,25 @@ int32_t plain_callback(void* context, int32_t code, const char* argument) {
   return 0;
 }
 
+// The usage record of the run.
+std::vector<std::pair<std::string, std::string>> usage_of(const Job& j, bool ok) {
+  std::vector<std::pair<std::string, std::string>> r;
+  r.emplace_back("processSuccess", ok ? "success" : "failure");
+  const char* ext = j.s ? std::strrchr(j.s->Imagepath, '.') : nullptr;
+  const char* slash = j.s ? std::strrchr(j.s->Imagepath, '/') : nullptr;
+  r.emplace_back("fileExt", ext && ext > slash ? ext + 1 : "");
+  r.emplace_back("printDev", j.s && *j.s->PrintDev ? j.s->PrintDev : "Unknown");
+  r.emplace_back("inkConfig", ok ? "CMYK" : "");
+  r.emplace_back("dotPattern", j.s ? j.s->PatternOpt : "");
+  char res[64] = "";
+  if (j.xres > 0 && j.xres == j.yres)
+    std::snprintf(res, sizeof res, "%8.3f", j.xres);
+  else if (j.xres > 0)
+    std::snprintf(res, sizeof res, "%8.3fx%8.3f", j.xres, j.yres);
+  r.emplace_back("printRes", res);
+  return r;
+}
+
 }  // namespace
 }  // namespace klv::proc
 
@@ -133,6 +153,7 @@ bool klv::process_job(const char* job, settings* record, const char* name,
     outcome->threads = j.threads;
     if (j.conversion) outcome->colour = j.conversion->Description();
     outcome->calibration = j.colour.calibration;
+    outcome->usage = usage_of(j, ok);
     if (ok) outcome->separations.assign({"Cyan", "Magenta", "Yellow", "Black"});
   }
   return ok;

@@ -134,6 +134,13 @@ TEST_F(ImgProc, DemoJobMakesPageListAndRecord) {
   for (size_t i = 1; i < calls.percent.size(); ++i)
     EXPECT_NE(calls.percent[i], calls.percent[i - 1]) << "sent twice";
   EXPECT_GT(calls.polls, 0);
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(out.usage, (Pairs{{"processSuccess", "success"},
+                              {"fileExt", "tif"},
+                              {"printDev", "KlvDemo"},
+                              {"inkConfig", "CMYK"},
+                              {"dotPattern", ""},
+                              {"printRes", " 150.000"}}));
 }
 
 TEST_F(ImgProc, SecondRunReplacesTheFirstAndThreadedScreeningGivesTheSameDots) {
@@ -224,6 +231,8 @@ TEST_F(ImgProc, FailuresLeaveNothingBehind) {
     EXPECT_EQ(calls.status.back(), out.error);
     EXPECT_NE(log.Text().find(c.message), std::string::npos);
     EXPECT_TRUE(out.print_files.empty());
+    ASSERT_FALSE(out.usage.empty());
+    EXPECT_EQ(out.usage[0].second, "failure");
     for (const std::string& name : files_in(job_))
       EXPECT_TRUE(name == "J12.B001") << name << " left behind";  // only the blocking folder
     fs::remove_all(job_ / "J12.B001");

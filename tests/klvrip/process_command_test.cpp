@@ -77,7 +77,8 @@ TEST_F(KlvripProcess, ProcessesAJobIntoPrintFiles) {
   for (const std::string& text :
        {"print file  " + job_ + "/J1.B001\n", "list        " + job_ + "/J1.prt\n",
         "record      " + job_ + "/Proc_Info\n", "page 600x400 at 150x150 dpi",
-        std::string("  screening "), std::string("  finish ")})
+        std::string("  screening "), std::string("  finish "),
+        std::string("usage       {\"processSuccess\":\"success\",\"fileExt\":\"tif\",")})
     EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
   EXPECT_EQ(JobFiles(), (std::vector<std::string>{"J1.B001", "J1.prt", "Proc_Info", "Settings"}));
   EXPECT_TRUE(fs::file_size(png) > 0);

@@ -72,6 +72,34 @@ int32_t callback(void* context, int32_t code, const char* argument) {
   }
 }
 
+// The usage record as one JSON object on one line.
+std::string usage_json(const klv::ProcOutcome& o) {
+  std::string line = "{";
+  const auto quoted = [&line](const std::string& text) {
+    line += '"';
+    for (const char c : text) {
+      if (c == '"' || c == '\\') {
+        line += '\\';
+        line += c;
+      } else if (static_cast<unsigned char>(c) < 0x20) {
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\u%04x", unsigned(c));
+        line += esc;
+      } else {
+        line += c;
+      }
+    }
+    line += '"';
+  };
+  for (const auto& [key, value] : o.usage) {
+    if (line.size() > 1) line += ',';
+    quoted(key);
+    line += ':';
+    quoted(value);
+  }
+  return line + "}";
+}
+
 void print_outcome(const klv::ProcOutcome& o) {
   std::printf("page %dx%d at %gx%g dpi, %zu separations (%s), %d screening thread%s\n", o.width,
               o.height, o.xres, o.yres, o.separations.size(), o.separations.empty() ? "" : "CMYK",
@@ -81,6 +109,7 @@ void print_outcome(const klv::ProcOutcome& o) {
   for (const std::string& f : o.print_files) std::printf("print file  %s\n", f.c_str());
   std::printf("list        %s\n", o.list_path.c_str());
   std::printf("record      %s\n", o.record_path.c_str());
+  std::printf("usage       %s\n", usage_json(o).c_str());
   for (const klv::ProcStageTime& s : o.stages)
     std::printf("  %-10s %8.3f s\n", s.stage.c_str(), s.seconds);
 }
