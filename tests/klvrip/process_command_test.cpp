@@ -76,7 +76,7 @@ TEST_F(KlvripProcess, ProcessesAJobIntoPrintFiles) {
   ASSERT_EQ(r.code, 0) << r.err;
   for (const std::string& text :
        {"print file  " + job_ + "/J1.B001\n", "list        " + job_ + "/J1.prt\n",
-        "record      " + job_ + "/Proc_Info\n", "page 600x400 at 150x150 dpi",
+        "record      " + job_ + "/Proc_Info\n", std::string("page 600x400 at 150x150 dpi"),
         std::string("  screening "), std::string("  finish "),
         std::string("usage       {\"processSuccess\":\"success\",\"fileExt\":\"tif\",")})
     EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
