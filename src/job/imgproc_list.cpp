@@ -54,7 +54,7 @@ SSTRAL* get_prt_stral(SOVolume* /*volume*/, const settings* record, int32_t tile
     std::error_code ec;
     if (!std::filesystem::is_regular_file(name, ec)) break;
     const char* one = name.c_str();
-    if (!quotable(name) || !stral_add(list, &one, 1)) {
+    if (!quotable(name) || stral_add(list, &one, 1) < 0) {
       ErrorLogf(KLV_LOG_ERROR, kTag, 0, "print file \"%s\" cannot be listed", one);
       stral_free(list);
       return nullptr;

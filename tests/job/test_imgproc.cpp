@@ -31,6 +31,12 @@ using klv::test::ScopedEnv;
 using klv::test::ScratchFolder;
 
 const std::string kData = fs::absolute(KLV_TEST_DATA "/../../data").lexically_normal().string();
+// The shipped data and the colour engine.
+#ifdef KLV_CMS_ENGINES
+const std::string kSearch = kData + ":" + KLV_CMS_ENGINES;
+#else
+const std::string kSearch = kData;
+#endif
 
 // What the driver told the callback.
 struct Calls {
@@ -88,7 +94,7 @@ class ImgProc : public ::testing::Test {
     return klv::process_job(job_.c_str(), s_.get(), nullptr, options, record_calls, calls, out);
   }
 
-  ScopedEnv path_{"KLV_PATH", kData};
+  ScopedEnv path_{"KLV_PATH", kSearch};
   ScratchFolder folder_{"imgproc"};
   ScopedEnv registry_{"KLV_REGISTRY", folder_.path("Registry.info")};
   fs::path job_;
@@ -108,7 +114,7 @@ TEST_F(ImgProc, DemoJobMakesPageListAndRecord) {
   // The page file is the 1-bit CMYK dots of the page.
   image_info info;
   init_image_info(&info);
-  IMG_file* dots = img_mux_open((base + ".B001").c_str(), nullptr, "r", &info, 0);
+  IMG_file* dots = img_mux_open((base + ".B001").c_str(), nullptr, "r", &info, KLV_TYPE_OUTIMG);
   ASSERT_NE(dots, nullptr);
   EXPECT_EQ(info.width, 600);
   EXPECT_EQ(info.height, 400);
