@@ -104,8 +104,7 @@ void print_outcome(const klv::ProcOutcome& o) {
   std::printf("page %dx%d at %gx%g dpi, %zu separations (%s), %d screening thread%s\n", o.width,
               o.height, o.xres, o.yres, o.separations.size(), o.separations.empty() ? "" : "CMYK",
               o.threads, o.threads == 1 ? "" : "s");
-  std::printf("colour      %s%s%s\n", o.colour.empty() ? "inks as they are" : o.colour.c_str(),
-              o.calibration.empty() ? "" : ", calibration ", o.calibration.c_str());
+  std::printf("colour      %s\n", o.colour.empty() ? "inks as they are" : o.colour.c_str());
   for (const std::string& f : o.print_files) std::printf("print file  %s\n", f.c_str());
   std::printf("list        %s\n", o.list_path.c_str());
   std::printf("record      %s\n", o.record_path.c_str());
