@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -94,6 +96,43 @@ TEST_F(KlvripProcess, AJobThatCannotBeProcessedLeavesOnlyItsSettings) {
   EXPECT_EQ(JobFiles(), std::vector<std::string>{"Settings"});
   EXPECT_EQ(Run({"process", scratch_.path("none")}).code, 1);
   EXPECT_EQ(Run({"process"}).code, 2);
+}
+
+// Ctrl-C while screening: the job is cancelled and leaves only its settings.
+TEST_F(KlvripProcess, InterruptCancelsAndLeavesNoPrintFile) {
+  ASSERT_EQ(Run({"job", "new", job_, kData + "/samples/chart.tif", "--printer", "KlvDemo",
+                 "--media", "Glossy Photo", "--mode", "Screen", "--res", "1440x1440", "--force"})
+                .code,
+            0);
+  const std::string err = scratch_.path("stderr.int");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int o = ::open("/dev/null", O_WRONLY);
+    if (o < 0 || e < 0) ::_exit(126);
+    ::dup2(o, 1);
+    ::dup2(e, 2);
+    ::setenv("KLV_PATH", kData.c_str(), 1);
+    ::setenv("KLV_REGISTRY", scratch_.path("Registry.info").c_str(), 1);
+    std::string program = KLVRIP_PATH, command = "process", job = job_;
+    char* argv[] = {program.data(), command.data(), job.data(), nullptr};
+    ::execv(argv[0], argv);
+    ::_exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  // Once screening has started (progress shown), interrupt.
+  for (int i = 0; i < 3000 && klv::test::read_text(err).find("process: 0%") == std::string::npos;
+       ++i)
+    ::usleep(1000);
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  const std::string text = klv::test::read_text(err);
+  if (text.find("process: 100%") != std::string::npos)
+    GTEST_SKIP() << "the job finished before the interrupt arrived";
+  EXPECT_NE(status, 0);
+  EXPECT_NE(text.find("cancelled; no print file was left"), std::string::npos) << text;
+  EXPECT_EQ(JobFiles(), std::vector<std::string>{"Settings"});
 }
 
 }  // namespace
