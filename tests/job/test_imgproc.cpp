@@ -69,6 +69,20 @@ std::vector<std::string> files_in(const fs::path& folder) {
   return names;
 }
 
+// Every line of a print file (the store's bytes may differ between runs that
+// wrote the same lines); empty when it cannot be read.
+std::vector<uint8_t> dot_lines(const std::string& path) {
+  image_info info;
+  init_image_info(&info);
+  IMG_file* img = img_mux_open(path.c_str(), nullptr, "r", &info, KLV_TYPE_OUTIMG);
+  if (!img) return {};
+  std::vector<uint8_t> lines(size_t(info.bytes_per_line) * size_t(info.height));
+  const int32_t rows = img_read_line(img, lines.data(), info.height);
+  img_close(img);
+  if (rows != info.height) lines.clear();
+  return lines;
+}
+
 class ImgProc : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -154,12 +168,13 @@ TEST_F(ImgProc, SecondRunReplacesTheFirstAndThreadedScreeningGivesTheSameDots) {
   klv::ProcOutcome out;
   ASSERT_TRUE(Process(&calls, &out, 1)) << out.error;
   const std::string page = (job_ / "J12.B001").string();
-  const auto one = klv::test::read_file(page);
+  const auto one = dot_lines(page);
+  ASSERT_FALSE(one.empty());
   // A stale page of an earlier run would be listed with the new one.
   klv::test::write_text((job_ / "J12.B002").string(), "stale");
   ASSERT_TRUE(Process(&calls, &out, 4)) << out.error;
   EXPECT_EQ(out.threads, 4);
-  EXPECT_EQ(klv::test::read_file(page), one);
+  EXPECT_EQ(dot_lines(page), one);
   EXPECT_FALSE(fs::exists(job_ / "J12.B002"));
   EXPECT_EQ(count_prtinfo(nullptr, (job_ / KLV_PROC_INFO_FILE).c_str()), 2);
 }
