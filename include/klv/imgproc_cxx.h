@@ -20,6 +20,9 @@ struct ProcOptions {
   int threads = 0;
   // Wait between asks while the job's image is still being produced.
   int wait_ms = 1000;
+  // Count the dots per ink through the printer's driver even when the job's
+  // InkCounting is off.
+  bool count_ink = false;
 };
 
 struct ProcStageTime {
@@ -40,6 +43,12 @@ struct ProcOutcome {
   int threads = 1;                       // screening threads used
   std::string colour;                    // the colour conversion ("" for none)
   std::string calibration;               // the calibration applied ("" for none)
+  // Dots per ink of the first page (empty when not counted).
+  struct InkDots {
+    std::string ink;
+    uint64_t dots = 0;
+  };
+  std::vector<InkDots> ink;
   // The job's usage record, keys in order: "processSuccess" ("success" or
   // "failure"), "fileExt", "printDev" ("Unknown" when none), "inkConfig",
   // "dotPattern", "printRes" ("%8.3f", or "%8.3fx%8.3f" when X and Y differ).

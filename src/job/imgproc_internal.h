@@ -76,6 +76,7 @@ struct Job {
   std::unique_ptr<_SCREENSETUP, ScreenSetupFree> screens;
   std::unique_ptr<HTPLACE, PlacementFree> placement;
   int threads = 1;
+  std::vector<uint64_t> inks;  // dots per ink of the first page, when counted
   std::string start_date, start_time;
   std::time_t started = 0;
   // Progress.

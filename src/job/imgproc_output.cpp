@@ -2,7 +2,7 @@
 // The driver's last stages: the halftone placement and its threads, the
 // output chain (the image at the page's size, its colour conversion, the
 // halftone filter and the page's print file) with progress and
-// cancellation, ink counting, and the finish: the print-file list and the
+// cancellation, and the finish: the print-file list and the
 // processing record beside it.
 #include <algorithm>
 #include <cstdio>
@@ -119,12 +119,6 @@ bool stage_output(Job& j) {
   return true;
 }
 
-bool stage_ink(Job&) {
-  // Counting needs the printer driver's ink commands; without a driver
-  // object nothing is counted.
-  return true;
-}
-
 bool stage_finish(Job& j) {
   if (!proc_make_prt_file(nullptr, j.s, 0))
     return j.Fail("Cannot write the print-file list \"%s\"", j.list_path.c_str());
@@ -140,6 +134,10 @@ bool stage_finish(Job& j) {
   r.BitsPerSample = 1;
   r.Process16Bit = j.s->Process16Bit;
   for (int s = 0; s < 4; ++s) put_text(r.Separations[s], kInks[s]);
+  for (size_t k = 0; k < j.inks.size() && k < 4; ++k) {
+    put_text(r.DotCount[k].name, kInks[k]);
+    r.DotCount[k].count = j.inks[k];
+  }
   const std::time_t seconds = std::time(nullptr) - j.started;
   char total[16];
   std::snprintf(total, sizeof total, "%02u:%02u:%02u", unsigned(seconds / 3600 % 100),

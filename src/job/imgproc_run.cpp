@@ -142,7 +142,10 @@ bool klv::process_job(const char* job, settings* record, const char* name,
     j.placement.reset();
     j.conversion.reset();
     if (!j.list_path.empty()) imgproc_remove_print_files(j.s, 0);
-    if (outcome) outcome->print_files.clear();
+    if (outcome) {
+      outcome->print_files.clear();
+      outcome->ink.clear();
+    }
   }
   if (outcome) {
     outcome->ok = ok;

@@ -80,10 +80,15 @@ TEST_F(KlvripProcess, ProcessesAJobIntoPrintFiles) {
        {"print file  " + job_ + "/J1.B001\n", "list        " + job_ + "/J1.prt\n",
         "record      " + job_ + "/Proc_Info\n", std::string("page 600x400 at 150x150 dpi"),
         std::string("  screening "), std::string("  finish "),
-        std::string("usage       {\"processSuccess\":\"success\",\"fileExt\":\"tif\",")})
+        std::string("usage       {\"processSuccess\":\"success\",\"fileExt\":\"tif\","),
+        std::string("ink         Cyan     "), std::string("ink         Black    ")})
     EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
   EXPECT_EQ(JobFiles(), (std::vector<std::string>{"J1.B001", "J1.prt", "Proc_Info", "Settings"}));
   EXPECT_TRUE(fs::file_size(png) > 0);
+  // The counts are kept in the processing record too.
+  const std::string record = klv::test::read_text(job_ + "/Proc_Info");
+  EXPECT_NE(record.find(" DotCount {\n  { \"Cyan\" "), std::string::npos) << record;
+  EXPECT_EQ(r.out.find("ink         Cyan     0 dots"), std::string::npos) << r.out;
   // Plain progress lines when stderr is not a terminal.
   EXPECT_NE(r.err.find("process: 100%"), std::string::npos) << r.err;
 }

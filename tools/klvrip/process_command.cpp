@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // klvrip process: runs the image processing driver on a job folder and says
-// what it made: the print files, the print-file list, the processing record
-// and the time each stage took. Progress goes to a terminal as one updating
+// what it made: the print files, the print-file list, the processing record,
+// the dots per ink (counted by the printer's driver) and the time each stage
+// took. Progress goes to a terminal as one updating
 // line, otherwise as a plain line per tenth of the run; Ctrl-C cancels the
 // job, which then leaves no print file behind.
 #include <unistd.h>
@@ -109,6 +110,9 @@ void print_outcome(const klv::ProcOutcome& o) {
   std::printf("list        %s\n", o.list_path.c_str());
   std::printf("record      %s\n", o.record_path.c_str());
   std::printf("usage       %s\n", usage_json(o).c_str());
+  for (const auto& ink : o.ink)
+    std::printf("ink         %-8s %llu dots\n", ink.ink.c_str(),
+                static_cast<unsigned long long>(ink.dots));
   for (const klv::ProcStageTime& s : o.stages)
     std::printf("  %-10s %8.3f s\n", s.stage.c_str(), s.seconds);
 }
@@ -134,6 +138,7 @@ Exit run(const char* job, const Args& a) {
   display.tty = isatty(2);
   klv::ProcOptions options;
   options.threads = a.threads;
+  options.count_ink = true;
   klv::ProcOutcome outcome;
   const bool ok = klv::process_job(job, nullptr, nullptr, options, callback, &display, &outcome);
   cms_terminate(nullptr, nullptr);
