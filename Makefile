@@ -67,10 +67,17 @@ clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz
 
 # Screens the sample picture for the demo printer (720x720 dpi) with the
-# built-in screens and says where the dot file is.
+# built-in screens and says where the dot file is; then makes a job of it and
+# processes the job into print files.
 demo: build
 	KLV_PATH=data ./build/tools/klvrip/klvrip screen data/samples/chart.tif build/demo-dots.tif \
 	  --res 720x720 --printer KlvDemo --calibration "Linear1~Glossy Photo~720x720~4" \
 	  --preview build/demo-preview.png
 	@echo "demo: the screened dots (CMYK, 1 bit per ink) are in build/demo-dots.tif;"
 	@echo "      build/demo-preview.png shows them as printed"
+	KLV_PATH=data ./build/tools/klvrip/klvrip job new build/demo-job data/samples/chart.tif \
+	  --printer KlvDemo --media "Glossy Photo" --mode Screen --res 720x720 --name Demo --force
+	KLV_PATH=data ./build/tools/klvrip/klvrip process build/demo-job \
+	  --preview build/demo-job-preview.png
+	@echo "demo: the job build/demo-job was processed into the print files listed above;"
+	@echo "      build/demo-job-preview.png shows its first page as printed"

@@ -45,5 +45,6 @@
 #include "klv/cropfilter.h"
 #include "klv/layoutfilter.h"
 #include "klv/repeat.h"
+#include "klv/imgproc.h"
 
 #endif

@@ -29,6 +29,8 @@ const klvrip::Command kCommands[] = {
      klvrip::proflib_command},
     {"repeat", "fill a page with copies of a pattern: repeat PATTERN OUT --page WxH [options]",
      klvrip::repeat_command},
+    {"process", "process a job into print files: process JOB [--threads N] [--preview FILE.png]",
+     klvrip::process_command},
 };
 
 void usage(FILE* out) {

@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: MIT
+// The driver's ink counting stage: the page file's dots go to the printer
+// driver's ink counter (klv/inkcount_cxx.h), one row per ink in each line as
+// the counter takes them; the counts per ink are kept for the processing
+// record and the caller. A printer without a driver object counts nothing.
+#include <array>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "imgproc_internal.h"
+#include "klv/imgmux.h"
+#include "klv/inkcount_cxx.h"
+#include "klv/printer_driver.h"
+
+namespace klv::proc {
+namespace {
+
+constexpr int kInks = 4;
+constexpr const char* kInkNames[kInks] = {"Cyan", "Magenta", "Yellow", "Black"};
+
+// For a byte of one-bit four-ink pixels (two pixels, inks in order, first
+// bit first): the two bits of each ink, first pixel first.
+using SplitTable = std::array<std::array<uint8_t, kInks>, 256>;
+const SplitTable& split_table() {
+  static const SplitTable table = [] {
+    SplitTable t{};
+    for (int b = 0; b < 256; ++b)
+      for (int k = 0; k < kInks; ++k)
+        t[b][k] = uint8_t((((b >> (7 - k)) & 1) << 1) | ((b >> (3 - k)) & 1));
+    return t;
+  }();
+  return table;
+}
+
+// One line of one-bit four-ink pixels as four rows, each padded to a byte.
+void split_line(const uint8_t* pixels, size_t pixel_bytes, size_t row_bytes, uint8_t* rows) {
+  const SplitTable& t = split_table();
+  std::memset(rows, 0, row_bytes * kInks);
+  for (size_t i = 0; i < pixel_bytes; ++i) {
+    const auto& two = t[pixels[i]];
+    const int shift = 6 - 2 * int(i & 3);
+    for (int k = 0; k < kInks; ++k) rows[k * row_bytes + (i >> 2)] |= uint8_t(two[k] << shift);
+  }
+}
+
+struct PrinterClose {
+  void operator()(SP_OBJECT* o) const { SP_close(o); }
+};
+
+bool count_page(Job& j, SP_OBJECT* printer, SP_INFO* info, const std::string& page) {
+  image_info pi;
+  init_image_info(&pi);
+  ImgPtr img(img_mux_open(page.c_str(), nullptr, "r", &pi, KLV_TYPE_OUTIMG));
+  if (!img || pi.samples != kInks || pi.bits_per_sample != 1 || pi.planar != KLV_PLANAR_PIXEL)
+    return j.Fail("Print file \"%s\" cannot be counted", page.c_str());
+  image_info rows_info = pi;
+  rows_info.planar = KLV_PLANAR_LINES;
+  rows_info.bytes_per_line = image_info_line_bytes(&rows_info);
+  const size_t row_bytes = rows_info.bytes_per_line / kInks;
+  std::vector<uint8_t> pixels(pi.bytes_per_line), rows(size_t(row_bytes) * kInks);
+  CInkCountHT counter(printer, info, nullptr);
+  if (!counter.Open(rows_info, "", j.name.c_str(), 0, 0, 1, 0, 1))
+    return j.Fail("The ink of \"%s\" cannot be counted", page.c_str());
+  for (int y = 0; y < pi.height; ++y) {
+    if (img_read_line(img.get(), pixels.data(), 1) != 1)
+      return j.Fail("Print file \"%s\" cannot be read", page.c_str());
+    split_line(pixels.data(), (size_t(pi.width) * kInks + 7) / 8, row_bytes, rows.data());
+    if (counter.WriteLine(rows.data(), 1) != 1)
+      return j.Fail("The ink of \"%s\" cannot be counted", page.c_str());
+  }
+  counter.Close();
+  j.inks.assign(counter.Dots(), counter.Dots() + std::min<uint32_t>(counter.Inks(), kInks));
+  return true;
+}
+
+}  // namespace
+
+bool stage_ink(Job& j) {
+  if (!j.s->InkCounting && !j.options.count_ink) return true;
+  int32_t error = 0;
+  std::unique_ptr<SP_OBJECT, PrinterClose> printer(SP_open_printer(j.s->PrintDev, &error));
+  if (!printer) {
+    j.Message("No driver for printer \"" + std::string(j.s->PrintDev) + "\": ink not counted");
+    return true;
+  }
+  SP_INFO* info = SP_find_info(printer.get(), j.s->PrintDev);
+  const bool ok = info && count_page(j, printer.get(), info, page_name_of(*j.s, 'B', 1));
+  if (info) SP_free_info(printer.get(), info);
+  if (!info) j.Message("Printer \"" + std::string(j.s->PrintDev) + "\" has no information");
+  if (ok && j.out)
+    for (size_t k = 0; k < j.inks.size(); ++k) j.out->ink.push_back({kInkNames[k], j.inks[k]});
+  return ok || !info;
+}
+
+}  // namespace klv::proc

@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: MIT
+// What the image processing driver's files share: the print-file names of a
+// job and the stages of one run.
+#pragma once
+
+#include <string>
+
+#include "klv/imgproc.h"
+#include "klv/imgproc_cxx.h"
+
+namespace klv::proc {
+
+// The source tag of the driver's log lines.
+inline constexpr const char* kTag = "ProcImg";
+
+// Where the print-file list goes: Printpath, or "<folder>/<name>.prt" when
+// Printpath names a folder. Empty when the record has no Printpath.
+std::string list_path_of(const settings& s);
+// The list path without its extension: the base of every print file.
+std::string print_base_of(const settings& s);
+// "<base>.<kind><page as %03d>".
+std::string page_name_of(const settings& s, char kind, int page);
+// Copies a text into a C buffer; false (and "" when size > 0) when it does
+// not fit.
+bool copy_out(const std::string& text, char* out, int32_t size);
+
+}  // namespace klv::proc
+
+#include <cstdarg>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+#include "klv/color_convert_cxx.h"
+#include "klv/htplace.h"
+#include "klv/img.h"
+#include "klv/screen_setup.h"
+
+namespace klv::proc {
+
+struct ScreenSetupFree {
+  void operator()(_SCREENSETUP* s) const { free_screen_settings(s); }
+};
+struct PlacementFree {
+  void operator()(HTPLACE* p) const { HTPlaceFree(p); }
+};
+struct ImgClose {
+  void operator()(IMG_file* img) const { img_close(img); }
+};
+using ImgPtr = std::unique_ptr<IMG_file, ImgClose>;
+
+// One run of the driver: what the caller asked, what the stages found and
+// what they hold open. Every holder releases itself on any way out.
+struct Job {
+  // Asked.
+  std::string job;
+  const settings* s = nullptr;
+  std::string name;
+  ProcOptions options;
+  imgproc_callback callback = nullptr;
+  void* context = nullptr;
+  ProcOutcome* out = nullptr;
+  // Found by the stages.
+  std::string list_path;
+  std::string printer_folder;
+  double xres = 0, yres = 0;
+  int width = 0, height = 0;
+  image_info source{};
+  ColorModel model = ColorModel::kRgb;
+  std::vector<uint8_t> profile;
+  ColorConversionSetup colour;
+  std::string calibration;  // the printer's calibration of the job's mode
+  std::unique_ptr<ColorConversion> conversion;
+  image_info lines{};   // what the reader delivers (before conversion)
+  image_info target{};  // what the screening reads
+  std::unique_ptr<_SCREENSETUP, ScreenSetupFree> screens;
+  std::unique_ptr<HTPLACE, PlacementFree> placement;
+  int threads = 1;
+  std::vector<uint64_t> inks;  // dots per ink of the first page, when counted
+  std::string start_date, start_time;
+  std::time_t started = 0;
+  // Progress.
+  int last_tenths = -1;
+  bool cancelled = false;
+
+  // Tells a failure: a status message, a log line and the outcome's error.
+  // Always false.
+  bool Fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Status(const std::string& text) const;
+  void Message(const std::string& text) const;
+  // Asks the caller whether to stop; remembers a yes.
+  bool Cancelled();
+  // Sends the progress of done out of total when its tenth changed.
+  void Progress(int64_t done, int64_t total);
+};
+
+// The stages, in the order they run; each false after telling why.
+bool stage_setup(Job& j);
+bool stage_printer(Job& j);
+bool stage_colour(Job& j);
+bool stage_screens(Job& j);
+bool stage_input(Job& j);
+bool stage_contone(Job& j);
+bool stage_screening(Job& j);
+bool stage_output(Job& j);
+bool stage_ink(Job& j);
+bool stage_finish(Job& j);
+
+}  // namespace klv::proc

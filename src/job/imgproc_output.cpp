@@ -1,0 +1,156 @@
+// SPDX-License-Identifier: MIT
+// The driver's last stages: the halftone placement and its threads, the
+// output chain (the image at the page's size, its colour conversion, the
+// halftone filter and the page's print file) with progress and
+// cancellation, and the finish: the print-file list and the
+// processing record beside it.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "imgproc_internal.h"
+#include "klv/imgmux.h"
+#include "klv/job_settings_cxx.h"
+#include "klv/outimg.h"
+#include "klv/proc_info.h"
+#include "klv/registry.h"
+
+namespace klv::proc {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Lines per hand-over to the screening engines.
+constexpr int kChunk = 64;
+// The process colours of the print files, in separation order.
+constexpr const char* kInks[4] = {"Cyan", "Magenta", "Yellow", "Black"};
+
+// Screening threads: the caller's number, else one per processor when the
+// registry value "MultiThreadedProcess" is above 0, else one.
+int threads_of(const ProcOptions& options) {
+  if (options.threads > 0) return options.threads;
+  if (klv_registry_get_int("MultiThreadedProcess", 0) <= 0) return 1;
+  return int(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// The dot file's description: the page at 1 bit per ink.
+image_info dots_of(const image_info& target) {
+  image_info out = target;
+  out.bits_per_sample = 1;
+  out.photometric = KLV_PHOTO_MINWHITE;
+  out.compression = 0;
+  out.bytes_per_line = image_info_line_bytes(&out);
+  return out;
+}
+
+template <size_t N>
+void put_text(char (&field)[N], const std::string& text) {
+  std::snprintf(field, N, "%s", text.c_str());
+}
+
+// Copies every line from `in` through the conversion into `ht`; false
+// after telling why (or when cancelled).
+bool pull_lines(Job& j, IMG_file* in, IMG_file* ht) {
+  const size_t in_bytes = j.lines.bytes_per_line, out_bytes = j.target.bytes_per_line;
+  std::vector<uint8_t> read(in_bytes * kChunk), converted(j.conversion ? out_bytes * kChunk : 0);
+  for (int done = 0; done < j.height;) {
+    if (j.Cancelled()) return j.Fail("Cancelled while screening \"%s\"", j.name.c_str());
+    const int n = std::min(kChunk, j.height - done);
+    if (img_read_line(in, read.data(), n) != n)
+      return j.Fail("Reading \"%s\" failed at line %d", j.s->Imagepath, done);
+    uint8_t* lines = read.data();
+    if (j.conversion) {
+      for (int y = 0; y < n; ++y)
+        j.conversion->Line8(read.data() + y * in_bytes, converted.data() + y * out_bytes,
+                            uint32_t(j.width));
+      lines = converted.data();
+    }
+    if (img_write_line(ht, lines, n) != n)
+      return j.Fail("Screening \"%s\" failed at line %d", j.name.c_str(), done);
+    done += n;
+    j.Progress(done, j.height);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool stage_screening(Job& j) {
+  j.placement.reset(
+      HTPlaceAlloc(4, j.xres, j.yres, 0, 0, 0, 4, j.screens.get(), nullptr, nullptr, nullptr, 0));
+  if (!j.placement) return j.Fail("The screening of \"%s\" cannot be set up", j.name.c_str());
+  // The halftone filter frees the placement when it is done with it.
+  HTPlaceSetDetachDelete(j.placement.get(), 1);
+  j.threads = threads_of(j.options);
+  // Several threads: every separation but the last on an engine thread of
+  // its own, the last on this one.
+  if (j.threads > 1)
+    for (int s = 0; s + 1 < 4; ++s) HTPlaceGetThreadFlagArray(j.placement.get())[s] = 1;
+  return true;
+}
+
+bool stage_output(Job& j) {
+  filter_info options{};
+  options.stretch = 1;
+  image_info info;
+  init_image_info(&info);
+  ImgPtr in(filter_file_open(j.s->Imagepath, nullptr, "r", &info, 0, &j.lines, &options));
+  if (!in) return j.Fail("Cannot read \"%s\" at the printer's resolution", j.s->Imagepath);
+  const std::string page = page_name_of(*j.s, 'B', 1);
+  image_info out = dots_of(j.target);
+  IMG_file* dots = outimg_open_img(page.c_str(), nullptr, "w", &out);
+  if (!dots) return j.Fail("Cannot create print file \"%s\"", page.c_str());
+  // From here the filter owns the dot file and the placement (also when it
+  // cannot start).
+  IMG_file* ht = HTPlace_AttachImg(j.placement.release(), dots, &j.target, kChunk, 0);
+  if (!ht) return j.Fail("The screening of \"%s\" cannot start", page.c_str());
+  const bool lines_ok = pull_lines(j, in.get(), ht);
+  const bool status_ok = img_status(ht, 0) == 1;
+  const bool closed_ok = img_close_status(ht) == 0;
+  if (!lines_ok) return false;
+  if (!status_ok || !closed_ok)
+    return j.Fail("Writing print file \"%s\" failed (is the disk full?)", page.c_str());
+  if (j.out) j.out->print_files.push_back(page);
+  return true;
+}
+
+bool stage_finish(Job& j) {
+  if (!proc_make_prt_file(nullptr, j.s, 0))
+    return j.Fail("Cannot write the print-file list \"%s\"", j.list_path.c_str());
+  klv::ProcInfoPtr record(proc_info_new());
+  if (!record) return j.Fail("Out of memory");
+  proc_info& r = *record;
+  put_text(r.ImageFile, j.s->Imagepath);
+  put_text(r.JobID, j.name);
+  put_text(r.InkConfig, "CMYK");
+  put_text(r.PrintPattern, j.s->PatternOpt);
+  put_text(r.ProcessStartDate, j.start_date);
+  put_text(r.ProcessStartTime, j.start_time);
+  r.BitsPerSample = 1;
+  r.Process16Bit = j.s->Process16Bit;
+  for (int s = 0; s < 4; ++s) put_text(r.Separations[s], kInks[s]);
+  for (size_t k = 0; k < j.inks.size() && k < 4; ++k) {
+    put_text(r.DotCount[k].name, kInks[k]);
+    r.DotCount[k].count = j.inks[k];
+  }
+  const std::time_t seconds = std::time(nullptr) - j.started;
+  char total[16];
+  std::snprintf(total, sizeof total, "%02u:%02u:%02u", unsigned(seconds / 3600 % 100),
+                unsigned(seconds / 60 % 60), unsigned(seconds % 60));
+  put_text(r.ProcessTotalTime, total);
+  const std::string path = (fs::path(j.list_path).parent_path() / KLV_PROC_INFO_FILE).string();
+  if (!put_prtinfo(nullptr, path.c_str(), &r))
+    return j.Fail("Cannot write the processing record \"%s\"", path.c_str());
+  if (j.out) {
+    j.out->list_path = j.list_path;
+    j.out->record_path = path;
+  }
+  return true;
+}
+
+}  // namespace klv::proc

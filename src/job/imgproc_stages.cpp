@@ -1,0 +1,226 @@
+// SPDX-License-Identifier: MIT
+// The driver's first stages: the set-up (paths, the job's announcement, the
+// kind of input), the printer and its resolution, the colour set-up, the
+// screens of the job's media and mode, the input image (waiting while it is
+// still being produced) and the contone intermediate.
+#include <strings.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "imgproc_internal.h"
+#include "klv/imgmux.h"
+#include "klv/kernel_path.h"
+#include "klv/prntinfo.h"
+
+namespace klv::proc {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Layout documents are kept in files of these extensions.
+bool is_layout(const std::string& image) {
+  const std::string ext = fs::path(image).extension().string();
+  return !strcasecmp(ext.c_str(), ".lay") || !strcasecmp(ext.c_str(), ".onl");
+}
+
+// "720x1440", "720 x 1440", "720" or "720x720@360": the X and Y dots per inch.
+bool parse_resolution(const char* text, double* x, double* y) {
+  char tail = 0;
+  if (std::sscanf(text, " %lf x %lf", x, y) == 2 ||
+      (std::sscanf(text, " %lf%c", x, &tail) >= 1 && (tail == 0 || tail == ' ' || tail == '@'))) {
+    if (*y <= 0) *y = *x;
+    return *x > 0 && *y > 0 && *x < 1e5 && *y < 1e5;
+  }
+  return false;
+}
+
+// The colour model lines are converted from, by the image's colour samples.
+bool model_of(const image_info& info, ColorModel* model) {
+  const uint32_t colours = info.samples - info.spot_samples - info.mask_samples;
+  if (info.photometric == KLV_PHOTO_PALETTE) {
+    *model = ColorModel::kRgb;
+    return true;
+  }
+  if (info.photometric == KLV_PHOTO_CIELAB && colours == 3) {
+    *model = ColorModel::kLab;
+    return true;
+  }
+  switch (colours) {
+    case 1:
+      *model = ColorModel::kGray;
+      return true;
+    case 3:
+      *model = ColorModel::kRgb;
+      return true;
+    case 4:
+      *model = ColorModel::kCmyk;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Lines of `model` at 8 bits, pixel-interleaved, at the page's size and
+// resolution.
+image_info lines_for(const Job& j, ColorModel model) {
+  image_info t = j.source;
+  t.width = j.width;
+  t.height = j.height;
+  t.samples = model == ColorModel::kGray ? 1 : model == ColorModel::kCmyk ? 4 : 3;
+  t.spot_samples = 0;
+  t.mask_samples = 0;
+  t.bits_per_sample = 8;
+  t.photometric = model == ColorModel::kLab    ? KLV_PHOTO_CIELAB
+                  : model == ColorModel::kCmyk ? KLV_PHOTO_MINWHITE
+                                               : KLV_PHOTO_MINBLACK;
+  t.hifi_mode = 0;
+  t.planar = KLV_PLANAR_PIXEL;
+  t.compression = 0;
+  t.xres = j.xres;
+  t.yres = j.yres;
+  t.width_inches = j.width / j.xres;
+  t.height_inches = j.height / j.yres;
+  t.cmap = nullptr;
+  t.profile_word = nullptr;
+  t.bytes_per_line = image_info_line_bytes(&t);
+  return t;
+}
+
+// The conversion to the printer's inks: through the printer's profile (ink
+// images: none) and its calibration of the job's media, resolution and
+// pattern when the printer has one.
+bool open_conversion(Job& j) {
+  j.colour.input = j.model;
+  j.colour.embedded = j.profile;
+  j.colour.calibration_only = j.model == ColorModel::kCmyk;
+  std::string error;
+  j.colour.calibration = j.calibration;
+  j.conversion = ColorConversion::Open(j.colour, &error);
+  if (!j.conversion) {
+    j.Message("No calibration \"" + j.calibration + "\": " + error);
+    j.colour.calibration.clear();
+    if (j.model == ColorModel::kCmyk) return true;  // the inks as they are
+    j.conversion = ColorConversion::Open(j.colour, &error);
+  }
+  if (!j.conversion) return j.Fail("No colour conversion for the job: %s", error.c_str());
+  if (j.conversion->OutputModel() != ColorModel::kCmyk || j.conversion->OutputChannels() != 4)
+    return j.Fail("The printer's profile gives %u channels, not CMYK inks",
+                  j.conversion->OutputChannels());
+  j.Message("Colour: " + j.conversion->Description());
+  return true;
+}
+
+std::string now_text(const char* format) {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, format, &tm);
+  return text;
+}
+
+}  // namespace
+
+bool stage_setup(Job& j) {
+  init_image_info(&j.source);
+  if (!*j.s->Imagepath) return j.Fail("The job has no image");
+  if (is_layout(j.s->Imagepath))
+    return j.Fail("Layout jobs cannot be processed yet (\"%s\")", j.s->Imagepath);
+  j.list_path = list_path_of(*j.s);
+  if (j.list_path.empty()) return j.Fail("The job has no print path");
+  std::error_code ec;
+  const fs::path folder = fs::path(j.list_path).parent_path();
+  if (!folder.empty() && !fs::is_directory(folder, ec))
+    return j.Fail("The print folder \"%s\" does not exist", folder.c_str());
+  j.start_date = now_text("%m/%d/%Y");
+  j.start_time = now_text("%H:%M:%S");
+  if (j.name.empty()) j.name = *j.s->JobName ? j.s->JobName : fs::path(j.s->Imagepath).filename();
+  j.Status("Processing " + j.name);
+  // Print files of an earlier run would be listed with the new ones.
+  imgproc_remove_print_files(j.s, 0);
+  return true;
+}
+
+bool stage_printer(Job& j) {
+  char folder[KLV_PATH_MAX] = "";
+  if (!*j.s->PrintDev) return j.Fail("The job names no printer");
+  if (!get_printer_path(j.s->PrintDev, folder, nullptr) || !folder[0])
+    return j.Fail("Printer \"%s\" is not installed", j.s->PrintDev);
+  j.printer_folder = folder;
+  if (!parse_resolution(j.s->PrintRes, &j.xres, &j.yres))
+    return j.Fail("The print resolution \"%s\" of printer \"%s\" cannot be read", j.s->PrintRes,
+                  j.s->PrintDev);
+  char line[KLV_PATH_MAX + 128];
+  std::snprintf(line, sizeof line, "Printer %s (%s) at %gx%g dpi", j.s->PrintDev, folder, j.xres,
+                j.yres);
+  j.Message(line);
+  return true;
+}
+
+bool stage_colour(Job& j) {
+  // The printer's output profile (its folder's Info/PRINTER.icc, else the
+  // default CMYK profile); the input's own profile is taken once the image
+  // is open.
+  j.colour.printer = j.s->PrintDev;
+  j.colour.intent = 0;
+  j.calibration = std::string("Linear1~") + j.s->PrintMedia + "~" + j.s->PrintRes + "~" +
+                  std::to_string(j.s->PatternDif);
+  return true;
+}
+
+bool stage_screens(Job& j) {
+  std::unique_ptr<PRNTINFO, void (*)(PRNTINFO*)> info(prntinfo_find(j.s->PrintDev), prntinfo_free);
+  if (!info) {
+    j.Message("No printer repository: the built-in screens are used");
+    return true;
+  }
+  const CPrintMode* mode = prntinfo_mode(info.get(), j.s->PrintMedia, j.s->PrintMode);
+  _SCREENSETUP* setup =
+      mode ? prntinfo_mode_screensetup(info.get(), j.s->PrintMedia, mode) : nullptr;
+  if (setup) {
+    j.screens.reset(copy_screen_settings(setup));
+    if (!j.screens) return j.Fail("The screens of mode \"%s\" cannot be copied", j.s->PrintMode);
+  }
+  return true;
+}
+
+bool stage_input(Job& j) {
+  ImgPtr img(img_mux_open(j.s->Imagepath, nullptr, "r", &j.source, 0));
+  if (!img) return j.Fail("Cannot open image \"%s\"", j.s->Imagepath);
+  // An image still being produced answers 0: ask again after a wait.
+  while (img_status(img.get(), 0) == 0) {
+    if (j.Cancelled()) return j.Fail("Cancelled while waiting for \"%s\"", j.s->Imagepath);
+    std::this_thread::sleep_for(std::chrono::milliseconds(j.options.wait_ms));
+  }
+  if (img_status(img.get(), 0) < 0) return j.Fail("Image \"%s\" is damaged", j.s->Imagepath);
+  if (image_profile* p = img_get_profile(img.get())) {
+    j.profile.assign(p->data, p->data + p->size);
+    checkin_image_profile(p);
+  }
+  if (!model_of(j.source, &j.model))
+    return j.Fail("Image \"%s\" has %u colour samples and cannot be printed", j.s->Imagepath,
+                  j.source.samples);
+  const double sx = j.source.xres > 0 ? j.xres / j.source.xres : j.xres / 72;
+  const double sy = j.source.yres > 0 ? j.yres / j.source.yres : j.yres / 72;
+  j.width = int(j.source.width * sx + 0.5);
+  j.height = int(j.source.height * sy + 0.5);
+  if (j.width < 1 || j.height < 1 || j.width > 1000000 || j.height > 1000000)
+    return j.Fail("Image \"%s\" makes a page of %dx%d pixels", j.s->Imagepath, j.width, j.height);
+  if (!open_conversion(j)) return false;
+  j.lines = lines_for(j, j.model);
+  j.target = lines_for(j, ColorModel::kCmyk);
+  return true;
+}
+
+bool stage_contone(Job&) {
+  // The job is screened straight from its image: no contone copy is kept.
+  return true;
+}
+
+}  // namespace klv::proc

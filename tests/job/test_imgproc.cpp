@@ -1,0 +1,370 @@
+// SPDX-License-Identifier: MIT
+// The image processing driver: the demo job processed end to end (page
+// files, the print-file list, the processing record, the stages in order),
+// the print-file names and clean-up, progress in tenths sent once each, and
+// the failures (missing printer or image, a print file that cannot be
+// written, cancellation while screening) that must leave nothing behind and
+// be told through the callback and the log.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "klv/imgmux.h"
+#include "klv/imgproc_cxx.h"
+#include "klv/job_settings_cxx.h"
+#include "klv/proc_info.h"
+#include "support/env.h"
+#include "support/files.h"
+#include "support/log_capture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using klv::test::LogCapture;
+using klv::test::ScopedEnv;
+using klv::test::ScratchFolder;
+
+const std::string kData = fs::absolute(KLV_TEST_DATA "/../../data").lexically_normal().string();
+// The shipped data and the colour engine.
+#ifdef KLV_CMS_ENGINES
+const std::string kSearch = kData + ":" + KLV_CMS_ENGINES;
+#else
+const std::string kSearch = kData;
+#endif
+
+// What the driver told the callback.
+struct Calls {
+  std::vector<std::string> status, percent;
+  int polls = 0;
+  int cancel_after_percent = -1;  // answer polls with 1 once this many percents came
+};
+
+int32_t record_calls(void* context, int32_t code, const char* argument) {
+  auto* c = static_cast<Calls*>(context);
+  switch (code) {
+    case KLV_PROC_CB_STATUS:
+      c->status.push_back(argument);
+      return 0;
+    case KLV_PROC_CB_PERCENT:
+      c->percent.push_back(argument);
+      return 0;
+    case KLV_PROC_CB_POLL:
+      ++c->polls;
+      return c->cancel_after_percent >= 0 && int(c->percent.size()) >= c->cancel_after_percent;
+    default:
+      return 0;
+  }
+}
+
+std::vector<std::string> files_in(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Every line of a print file (the store's bytes may differ between runs that
+// wrote the same lines); empty when it cannot be read.
+std::vector<uint8_t> dot_lines(const std::string& path) {
+  image_info info;
+  init_image_info(&info);
+  IMG_file* img = img_mux_open(path.c_str(), nullptr, "r", &info, KLV_TYPE_OUTIMG);
+  if (!img) return {};
+  std::vector<uint8_t> lines(size_t(info.bytes_per_line) * size_t(info.height));
+  const int32_t rows = img_read_line(img, lines.data(), info.height);
+  img_close(img);
+  if (rows != info.height) lines.clear();
+  return lines;
+}
+
+class ImgProc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    job_ = fs::path(folder_.str()) / "J12";
+    fs::create_directories(job_);
+    s_.reset(settings_new());
+    ASSERT_TRUE(s_);
+    Put(s_->Imagepath, kData + "/samples/chart.tif");
+    Put(s_->Printpath, (job_ / "J12.prt").string());
+    Put(s_->PrintDev, "KlvDemo");
+    Put(s_->PrintMedia, "Glossy Photo");
+    Put(s_->PrintMode, "Stochastic");
+    Put(s_->PrintRes, "150x150");
+    Put(s_->JobName, "J12");
+  }
+  template <size_t N>
+  static void Put(char (&field)[N], const std::string& text) {
+    std::snprintf(field, N, "%s", text.c_str());
+  }
+  bool Process(Calls* calls, klv::ProcOutcome* out, int threads = 1) {
+    klv::ProcOptions options;
+    options.threads = threads;
+    return klv::process_job(job_.c_str(), s_.get(), nullptr, options, record_calls, calls, out);
+  }
+
+  ScopedEnv path_{"KLV_PATH", kSearch};
+  ScratchFolder folder_{"imgproc"};
+  ScopedEnv registry_{"KLV_REGISTRY", folder_.path("Registry.info")};
+  fs::path job_;
+  klv::SettingsPtr s_;
+};
+
+TEST_F(ImgProc, DemoJobMakesPageListAndRecord) {
+  Calls calls;
+  klv::ProcOutcome out;
+  ASSERT_TRUE(Process(&calls, &out)) << out.error;
+  const std::string base = (job_ / "J12").string();
+  EXPECT_EQ(out.print_files, std::vector<std::string>{base + ".B001"});
+  EXPECT_EQ(files_in(job_), (std::vector<std::string>{"J12.B001", "J12.prt", "Proc_Info"}));
+  EXPECT_EQ(klv::test::read_text(base + ".prt"), "printfiles {\n \"" + base + ".B001\"\n}\n");
+  EXPECT_EQ(out.width, 600);
+  EXPECT_EQ(out.height, 400);
+  // The page file is the 1-bit CMYK dots of the page.
+  image_info info;
+  init_image_info(&info);
+  IMG_file* dots = img_mux_open((base + ".B001").c_str(), nullptr, "r", &info, KLV_TYPE_OUTIMG);
+  ASSERT_NE(dots, nullptr);
+  EXPECT_EQ(info.width, 600);
+  EXPECT_EQ(info.height, 400);
+  EXPECT_EQ(info.samples, 4u);
+  EXPECT_EQ(info.bits_per_sample, 1u);
+  img_close(dots);
+  // The processing record beside the output.
+  klv::ProcInfoPtr record = klv::load_proc_info((job_ / KLV_PROC_INFO_FILE).c_str());
+  ASSERT_TRUE(record);
+  EXPECT_STREQ(record->ImageFile, s_->Imagepath);
+  EXPECT_STREQ(record->JobID, "J12");
+  EXPECT_STREQ(record->Separations[0], "Cyan");
+  EXPECT_STREQ(record->Separations[3], "Black");
+  // Stages in their fixed order; the job announced; progress ends at 100%.
+  std::vector<std::string> stages;
+  for (const auto& st : out.stages) stages.push_back(st.stage);
+  EXPECT_EQ(stages, (std::vector<std::string>{"set-up", "printer", "colour", "screens", "input",
+                                              "contone", "screening", "output", "ink", "finish"}));
+  ASSERT_FALSE(calls.status.empty());
+  EXPECT_EQ(calls.status[0], "Processing J12");
+  ASSERT_FALSE(calls.percent.empty());
+  EXPECT_EQ(calls.percent.back(), "100.0%");
+  for (size_t i = 1; i < calls.percent.size(); ++i)
+    EXPECT_NE(calls.percent[i], calls.percent[i - 1]) << "sent twice";
+  EXPECT_GT(calls.polls, 0);
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(out.usage, (Pairs{{"processSuccess", "success"},
+                              {"fileExt", "tif"},
+                              {"printDev", "KlvDemo"},
+                              {"inkConfig", "CMYK"},
+                              {"dotPattern", ""},
+                              {"printRes", " 150.000"}}));
+}
+
+TEST_F(ImgProc, SecondRunReplacesTheFirstAndThreadedScreeningGivesTheSameDots) {
+  Calls calls;
+  klv::ProcOutcome out;
+  ASSERT_TRUE(Process(&calls, &out, 1)) << out.error;
+  const std::string page = (job_ / "J12.B001").string();
+  const auto one = dot_lines(page);
+  ASSERT_FALSE(one.empty());
+  // A stale page of an earlier run would be listed with the new one.
+  klv::test::write_text((job_ / "J12.B002").string(), "stale");
+  ASSERT_TRUE(Process(&calls, &out, 4)) << out.error;
+  EXPECT_EQ(out.threads, 4);
+  EXPECT_EQ(dot_lines(page), one);
+  EXPECT_FALSE(fs::exists(job_ / "J12.B002"));
+  EXPECT_EQ(count_prtinfo(nullptr, (job_ / KLV_PROC_INFO_FILE).c_str()), 2);
+}
+
+// The printer's calibration of the job's media, resolution and pattern is
+// applied when the printer has one, and left out (told) when not.
+TEST_F(ImgProc, CalibrationOfTheJobsMode) {
+  Put(s_->PrintRes, "720x720");
+  s_->PatternDif = 4;
+  Calls calls;
+  klv::ProcOutcome out;
+  ASSERT_TRUE(Process(&calls, &out, 2)) << out.error;
+  EXPECT_EQ(out.calibration, "Linear1~Glossy Photo~720x720~4");
+  EXPECT_FALSE(out.colour.empty());
+  EXPECT_EQ(out.width, 2880);
+  Put(s_->PrintRes, "150x150");
+  ASSERT_TRUE(Process(&calls, &out)) << out.error;
+  EXPECT_EQ(out.calibration, "");
+  EXPECT_FALSE(out.colour.empty());
+}
+
+TEST_F(ImgProc, FolderPrintpathPutsTheFilesInsideIt) {
+  Put(s_->Printpath, job_.string());
+  Calls calls;
+  klv::ProcOutcome out;
+  ASSERT_TRUE(Process(&calls, &out)) << out.error;
+  EXPECT_EQ(out.list_path, (job_ / "J12.prt").string());
+  EXPECT_EQ(files_in(job_), (std::vector<std::string>{"J12.B001", "J12.prt", "Proc_Info"}));
+}
+
+// Every failure: result false, the message through the callback and the
+// log, and no file of the job left.
+TEST_F(ImgProc, FailuresLeaveNothingBehind) {
+  struct Case {
+    const char* what;
+    std::function<void(settings&, const fs::path&)> spoil;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"missing printer", [](settings& s, const fs::path&) { Put(s.PrintDev, "NoSuchPrinter"); },
+       "Printer \"NoSuchPrinter\" is not installed"},
+      {"missing image",
+       [](settings& s, const fs::path& dir) { Put(s.Imagepath, (dir / "gone.tif").string()); },
+       "Cannot open image"},
+      {"unreadable resolution", [](settings& s, const fs::path&) { Put(s.PrintRes, "fast"); },
+       "print resolution \"fast\""},
+      {"layout job",
+       [](settings& s, const fs::path& dir) { Put(s.Imagepath, (dir / "sheet.lay").string()); },
+       "Layout jobs cannot be processed yet"},
+      {"missing print folder",
+       [](settings& s, const fs::path& dir) { Put(s.Printpath, (dir / "none/J.prt").string()); },
+       "does not exist"},
+      // The page file's name is taken by a folder that cannot be removed.
+      {"unwritable print file",
+       [](settings&, const fs::path& dir) {
+         fs::create_directories(dir / "J12.B001");
+         klv::test::write_text((dir / "J12.B001/keep").string(), "x");
+       },
+       "Cannot create print file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    klv::SettingsPtr s(settings_new());
+    ASSERT_TRUE(settings_copy(s.get(), s_.get()));
+    c.spoil(*s, job_);
+    LogCapture log;
+    Calls calls;
+    klv::ProcOutcome out;
+    klv::ProcOptions options;
+    options.threads = 1;
+    EXPECT_FALSE(
+        klv::process_job(job_.c_str(), s.get(), nullptr, options, record_calls, &calls, &out));
+    EXPECT_NE(out.error.find(c.message), std::string::npos) << out.error;
+    ASSERT_FALSE(calls.status.empty());
+    EXPECT_EQ(calls.status.back(), out.error);
+    EXPECT_NE(log.Text().find(c.message), std::string::npos);
+    EXPECT_TRUE(out.print_files.empty());
+    ASSERT_FALSE(out.usage.empty());
+    EXPECT_EQ(out.usage[0].second, "failure");
+    for (const std::string& name : files_in(job_))
+      EXPECT_TRUE(name == "J12.B001") << name << " left behind";  // only the blocking folder
+    fs::remove_all(job_ / "J12.B001");
+  }
+  // The C entry gives 0 as well.
+  Put(s_->PrintDev, "NoSuchPrinter");
+  EXPECT_EQ(begin_img_proc(job_.c_str(), s_.get(), nullptr, 1, nullptr, nullptr), 0);
+}
+
+TEST_F(ImgProc, CancelWhileScreeningLeavesNoPrintFiles) {
+  for (const int threads : {1, 3}) {
+    SCOPED_TRACE(threads);
+    Calls calls;
+    calls.cancel_after_percent = 2;
+    klv::ProcOutcome out;
+    EXPECT_FALSE(Process(&calls, &out, threads));
+    EXPECT_NE(out.error.find("Cancelled while screening"), std::string::npos) << out.error;
+    EXPECT_EQ(calls.percent.size(), 2u);
+    EXPECT_TRUE(files_in(job_).empty());
+  }
+}
+
+TEST(ImgProcNames, OutputNamePagesAndList) {
+  klv::SettingsPtr s(settings_new());
+  std::snprintf(s->Printpath, sizeof s->Printpath, "%s", "/jobs/J12.prt");
+  char out[64];
+  ASSERT_EQ(get_output_name(s.get(), out, sizeof out), 1);
+  EXPECT_STREQ(out, "/jobs/J12.C001");
+  ASSERT_EQ(imgproc_page_name(s.get(), 'B', 2, out, sizeof out), 1);
+  EXPECT_STREQ(out, "/jobs/J12.B002");
+  ASSERT_EQ(imgproc_page_name(s.get(), 'B', 12, out, sizeof out), 1);
+  EXPECT_STREQ(out, "/jobs/J12.B012");
+  EXPECT_EQ(get_output_name(s.get(), out, 8), 0) << "does not fit";
+  EXPECT_STREQ(out, "");
+  s->Printpath[0] = 0;
+  EXPECT_EQ(get_output_name(s.get(), out, sizeof out), 0);
+}
+
+TEST(ImgProcNames, ListHoldsThePagesInOrderAndCleanUpRemovesThem) {
+  ScratchFolder dir("imgproc_names");
+  klv::SettingsPtr s(settings_new());
+  std::snprintf(s->Printpath, sizeof s->Printpath, "%s", dir.path("J.prt").c_str());
+  std::snprintf(s->Imagepath, sizeof s->Imagepath, "%s", dir.path("pic.tif").c_str());
+  EXPECT_EQ(proc_make_prt_file(nullptr, s.get(), 0), 0) << "no pages yet";
+  EXPECT_FALSE(fs::exists(dir.path("J.prt")));
+  for (const char* name : {"J.B001", "J.B002", "J.B003", "J.B005"}) dir.write(name, "dots");
+  ASSERT_EQ(proc_make_prt_file(nullptr, s.get(), 0), 1);
+  EXPECT_EQ(klv::test::read_text(dir.path("J.prt")),
+            "printfiles {\n \"" + dir.path("J.B001") + "\"\n \"" + dir.path("J.B002") + "\"\n \"" +
+                dir.path("J.B003") + "\"\n}\n");
+  for (const char* name : {"J.C001", "J.BPGS", "J.CPGS", "J.RPGS", "J.R001", "J.Bx", "K.B001",
+                           "J.tif", "pic.prn", "pic.pr", "pic.tif"})
+    dir.write(name, "x");
+  EXPECT_EQ(imgproc_remove_print_files(s.get(), 0), 9);
+  EXPECT_EQ(files_in(dir.path()), (std::vector<std::string>{"J.Bx", "J.R001", "J.RPGS", "J.tif",
+                                                            "K.B001", "pic.pr", "pic.tif"}));
+  EXPECT_EQ(imgproc_remove_print_files(s.get(), 1), 2);
+}
+
+TEST(ImgProcNames, TenthsRoundHalfUp) {
+  const struct {
+    int64_t done, total;
+    int32_t tenths;
+  } cases[] = {{0, 10000, 0},
+               {4, 10000, 0},
+               {5, 10000, 1},
+               {14, 10000, 1},
+               {15, 10000, 2},
+               {1, 3, 333},
+               {2, 3, 667},
+               {9999, 10000, 1000},
+               {7, 7, 1000},
+               {8, 7, 1000},
+               {3, 0, 0},
+               {-1, 5, 0},
+               {int64_t(1) << 40, int64_t(1) << 41, 500}};
+  for (const auto& c : cases)
+    EXPECT_EQ(imgproc_tenths(c.done, c.total), c.tenths) << c.done << "/" << c.total;
+}
+
+TEST_F(ImgProc, ScreeningThreadsFromTheRegistry) {
+  const int cpus = int(std::max(1u, std::thread::hardware_concurrency()));
+  const struct {
+    const char* value;
+    int threads;
+  } cases[] = {{nullptr, 1}, {"0", 1}, {"many", 1}, {"1", cpus}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value ? c.value : "(missing)");
+    ScopedEnv value("MultiThreadedProcess", c.value);
+    Calls calls;
+    klv::ProcOutcome out;
+    ASSERT_TRUE(Process(&calls, &out, 0)) << out.error;
+    EXPECT_EQ(out.threads, c.threads);
+  }
+}
+
+TEST_F(ImgProc, PlainProgressGetsTenthsOutOfAThousand) {
+  struct Seen {
+    std::vector<int> values;
+    int scale = 0;
+  } seen;
+  const auto progress = [](int32_t value, int32_t scale, void* context) {
+    auto* s = static_cast<Seen*>(context);
+    s->values.push_back(value);
+    s->scale = scale;
+  };
+  ASSERT_EQ(start_img_proc(job_.c_str(), s_.get(), "J12", progress, &seen), 1);
+  EXPECT_EQ(seen.scale, 1000);
+  ASSERT_FALSE(seen.values.empty());
+  EXPECT_EQ(seen.values.back(), 1000);
+  EXPECT_TRUE(std::is_sorted(seen.values.begin(), seen.values.end()));
+}
+
+}  // namespace

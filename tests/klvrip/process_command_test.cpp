@@ -1,0 +1,143 @@
+// SPDX-License-Identifier: MIT
+// klvrip process run as a program on a job `klvrip job new` made: the print
+// files, list and record it says it made are there, and a job that cannot be
+// processed fails with the driver's message and leaves only its settings.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kData = KLV_TEST_DATA "/../../data";
+
+struct Result {
+  int code = -1;
+  std::string out, err;
+};
+
+class KlvripProcess : public ::testing::Test {
+ protected:
+  Result Run(const std::vector<std::string>& args) const {
+    const std::string out = scratch_.path("stdout"), err = scratch_.path("stderr");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (o < 0 || e < 0) ::_exit(126);
+      ::dup2(o, 1);
+      ::dup2(e, 2);
+      std::vector<std::string> words = {KLVRIP_PATH};
+      words.insert(words.end(), args.begin(), args.end());
+      std::vector<char*> argv;
+      for (auto& w : words) argv.push_back(w.data());
+      argv.push_back(nullptr);
+      ::setenv("KLV_PATH", kData.c_str(), 1);
+      ::setenv("KLV_REGISTRY", (scratch_.path("Registry.info")).c_str(), 1);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    Result r;
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+      r.code = WEXITSTATUS(status);
+    r.out = klv::test::read_text(out);
+    r.err = klv::test::read_text(err);
+    return r;
+  }
+  Result NewJob(const std::string& printer) const {
+    return Run({"job", "new", job_, kData + "/samples/chart.tif", "--printer", printer, "--media",
+                "Glossy Photo", "--mode", "Screen", "--res", "150x150", "--force"});
+  }
+  std::vector<std::string> JobFiles() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(job_)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  klv::test::ScratchFolder scratch_{"klvrip_process"};
+  std::string job_ = scratch_.path("J1");
+};
+
+TEST_F(KlvripProcess, ProcessesAJobIntoPrintFiles) {
+  ASSERT_EQ(NewJob("KlvDemo").code, 0);
+  const std::string png = scratch_.path("preview.png");
+  const Result r = Run({"process", job_, "--threads", "2", "--preview", png});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const std::string& text :
+       {"print file  " + job_ + "/J1.B001\n", "list        " + job_ + "/J1.prt\n",
+        "record      " + job_ + "/Proc_Info\n", std::string("page 600x400 at 150x150 dpi"),
+        std::string("  screening "), std::string("  finish "),
+        std::string("usage       {\"processSuccess\":\"success\",\"fileExt\":\"tif\","),
+        std::string("ink         Cyan     "), std::string("ink         Black    ")})
+    EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+  EXPECT_EQ(JobFiles(), (std::vector<std::string>{"J1.B001", "J1.prt", "Proc_Info", "Settings"}));
+  EXPECT_TRUE(fs::file_size(png) > 0);
+  // The counts are kept in the processing record too.
+  const std::string record = klv::test::read_text(job_ + "/Proc_Info");
+  EXPECT_NE(record.find(" DotCount {\n  { \"Cyan\" "), std::string::npos) << record;
+  EXPECT_EQ(r.out.find("ink         Cyan     0 dots"), std::string::npos) << r.out;
+  // Plain progress lines when stderr is not a terminal.
+  EXPECT_NE(r.err.find("process: 100%"), std::string::npos) << r.err;
+}
+
+TEST_F(KlvripProcess, AJobThatCannotBeProcessedLeavesOnlyItsSettings) {
+  ASSERT_EQ(NewJob("Nope").code, 0);
+  const Result r = Run({"process", job_});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("Printer \"Nope\" is not installed"), std::string::npos) << r.err;
+  EXPECT_EQ(JobFiles(), std::vector<std::string>{"Settings"});
+  EXPECT_EQ(Run({"process", scratch_.path("none")}).code, 1);
+  EXPECT_EQ(Run({"process"}).code, 2);
+}
+
+// Ctrl-C while screening: the job is cancelled and leaves only its settings.
+TEST_F(KlvripProcess, InterruptCancelsAndLeavesNoPrintFile) {
+  ASSERT_EQ(Run({"job", "new", job_, kData + "/samples/chart.tif", "--printer", "KlvDemo",
+                 "--media", "Glossy Photo", "--mode", "Screen", "--res", "1440x1440", "--force"})
+                .code,
+            0);
+  const std::string err = scratch_.path("stderr.int");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int o = ::open("/dev/null", O_WRONLY);
+    if (o < 0 || e < 0) ::_exit(126);
+    ::dup2(o, 1);
+    ::dup2(e, 2);
+    ::setenv("KLV_PATH", kData.c_str(), 1);
+    ::setenv("KLV_REGISTRY", scratch_.path("Registry.info").c_str(), 1);
+    std::string program = KLVRIP_PATH, command = "process", job = job_;
+    char* argv[] = {program.data(), command.data(), job.data(), nullptr};
+    ::execv(argv[0], argv);
+    ::_exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  // Once screening has started (progress shown), interrupt.
+  for (int i = 0; i < 3000 && klv::test::read_text(err).find("process: 0%") == std::string::npos;
+       ++i)
+    ::usleep(1000);
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  const std::string text = klv::test::read_text(err);
+  if (text.find("process: 100%") != std::string::npos)
+    GTEST_SKIP() << "the job finished before the interrupt arrived";
+  EXPECT_NE(status, 0);
+  EXPECT_NE(text.find("cancelled; no print file was left"), std::string::npos) << text;
+  EXPECT_EQ(JobFiles(), std::vector<std::string>{"Settings"});
+}
+
+}  // namespace
