@@ -156,10 +156,11 @@ bool stage_printer(Job& j) {
   if (!parse_resolution(j.s->PrintRes, &j.xres, &j.yres))
     return j.Fail("The print resolution \"%s\" of printer \"%s\" cannot be read", j.s->PrintRes,
                   j.s->PrintDev);
-  char line[KLV_PATH_MAX + 128];
-  std::snprintf(line, sizeof line, "Printer %s (%s) at %gx%g dpi", j.s->PrintDev, folder, j.xres,
-                j.yres);
-  j.Message(line);
+  char res[64];
+  std::snprintf(res, sizeof res, "%gx%g", j.xres, j.yres);
+  const std::string line =
+      std::string("Printer ") + j.s->PrintDev + " (" + folder + ") at " + res + " dpi";
+  j.Message(line.c_str());
   return true;
 }
 
