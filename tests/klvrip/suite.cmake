@@ -9,7 +9,10 @@ target_link_libraries(test_klvrip PRIVATE Threads::Threads)
 target_include_directories(test_klvrip PRIVATE ${PROJECT_SOURCE_DIR}/tools/klvrip)
 add_dependencies(test_klvrip klvrip)
 target_compile_definitions(test_klvrip PRIVATE KLVRIP_PATH="$<TARGET_FILE:klvrip>")
-# The print-test runs walk the demo printer's file driver.
-if(TARGET klvdrv_file)
-  add_dependencies(test_klvrip klvdrv_file)
-endif()
+# The print-test runs walk the demo printer's file driver; convert, screen
+# and process load the colour engine.
+foreach(plugin klvdrv_file klvcms_lcms2)
+  if(TARGET ${plugin})
+    add_dependencies(test_klvrip ${plugin})
+  endif()
+endforeach()
