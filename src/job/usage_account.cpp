@@ -11,13 +11,17 @@
 
 CPrintInkSetUsage::~CPrintInkSetUsage() = default;
 
+// Names are kept as the account file writes them (a '"' becomes an
+// apostrophe), so that two names that are written alike are one entry and
+// the account reads back as it was.
 CPrintInkUsage* CPrintInkSetUsage::FindInk(const char* name, bool create) {
   if (!name) return nullptr;
-  for (const auto& ink : m_inks)
-    if (ink->GetName() == name) return ink.get();
-  if (!create) return nullptr;
   try {
-    m_inks.push_back(std::make_unique<CPrintInkUsage>(name));
+    const std::string stored = klv::usage::quotable(name);
+    for (const auto& ink : m_inks)
+      if (ink->GetName() == stored) return ink.get();
+    if (!create) return nullptr;
+    m_inks.push_back(std::make_unique<CPrintInkUsage>(stored));
     return m_inks.back().get();
   } catch (const std::bad_alloc&) {
     return nullptr;
@@ -40,7 +44,7 @@ void CPrintUsage::Reset() {
 CPrintMediaUsage* CPrintUsage::FindMedia(const char* name, bool create) {
   if (!name) return nullptr;
   try {
-    const std::string media = klv::usage::media_name(name);
+    const std::string media = klv::usage::quotable(klv::usage::media_name(name));
     for (const auto& m : m_medias)
       if (Ostricmp(m->GetName().c_str(), media.c_str()) == 0) return m.get();
     if (!create) return nullptr;
@@ -52,12 +56,14 @@ CPrintMediaUsage* CPrintUsage::FindMedia(const char* name, bool create) {
 }
 
 CPrintInkSetUsage* CPrintUsage::FindInkSet(const char* name, int32_t number, bool create) {
-  for (const auto& set : m_inksets)
-    if ((name && Ostricmp(set->GetName().c_str(), name) == 0) || set->GetNumber() == number)
-      return set.get();
-  if (!create) return nullptr;
   try {
-    m_inksets.push_back(std::make_unique<CPrintInkSetUsage>(name ? name : "", number));
+    const std::string stored = klv::usage::quotable(name ? name : "");
+    for (const auto& set : m_inksets)
+      if ((name && Ostricmp(set->GetName().c_str(), stored.c_str()) == 0) ||
+          set->GetNumber() == number)
+        return set.get();
+    if (!create) return nullptr;
+    m_inksets.push_back(std::make_unique<CPrintInkSetUsage>(stored, number));
     return m_inksets.back().get();
   } catch (const std::bad_alloc&) {
     return nullptr;

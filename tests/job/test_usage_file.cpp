@@ -205,6 +205,19 @@ TEST(UsageFile, QuotesEveryNameAndCannotWriteADoubleQuote) {
   CPrintUsage back;
   ASSERT_TRUE(back.Load(dir.path("q.Info").c_str()));
   EXPECT_EQ(back.Text(), u.Text());
+
+  // Names written alike are one entry from the start, so the account reads
+  // back as it was written (two inks once became one on the next load).
+  CPrintUsage alike;
+  const usage_ink_count twins[] = {{"Cyan\"", 3, 0}, {"Cyan'", 4, 0}, {}};
+  const usage_dot_table twins_table{1, twins};
+  alike.UseInk("Set\"", 1, &twins_table);
+  alike.UseInk("Set'", 2, &twins_table);
+  alike.UseMedia("Roll\"", 1);
+  alike.UseMedia("Roll'", 2);
+  EXPECT_EQ(alike.Text(),
+            "PrintUsage {\n Media { \"Roll'\" 3.000000000000000 }\n"
+            " InkSet { \"Set'\" 1 {\n  { \"Cyan'\" 14 }\n } }\n}\n");
 }
 
 TEST(UsageFile, AFailedSaveIsAFailureAndKeepsTheEarlierAccount) {
