@@ -31,6 +31,7 @@
 #include "klv/cimg_file.h"
 #include "klv/export.h"
 #include "klv/img.h"
+#include "klv/inkcount_cxx.h"
 #include "klv/job_settings.h"
 #include "klv/kernel_types.h"
 #include "klv/printer_driver.h"
@@ -58,13 +59,6 @@ class KLV_API IPrintSwatch {
  public:
   virtual void Finish() = 0;
   virtual ~IPrintSwatch();
-};
-
-// Receives dot counts.
-class KLV_API ICountCallback {
- public:
-  virtual void Count(const _SP_DOT_COUNT& counts) = 0;
-  virtual ~ICountCallback();
 };
 
 // What the caller says about a job.

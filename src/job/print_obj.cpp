@@ -12,7 +12,6 @@
 IPrintAbort::~IPrintAbort() = default;
 IPrintStatusCallback::~IPrintStatusCallback() = default;
 IPrintSwatch::~IPrintSwatch() = default;
-ICountCallback::~ICountCallback() = default;
 
 namespace {
 

@@ -3,8 +3,13 @@
 // exactly the dots of the job's print files (per separation, black first as
 // the driver takes them), in its TIFF page and its dot counts; and a job
 // aborted during a frame through the job's abort callback ends cleanly.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <tiffio.h>
+#include <unistd.h>
+#ifdef KLV_CUPS_DRIVER
+#include <cups/raster.h>
+#endif
 
 #include <cstring>
 #include <filesystem>
@@ -177,6 +182,53 @@ TEST_F(PrintFileDriver, AbortDuringAFrameEndsTheJobCleanly) {
   EXPECT_EQ(printer.EndJob(), 0);
   EXPECT_TRUE(fs::exists(out_ / "P1-1.png"));
 }
+
+#ifdef KLV_CUPS_DRIVER
+// The same job through the CUPS raster driver: a raster stream whose CMYK
+// lines hold the print file's planes.
+TEST_F(PrintFileDriver, DemoJobAsACupsRasterStream) {
+  const std::vector<std::string> files = Process();
+  ASSERT_EQ(files.size(), 1u);
+  const Planes expected = read_planes(files[0]);
+  int32_t error = 0;
+  SP_OBJECT* object = SP_open(KLV_CUPS_DRIVER, "CUPS", &error, "Queue");
+  ASSERT_NE(object, nullptr) << error;
+  const std::string port = folder_.path("P1.ras");
+  ASSERT_EQ(SP_set_port_name(object, port.c_str()), 0);
+  SP_INFO info{sizeof(SP_INFO), nullptr};
+  {
+    CPrintObj printer(object, "Queue", &info, true);
+    CPrintJobInfo job;
+    job.name = "P1";
+    ASSERT_EQ(printer.StartJob(job), 0);
+    ASSERT_EQ(klv::print_page_file(printer, files[0].c_str(), CPrintFrameInfo{}, nullptr, nullptr),
+              0);
+    ASSERT_EQ(printer.EndJob(), 0);
+  }
+  SP_close(object);
+  const int fd = open(port.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  ASSERT_NE(raster, nullptr);
+  cups_page_header2_t h;
+  ASSERT_TRUE(cupsRasterReadHeader2(raster, &h));
+  EXPECT_EQ(int32_t(h.cupsWidth), expected.width);
+  EXPECT_EQ(int32_t(h.cupsHeight), expected.height);
+  EXPECT_EQ(h.cupsColorSpace, CUPS_CSPACE_CMYK);
+  std::vector<uint8_t> line(h.cupsBytesPerLine);
+  ASSERT_EQ(line.size(), 4 * expected.row);  // banded: C, M, Y, K rows
+  for (int32_t y = 0; y < expected.height; ++y) {
+    ASSERT_EQ(cupsRasterReadPixels(raster, line.data(), unsigned(line.size())), line.size());
+    for (int c = 0; c < 4; ++c)
+      ASSERT_EQ(
+          std::memcmp(&line[c * expected.row], &expected.planes[c][y * expected.row], expected.row),
+          0)
+          << "plane " << c << " line " << y;
+  }
+  cupsRasterClose(raster);
+  close(fd);
+}
+#endif
 
 }  // namespace
 
