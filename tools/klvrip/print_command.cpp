@@ -78,13 +78,18 @@ std::vector<std::string> page_files(const settings& s) {
   return files;
 }
 
+// The driver's counts, in the order it takes the channels: with four
+// process channels or more black comes first, then the other process inks
+// in the colour description's order.
 void print_counts(CPrintObj& printer) {
   _SP_DOT_COUNT counts{};
   if (printer.GetDotCount(&counts, true) != 0) return;
   SP_COLOR_INFO colour{};
   const bool named = printer.GetMediaInfo(nullptr, &colour) == 0;
+  const bool black_first = named && colour.channels >= colour.spot_channels + 4;
   for (uint32_t c = 0; c < counts.channels && c < SP_MAX_CHANNELS; ++c) {
-    std::string name = named && c < colour.channels ? colour.channel[c].name : "";
+    const uint32_t source = black_first && c < 4 ? (c + 3) % 4 : c;
+    std::string name = named && source < colour.channels ? colour.channel[source].name : "";
     if (name.empty()) name = "channel " + std::to_string(c + 1);
     std::printf("dots        %-8s %llu\n", name.c_str(),
                 static_cast<unsigned long long>(counts.dots[c]));
