@@ -30,7 +30,8 @@ const CommandHelp kHelp = {
     "is given to the driver as its port (the file driver: a folder; the CUPS\n"
     "raster driver: a file, a folder or \"|command\"). With --no-send everything\n"
     "is prepared and nothing reaches the printer. Ctrl-C aborts the job.\n"
-    "Exit codes: 0 printed, 1 not printed or aborted, 2 bad usage.\n",
+    "Exit codes: 0 printed, 1 not printed, 2 bad usage; after Ctrl-C the job is\n"
+    "cancelled and klvrip ends as the signal would have.\n",
     1, 1};
 
 struct Args {
