@@ -266,7 +266,8 @@ bool TiffPages::StartPage(const PrintShape& shape, const std::vector<Separation>
   TIFFSetField(tif_, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(shape.bits));
   TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(shape.channels));
   TIFFSetField(tif_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
-  TIFFSetField(tif_, TIFFTAG_ROWSPERSTRIP, 1u);
+  TIFFSetField(tif_, TIFFTAG_ROWSPERSTRIP, kStripRows);
+  band_.assign(shape.PlaneBytes() * shape.channels * kStripRows, 0);
   TIFFSetField(tif_, TIFFTAG_COMPRESSION, COMPRESSION_PACKBITS);
   TIFFSetField(tif_, TIFFTAG_PAGENUMBER, page, static_cast<uint16_t>(0));
   if (!page_name.empty()) TIFFSetField(tif_, TIFFTAG_PAGENAME, page_name.c_str());
@@ -293,15 +294,22 @@ bool TiffPages::StartPage(const PrintShape& shape, const std::vector<Separation>
 }
 
 bool TiffPages::WriteLine(uint32_t row, const uint8_t* line) {
-  if (!tif_ || row >= shape_.height) return false;
+  if (!tif_ || row >= shape_.height || row != rows_written_) return false;
+  // Rows are kept a strip at a time, one band per separation, and each
+  // separation's strip is written once it is full (or the page ends).
   const size_t plane = shape_.PlaneBytes();
+  const uint32_t in_strip = row % kStripRows;
+  for (uint32_t c = 0; c < shape_.channels; ++c)
+    std::memcpy(&band_[(size_t(c) * kStripRows + in_strip) * plane], line + c * plane, plane);
+  rows_written_ = row + 1;
+  if (in_strip + 1 < kStripRows && row + 1 < shape_.height) return true;
+  const size_t bytes = size_t(in_strip + 1) * plane;
   for (uint32_t c = 0; c < shape_.channels; ++c) {
-    const uint32_t strip = c * shape_.height + row;
-    if (TIFFWriteEncodedStrip(tif_, strip, const_cast<uint8_t*>(line + c * plane),
-                              static_cast<tmsize_t>(plane)) < 0)
+    const uint32_t strip = TIFFComputeStrip(tif_, row, static_cast<uint16_t>(c));
+    if (TIFFWriteEncodedStrip(tif_, strip, &band_[size_t(c) * kStripRows * plane],
+                              static_cast<tmsize_t>(bytes)) < 0)
       return false;
   }
-  rows_written_ = row + 1;
   return true;
 }
 

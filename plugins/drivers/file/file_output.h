@@ -106,6 +106,7 @@ class TiffPages {
   bool Open(const std::string& path);
   bool StartPage(const PrintShape& shape, const std::vector<Separation>& separations,
                  const std::string& page_name, uint16_t page);
+  // Rows in order from 0.
   bool WriteLine(uint32_t row, const uint8_t* line);
   // Fills the rows not sent with zeros and finishes the page.
   bool EndPage();
@@ -117,6 +118,8 @@ class TiffPages {
   PrintShape shape_;
   uint32_t rows_written_ = 0;
   std::vector<uint8_t> zero_;
+  static constexpr uint32_t kStripRows = 32;
+  std::vector<uint8_t> band_;  // kStripRows rows of each separation
 };
 
 }  // namespace klvdrv
