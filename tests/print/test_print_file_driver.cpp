@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "klv/cms.h"
 #include "klv/imgmux.h"
 #include "klv/imgproc_cxx.h"
 #include "klv/job_settings_cxx.h"
@@ -98,6 +99,8 @@ class PrintFileDriver : public ::testing::Test {
     put(s_->PrintRes, "150x150");
     put(s_->JobName, "P1");
   }
+  // The colour engine the job was processed with is let go.
+  void TearDown() override { cms_terminate(nullptr, nullptr); }
   std::vector<std::string> Process() {
     klv::ProcOptions options;
     options.threads = 1;
