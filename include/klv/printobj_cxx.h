@@ -35,6 +35,7 @@
 #include "klv/job_settings.h"
 #include "klv/kernel_types.h"
 #include "klv/printer_driver.h"
+#include "klv/prntinfo.h"
 
 // Asked by the driver (through the job record's abort callback) whether the
 // job is to stop. Its first virtual operation is the question.
@@ -302,6 +303,15 @@ class KLV_API CPrintObj {
   int32_t KeyInfo(uint32_t* out);
   // The dots the driver counted; reset afterwards when asked.
   int32_t GetDotCount(_SP_DOT_COUNT* counts, bool reset);
+  // The printer's information (null without one), and its lists, owned by
+  // that information: medias ([0] name, [1] group), a media's mode names and
+  // page sizes; the default page size; a media's mode by name.
+  PRNTINFO* GetPrntInfo() const { return m_info ? m_info->prntinfo : nullptr; }
+  const SSTRAL* GetMedias() const;
+  const SSTRAL* GetModes(const char* media) const;
+  const SSTRAL* GetPageSizes(const char* media) const;
+  const char* GetDefaultPageSize() const;
+  const CPrintMode* GetMode(const char* media, const char* mode) const;
   int32_t GetMediaInfo(const char* media, SP_COLOR_INFO* info);
   int32_t GetMLProcInfo(const char* media, const char* mode, MLPROCINFO* record);
   // The colour setup of a colour description.

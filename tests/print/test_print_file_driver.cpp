@@ -20,6 +20,7 @@
 #include "klv/imgmux.h"
 #include "klv/imgproc_cxx.h"
 #include "klv/job_settings_cxx.h"
+#include "klv/kernel_stral.h"
 #include "klv/printobj_cxx.h"
 #include "support/env.h"
 #include "support/files.h"
@@ -157,6 +158,39 @@ TEST_F(PrintFileDriver, DemoJobReachesTheDriverDotForDot) {
           << "separation " << c << " line " << y;
     }
   TIFFClose(tif);
+}
+
+TEST_F(PrintFileDriver, QueriesAnswerFromThePrintersInformation) {
+  CPrintObj printer("KlvDemo", true);
+  ASSERT_EQ(printer.GetLastStatus(), 0);
+  EXPECT_EQ(printer.GetName(), "KlvDemo");
+  EXPECT_STREQ(printer.GetDeviceName(), "KlvDemo");
+  uint32_t key = 0;
+  EXPECT_EQ(printer.KeyInfo(&key), 0);
+  EXPECT_EQ(key, 0x46494C45u);
+  const SSTRAL* medias = printer.GetMedias();
+  ASSERT_NE(medias, nullptr);
+  bool glossy = false;
+  for (int32_t i = 0; i < stral_count(medias); ++i) {
+    int32_t n = 0;
+    const char* const* m = stral_get(medias, i, &n);
+    glossy = glossy || (n > 0 && std::string(m[0]) == "Glossy Photo");
+  }
+  EXPECT_TRUE(glossy);
+  const SSTRAL* modes = printer.GetModes("Glossy Photo");
+  ASSERT_NE(modes, nullptr);
+  EXPECT_GT(stral_count(modes), 0);
+  int32_t n = 0;
+  const char* const* first = stral_get(modes, 0, &n);
+  ASSERT_GT(n, 0);
+  EXPECT_NE(printer.GetMode("Glossy Photo", first[0]), nullptr) << first[0];
+  EXPECT_EQ(printer.GetMode("Glossy Photo", "No Such Mode"), nullptr);
+  EXPECT_NE(printer.GetPageSizes(nullptr), nullptr);
+  MLPROCINFO ml{};
+  EXPECT_EQ(printer.GetMLProcInfo("Glossy Photo", "Stochastic", &ml), 0);
+  EXPECT_EQ(ml.colors, 4u);
+  EXPECT_EQ(printer.reloadInfo("KlvDemo"), 0);
+  EXPECT_NE(printer.GetPrntInfo(), nullptr);
 }
 
 TEST_F(PrintFileDriver, AbortDuringAFrameEndsTheJobCleanly) {
