@@ -81,3 +81,6 @@ demo: build
 	  --preview build/demo-job-preview.png
 	@echo "demo: the job build/demo-job was processed into the print files listed above;"
 	@echo "      build/demo-job-preview.png shows its first page as printed"
+	KLV_PATH=data ./build/tools/klvrip/klvrip print build/demo-job --output build/demo-print
+	@echo "demo: the job was printed to the file driver: build/demo-print/Demo.tif holds the"
+	@echo "      separations it received and build/demo-print/Demo-1.png its preview"

@@ -27,6 +27,7 @@ int serve_command(int argc, char** argv);
 int proflib_command(int argc, char** argv);
 int repeat_command(int argc, char** argv);
 int process_command(int argc, char** argv);
+int print_command(int argc, char** argv);
 // Prints an ICC profile held in memory, each line starting with `indent`; 0
 // when it is not a profile.
 int print_icc_summary(const void* data, size_t size, const char* indent);

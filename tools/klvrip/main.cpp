@@ -31,6 +31,8 @@ const klvrip::Command kCommands[] = {
      klvrip::repeat_command},
     {"process", "process a job into print files: process JOB [--threads N] [--preview FILE.png]",
      klvrip::process_command},
+    {"print", "print a processed job: print JOB [--printer P] [--output PORT]",
+     klvrip::print_command},
 };
 
 void usage(FILE* out) {

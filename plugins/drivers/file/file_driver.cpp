@@ -26,6 +26,8 @@ using klvdrv::Separation;
 
 // Driver result when the output cannot be written.
 constexpr int32_t kErrOutput = 100;
+// Driver result when the job's abort callback asked to stop.
+constexpr int32_t kErrAborted = 101;
 
 struct Driver {
   std::string device, printer, port;
@@ -43,6 +45,8 @@ struct Driver {
   std::vector<uint64_t> ink_levels;  // its per-level counts when the caller keeps none
   uint64_t dots[SP_MAX_CHANNELS] = {};
   std::string last_output;
+  SP_ABORT_FN abort_fn = nullptr;  // the job's abort callback, asked before each line
+  void* abort_object = nullptr;
 };
 
 Driver* self(SP_DRIVER d) {
@@ -96,6 +100,8 @@ int32_t drv_start_job(SP_DRIVER d, SP_JOB* job) {
   Driver* p = self(d);
   if (p->in_job) p->tiff.Close();
   p->job_name = klvdrv::file_stem(job ? job->name : nullptr);
+  p->abort_fn = job ? job->abort_fn : nullptr;
+  p->abort_object = job ? job->abort_object : nullptr;
   p->page = 0;
   p->in_job = true;
   std::error_code ec;
@@ -170,6 +176,11 @@ int32_t drv_print_scanline_data(SP_DRIVER d, const uint8_t* data, int32_t count)
   Driver* p = self(d);
   if (!p->in_print || !data || count < 0) return SP_ERR_ARGUMENT;
   const size_t line = p->shape.LineBytes(), plane = p->shape.PlaneBytes();
+  if (p->abort_fn && p->abort_fn(p->abort_object)) {
+    KLV_LOG(KLV_LOG_INFO, "file driver: job \"%s\" aborted at line %u", p->job_name.c_str(),
+            p->row);
+    return kErrAborted;
+  }
   for (int32_t i = 0; i < count; ++i, data += line) {
     if (p->row >= p->shape.height) {
       KLV_LOG(KLV_LOG_ERROR, "file driver: more lines than the print's %u", p->shape.height);
@@ -211,6 +222,7 @@ int32_t drv_end_job(SP_DRIVER d) {
   int32_t result = p->in_print ? drv_end_print(d) : 0;
   p->tiff.Close();
   p->in_job = false;
+  p->abort_fn = nullptr;
   return result;
 }
 
@@ -219,6 +231,7 @@ int32_t drv_cancel_job(SP_DRIVER d) {
   p->in_print = false;
   p->tiff.Close();
   p->in_job = false;
+  p->abort_fn = nullptr;
   return 0;
 }
 

@@ -3,7 +3,9 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 
@@ -98,11 +100,87 @@ bool Preview::Start(const PrintShape& shape, const std::vector<Separation>& sepa
   sum_.assign(static_cast<size_t>(width_) * height_ * 3, 0.f);
   count_.assign(static_cast<size_t>(width_) * height_, 0);
   pixel_.assign(static_cast<size_t>(shape.width) * 3, 1.f);
+  combos_ = 0;
+  hist_row_ = -1;
+  const uint32_t combo_bits = shape.channels * shape.bits;
+  if (combo_bits > 8 || 8 % shape.bits != 0) return true;
+  combos_ = 1u << combo_bits;
+  combo_rgb_.assign(combos_, {1.f, 1.f, 1.f});
+  for (uint32_t m = 0; m < combos_; ++m)
+    for (uint32_t c = 0; c < shape.channels; ++c) {
+      const uint32_t code = (m >> (c * shape.bits)) & (codes_ - 1);
+      for (int k = 0; k < 3; ++k) combo_rgb_[m][k] *= ink_[c * codes_ + code][k];
+    }
+  const uint32_t per_byte = 8 / shape.bits;
+  for (uint32_t byte = 0; byte < 256; ++byte) {
+    uint64_t word = 0;
+    for (uint32_t i = 0; i < per_byte; ++i) {
+      const uint64_t code = (byte >> (8 - shape.bits * (i + 1))) & (codes_ - 1);
+      word |= code << (8 * i);
+    }
+    spread_[byte] = word;
+  }
+  combo_.assign(static_cast<size_t>(shape.width) + 8, 0);
+  hist_.assign(static_cast<size_t>(width_) * combos_, 0);
   return true;
+}
+
+void Preview::SumCombinations() {
+  if (hist_row_ < 0) return;
+  float* sum = &sum_[static_cast<size_t>(hist_row_) * width_ * 3];
+  uint32_t* count = &count_[static_cast<size_t>(hist_row_) * width_];
+  for (uint32_t px = 0; px < width_; ++px) {
+    uint32_t* h = &hist_[static_cast<size_t>(px) * combos_];
+    for (uint32_t m = 0; m < combos_; ++m) {
+      if (!h[m]) continue;
+      const float n = static_cast<float>(h[m]);
+      sum[px * 3] += n * combo_rgb_[m][0];
+      sum[px * 3 + 1] += n * combo_rgb_[m][1];
+      sum[px * 3 + 2] += n * combo_rgb_[m][2];
+      count[px] += h[m];
+      h[m] = 0;
+    }
+  }
+  hist_row_ = -1;
+}
+
+void Preview::Flush() {
+  if (combos_) SumCombinations();
+}
+
+void Preview::AddLineByCombination(uint32_t row, const uint8_t* line) {
+  const int64_t y = row / factor_;
+  if (y != hist_row_) {
+    SumCombinations();
+    hist_row_ = y;
+  }
+  const size_t plane = shape_.PlaneBytes();
+  const uint32_t per_byte = 8 / shape_.bits;
+  uint8_t* combo = combo_.data();
+  std::fill(combo_.begin(), combo_.end(), 0);
+  for (uint32_t c = 0; c < shape_.channels; ++c) {
+    const uint8_t* data = line + c * plane;
+    const uint32_t shift = c * shape_.bits;
+    for (size_t i = 0; i < plane; ++i) {
+      uint64_t word;
+      std::memcpy(&word, combo + i * per_byte, 8);
+      word |= spread_[data[i]] << shift;
+      std::memcpy(combo + i * per_byte, &word, 8);
+    }
+  }
+  for (uint32_t px = 0, x = 0; px < width_; ++px) {
+    uint32_t* h = &hist_[static_cast<size_t>(px) * combos_];
+    const uint32_t end = std::min(shape_.width, x + factor_);
+    for (; x < end; ++x) ++h[combo[x]];
+  }
 }
 
 void Preview::AddLine(uint32_t row, const uint8_t* line) {
   if (row >= shape_.height || width_ == 0) return;
+  if (combos_) {
+    AddLineByCombination(row, line);
+    return;
+  }
   // Multiply the ink factors of every separation into one line of RGB.
   std::fill(pixel_.begin(), pixel_.end(), 1.f);
   const size_t plane = shape_.PlaneBytes();
@@ -132,8 +210,9 @@ void Preview::AddLine(uint32_t row, const uint8_t* line) {
   }
 }
 
-bool Preview::WritePng(const std::string& path) const {
+bool Preview::WritePng(const std::string& path) {
   if (width_ == 0 || height_ == 0) return false;
+  Flush();
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
   if (!file) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -187,7 +266,8 @@ bool TiffPages::StartPage(const PrintShape& shape, const std::vector<Separation>
   TIFFSetField(tif_, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(shape.bits));
   TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(shape.channels));
   TIFFSetField(tif_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
-  TIFFSetField(tif_, TIFFTAG_ROWSPERSTRIP, 1u);
+  TIFFSetField(tif_, TIFFTAG_ROWSPERSTRIP, kStripRows);
+  band_.assign(shape.PlaneBytes() * shape.channels * kStripRows, 0);
   TIFFSetField(tif_, TIFFTAG_COMPRESSION, COMPRESSION_PACKBITS);
   TIFFSetField(tif_, TIFFTAG_PAGENUMBER, page, static_cast<uint16_t>(0));
   if (!page_name.empty()) TIFFSetField(tif_, TIFFTAG_PAGENAME, page_name.c_str());
@@ -214,15 +294,22 @@ bool TiffPages::StartPage(const PrintShape& shape, const std::vector<Separation>
 }
 
 bool TiffPages::WriteLine(uint32_t row, const uint8_t* line) {
-  if (!tif_ || row >= shape_.height) return false;
+  if (!tif_ || row >= shape_.height || row != rows_written_) return false;
+  // Rows are kept a strip at a time, one band per separation, and each
+  // separation's strip is written once it is full (or the page ends).
   const size_t plane = shape_.PlaneBytes();
+  const uint32_t in_strip = row % kStripRows;
+  for (uint32_t c = 0; c < shape_.channels; ++c)
+    std::memcpy(&band_[(size_t(c) * kStripRows + in_strip) * plane], line + c * plane, plane);
+  rows_written_ = row + 1;
+  if (in_strip + 1 < kStripRows && row + 1 < shape_.height) return true;
+  const size_t bytes = size_t(in_strip + 1) * plane;
   for (uint32_t c = 0; c < shape_.channels; ++c) {
-    const uint32_t strip = c * shape_.height + row;
-    if (TIFFWriteEncodedStrip(tif_, strip, const_cast<uint8_t*>(line + c * plane),
-                              static_cast<tmsize_t>(plane)) < 0)
+    const uint32_t strip = TIFFComputeStrip(tif_, row, static_cast<uint16_t>(c));
+    if (TIFFWriteEncodedStrip(tif_, strip, &band_[size_t(c) * kStripRows * plane],
+                              static_cast<tmsize_t>(bytes)) < 0)
       return false;
   }
-  rows_written_ = row + 1;
   return true;
 }
 

@@ -73,9 +73,16 @@ class Preview {
  public:
   bool Start(const PrintShape& shape, const std::vector<Separation>& separations);
   void AddLine(uint32_t row, const uint8_t* line);
-  bool WritePng(const std::string& path) const;
+  // Adds the lines counted but not yet summed (called by WritePng).
+  void Flush();
+  bool WritePng(const std::string& path);
 
  private:
+  // Lines whose channels' codes fit one byte (channels * bits <= 8) are
+  // counted by combination of codes per preview pixel, 8 / bits pixels of a
+  // plane a step through byte tables, and summed once per preview row.
+  void AddLineByCombination(uint32_t row, const uint8_t* line);
+  void SumCombinations();
   PrintShape shape_;
   uint32_t factor_ = 1, width_ = 0, height_ = 0;
   // Per channel and code, the factor each of R, G and B is multiplied by.
@@ -84,6 +91,12 @@ class Preview {
   std::vector<float> sum_;       // width_ * height_ * 3
   std::vector<uint32_t> count_;  // width_ * height_
   std::vector<float> pixel_;     // one line of RGB
+  uint32_t combos_ = 0;          // 2^(channels * bits) when counted by combination, else 0
+  std::vector<std::array<float, 3>> combo_rgb_;  // the colour of each combination
+  std::array<uint64_t, 256> spread_{};           // a plane byte's codes, one a byte of the word
+  std::vector<uint8_t> combo_;                   // one line's combination per pixel (+ 8 spare)
+  std::vector<uint32_t> hist_;                   // preview row: [pixel * combos_ + combination]
+  int64_t hist_row_ = -1;                        // the preview row hist_ belongs to
 };
 
 // The multi-page TIFF of one job.
@@ -93,6 +106,7 @@ class TiffPages {
   bool Open(const std::string& path);
   bool StartPage(const PrintShape& shape, const std::vector<Separation>& separations,
                  const std::string& page_name, uint16_t page);
+  // Rows in order from 0.
   bool WriteLine(uint32_t row, const uint8_t* line);
   // Fills the rows not sent with zeros and finishes the page.
   bool EndPage();
@@ -104,6 +118,8 @@ class TiffPages {
   PrintShape shape_;
   uint32_t rows_written_ = 0;
   std::vector<uint8_t> zero_;
+  static constexpr uint32_t kStripRows = 32;
+  std::vector<uint8_t> band_;  // kStripRows rows of each separation
 };
 
 }  // namespace klvdrv

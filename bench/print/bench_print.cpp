@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: MIT
+// Printing a job's print file through the print object and the file driver,
+// against only reading that print file: an 8000x6000 page of 1-bit CMYK
+// dots (pixel-interleaved, as the job driver writes it). Also the frame
+// chain alone (use-printer off: layout and frame, nothing sent).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "klv/imgmux.h"
+#include "klv/outimg.h"
+#include "klv/printobj_cxx.h"
+#include "support/files.h"
+
+namespace {
+
+constexpr int32_t kWidth = 8000, kHeight = 6000;
+
+image_info page_info() {
+  image_info info;
+  init_image_info(&info);
+  info.width = kWidth;
+  info.height = kHeight;
+  info.samples = 4;
+  info.bits_per_sample = 1;
+  info.planar = KLV_PLANAR_PIXEL;
+  info.photometric = KLV_PHOTO_MINWHITE;
+  info.xres = info.yres = 720;
+  info.bytes_per_line = image_info_line_bytes(&info);
+  return info;
+}
+
+// The print file, made once: dots of a few densities.
+struct Page {
+  klv::test::ScratchFolder folder{"bench_print"};
+  std::string file = folder.path("page.B001");
+  Page() {
+    image_info info = page_info();
+    IMG_file* out = outimg_open_img(file.c_str(), nullptr, "w", &info);
+    std::vector<uint8_t> line(info.bytes_per_line);
+    uint32_t state = 2463534242u;
+    for (int32_t y = 0; y < kHeight && out; ++y) {
+      for (auto& b : line) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        b = uint8_t(state & (state >> 8));  // about a quarter of the dots set
+      }
+      img_write_line(out, line.data(), 1);
+    }
+    img_close(out);
+  }
+};
+
+Page& page() {
+  static Page p;
+  return p;
+}
+
+void BM_ReadPrintFile(benchmark::State& state) {
+  const std::string& file = page().file;
+  for (auto _ : state) {
+    image_info info;
+    init_image_info(&info);
+    IMG_file* in = img_mux_open(file.c_str(), nullptr, "r", &info, KLV_TYPE_OUTIMG);
+    const int32_t band = int32_t((1 << 20) / info.bytes_per_line);
+    std::vector<uint8_t> lines(size_t(info.bytes_per_line) * band);
+    for (int32_t y = 0; y < info.height; y += band)
+      benchmark::DoNotOptimize(img_read_line(in, lines.data(), std::min(band, info.height - y)));
+    img_close(in);
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * page_info().bytes_per_line * kHeight);
+}
+
+void print_once(benchmark::State& state, bool use_printer) {
+  int32_t error = 0;
+  SP_OBJECT* object = SP_open(KLV_FILE_DRIVER, "KlvDemo", &error, "KlvDemo");
+  if (!object) {
+    state.SkipWithError("file driver not loaded");
+    return;
+  }
+  const std::string port = page().folder.path("out");
+  SP_set_port_name(object, port.c_str());
+  SP_INFO info{sizeof(SP_INFO), nullptr};
+  {
+    CPrintObj printer(object, "KlvDemo", &info, use_printer);
+    CPrintJobInfo job;
+    job.name = "bench";
+    if (printer.StartJob(job) != 0 ||
+        klv::print_page_file(printer, page().file.c_str(), CPrintFrameInfo{}, nullptr, nullptr) !=
+            0 ||
+        printer.EndJob() != 0)
+      state.SkipWithError("the page was not printed");
+  }
+  SP_close(object);
+}
+
+void BM_PrintThroughFileDriver(benchmark::State& state) {
+  page();
+  for (auto _ : state) print_once(state, true);
+  state.SetBytesProcessed(int64_t(state.iterations()) * page_info().bytes_per_line * kHeight);
+}
+
+void BM_FrameChainOnly(benchmark::State& state) {
+  page();
+  for (auto _ : state) print_once(state, false);
+  state.SetBytesProcessed(int64_t(state.iterations()) * page_info().bytes_per_line * kHeight);
+}
+
+BENCHMARK(BM_ReadPrintFile)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FrameChainOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PrintThroughFileDriver)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: MIT
+// One page file of a processed job printed as one frame: the file's lines
+// are copied into the frame's chain a band at a time.
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "klv/imgmux.h"
+#include "klv/log.h"
+#include "klv/printobj_cxx.h"
+
+namespace klv {
+namespace {
+
+constexpr size_t kBandBytes = 1 << 20;
+
+struct ImgCloser {
+  void operator()(IMG_file* img) const { img_close(img); }
+};
+
+}  // namespace
+
+int32_t print_page_file(CPrintObj& printer, const char* file, const CPrintFrameInfo& frame,
+                        PrintPageProgress progress, void* context) {
+  if (!file) return printer.SetStatus(2);
+  image_info info;
+  init_image_info(&info);
+  std::unique_ptr<IMG_file, ImgCloser> in(img_mux_open(file, nullptr, "r", &info, KLV_TYPE_OUTIMG));
+  if (!in) {
+    KLV_LOG(KLV_LOG_ERROR, "Print file \"%s\" cannot be read", file);
+    return printer.SetStatus(2);
+  }
+  IMG_file* out = nullptr;
+  if (const int32_t r = printer.BeginFrame(frame, &info, &out)) return r;
+  const int32_t band =
+      int32_t(std::max<size_t>(1, kBandBytes / std::max<uint32_t>(1, info.bytes_per_line)));
+  std::vector<uint8_t> lines(size_t(info.bytes_per_line) * size_t(band));
+  int32_t status = 0;
+  for (int32_t done = 0; done < info.height;) {
+    const int32_t n = std::min(band, info.height - done);
+    if (img_read_line(in.get(), lines.data(), n) != n) {
+      KLV_LOG(KLV_LOG_ERROR, "Print file \"%s\" cannot be read at line %d", file, done);
+      status = 2;
+      break;
+    }
+    if (img_write_line(out, lines.data(), n) != n) {
+      status = printer.GetLastStatus() ? printer.GetLastStatus() : 100;
+      break;
+    }
+    done += n;
+    if (progress) progress(context, done, info.height);
+  }
+  const int32_t ended = printer.EndFrame(out);
+  return printer.SetStatus(status ? status : ended);
+}
+
+}  // namespace klv

@@ -1,0 +1,227 @@
+// SPDX-License-Identifier: MIT
+// Setting up a frame: the driver's colour description and process record,
+// the print record, the frame started through its starter and the chain the
+// caller writes into (the frame's channel layout in front of it when the
+// image's samples are pixel-interleaved); and PrintBuffered, which copies a
+// buffer image into a direct frame 8 MiB at a time.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "klv/imgmux.h"
+#include "klv/kernel_volume.h"
+#include "klv/layoutfilter.h"
+#include "klv/log.h"
+#include "klv/printobj_cxx.h"
+
+namespace {
+
+enum { kFrameStartCommand = SP_CMD_FRAME_START };
+constexpr size_t kBufferedChunkBytes = 8388608;
+
+template <size_t N>
+void put_text(char (&field)[N], const std::string& text) {
+  std::snprintf(field, N, "%s", text.c_str());
+}
+
+// Whether the image's samples are the frame's dots as they are.
+bool takes_image(const image_info& image, const SP_COLOR_SETUP& setup) {
+  const uint32_t b = image.bits_per_sample;
+  const bool bits_ok = b == 1 || b == 2 || b == 4 || b == 8;
+  const bool layout_ok = image.planar == KLV_PLANAR_PIXEL || image.planar == KLV_PLANAR_LINES;
+  return bits_ok && layout_ok && image.samples == setup.channels && setup.channels > 0 &&
+         image.width > 0 && image.height > 0;
+}
+
+SP_PRINT print_record_of(const CPrintFrameInfo& frame, const image_info& image,
+                         const SP_COLOR_SETUP& setup, bool ink_use) {
+  SP_PRINT print{};
+  print.size = SP_PRINT_SIZE;
+  print.width = static_cast<uint32_t>(image.width);
+  print.height = static_cast<uint32_t>(image.height);
+  print.copies = static_cast<uint32_t>(std::max(1, frame.copies));
+  print.xres = image.xres;
+  print.yres = image.yres;
+  print.bits = image.bits_per_sample;
+  print.channels = setup.channels;
+  print.spot_channels = setup.spot_channels;
+  print.flags = static_cast<uint32_t>(frame.flags);
+  put_text(print.name, frame.name);
+  if (ink_use) print.ink_use = 1;
+  return print;
+}
+
+}  // namespace
+
+IFrameStarter::~IFrameStarter() = default;
+
+int32_t get_xrep(const char* text) {
+  const int32_t x = text ? std::atoi(text) : 0;
+  return x > 0 ? x : 1;
+}
+
+int32_t get_yrep(const char* text) {
+  if (!text) return 1;
+  const char* after = std::strchr(text, 'x');
+  int32_t y = after ? std::atoi(after + 1) : 0;
+  if (y <= 0) y = std::atoi(text);
+  return y > 0 ? y : 1;
+}
+
+int32_t PrintFrameStarter::Start(CPrintObj* owner, const SP_PRINT* print,
+                                 const SP_COLOR_SETUP* setup, int32_t passes) {
+  m_frame = new CPrintFrameImg;
+  return m_frame->Start(owner, print, setup, passes);
+}
+
+int32_t BufferedFrameStarter::Start(CPrintObj* owner, const SP_PRINT* print,
+                                    const SP_COLOR_SETUP* setup, int32_t passes) {
+  m_frame = new CBufferedFrameImg(m_file);
+  return m_frame->Start(owner, print, setup, passes);
+}
+
+int32_t JobFrameStarter::Start(CPrintObj* owner, const SP_PRINT* print, const SP_COLOR_SETUP* setup,
+                               int32_t) {
+  auto* frame = new CJobFrameImg;
+  m_frame = frame;
+  return frame->StartJob(m_volume, owner, print, setup, m_name.c_str());
+}
+
+// The driver's answers a frame is set up with: the media's colour
+// description (the colour setup when the caller gave none), the process
+// record, and the dot pattern of the frame's mode.
+int32_t CPrintObj::SetupQueries(const CPrintFrameInfo& frame, SP_COLOR_SETUP* setup) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  SP_COLOR_INFO colour{};
+  colour.size = sizeof colour;
+  if (const int32_t r = SP_get_color_info(m_object, m_info, frame.media.c_str(), &colour)) return r;
+  if (setup->channels == 0) GetColorSetup(setup, colour);
+  std::memset(&m_mlproc, 0, sizeof m_mlproc);
+  SP_get_mlproc_info(m_object, frame.media.c_str(), frame.mode.c_str(), &m_mlproc);
+  const int32_t r = SP_command(m_object, kFrameStartCommand, const_cast<char*>(frame.mode.c_str()),
+                               const_cast<char*>(frame.media.c_str()));
+  return r == SP_ERR_OPTIONAL ? 0 : r;
+}
+
+int32_t CPrintObj::BeginFrameCommon(IFrameStarter& starter, const CPrintFrameInfo& frame,
+                                    const image_info* image, IMG_file** output,
+                                    SP_COLOR_SETUP* setup) {
+  if (!m_object || !m_info) return m_status = 4;
+  if (!image || !output) return m_status = 2;
+  *output = nullptr;
+  if (m_frame) {
+    KLV_LOG(KLV_LOG_ERROR, "%s: a frame is already open", m_name.c_str());
+    return m_status = 2;
+  }
+  SP_COLOR_SETUP chosen{};
+  if (setup) chosen = *setup;
+  if (const int32_t r = SetupQueries(frame, &chosen)) return m_status = r;
+  if (setup) *setup = chosen;
+  if (get_xrep(frame.repeat.c_str()) != 1 || get_yrep(frame.repeat.c_str()) != 1 ||
+      !takes_image(*image, chosen)) {
+    KLV_LOG(KLV_LOG_ERROR,
+            "%s: the frame takes the printer's %u channels of 1, 2, 4 or 8-bit dots without "
+            "pixel repeat; it was given %u samples of %u bits (repeat \"%s\")",
+            m_name.c_str(), chosen.channels, image->samples, image->bits_per_sample,
+            frame.repeat.c_str());
+    return m_status = 2;
+  }
+  const SP_PRINT print = print_record_of(frame, *image, chosen, m_ink_use);
+  const int32_t started = starter.Start(this, &print, &chosen, frame.passes);
+  CPrintFrameImg* raw = starter.Frame();
+  IMG_file* head = raw ? raw->ToImg('w', CPrintFrameImg::kType) : nullptr;
+  if (started != 0 || !head) {
+    if (head) {
+      raw->Disconnect();
+      img_close(head);
+    }
+    ClearFrame(raw);
+    // A print the driver began and could not go on with is cancelled at EndJob.
+    if (started != 0 && started != 6 && m_use_printer) m_frame_failed = true;
+    return m_status = started ? started : 3;
+  }
+  if (image->planar == KLV_PLANAR_PIXEL && image->samples > 1) {
+    lnvfltr* layout = lnvfltr_attach(head);  // closes the frame when it refuses
+    head = layout ? lnvfltr_to_img(layout) : nullptr;
+    if (!head) {
+      ClearFrame(raw);
+      return m_status = 3;
+    }
+  }
+  *output = starter.Wrap(head);
+  return m_status = 0;
+}
+
+int32_t CPrintObj::BeginFrame(const CPrintFrameInfo& frame, const image_info* image,
+                              IMG_file** output) {
+  PrintFrameStarter starter;
+  return BeginFrameCommon(starter, frame, image, output, nullptr);
+}
+
+int32_t CPrintObj::BeginBufferedFrame(const char* file, const CPrintFrameInfo& frame,
+                                      const image_info* image, IMG_file** output, const settings*,
+                                      SP_COLOR_SETUP* setup) {
+  if (!file) return m_status = 2;
+  BufferedFrameStarter starter(file);
+  return BeginFrameCommon(starter, frame, image, output, setup);
+}
+
+int32_t CPrintObj::BeginJobFrame(SOVolume* volume, const char* name, const CPrintFrameInfo& frame,
+                                 const image_info* image, IMG_file** output, const settings*,
+                                 SP_COLOR_SETUP* setup) {
+  if (!volume || !name) return m_status = 2;
+  if (m_job_volume && m_job_volume != volume) VClose(m_job_volume);
+  m_job_volume = volume;
+  JobFrameStarter starter(volume, name);
+  return BeginFrameCommon(starter, frame, image, output, setup);
+}
+
+int32_t CPrintObj::BufferedChunkLines(size_t line_bytes) {
+  if (line_bytes == 0) return 0;
+  return static_cast<int32_t>(std::max<size_t>(1, kBufferedChunkBytes / line_bytes));
+}
+
+int32_t CPrintObj::PrintBuffered(const char* file, const CPrintFrameInfo& frame,
+                                 const image_info* image, IMG_file** output, const settings*,
+                                 SP_COLOR_SETUP* setup) {
+  if (!m_object || !m_info) return m_status = 4;
+  if (!file || !image || !output || !setup) return m_status = 2;
+  image_info stored;
+  init_image_info(&stored);
+  *output = img_mux_open(file, nullptr, "r", &stored, KLV_TYPE_OUTIMG);
+  if (!*output) return m_status = 2;
+  image_info lines = *image;
+  lines.planar = KLV_PLANAR_LINES;
+  IMG_file* head = nullptr;
+  PrintFrameStarter starter;
+  int32_t status = BeginFrameCommon(starter, frame, &lines, &head, setup);
+  const size_t line_bytes = head ? starter.Frame()->LineBytes() : 0;
+  if (status == 0 && (stored.bytes_per_line != line_bytes || stored.height < lines.height)) {
+    KLV_LOG(KLV_LOG_ERROR, "Buffer file \"%s\" does not hold the frame's lines", file);
+    status = 2;
+  }
+  const int32_t chunk = BufferedChunkLines(line_bytes);
+  std::vector<uint8_t> buffer(status == 0 ? line_bytes * size_t(chunk) : 0);
+  for (int32_t done = 0; status == 0 && done < lines.height;) {
+    const int32_t n = std::min(chunk, lines.height - done);
+    if (img_seek_line(*output, done, 0, 0, 0) != done ||
+        img_read_line(*output, buffer.data(), n) != n) {
+      KLV_LOG(KLV_LOG_ERROR, "Buffer file \"%s\" cannot be read at line %d", file, done);
+      status = 2;
+    } else if (img_write_line(head, buffer.data(), n) != n) {
+      status = m_status ? m_status : 100;
+    }
+    done += n;
+    if (status == 0) Progress(double(done) / lines.height);
+  }
+  // A frame cut short stays current, so that ending the job cancels it.
+  const bool whole = status == 0;
+  if (head && img_close_status(head) != 0 && status == 0) status = m_status ? m_status : 100;
+  if (!whole) m_frame_failed = true;
+  img_close(*output);
+  *output = nullptr;
+  return m_status = status;
+}

@@ -1,0 +1,272 @@
+// SPDX-License-Identifier: MIT
+// A processed demo job printed through the file driver: the driver gets back
+// exactly the dots of the job's print files (per separation, black first as
+// the driver takes them), in its TIFF page and its dot counts; and a job
+// aborted during a frame through the job's abort callback ends cleanly.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <tiffio.h>
+#include <unistd.h>
+#ifdef KLV_CUPS_DRIVER
+#include <cups/raster.h>
+#endif
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "klv/cms.h"
+#include "klv/imgmux.h"
+#include "klv/imgproc_cxx.h"
+#include "klv/job_settings_cxx.h"
+#include "klv/kernel_stral.h"
+#include "klv/printobj_cxx.h"
+#include "support/env.h"
+#include "support/files.h"
+
+#ifdef KLV_FILE_DRIVER
+
+namespace {
+
+namespace fs = std::filesystem;
+using klv::test::ScopedEnv;
+using klv::test::ScratchFolder;
+
+const std::string kData = fs::absolute(KLV_DATA_DIR).lexically_normal().string();
+#ifdef KLV_CMS_ENGINES
+const std::string kSearch = kData + ":" + KLV_CMS_ENGINES;
+#else
+const std::string kSearch = kData;
+#endif
+
+template <size_t N>
+void put(char (&field)[N], const std::string& text) {
+  std::snprintf(field, N, "%s", text.c_str());
+}
+
+// A print file's planes: planes[c][y * row + byte], c in file order (C, M, Y, K).
+struct Planes {
+  int32_t width = 0, height = 0;
+  size_t row = 0;
+  std::vector<std::vector<uint8_t>> planes;
+  std::vector<uint64_t> dots;
+};
+
+Planes read_planes(const std::string& file) {
+  Planes p;
+  image_info info;
+  init_image_info(&info);
+  IMG_file* img = img_mux_open(file.c_str(), nullptr, "r", &info, KLV_TYPE_OUTIMG);
+  if (!img) return p;
+  p.width = info.width;
+  p.height = info.height;
+  p.row = (size_t(info.width) + 7) / 8;
+  const uint32_t n = info.samples;
+  p.planes.assign(n, std::vector<uint8_t>(p.row * size_t(p.height), 0));
+  p.dots.assign(n, 0);
+  std::vector<uint8_t> line(info.bytes_per_line);
+  for (int32_t y = 0; y < info.height && img_read_line(img, line.data(), 1) == 1; ++y)
+    for (int32_t x = 0; x < info.width; ++x)
+      for (uint32_t c = 0; c < n; ++c) {
+        const size_t bit = size_t(x) * n + c;
+        if (line[bit / 8] & (0x80 >> (bit % 8))) {
+          p.planes[c][size_t(y) * p.row + size_t(x) / 8] |= uint8_t(0x80 >> (x % 8));
+          ++p.dots[c];
+        }
+      }
+  img_close(img);
+  return p;
+}
+
+struct AbortAfter : IPrintAbort {
+  int asked = 0, after = 0;
+  bool ShouldAbort() override { return ++asked > after; }
+};
+
+class PrintFileDriver : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    job_ = fs::path(folder_.str()) / "P1";
+    fs::create_directories(job_);
+    out_ = fs::path(folder_.str()) / "out";
+    s_.reset(settings_new());
+    ASSERT_TRUE(s_);
+    put(s_->Imagepath, kData + "/samples/chart.tif");
+    put(s_->Printpath, (job_ / "P1.prt").string());
+    put(s_->PrintDev, "KlvDemo");
+    put(s_->PrintMedia, "Glossy Photo");
+    put(s_->PrintMode, "Stochastic");
+    put(s_->PrintRes, "150x150");
+    put(s_->JobName, "P1");
+  }
+  // The colour engine the job was processed with is let go.
+  void TearDown() override { cms_terminate(nullptr, nullptr); }
+  std::vector<std::string> Process() {
+    klv::ProcOptions options;
+    options.threads = 1;
+    klv::ProcOutcome out;
+    EXPECT_TRUE(klv::process_job(job_.c_str(), s_.get(), nullptr, options, nullptr, nullptr, &out))
+        << out.error;
+    return out.print_files;
+  }
+
+  ScopedEnv path_{"KLV_PATH", kSearch};
+  ScratchFolder folder_{"print_file"};
+  ScopedEnv registry_{"KLV_REGISTRY", folder_.path("Registry.info")};
+  fs::path job_, out_;
+  klv::SettingsPtr s_;
+};
+
+TEST_F(PrintFileDriver, DemoJobReachesTheDriverDotForDot) {
+  const std::vector<std::string> files = Process();
+  ASSERT_EQ(files.size(), 1u);
+  const Planes expected = read_planes(files[0]);
+  ASSERT_EQ(expected.planes.size(), 4u);
+
+  CPrintObj printer("KlvDemo", true);
+  ASSERT_EQ(printer.GetLastStatus(), 0);
+  ASSERT_EQ(SP_set_port_name(printer.Object(), out_.c_str()), 0);
+  CPrintJobInfo job;
+  job.name = "P1";
+  ASSERT_EQ(printer.StartJob(job), 0);
+  CPrintFrameInfo frame;
+  frame.name = "page 1";
+  ASSERT_EQ(klv::print_page_file(printer, files[0].c_str(), frame, nullptr, nullptr), 0);
+  _SP_DOT_COUNT counts{};
+  ASSERT_EQ(printer.GetDotCount(&counts, true), 0);
+  ASSERT_EQ(printer.EndJob(), 0);
+
+  // The driver's order is K, C, M, Y: file planes 3, 0, 1, 2.
+  const int order[4] = {3, 0, 1, 2};
+  ASSERT_EQ(counts.channels, 4u);
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(counts.dots[c], expected.dots[order[c]]) << c;
+  TIFF* tif = TIFFOpen((out_ / "P1.tif").c_str(), "r");
+  ASSERT_NE(tif, nullptr);
+  uint32_t width = 0, height = 0;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  ASSERT_EQ(int32_t(width), expected.width);
+  ASSERT_EQ(int32_t(height), expected.height);
+  std::vector<uint8_t> row(TIFFScanlineSize(tif));
+  ASSERT_EQ(row.size(), expected.row);
+  for (int c = 0; c < 4; ++c)
+    for (uint32_t y = 0; y < height; ++y) {
+      ASSERT_EQ(TIFFReadScanline(tif, row.data(), y, uint16_t(c)), 1);
+      ASSERT_EQ(std::memcmp(row.data(), &expected.planes[order[c]][y * expected.row], row.size()),
+                0)
+          << "separation " << c << " line " << y;
+    }
+  TIFFClose(tif);
+}
+
+TEST_F(PrintFileDriver, QueriesAnswerFromThePrintersInformation) {
+  CPrintObj printer("KlvDemo", true);
+  ASSERT_EQ(printer.GetLastStatus(), 0);
+  EXPECT_EQ(printer.GetName(), "KlvDemo");
+  EXPECT_STREQ(printer.GetDeviceName(), "KlvDemo");
+  uint32_t key = 0;
+  EXPECT_EQ(printer.KeyInfo(&key), 0);
+  EXPECT_EQ(key, 0x46494C45u);
+  const SSTRAL* medias = printer.GetMedias();
+  ASSERT_NE(medias, nullptr);
+  bool glossy = false;
+  for (int32_t i = 0; i < stral_count(medias); ++i) {
+    int32_t n = 0;
+    const char* const* m = stral_get(medias, i, &n);
+    glossy = glossy || (n > 0 && std::string(m[0]) == "Glossy Photo");
+  }
+  EXPECT_TRUE(glossy);
+  const SSTRAL* modes = printer.GetModes("Glossy Photo");
+  ASSERT_NE(modes, nullptr);
+  EXPECT_GT(stral_count(modes), 0);
+  int32_t n = 0;
+  const char* const* first = stral_get(modes, 0, &n);
+  ASSERT_GT(n, 0);
+  EXPECT_NE(printer.GetMode("Glossy Photo", first[0]), nullptr) << first[0];
+  EXPECT_EQ(printer.GetMode("Glossy Photo", "No Such Mode"), nullptr);
+  EXPECT_NE(printer.GetPageSizes(nullptr), nullptr);
+  MLPROCINFO ml{};
+  EXPECT_EQ(printer.GetMLProcInfo("Glossy Photo", "Stochastic", &ml), 0);
+  EXPECT_EQ(ml.colors, 4u);
+  EXPECT_EQ(printer.reloadInfo("KlvDemo"), 0);
+  EXPECT_NE(printer.GetPrntInfo(), nullptr);
+}
+
+TEST_F(PrintFileDriver, AbortDuringAFrameEndsTheJobCleanly) {
+  const std::vector<std::string> files = Process();
+  ASSERT_EQ(files.size(), 1u);
+  CPrintObj printer("KlvDemo", true);
+  ASSERT_EQ(printer.GetLastStatus(), 0);
+  ASSERT_EQ(SP_set_port_name(printer.Object(), out_.c_str()), 0);
+  AbortAfter abort;
+  abort.after = 100;  // the driver asks before each line
+  CPrintJobInfo job;
+  job.name = "P1";
+  job.abort = &abort;
+  ASSERT_EQ(printer.StartJob(job), 0);
+  EXPECT_EQ(klv::print_page_file(printer, files[0].c_str(), CPrintFrameInfo{}, nullptr, nullptr),
+            101);
+  EXPECT_EQ(abort.asked, 101);
+  EXPECT_FALSE(printer.HasFrame());
+  EXPECT_EQ(printer.EndJob(), 0);  // cancelled
+  // The printer takes the next job.
+  abort.asked = 0;
+  abort.after = 1 << 30;
+  ASSERT_EQ(printer.StartJob(job), 0);
+  EXPECT_EQ(klv::print_page_file(printer, files[0].c_str(), CPrintFrameInfo{}, nullptr, nullptr),
+            0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  EXPECT_TRUE(fs::exists(out_ / "P1-1.png"));
+}
+
+#ifdef KLV_CUPS_DRIVER
+// The same job through the CUPS raster driver: a raster stream whose CMYK
+// lines hold the print file's planes.
+TEST_F(PrintFileDriver, DemoJobAsACupsRasterStream) {
+  const std::vector<std::string> files = Process();
+  ASSERT_EQ(files.size(), 1u);
+  const Planes expected = read_planes(files[0]);
+  int32_t error = 0;
+  SP_OBJECT* object = SP_open(KLV_CUPS_DRIVER, "CUPS", &error, "Queue");
+  ASSERT_NE(object, nullptr) << error;
+  const std::string port = folder_.path("P1.ras");
+  ASSERT_EQ(SP_set_port_name(object, port.c_str()), 0);
+  SP_INFO info{sizeof(SP_INFO), nullptr};
+  {
+    CPrintObj printer(object, "Queue", &info, true);
+    CPrintJobInfo job;
+    job.name = "P1";
+    ASSERT_EQ(printer.StartJob(job), 0);
+    ASSERT_EQ(klv::print_page_file(printer, files[0].c_str(), CPrintFrameInfo{}, nullptr, nullptr),
+              0);
+    ASSERT_EQ(printer.EndJob(), 0);
+  }
+  SP_close(object);
+  const int fd = open(port.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  ASSERT_NE(raster, nullptr);
+  cups_page_header2_t h;
+  ASSERT_TRUE(cupsRasterReadHeader2(raster, &h));
+  EXPECT_EQ(int32_t(h.cupsWidth), expected.width);
+  EXPECT_EQ(int32_t(h.cupsHeight), expected.height);
+  EXPECT_EQ(h.cupsColorSpace, CUPS_CSPACE_CMYK);
+  std::vector<uint8_t> line(h.cupsBytesPerLine);
+  ASSERT_EQ(line.size(), 4 * expected.row);  // banded: C, M, Y, K rows
+  for (int32_t y = 0; y < expected.height; ++y) {
+    ASSERT_EQ(cupsRasterReadPixels(raster, line.data(), unsigned(line.size())), line.size());
+    for (int c = 0; c < 4; ++c)
+      ASSERT_EQ(
+          std::memcmp(&line[c * expected.row], &expected.planes[c][y * expected.row], expected.row),
+          0)
+          << "plane " << c << " line " << y;
+  }
+  cupsRasterClose(raster);
+  close(fd);
+}
+#endif
+
+}  // namespace
+
+#endif

@@ -1,0 +1,391 @@
+// SPDX-License-Identifier: MIT
+// Print objects over the recording driver: the order of driver calls over a
+// job of two frames of two passes, the job and print records at their
+// offsets, black moved to the front of the process channels, the
+// use-printer switch, frames cut short or failed by the driver (the job is
+// then cancelled), buffered frames printed in chunks, and job frames.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver_test_util.h"
+#include "klv/imgmux.h"
+#include "klv/kernel_volume.h"
+#include "klv/outimg.h"
+#include "klv/printobj_cxx.h"
+#include "support/files.h"
+
+namespace {
+
+using drivertest::Recorder;
+using klv::test::ScratchFolder;
+
+static_assert(sizeof(SP_JOB) == 452 && offsetof(SP_JOB, name) == 4 &&
+              offsetof(SP_JOB, count) == 208 && offsetof(SP_JOB, printer) == 212 &&
+              offsetof(SP_JOB, value) == 296 && offsetof(SP_JOB, flag) == 300 &&
+              offsetof(SP_JOB, abort_fn) == 304 && offsetof(SP_JOB, swatch) == 324);
+static_assert(sizeof(SP_PRINT) == 1240 && offsetof(SP_PRINT, width) == 4 &&
+              offsetof(SP_PRINT, height) == 8 && offsetof(SP_PRINT, xres) == 16 &&
+              offsetof(SP_PRINT, yres) == 24 && offsetof(SP_PRINT, bits) == 32 &&
+              offsetof(SP_PRINT, ink_use) == 328);
+
+// The driver's print calls, in order (queries left out).
+std::vector<std::string> print_calls(const char* log) {
+  static const char* kCalls[] = {"init_from_info",      "start_job", "start_print", "start_pass",
+                                 "print_scanline_data", "end_pass",  "end_print",   "end_job",
+                                 "cancel_job",          "close",     "command 29",  "command 33"};
+  std::vector<std::string> out;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);)
+    for (const char* c : kCalls)
+      if (line.rfind(c, 0) == 0) {
+        out.push_back(line);
+        break;
+      }
+  return out;
+}
+
+image_info dots_image(int32_t width, int32_t height, uint32_t planar) {
+  image_info info;
+  init_image_info(&info);
+  info.width = width;
+  info.height = height;
+  info.samples = 4;
+  info.bits_per_sample = 1;
+  info.planar = planar;
+  info.xres = info.yres = 360;
+  info.photometric = KLV_PHOTO_MINWHITE;
+  info.bytes_per_line = image_info_line_bytes(&info);
+  return info;
+}
+
+struct Abort : IPrintAbort {
+  int asked = 0, after = 1 << 30;
+  bool ShouldAbort() override { return ++asked > after; }
+};
+
+struct Progress : IPrintStatusCallback {
+  std::vector<std::string> seen;
+  void PrintStatus(int32_t code, const char* text) override {
+    seen.push_back(std::to_string(code) + " " + text);
+  }
+};
+
+class PrintObj : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(rec_.Load());
+    rec_.reset();
+    rec_.drop(SPF_GET_COLOR_INFO);  // the library's default description: 4 channels
+    rec_.set_info_answer(0, 4);
+    rec_.set_info_answer(7, 0);
+    rec_.set_info_answer(8, 0);
+    rec_.set_info_answer(35, 0);
+    rec_.set_info_answer(46, 0);
+    int32_t error = 0;
+    object_ = SP_open(KLV_RECORDING_DRIVER, "dev", &error, "Rec");
+    ASSERT_NE(object_, nullptr) << error;
+    info_.size = sizeof info_;
+    rec_.clear_log();
+  }
+  void TearDown() override {
+    if (object_) SP_close(object_);
+  }
+  // Writes `lines` lines of the frame; line y's bytes are 0x10 * plane + y.
+  static int32_t WriteLines(IMG_file* out, const image_info& image, int32_t lines) {
+    std::vector<uint8_t> line(image.bytes_per_line);
+    int32_t sent = 0;
+    for (int32_t y = 0; y < lines; ++y) {
+      const size_t plane = line.size() / 4;
+      for (size_t i = 0; i < line.size(); ++i) line[i] = uint8_t(0x10 * (i / plane) + y);
+      sent += img_write_line(out, line.data(), 1);
+    }
+    return sent;
+  }
+
+  Recorder rec_;
+  SP_OBJECT* object_ = nullptr;
+  SP_INFO info_{};
+};
+
+TEST_F(PrintObj, JobOfTwoFramesOfTwoPassesCallsTheDriverInOrder) {
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.GetLastStatus(), 0);
+  CPrintJobInfo job;
+  job.name = "J1";
+  job.settings_name = "opts";
+  ASSERT_EQ(printer.StartJob(job), 0);
+  const image_info image = dots_image(9, 4, KLV_PLANAR_LINES);
+  for (int frame = 0; frame < 2; ++frame) {
+    CPrintFrameInfo f;
+    f.passes = 2;
+    IMG_file* out = nullptr;
+    ASSERT_EQ(printer.BeginFrame(f, &image, &out), 0);
+    ASSERT_TRUE(printer.HasFrame());
+    EXPECT_EQ(WriteLines(out, image, 4), 4);
+    EXPECT_EQ(printer.EndFrame(out), 0);
+    EXPECT_FALSE(printer.HasFrame());
+  }
+  EXPECT_EQ(printer.EndJob(), 0);
+  // Black (the fourth plane, bytes 0x3y) reaches the driver first.
+  const std::vector<std::string> frame = {"command 33 arg",
+                                          "start_print_ex 1240",
+                                          "start_pass 12 0",
+                                          "print_scanline_data 1 30",
+                                          "print_scanline_data 1 31",
+                                          "end_pass",
+                                          "start_pass 12 1",
+                                          "print_scanline_data 1 32",
+                                          "print_scanline_data 1 33",
+                                          "end_pass",
+                                          "end_print"};
+  std::vector<std::string> expected = {"init_from_info info opts", "start_job 452 J1"};
+  expected.insert(expected.end(), frame.begin(), frame.end());
+  expected.insert(expected.end(), frame.begin(), frame.end());
+  expected.push_back("end_job");
+  EXPECT_EQ(print_calls(rec_.log()), expected) << rec_.log();
+}
+
+TEST_F(PrintObj, JobAndPrintRecordsAtTheirOffsets) {
+  CPrintObj printer(object_, "Rec", &info_, true);
+  Abort abort;
+  abort.after = 0;
+  CPrintJobInfo job;
+  job.name = "Job name";
+  job.count = 3;
+  job.value = 77;
+  job.flag = 5;
+  job.ink_use = true;
+  job.abort = &abort;
+  ASSERT_EQ(printer.StartJob(job), 0);
+  const uint8_t* r = object_->job;
+  uint32_t word = 0;
+  std::memcpy(&word, r, 4);
+  EXPECT_EQ(word, 452u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(r + 4), "Job name");
+  std::memcpy(&word, r + 208, 4);
+  EXPECT_EQ(word, 3u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(r + 212), "Rec");
+  std::memcpy(&word, r + 296, 4);
+  EXPECT_EQ(word, 77u);
+  EXPECT_EQ(r[300], 5);
+  SP_ABORT_FN fn = nullptr;
+  void* object = nullptr;
+  std::memcpy(&fn, r + 304, sizeof fn);
+  std::memcpy(&object, r + offsetof(SP_JOB, abort_object), sizeof object);
+  ASSERT_NE(fn, nullptr);
+  EXPECT_EQ(fn(object), 1);  // the callback asks the job's abort object
+  EXPECT_EQ(abort.asked, 1);
+
+  const image_info image = dots_image(100, 3, KLV_PLANAR_LINES);
+  CPrintFrameInfo f;
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(f, &image, &out), 0);
+  const uint8_t* p = object_->print;
+  std::memcpy(&word, p, 4);
+  EXPECT_EQ(word, 1240u);
+  std::memcpy(&word, p + 4, 4);
+  EXPECT_EQ(word, 100u);
+  std::memcpy(&word, p + 8, 4);
+  EXPECT_EQ(word, 3u);
+  double res = 0;
+  std::memcpy(&res, p + 16, 8);
+  EXPECT_EQ(res, 360.0);
+  std::memcpy(&res, p + 24, 8);
+  EXPECT_EQ(res, 360.0);
+  std::memcpy(&word, p + 32, 4);
+  EXPECT_EQ(word, 1u);
+  std::memcpy(&word, p + 328, 4);
+  EXPECT_EQ(word, 1u);
+  EXPECT_EQ(WriteLines(out, image, 3), 3);
+  EXPECT_EQ(printer.EndFrame(out), 0);
+  EXPECT_EQ(printer.EndJob(), 0);
+}
+
+TEST_F(PrintObj, PixelInterleavedDotsAreLaidOutAsPlanes) {
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  // Two pixels: C only, then K only: 1000 0001 -> planes C=80 M=00 Y=00 K=40.
+  const image_info image = dots_image(2, 1, KLV_PLANAR_PIXEL);
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &image, &out), 0);
+  uint8_t line[1] = {0x81};
+  EXPECT_EQ(img_write_line(out, line, 1), 1);
+  EXPECT_EQ(printer.EndFrame(out), 0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  EXPECT_TRUE(rec_.Logged("print_scanline_data 1 40")) << rec_.log();  // K plane first
+}
+
+TEST_F(PrintObj, UsePrinterOffPreparesWithoutSending) {
+  CPrintObj printer(object_, "Rec", &info_, false);
+  EXPECT_FALSE(printer.SetUsePrinter(false));
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  const image_info image = dots_image(9, 2, KLV_PLANAR_LINES);
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &image, &out), 0);
+  EXPECT_EQ(WriteLines(out, image, 2), 2);
+  EXPECT_EQ(printer.EndFrame(out), 0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  EXPECT_EQ(print_calls(rec_.log()), std::vector<std::string>{"command 33 arg"}) << rec_.log();
+  _SP_DOT_COUNT counts{};
+  EXPECT_EQ(printer.GetDotCount(&counts, false), 4);
+}
+
+TEST_F(PrintObj, FrameCutShortEndsNeitherPassNorPrintAndTheJobIsCancelled) {
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  const image_info image = dots_image(9, 100, KLV_PLANAR_LINES);
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &image, &out), 0);
+  EXPECT_EQ(WriteLines(out, image, 99), 99);
+  printer.EndFrame(out);
+  EXPECT_EQ(printer.EndJob(), 0);
+  const std::vector<std::string> calls = print_calls(rec_.log());
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "end_pass"), 0);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "end_print"), 0);
+  EXPECT_EQ(calls.back(), "cancel_job");
+}
+
+TEST_F(PrintObj, EndJobWithAFrameOpenCancels) {
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  const image_info image = dots_image(9, 10, KLV_PLANAR_LINES);
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &image, &out), 0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  EXPECT_FALSE(printer.HasFrame());
+  img_close(out);  // the abandoned frame sends nothing more
+  const std::vector<std::string> calls = print_calls(rec_.log());
+  EXPECT_EQ(calls.back(), "cancel_job") << rec_.log();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "end_job"), 0);
+}
+
+TEST_F(PrintObj, DriverFailingMidFrameIsReportedAndTheJobCancelled) {
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  const image_info image = dots_image(9, 10, KLV_PLANAR_PIXEL);  // through the layout stage
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &image, &out), 0);
+  std::vector<uint8_t> lines(size_t(image.bytes_per_line) * 10, 0x55);
+  EXPECT_EQ(img_write_line(out, lines.data(), 3), 3);
+  rec_.set_result(9);
+  EXPECT_LT(img_write_line(out, lines.data() + 3 * image.bytes_per_line, 7), 7);
+  EXPECT_FALSE(printer.HasFrame());
+  EXPECT_EQ(printer.GetLastStatus(), 9);
+  printer.EndFrame(out);
+  rec_.set_result(0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  const std::vector<std::string> calls = print_calls(rec_.log());
+  EXPECT_EQ(calls.back(), "cancel_job") << rec_.log();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "end_print"), 0);
+}
+
+TEST_F(PrintObj, DriverRefusingTheFrameOrTheJob) {
+  CPrintObj printer(object_, "Rec", &info_, true);
+  rec_.set_result(12);
+  EXPECT_EQ(printer.StartJob(CPrintJobInfo{}), 12);  // init_from_info fails
+  rec_.set_result(0);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  rec_.set_info_answer(46, 1);
+  const image_info image = dots_image(9, 2, KLV_PLANAR_LINES);
+  IMG_file* out = nullptr;
+  EXPECT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &image, &out), 6);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_FALSE(printer.HasFrame());
+  // Contone input is not the printer's dots.
+  rec_.set_info_answer(46, 0);
+  image_info contone = image;
+  contone.bits_per_sample = 16;
+  contone.bytes_per_line = image_info_line_bytes(&contone);
+  EXPECT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &contone, &out), 2);
+  EXPECT_EQ(printer.EndJob(), 0);
+  EXPECT_EQ(print_calls(rec_.log()).back(), "end_job");
+}
+
+TEST_F(PrintObj, NoPrinterObjectIsStatusFour) {
+  CPrintObj missing(nullptr, "Nobody", nullptr, true);
+  EXPECT_EQ(missing.GetLastStatus(), 4);
+  EXPECT_EQ(missing.StartJob(CPrintJobInfo{}), 4);
+  EXPECT_EQ(missing.EndJob(), 4);
+  CPrintObj unknown("No Such Printer", true);
+  EXPECT_EQ(unknown.GetName(), "Unknown");
+  EXPECT_EQ(unknown.GetLastStatus(), 4);
+}
+
+TEST_F(PrintObj, BufferedFramePrintedInChunksWithProgress) {
+  EXPECT_EQ(CPrintObj::BufferedChunkLines(2000), 4194);
+  ScratchFolder folder("print_buffered");
+  const std::string buffer = folder.path("frame.buf");
+  CPrintObj printer(object_, "Rec", &info_, true);
+  Progress progress;
+  printer.SetStatusCallback(&progress);
+  const image_info image = dots_image(9, 5, KLV_PLANAR_LINES);
+  SP_COLOR_SETUP setup{};
+  IMG_file* out = nullptr;
+  ASSERT_EQ(
+      printer.BeginBufferedFrame(buffer.c_str(), CPrintFrameInfo{}, &image, &out, nullptr, &setup),
+      0);
+  EXPECT_EQ(setup.channels, 4);
+  EXPECT_EQ(WriteLines(out, image, 5), 5);
+  EXPECT_EQ(printer.EndFrame(out), 0);
+  EXPECT_EQ(print_calls(rec_.log()), std::vector<std::string>{"command 33 arg"});
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  IMG_file* in = nullptr;
+  ASSERT_EQ(printer.PrintBuffered(buffer.c_str(), CPrintFrameInfo{}, &image, &in, nullptr, &setup),
+            0);
+  EXPECT_EQ(in, nullptr);
+  EXPECT_EQ(printer.EndJob(), 0);
+  const std::vector<std::string> calls = print_calls(rec_.log());
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "print_scanline_data 1 30"), 1);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "print_scanline_data 1 34"), 1);
+  EXPECT_EQ(calls.back(), "end_job");
+  EXPECT_EQ(progress.seen, std::vector<std::string>{"2 1.000"});
+}
+
+TEST_F(PrintObj, JobFrameWritesIntoTheJobVolume) {
+  ScratchFolder folder("print_jobframe");
+  const std::string path = folder.path("job.vol");
+  SOVolume* volume = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(volume, nullptr);
+  {
+    CPrintObj printer(object_, "Rec", &info_, true);
+    const image_info image = dots_image(9, 3, KLV_PLANAR_LINES);
+    IMG_file* out = nullptr;
+    ASSERT_EQ(printer.BeginJobFrame(volume, "Frame.001", CPrintFrameInfo{}, &image, &out, nullptr,
+                                    nullptr),
+              0);
+    EXPECT_EQ(WriteLines(out, image, 3), 3);
+    EXPECT_EQ(printer.EndFrame(out), 0);
+  }  // the print object closes the job volume
+  SOVolume* back = VOpen(nullptr, path.c_str(), KLV_VOL_READ);
+  ASSERT_NE(back, nullptr);
+  image_info stored;
+  init_image_info(&stored);
+  IMG_file* img = outimg_open_img("Frame.001", back, "r", &stored);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(stored.height, 3);
+  std::vector<uint8_t> line(stored.bytes_per_line);
+  ASSERT_EQ(img_seek_line(img, 2, 0, 0, 0), 2);
+  ASSERT_EQ(img_read_line(img, line.data(), 1), 1);
+  EXPECT_EQ(line[0], 0x02);  // stored as written, cyan first
+  img_close(img);
+  VClose(back);
+}
+
+TEST(PrintRepeat, RepeatFactorsOfTheRepeatText) {
+  struct Case {
+    const char* text;
+    int32_t x, y;
+  } cases[] = {{"2x3", 2, 3}, {"4", 4, 4}, {"2x0", 2, 2}, {"", 1, 1}, {"x5", 1, 5}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(get_xrep(c.text), c.x) << c.text;
+    EXPECT_EQ(get_yrep(c.text), c.y) << c.text;
+  }
+}
+
+}  // namespace
