@@ -70,6 +70,7 @@ struct Job {
   std::unique_ptr<PRNTINFO, PrntInfoFree> printer;  // the repository's record, when it has one
   const CPrintMode* mode = nullptr;                 // the job's mode in that record
   int pattern = 0;                                  // the dot pattern (DP_*) screened with
+  std::string pattern_text;                         // its text, "Screen(85 lpi)" say
   double xres = 0, yres = 0;
   int width = 0, height = 0;
   int pages = 1;     // pages of the image; each becomes its own print file

@@ -190,7 +190,7 @@ bool stage_finish(Job& j) {
   put_text(r.ImageFile, j.s->Imagepath);
   put_text(r.JobID, j.name);
   put_text(r.InkConfig, "CMYK");
-  put_text(r.PrintPattern, j.s->PatternOpt);
+  put_text(r.PrintPattern, j.pattern_text);
   put_text(r.ProcessStartDate, j.start_date);
   put_text(r.ProcessStartTime, j.start_time);
   r.BitsPerSample = 1;

@@ -100,7 +100,7 @@ std::vector<std::pair<std::string, std::string>> usage_of(const Job& j, bool ok)
   r.emplace_back("fileExt", ext && ext > slash ? ext + 1 : "");
   r.emplace_back("printDev", j.s && *j.s->PrintDev ? j.s->PrintDev : "Unknown");
   r.emplace_back("inkConfig", ok ? "CMYK" : "");
-  r.emplace_back("dotPattern", j.s ? j.s->PatternOpt : "");
+  r.emplace_back("dotPattern", j.pattern_text);
   char res[64] = "";
   if (j.xres > 0 && j.xres == j.yres)
     std::snprintf(res, sizeof res, "%8.3f", j.xres);

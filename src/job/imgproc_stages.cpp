@@ -193,6 +193,10 @@ bool stage_printer(Job& j) {
   j.pattern = j.mode ? printmode_pattern(j.mode) : j.s->PatternDif;
   if (j.pattern < 0 || j.pattern >= KLV_DOT_PATTERN_COUNT)
     return j.Fail("The dot pattern %d of mode \"%s\" is unknown", j.pattern, j.s->PrintMode);
+  char text[KLV_PRINTMODE_TEXT] = "";
+  get_pattern_str(text, sizeof text, j.pattern,
+                  j.mode ? printmode_pattern_opt(j.mode) : j.s->PatternOpt);
+  j.pattern_text = text;
   return true;
 }
 

@@ -74,7 +74,7 @@ TEST_F(ImgProc, DemoJobMakesPageListAndRecord) {
                               {"fileExt", "tif"},
                               {"printDev", "KlvDemo"},
                               {"inkConfig", "CMYK"},
-                              {"dotPattern", ""},
+                              {"dotPattern", "FDRP Diffusion"},
                               {"printRes", " 150.000"},
                               {"pages", "1"}}));
 }

@@ -98,6 +98,8 @@ TEST_F(ImgProc, EveryDemoModeCountsTheDotsOfItsPrintFiles) {
       EXPECT_EQ(record->DotCount[k].count, dots[k]);
     }
     EXPECT_EQ(out.usage.back().first, "inkMl");
+    EXPECT_EQ(out.usage[4].second, m.pattern == 4 ? "Screen(85 lpi)" : "FDRP Diffusion");
+    EXPECT_STREQ(record->PrintPattern, out.usage[4].second.c_str());
     pages.push_back(dot_lines((job_ / "J12.B001").string()));
   }
   // Screening and diffusion make different dots of the same page.
