@@ -75,7 +75,8 @@ KLV_API int32_t need_img_proc(const char* job, settings* record, imgproc_callbac
 KLV_API int32_t proc_make_prt_file(SOVolume* volume, const settings* record, int32_t tiled);
 /* The list's entries, one string each, owned by the caller (stral_free).
  * Not tiled: the page files <base>.B001, <base>.B002, ... that exist, in
- * page order. Tiled (the job's Cropping block gives tile sizes and NoTiles
+ * page order (the contone pages <base>.C001, ... when there is no halftoned
+ * page). Tiled (the job's Cropping block gives tile sizes and NoTiles
  * is 0): for every page file, its width and height in inches are cut into
  * columns by the widths TileX (then TileWidth) and rows by the heights TileY
  * (then TileHeight), the sizes first multiplied by x_scale and y_scale; a

@@ -14,6 +14,7 @@
 #include "klv/imgmux.h"
 #include "klv/inkcount_cxx.h"
 #include "klv/printer_driver.h"
+#include "klv/printmode.h"
 #include "klv/usage.h"
 
 namespace klv::proc {
@@ -102,6 +103,10 @@ void add_millilitres(Job& j) {
 
 bool stage_ink(Job& j) {
   if (!j.s->InkCounting && !j.options.count_ink) return true;
+  if (j.pattern == DP_CONTONE) {
+    j.Message("Contone pages: no dots to count");
+    return true;
+  }
   int32_t error = 0;
   std::unique_ptr<SP_OBJECT, PrinterClose> printer(SP_open_printer(j.s->PrintDev, &error));
   if (!printer) {

@@ -131,8 +131,13 @@ SSTRAL* get_prt_stral(SOVolume* /*volume*/, const settings* record, int32_t tile
       return nullptr;
     }
   }
+  // Not tiled: the halftoned pages, or the contone pages of a job that has
+  // none.
+  std::error_code none;
+  const char kind =
+      std::filesystem::is_regular_file(page_name_of(*record, 'B', 1), none) ? 'B' : 'C';
   for (int page = 1; !tiled && page <= 999; ++page) {
-    const std::string name = page_name_of(*record, 'B', page);
+    const std::string name = page_name_of(*record, kind, page);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(name, ec)) break;
     const char* one = name.c_str();

@@ -157,14 +157,17 @@ bool output_page(Job& j, int index) {
   if (!source) return j.Fail("Cannot open page %d of \"%s\"", index + 1, j.s->Imagepath);
   ImgPtr in(filter_img_attach(source, &j.lines, &options));
   if (!in) return j.Fail("Cannot read \"%s\" at the printer's resolution", j.s->Imagepath);
-  const std::string page = page_name_of(*j.s, 'B', index + 1);
-  if (index > 0 && !make_placement(j)) return false;
-  image_info out = dots_of(j.target);
+  const bool contone = j.pattern == DP_CONTONE;
+  const std::string page = page_name_of(*j.s, contone ? 'C' : 'B', index + 1);
+  if (!contone && index > 0 && !make_placement(j)) return false;
+  image_info out = contone ? j.target : dots_of(j.target);
   IMG_file* dots = outimg_open_img(page.c_str(), nullptr, "w", &out);
   if (!dots) return j.Fail("Cannot create print file \"%s\"", page.c_str());
-  // From here the filter owns the dot file and the placement (also when it
-  // cannot start).
-  IMG_file* ht = HTPlace_AttachImg(j.placement.release(), dots, &j.target, kChunk, 0);
+  // Contone pages take the ink amounts as they are. Otherwise the filter
+  // owns the dot file and the placement from here (also when it cannot
+  // start).
+  IMG_file* ht =
+      contone ? dots : HTPlace_AttachImg(j.placement.release(), dots, &j.target, kChunk, 0);
   if (!ht) return j.Fail("The screening of \"%s\" cannot start", page.c_str());
   const bool lines_ok = pull_lines(j, in.get(), ht, page);
   Clock::time_point at = Clock::now();
@@ -182,6 +185,10 @@ bool output_page(Job& j, int index) {
 
 bool stage_screening(Job& j) {
   j.threads = threads_of(j.options);
+  if (j.pattern == DP_CONTONE) {
+    j.Message("Contone mode: the pages are written as ink amounts, unscreened");
+    return true;
+  }
   return make_placement(j);
 }
 
@@ -205,7 +212,7 @@ bool stage_finish(Job& j) {
   put_text(r.PrintPattern, j.pattern_text);
   put_text(r.ProcessStartDate, j.start_date);
   put_text(r.ProcessStartTime, j.start_time);
-  r.BitsPerSample = 1;
+  r.BitsPerSample = j.pattern == DP_CONTONE ? 8 : 1;
   r.Process16Bit = j.s->Process16Bit;
   for (int s = 0; s < 4; ++s) put_text(r.Separations[s], kInks[s]);
   for (size_t k = 0; k < j.inks.size() && k < 4; ++k) {

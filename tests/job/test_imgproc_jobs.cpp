@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "klv/cimg_file.h"
+#include "klv/printmode.h"
 #include "klv/proc_info.h"
 #include "support/image.h"
 #include "test_imgproc_support.h"
@@ -262,6 +263,42 @@ TEST_F(ImgProc, TiledJobListsEveryTileOfEveryPage) {
   ASSERT_TRUE(plain);
   EXPECT_EQ(stral_count(plain), 1);
   stral_free(plain);
+}
+
+// The contone pattern writes the ink amounts unscreened into ".C" pages,
+// the first of which is the job's output name.
+TEST_F(ImgProc, ContoneModeWritesInkAmountPages) {
+  s_->PatternDif = DP_CONTONE;
+  Calls calls;
+  klv::ProcOutcome out;
+  klv::ProcOptions options;
+  options.threads = 2;
+  options.count_ink = true;
+  ASSERT_TRUE(Process(&calls, &out, options)) << out.error;
+  const std::string base = (job_ / "J12").string();
+  char name[512];
+  ASSERT_EQ(get_output_name(s_.get(), name, sizeof name), 1);
+  EXPECT_EQ(out.print_files, std::vector<std::string>{name});
+  EXPECT_EQ(files_in(job_), (std::vector<std::string>{"J12.C001", "J12.prt", "Proc_Info"}));
+  EXPECT_EQ(klv::test::read_text(base + ".prt"), "printfiles {\n \"" + base + ".C001\"\n}\n");
+  EXPECT_TRUE(out.ink.empty());
+  image_info info;
+  init_image_info(&info);
+  IMG_file* img = img_mux_open(name, nullptr, "r", &info, KLV_TYPE_OUTIMG);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(info.width, 600);
+  EXPECT_EQ(info.samples, 4u);
+  EXPECT_EQ(info.bits_per_sample, 8u);
+  // Ink where the chart has colour: not a blank page.
+  std::vector<uint8_t> line(info.bytes_per_line);
+  uint64_t sum = 0;
+  for (int y = 0; y < info.height && img_read_line(img, line.data(), 1) == 1; ++y)
+    for (const uint8_t v : line) sum += v;
+  img_close(img);
+  EXPECT_GT(sum, 0u);
+  klv::ProcInfoPtr record = klv::load_proc_info((job_ / KLV_PROC_INFO_FILE).c_str());
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->BitsPerSample, 8u);
 }
 
 TEST_F(ImgProc, RotationTurnsThePageAndTheLargestPrintSizeIsKept) {

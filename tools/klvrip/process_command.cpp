@@ -126,6 +126,11 @@ void print_outcome(const klv::ProcOutcome& o) {
 
 Exit write_preview(const klv::ProcOutcome& o, const char* png) {
   if (o.print_files.empty()) return Exit::kOk;
+  const std::string& first = o.print_files[0];
+  if (first.size() < 4 || first.compare(first.size() - 4, 4, "B001") != 0) {
+    std::printf("preview     none (the pages are contone)\n");
+    return Exit::kOk;
+  }
   OutputFile preview(png);
   if (preview.Failed())
     return report(Exit::kFailure, kCommand, "cannot create \"%s\": %s", png,
