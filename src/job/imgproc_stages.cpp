@@ -96,20 +96,24 @@ image_info lines_for(const Job& j, ColorModel model) {
   return t;
 }
 
-// The conversion to the printer's inks: through the printer's profile (ink
-// images: none) and its calibration of the job's media, resolution and
-// pattern when the printer has one.
+// The conversion to the printer's inks: from the job's input profile when
+// its Colorpath names one (else the image's own, else the default of its
+// model) through the printer's profile (ink images without a profile of the
+// job's: none) and its calibration of the job's media, resolution and
+// pattern when the printer has one. A profile the job names must open.
 bool open_conversion(Job& j) {
   j.colour.input = j.model;
   j.colour.embedded = j.profile;
-  j.colour.calibration_only = j.model == ColorModel::kCmyk;
+  j.colour.input_profile = j.s->Colorpath;
+  const bool named = !j.colour.input_profile.empty();
+  j.colour.calibration_only = j.model == ColorModel::kCmyk && !named;
   std::string error;
   j.colour.calibration = j.calibration;
   j.conversion = ColorConversion::Open(j.colour, &error);
   if (!j.conversion) {
     j.Message("No calibration \"" + j.calibration + "\": " + error);
     j.colour.calibration.clear();
-    if (j.model == ColorModel::kCmyk) return true;  // the inks as they are
+    if (j.model == ColorModel::kCmyk && !named) return true;  // the inks as they are
     j.conversion = ColorConversion::Open(j.colour, &error);
   }
   if (!j.conversion) return j.Fail("No colour conversion for the job: %s", error.c_str());

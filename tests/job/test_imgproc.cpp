@@ -110,6 +110,10 @@ TEST_F(ImgProc, CalibrationOfTheJobsMode) {
   ASSERT_TRUE(Process(&calls, &out)) << out.error;
   EXPECT_EQ(out.calibration, "");
   EXPECT_FALSE(out.colour.empty());
+  // An input profile the job names, found on the search path.
+  Put(s_->Colorpath, "klv_srgb.icc");
+  ASSERT_TRUE(Process(&calls, &out)) << out.error;
+  EXPECT_EQ(out.colour.rfind("klv_srgb.icc", 0), 0u) << out.colour;
 }
 
 TEST_F(ImgProc, FolderPrintpathPutsTheFilesInsideIt) {
@@ -143,6 +147,16 @@ TEST_F(ImgProc, FailuresLeaveNothingBehind) {
       {"missing print folder",
        [](settings& s, const fs::path& dir) { Put(s.Printpath, (dir / "none/J.prt").string()); },
        "does not exist"},
+      {"missing input profile",
+       [](settings& s, const fs::path& dir) { Put(s.Colorpath, (dir / "none.icc").string()); },
+       "No colour conversion for the job"},
+      {"bad input profile",
+       [](settings& s, const fs::path& dir) {
+         const fs::path bad = dir.parent_path() / "bad.icc";
+         klv::test::write_text(bad.string(), std::string(200, 'x'));
+         Put(s.Colorpath, bad.string());
+       },
+       "No colour conversion for the job"},
       // The page file's name is taken by a folder that cannot be removed.
       {"unwritable print file",
        [](settings&, const fs::path& dir) {
