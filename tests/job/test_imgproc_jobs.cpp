@@ -189,6 +189,15 @@ TEST_F(ImgProc, EveryPageOfAMultiPageImageBecomesItsOwnPrintFile) {
     *out = info;
     return (new klv::test::MemImage(info, data))->ToImg('r', KLV_TYPE_TIFF);
   };
+  // Cancelled on the second page: the first page's file goes too.
+  {
+    Calls cancel;
+    cancel.cancel_after_percent = 1;
+    klv::ProcOutcome out;
+    EXPECT_FALSE(Process(&cancel, &out, options));
+    EXPECT_EQ(cancel.percent, std::vector<std::string>{"33.3%"});
+    EXPECT_TRUE(files_in(job_).empty());
+  }
   Calls calls;
   klv::ProcOutcome out;
   ASSERT_TRUE(Process(&calls, &out, options)) << out.error;
