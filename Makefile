@@ -76,7 +76,8 @@ demo: build
 	@echo "demo: the screened dots (CMYK, 1 bit per ink) are in build/demo-dots.tif;"
 	@echo "      build/demo-preview.png shows them as printed"
 	KLV_PATH=data ./build/tools/klvrip/klvrip job new build/demo-job data/samples/chart.tif \
-	  --printer KlvDemo --media "Glossy Photo" --mode Screen --res 720x720 --name Demo --force
+	  --printer KlvDemo --media "Glossy Photo" --mode "720 dpi, Screen(85 lpi)" --res 720x720 \
+	  --name Demo --force
 	KLV_PATH=data ./build/tools/klvrip/klvrip process build/demo-job \
 	  --preview build/demo-job-preview.png
 	@echo "demo: the job build/demo-job was processed into the print files listed above;"

@@ -73,9 +73,18 @@ KLV_API int32_t need_img_proc(const char* job, settings* record, imgproc_callbac
  * is whole): the entries of get_prt_stral with scales 1. 1, or 0 when the
  * list is empty or the file cannot be written. */
 KLV_API int32_t proc_make_prt_file(SOVolume* volume, const settings* record, int32_t tiled);
-/* The list's entries, one string each, owned by the caller (stral_free):
- * the page files <base>.B001, <base>.B002, ... that exist, in page order.
- * Null when there is none. Tiled lists are not built yet (null). */
+/* The list's entries, one string each, owned by the caller (stral_free).
+ * Not tiled: the page files <base>.B001, <base>.B002, ... that exist, in
+ * page order (the contone pages <base>.C001, ... when there is no halftoned
+ * page). Tiled (the job's Cropping block gives tile sizes and NoTiles
+ * is 0): for every page file, its width and height in inches are cut into
+ * columns by the widths TileX (then TileWidth) and rows by the heights TileY
+ * (then TileHeight), the sizes first multiplied by x_scale and y_scale; a
+ * rest at least a pixel wide is one more tile when it is wider than Overlap
+ * or the only one. Each tile, row by row, gives "* <base>RRC.CCPNNN" when
+ * the page has a contone file, "* <base>RRS.CCPNNN" when PrintType is 2 with
+ * spot colours, and "* <base>RRB.CCPNNN" for the halftoned file (RR the row
+ * and CC the column from 1, NNN the page). Null when there is none. */
 KLV_API SSTRAL* get_prt_stral(SOVolume* volume, const settings* record, int32_t tiled,
                               double x_scale, double y_scale);
 /* Printpath with its extension replaced by "C001", into `out` of `size`

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "klv/export.h"
+#include "klv/img.h"
 #include "klv/imgproc.h"
 
 namespace klv {
@@ -23,6 +25,11 @@ struct ProcOptions {
   // Count the dots per ink through the printer's driver even when the job's
   // InkCounting is off.
   bool count_ink = false;
+  // Opens the job's image for reading in place of the image streams (a
+  // renderer's output that is still being written, for example): the path
+  // is the job's Imagepath, `info` receives the description. Null: the
+  // image streams open it. A stream whose status answers 0 is waited for.
+  std::function<IMG_file*(const char* path, image_info* info)> open_image;
 };
 
 struct ProcStageTime {
@@ -35,23 +42,31 @@ struct ProcOutcome {
   std::string error;                     // the failure told, when not ok
   std::string list_path;                 // the print-file list
   std::string record_path;               // the processing record
-  std::vector<std::string> print_files;  // the page files made
+  std::vector<std::string> print_files;  // the page files made, one per page
   std::vector<ProcStageTime> stages;     // in the order they ran
-  int width = 0, height = 0;             // page size in printer pixels
+  // The output stage's time by its parts: "reading" (and scaling) the
+  // image, its "colour" conversion, "screening" (and writing the dots).
+  std::vector<ProcStageTime> parts;
+  int width = 0, height = 0;  // page size in printer pixels
   double xres = 0, yres = 0;
   std::vector<std::string> separations;  // names, in file order
   int threads = 1;                       // screening threads used
   std::string colour;                    // the colour conversion ("" for none)
   std::string calibration;               // the calibration applied ("" for none)
-  // Dots per ink of the first page (empty when not counted).
+  // Dots per ink over every page (empty when not counted), and the ink
+  // they hold in millilitres (negative when the printer's drop volumes are
+  // not known).
   struct InkDots {
     std::string ink;
     uint64_t dots = 0;
+    double millilitres = -1;
   };
   std::vector<InkDots> ink;
   // The job's usage record, keys in order: "processSuccess" ("success" or
   // "failure"), "fileExt", "printDev" ("Unknown" when none), "inkConfig",
-  // "dotPattern", "printRes" ("%8.3f", or "%8.3fx%8.3f" when X and Y differ).
+  // "dotPattern", "printRes" ("%8.3f", or "%8.3fx%8.3f" when X and Y differ),
+  // then "pages" and, when the ink was counted, "inkMl" (millilitres per
+  // separation, "%.4f" each, in separation order).
   std::vector<std::pair<std::string, std::string>> usage;
 };
 

@@ -3,7 +3,9 @@
 // driver's ink counter (klv/inkcount_cxx.h), one row per ink in each line as
 // the counter takes them; the counts per ink are kept for the processing
 // record and the caller. A printer without a driver object counts nothing.
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -12,6 +14,8 @@
 #include "klv/imgmux.h"
 #include "klv/inkcount_cxx.h"
 #include "klv/printer_driver.h"
+#include "klv/printmode.h"
+#include "klv/usage.h"
 
 namespace klv::proc {
 namespace {
@@ -70,14 +74,39 @@ bool count_page(Job& j, SP_OBJECT* printer, SP_INFO* info, const std::string& pa
       return j.Fail("The ink of \"%s\" cannot be counted", page.c_str());
   }
   counter.Close();
-  j.inks.assign(counter.Dots(), counter.Dots() + std::min<uint32_t>(counter.Inks(), kInks));
+  const uint32_t inks = std::min<uint32_t>(counter.Inks(), kInks);
+  if (j.inks.size() < inks) j.inks.resize(inks, 0);
+  for (uint32_t k = 0; k < inks; ++k) j.inks[k] += counter.Dots()[k];
   return true;
+}
+
+// The millilitres the dots hold: one-bit output fires the printer's
+// "Bilevel" drop at the job's resolution (else the first drop of its
+// "Normal" set). Nothing when the printer has no drop table for it.
+void add_millilitres(Job& j) {
+  if (!j.printer || j.inks.empty()) return;
+  if (!j.printer->dot_info) prntinfo_create_dotinfo(j.printer.get());
+  const dotinfo* drops = j.printer->dot_info;
+  if (!drops) return;
+  char res[64];
+  std::snprintf(res, sizeof res, "%gx%g", j.xres, j.yres);
+  double drop_ml[8] = {};
+  if (usage_drop_volumes(drops, res, "Bilevel", drop_ml, 8) < 1 &&
+      usage_drop_volumes(drops, res, "Normal", drop_ml, 8) < 1)
+    return;
+  j.ink_ml.assign(j.inks.size(), 0);
+  if (!usage_ink_millilitres(drop_ml, 1, j.inks.data(), int32_t(j.inks.size()), j.ink_ml.data()))
+    j.ink_ml.clear();
 }
 
 }  // namespace
 
 bool stage_ink(Job& j) {
   if (!j.s->InkCounting && !j.options.count_ink) return true;
+  if (j.pattern == DP_CONTONE) {
+    j.Message("Contone pages: no dots to count");
+    return true;
+  }
   int32_t error = 0;
   std::unique_ptr<SP_OBJECT, PrinterClose> printer(SP_open_printer(j.s->PrintDev, &error));
   if (!printer) {
@@ -85,11 +114,15 @@ bool stage_ink(Job& j) {
     return true;
   }
   SP_INFO* info = SP_find_info(printer.get(), j.s->PrintDev);
-  const bool ok = info && count_page(j, printer.get(), info, page_name_of(*j.s, 'B', 1));
+  bool ok = info != nullptr;
+  for (int page = 1; ok && page <= j.pages; ++page)
+    ok = count_page(j, printer.get(), info, page_name_of(*j.s, 'B', page));
   if (info) SP_free_info(printer.get(), info);
   if (!info) j.Message("Printer \"" + std::string(j.s->PrintDev) + "\" has no information");
+  if (ok) add_millilitres(j);
   if (ok && j.out)
-    for (size_t k = 0; k < j.inks.size(); ++k) j.out->ink.push_back({kInkNames[k], j.inks[k]});
+    for (size_t k = 0; k < j.inks.size(); ++k)
+      j.out->ink.push_back({kInkNames[k], j.inks[k], k < j.ink_ml.size() ? j.ink_ml[k] : -1});
   return ok || !info;
 }
 

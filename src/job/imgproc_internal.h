@@ -34,6 +34,7 @@ bool copy_out(const std::string& text, char* out, int32_t size);
 #include "klv/color_convert_cxx.h"
 #include "klv/htplace.h"
 #include "klv/img.h"
+#include "klv/prntinfo.h"
 #include "klv/screen_setup.h"
 
 namespace klv::proc {
@@ -48,6 +49,9 @@ struct ImgClose {
   void operator()(IMG_file* img) const { img_close(img); }
 };
 using ImgPtr = std::unique_ptr<IMG_file, ImgClose>;
+struct PrntInfoFree {
+  void operator()(PRNTINFO* p) const { prntinfo_free(p); }
+};
 
 // One run of the driver: what the caller asked, what the stages found and
 // what they hold open. Every holder releases itself on any way out.
@@ -63,8 +67,15 @@ struct Job {
   // Found by the stages.
   std::string list_path;
   std::string printer_folder;
+  std::unique_ptr<PRNTINFO, PrntInfoFree> printer;  // the repository's record, when it has one
+  const CPrintMode* mode = nullptr;                 // the job's mode in that record
+  int pattern = 0;                                  // the dot pattern (DP_*) screened with
+  std::string pattern_text;                         // its text, "Screen(85 lpi)" say
   double xres = 0, yres = 0;
   int width = 0, height = 0;
+  int pages = 1;     // pages of the image; each becomes its own print file
+  int rotation = 0;  // quarter turns (bit 2: mirrored) asked by the job
+  ImgPtr input;      // the image as the input stage opened it (read by the first page)
   image_info source{};
   ColorModel model = ColorModel::kRgb;
   std::vector<uint8_t> profile;
@@ -76,10 +87,15 @@ struct Job {
   std::unique_ptr<_SCREENSETUP, ScreenSetupFree> screens;
   std::unique_ptr<HTPLACE, PlacementFree> placement;
   int threads = 1;
-  std::vector<uint64_t> inks;  // dots per ink of the first page, when counted
+  std::vector<uint64_t> inks;  // dots per ink over every page, when counted
+  std::vector<double> ink_ml;  // the millilitres those dots hold (empty: volumes unknown)
   std::string start_date, start_time;
   std::time_t started = 0;
-  // Progress.
+  // Progress: lines screened of every page.
+  int64_t lines_done = 0;
+  // Where the output stage's time went: reading (and scaling) the image,
+  // converting its colours, screening and writing the dots.
+  double reading_s = 0, colour_s = 0, screening_s = 0;
   int last_tenths = -1;
   bool cancelled = false;
 
@@ -105,5 +121,11 @@ bool stage_screening(Job& j);
 bool stage_output(Job& j);
 bool stage_ink(Job& j);
 bool stage_finish(Job& j);
+
+// Opens the job's image for reading (through the caller's opener when it
+// gave one), at page `page` (from 0); null when it cannot.
+IMG_file* open_image(Job& j, image_info* info, int page);
+// Whether the job's print-file list is cut into tiles.
+bool tiled_job(const settings& s);
 
 }  // namespace klv::proc

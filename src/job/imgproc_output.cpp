@@ -5,6 +5,7 @@
 // cancellation, and the finish: the print-file list and the
 // processing record beside it.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -17,6 +18,7 @@
 #include "klv/imgmux.h"
 #include "klv/job_settings_cxx.h"
 #include "klv/outimg.h"
+#include "klv/printmode.h"
 #include "klv/proc_info.h"
 #include "klv/registry.h"
 
@@ -53,40 +55,38 @@ void put_text(char (&field)[N], const std::string& text) {
   std::snprintf(field, N, "%s", text.c_str());
 }
 
-// Copies every line from `in` through the conversion into `ht`; false
-// after telling why (or when cancelled).
-bool pull_lines(Job& j, IMG_file* in, IMG_file* ht) {
-  const size_t in_bytes = j.lines.bytes_per_line, out_bytes = j.target.bytes_per_line;
-  std::vector<uint8_t> read(in_bytes * kChunk), converted(j.conversion ? out_bytes * kChunk : 0);
-  for (int done = 0; done < j.height;) {
-    if (j.Cancelled()) return j.Fail("Cancelled while screening \"%s\"", j.name.c_str());
-    const int n = std::min(kChunk, j.height - done);
-    if (img_read_line(in, read.data(), n) != n)
-      return j.Fail("Reading \"%s\" failed at line %d", j.s->Imagepath, done);
-    uint8_t* lines = read.data();
-    if (j.conversion) {
-      for (int y = 0; y < n; ++y)
-        j.conversion->Line8(read.data() + y * in_bytes, converted.data() + y * out_bytes,
-                            uint32_t(j.width));
-      lines = converted.data();
-    }
-    if (img_write_line(ht, lines, n) != n)
-      return j.Fail("Screening \"%s\" failed at line %d", j.name.c_str(), done);
-    done += n;
-    j.Progress(done, j.height);
+// The placement method that screens a dot pattern: the diffusions diffuse,
+// the screens screen (the job's screen setup, else the built-in screens),
+// and patterns without a method of their own take the built-in screens.
+uint32_t method_of(int pattern) {
+  switch (pattern) {
+    case DP_FDRP_DIFFUSION:
+    case DP_STOCHASTIC:
+      return KLV_HTMETHOD_ERRDIF;
+    case DP_FDRP_LINE:
+    case DP_FDRP_PLUS:
+      return KLV_HTMETHOD_ERRDIF_SCREEN;
+    case DP_ORDERED_DITHER:
+      return KLV_HTMETHOD_SCREEN_ORD;
+    case DP_HALFTONE:
+      return KLV_HTMETHOD_SCREEN_SPOT;
+    case DP_LINE_SCREEN:
+      return KLV_HTMETHOD_SCREEN_LINE;
+    case DP_SMOOTH_SCREEN:
+      return KLV_HTMETHOD_SCREEN_FUZZY;
+    case DP_FDRP_ENHANCED:
+      return KLV_HTMETHOD_VARCOEF;
+    default:
+      return KLV_HTMETHOD_SCREEN_BUILTIN;
   }
-  return true;
 }
 
-}  // namespace
-
-bool stage_screening(Job& j) {
-  j.placement.reset(
-      HTPlaceAlloc(4, j.xres, j.yres, 0, 0, 0, 4, j.screens.get(), nullptr, nullptr, nullptr, 0));
+// A placement for one page (the halftone filter frees it when done).
+bool make_placement(Job& j) {
+  j.placement.reset(HTPlaceAlloc(4, j.xres, j.yres, 0, 0, 0, method_of(j.pattern), j.screens.get(),
+                                 nullptr, nullptr, nullptr, 0));
   if (!j.placement) return j.Fail("The screening of \"%s\" cannot be set up", j.name.c_str());
-  // The halftone filter frees the placement when it is done with it.
   HTPlaceSetDetachDelete(j.placement.get(), 1);
-  j.threads = threads_of(j.options);
   // Several threads: every separation but the last on an engine thread of
   // its own, the last on this one.
   if (j.threads > 1)
@@ -94,24 +94,86 @@ bool stage_screening(Job& j) {
   return true;
 }
 
-bool stage_output(Job& j) {
+using Clock = std::chrono::steady_clock;
+
+// Adds the time since `from` to `seconds` and restarts `from`.
+void lap(Clock::time_point* from, double* seconds) {
+  const Clock::time_point now = Clock::now();
+  *seconds += std::chrono::duration<double>(now - *from).count();
+  *from = now;
+}
+
+// Converts `n` lines of `in` into `out`; with several screening threads the
+// second half of the lines on a helper thread (the grid is only read).
+void convert_lines(const Job& j, const uint8_t* in, uint8_t* out, int n) {
+  const size_t in_bytes = j.lines.bytes_per_line, out_bytes = j.target.bytes_per_line;
+  const auto some = [&](int from, int to) {
+    for (int y = from; y < to; ++y)
+      j.conversion->Line8(in + y * in_bytes, out + y * out_bytes, uint32_t(j.width));
+  };
+  if (j.threads < 2 || n < 2) return some(0, n);
+  std::thread helper(some, n / 2, n);
+  some(0, n / 2);
+  helper.join();
+}
+
+// Copies every line of one page from `in` through the conversion into `ht`;
+// false after telling why (or when cancelled).
+bool pull_lines(Job& j, IMG_file* in, IMG_file* ht, const std::string& page) {
+  const size_t in_bytes = j.lines.bytes_per_line, out_bytes = j.target.bytes_per_line;
+  std::vector<uint8_t> read(in_bytes * kChunk), converted(j.conversion ? out_bytes * kChunk : 0);
+  const int64_t total = int64_t(j.height) * j.pages;
+  Clock::time_point at = Clock::now();
+  for (int done = 0; done < j.height;) {
+    if (j.Cancelled()) return j.Fail("Cancelled while screening \"%s\"", j.name.c_str());
+    const int n = std::min(kChunk, j.height - done);
+    if (img_read_line(in, read.data(), n) != n)
+      return j.Fail("Reading \"%s\" failed at line %d", j.s->Imagepath, done);
+    lap(&at, &j.reading_s);
+    uint8_t* lines = read.data();
+    if (j.conversion) {
+      convert_lines(j, read.data(), converted.data(), n);
+      lines = converted.data();
+      lap(&at, &j.colour_s);
+    }
+    if (img_write_line(ht, lines, n) != n)
+      return j.Fail("Screening \"%s\" failed at line %d", page.c_str(), done);
+    lap(&at, &j.screening_s);
+    done += n;
+    j.lines_done += n;
+    j.Progress(j.lines_done, total);
+  }
+  return true;
+}
+
+// Screens page `index` (from 0) of the image into its print file.
+bool output_page(Job& j, int index) {
   filter_info options{};
   options.stretch = 1;
+  options.rotation = uint8_t(j.rotation);
   image_info info;
   init_image_info(&info);
-  ImgPtr in(filter_file_open(j.s->Imagepath, nullptr, "r", &info, 0, &j.lines, &options));
+  IMG_file* source = index == 0 && j.input ? j.input.release() : open_image(j, &info, index);
+  if (!source) return j.Fail("Cannot open page %d of \"%s\"", index + 1, j.s->Imagepath);
+  ImgPtr in(filter_img_attach(source, &j.lines, &options));
   if (!in) return j.Fail("Cannot read \"%s\" at the printer's resolution", j.s->Imagepath);
-  const std::string page = page_name_of(*j.s, 'B', 1);
-  image_info out = dots_of(j.target);
+  const bool contone = j.pattern == DP_CONTONE;
+  const std::string page = page_name_of(*j.s, contone ? 'C' : 'B', index + 1);
+  if (!contone && index > 0 && !make_placement(j)) return false;
+  image_info out = contone ? j.target : dots_of(j.target);
   IMG_file* dots = outimg_open_img(page.c_str(), nullptr, "w", &out);
   if (!dots) return j.Fail("Cannot create print file \"%s\"", page.c_str());
-  // From here the filter owns the dot file and the placement (also when it
-  // cannot start).
-  IMG_file* ht = HTPlace_AttachImg(j.placement.release(), dots, &j.target, kChunk, 0);
+  // Contone pages take the ink amounts as they are. Otherwise the filter
+  // owns the dot file and the placement from here (also when it cannot
+  // start).
+  IMG_file* ht =
+      contone ? dots : HTPlace_AttachImg(j.placement.release(), dots, &j.target, kChunk, 0);
   if (!ht) return j.Fail("The screening of \"%s\" cannot start", page.c_str());
-  const bool lines_ok = pull_lines(j, in.get(), ht);
+  const bool lines_ok = pull_lines(j, in.get(), ht, page);
+  Clock::time_point at = Clock::now();
   const bool status_ok = img_status(ht, 0) == 1;
   const bool closed_ok = img_close_status(ht) == 0;
+  lap(&at, &j.screening_s);
   if (!lines_ok) return false;
   if (!status_ok || !closed_ok)
     return j.Fail("Writing print file \"%s\" failed (is the disk full?)", page.c_str());
@@ -119,8 +181,27 @@ bool stage_output(Job& j) {
   return true;
 }
 
+}  // namespace
+
+bool stage_screening(Job& j) {
+  j.threads = threads_of(j.options);
+  if (j.pattern == DP_CONTONE) {
+    j.Message("Contone mode: the pages are written as ink amounts, unscreened");
+    return true;
+  }
+  return make_placement(j);
+}
+
+bool stage_output(Job& j) {
+  for (int page = 0; page < j.pages; ++page)
+    if (!output_page(j, page)) return false;
+  if (j.out)
+    j.out->parts = {{"reading", j.reading_s}, {"colour", j.colour_s}, {"screening", j.screening_s}};
+  return true;
+}
+
 bool stage_finish(Job& j) {
-  if (!proc_make_prt_file(nullptr, j.s, 0))
+  if (!proc_make_prt_file(nullptr, j.s, tiled_job(*j.s) ? 1 : 0))
     return j.Fail("Cannot write the print-file list \"%s\"", j.list_path.c_str());
   klv::ProcInfoPtr record(proc_info_new());
   if (!record) return j.Fail("Out of memory");
@@ -128,10 +209,10 @@ bool stage_finish(Job& j) {
   put_text(r.ImageFile, j.s->Imagepath);
   put_text(r.JobID, j.name);
   put_text(r.InkConfig, "CMYK");
-  put_text(r.PrintPattern, j.s->PatternOpt);
+  put_text(r.PrintPattern, j.pattern_text);
   put_text(r.ProcessStartDate, j.start_date);
   put_text(r.ProcessStartTime, j.start_time);
-  r.BitsPerSample = 1;
+  r.BitsPerSample = j.pattern == DP_CONTONE ? 8 : 1;
   r.Process16Bit = j.s->Process16Bit;
   for (int s = 0; s < 4; ++s) put_text(r.Separations[s], kInks[s]);
   for (size_t k = 0; k < j.inks.size() && k < 4; ++k) {

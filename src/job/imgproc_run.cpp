@@ -100,13 +100,23 @@ std::vector<std::pair<std::string, std::string>> usage_of(const Job& j, bool ok)
   r.emplace_back("fileExt", ext && ext > slash ? ext + 1 : "");
   r.emplace_back("printDev", j.s && *j.s->PrintDev ? j.s->PrintDev : "Unknown");
   r.emplace_back("inkConfig", ok ? "CMYK" : "");
-  r.emplace_back("dotPattern", j.s ? j.s->PatternOpt : "");
+  r.emplace_back("dotPattern", j.pattern_text);
   char res[64] = "";
   if (j.xres > 0 && j.xres == j.yres)
     std::snprintf(res, sizeof res, "%8.3f", j.xres);
   else if (j.xres > 0)
     std::snprintf(res, sizeof res, "%8.3fx%8.3f", j.xres, j.yres);
   r.emplace_back("printRes", res);
+  r.emplace_back("pages", std::to_string(ok ? j.pages : 0));
+  if (ok && !j.ink_ml.empty()) {
+    std::string ml;
+    for (const double v : j.ink_ml) {
+      char one[32];
+      std::snprintf(one, sizeof one, "%s%.4f", ml.empty() ? "" : " ", v);
+      ml += one;
+    }
+    r.emplace_back("inkMl", ml);
+  }
   return r;
 }
 
@@ -140,6 +150,7 @@ bool klv::process_job(const char* job, settings* record, const char* name,
     // Close everything first (the dot file may still be open), then remove
     // what this run made.
     j.placement.reset();
+    j.input.reset();
     j.conversion.reset();
     if (!j.list_path.empty()) imgproc_remove_print_files(j.s, 0);
     if (outcome) {

@@ -5,6 +5,7 @@
 // still being produced) and the contone intermediate.
 #include <strings.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -14,8 +15,11 @@
 #include <thread>
 
 #include "imgproc_internal.h"
+#include "klv/cimg_file.h"
 #include "klv/imgmux.h"
+#include "klv/log.h"
 #include "klv/kernel_path.h"
+#include "klv/printmode.h"
 #include "klv/prntinfo.h"
 
 namespace klv::proc {
@@ -92,20 +96,24 @@ image_info lines_for(const Job& j, ColorModel model) {
   return t;
 }
 
-// The conversion to the printer's inks: through the printer's profile (ink
-// images: none) and its calibration of the job's media, resolution and
-// pattern when the printer has one.
+// The conversion to the printer's inks: from the job's input profile when
+// its Colorpath names one (else the image's own, else the default of its
+// model) through the printer's profile (ink images without a profile of the
+// job's: none) and its calibration of the job's media, resolution and
+// pattern when the printer has one. A profile the job names must open.
 bool open_conversion(Job& j) {
   j.colour.input = j.model;
   j.colour.embedded = j.profile;
-  j.colour.calibration_only = j.model == ColorModel::kCmyk;
+  j.colour.input_profile = j.s->Colorpath;
+  const bool named = !j.colour.input_profile.empty();
+  j.colour.calibration_only = j.model == ColorModel::kCmyk && !named;
   std::string error;
   j.colour.calibration = j.calibration;
   j.conversion = ColorConversion::Open(j.colour, &error);
   if (!j.conversion) {
     j.Message("No calibration \"" + j.calibration + "\": " + error);
     j.colour.calibration.clear();
-    if (j.model == ColorModel::kCmyk) return true;  // the inks as they are
+    if (j.model == ColorModel::kCmyk && !named) return true;  // the inks as they are
     j.conversion = ColorConversion::Open(j.colour, &error);
   }
   if (!j.conversion) return j.Fail("No colour conversion for the job: %s", error.c_str());
@@ -113,6 +121,27 @@ bool open_conversion(Job& j) {
     return j.Fail("The printer's profile gives %u channels, not CMYK inks",
                   j.conversion->OutputChannels());
   j.Message("Colour: " + j.conversion->Description());
+  return true;
+}
+
+// The page in printer pixels: the image at its own resolution (72 dpi when
+// it has none), turned as the job asks (quarter turns of Rotation, mirrored
+// with Reflect), within the job's largest print size when it has one.
+bool page_size(Job& j) {
+  const double inch_w = j.source.width / (j.source.xres > 0 ? j.source.xres : 72);
+  const double inch_h = j.source.height / (j.source.yres > 0 ? j.source.yres : 72);
+  j.rotation = (j.s->Rotation & 3) | (j.s->Reflect ? 4 : 0);
+  const bool turned = j.rotation & 1;
+  const double page_w = turned ? inch_h : inch_w, page_h = turned ? inch_w : inch_h;
+  j.width = int(page_w * j.xres + 0.5);
+  j.height = int(page_h * j.yres + 0.5);
+  if (j.width < 1 || j.height < 1 || j.width > 1000000 || j.height > 1000000)
+    return j.Fail("Image \"%s\" makes a page of %dx%d pixels", j.s->Imagepath, j.width, j.height);
+  const double tolerance = 0.5 / 72;
+  if ((j.s->PrintMaxX > 0 && page_w > j.s->PrintMaxX + tolerance) ||
+      (j.s->PrintMaxY > 0 && page_h > j.s->PrintMaxY + tolerance))
+    return j.Fail("The page of \"%s\" (%.2fx%.2f in) is larger than the job allows (%.2fx%.2f in)",
+                  j.s->Imagepath, page_w, page_h, j.s->PrintMaxX, j.s->PrintMaxY);
   return true;
 }
 
@@ -161,6 +190,17 @@ bool stage_printer(Job& j) {
   const std::string line =
       std::string("Printer ") + j.s->PrintDev + " (" + folder + ") at " + res + " dpi";
   j.Message(line.c_str());
+  // The printer's repository knows its modes: the job's mode there gives the
+  // dot pattern; otherwise the job's own pattern number counts.
+  j.printer.reset(prntinfo_find(j.s->PrintDev));
+  j.mode = j.printer ? prntinfo_mode(j.printer.get(), j.s->PrintMedia, j.s->PrintMode) : nullptr;
+  j.pattern = j.mode ? printmode_pattern(j.mode) : j.s->PatternDif;
+  if (j.pattern < 0 || j.pattern >= KLV_DOT_PATTERN_COUNT)
+    return j.Fail("The dot pattern %d of mode \"%s\" is unknown", j.pattern, j.s->PrintMode);
+  char text[KLV_PRINTMODE_TEXT] = "";
+  get_pattern_str(text, sizeof text, j.pattern,
+                  j.mode ? printmode_pattern_opt(j.mode) : j.s->PatternOpt);
+  j.pattern_text = text;
   return true;
 }
 
@@ -171,19 +211,17 @@ bool stage_colour(Job& j) {
   j.colour.printer = j.s->PrintDev;
   j.colour.intent = 0;
   j.calibration = std::string("Linear1~") + j.s->PrintMedia + "~" + j.s->PrintRes + "~" +
-                  std::to_string(j.s->PatternDif);
+                  std::to_string(j.pattern);
   return true;
 }
 
 bool stage_screens(Job& j) {
-  std::unique_ptr<PRNTINFO, void (*)(PRNTINFO*)> info(prntinfo_find(j.s->PrintDev), prntinfo_free);
-  if (!info) {
+  if (!j.printer) {
     j.Message("No printer repository: the built-in screens are used");
     return true;
   }
-  const CPrintMode* mode = prntinfo_mode(info.get(), j.s->PrintMedia, j.s->PrintMode);
   _SCREENSETUP* setup =
-      mode ? prntinfo_mode_screensetup(info.get(), j.s->PrintMedia, mode) : nullptr;
+      j.mode ? prntinfo_mode_screensetup(j.printer.get(), j.s->PrintMedia, j.mode) : nullptr;
   if (setup) {
     j.screens.reset(copy_screen_settings(setup));
     if (!j.screens) return j.Fail("The screens of mode \"%s\" cannot be copied", j.s->PrintMode);
@@ -191,8 +229,55 @@ bool stage_screens(Job& j) {
   return true;
 }
 
+namespace {
+
+// One page of a multi-page stream as an image of one page: the filters
+// that read it (and seek it back to its start) see that page alone.
+class PageView : public CIMG_file {
+ public:
+  PageView(IMG_file* source, int page) : source_(source), page_(page) {
+    m_info = source->info;
+    m_info.pages = 1;
+  }
+  ~PageView() override { img_close(source_); }
+  int32_t ReadLine(unsigned char* buffer, int32_t count) override {
+    return img_read_line(source_, buffer, count);
+  }
+  int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override {
+    if (page != 0) return -1;
+    return img_seek_line(source_, line, plane, whence == 0 ? page_ : 0, whence);
+  }
+  int32_t GetStatus(int32_t what) override { return img_status(source_, what); }
+  image_cmap* GetCmap() override { return img_get_cmap(source_); }
+  image_profile* GetProfile() override { return img_get_profile(source_); }
+  int32_t Close() override {
+    const int32_t r = img_close_status(source_);
+    source_ = nullptr;
+    return r;
+  }
+
+ private:
+  IMG_file* source_;
+  int page_;
+};
+
+}  // namespace
+
+IMG_file* open_image(Job& j, image_info* info, int page) {
+  IMG_file* img = j.options.open_image ? j.options.open_image(j.s->Imagepath, info)
+                                       : img_mux_open(j.s->Imagepath, nullptr, "r", info, 0);
+  if (!img || page == 0) return img;
+  if (img_seek_line(img, 0, 0, page, 0) < 0) {
+    ErrorLogf(KLV_LOG_ERROR, kTag, 0, "image \"%s\" has no page %d", j.s->Imagepath, page + 1);
+    img_close(img);
+    return nullptr;
+  }
+  const int32_t type = img->type;
+  return (new PageView(img, page))->ToImg('r', type);
+}
+
 bool stage_input(Job& j) {
-  ImgPtr img(img_mux_open(j.s->Imagepath, nullptr, "r", &j.source, 0));
+  ImgPtr img(open_image(j, &j.source, 0));
   if (!img) return j.Fail("Cannot open image \"%s\"", j.s->Imagepath);
   // An image still being produced answers 0: ask again after a wait.
   while (img_status(img.get(), 0) == 0) {
@@ -207,15 +292,13 @@ bool stage_input(Job& j) {
   if (!model_of(j.source, &j.model))
     return j.Fail("Image \"%s\" has %u colour samples and cannot be printed", j.s->Imagepath,
                   j.source.samples);
-  const double sx = j.source.xres > 0 ? j.xres / j.source.xres : j.xres / 72;
-  const double sy = j.source.yres > 0 ? j.yres / j.source.yres : j.yres / 72;
-  j.width = int(j.source.width * sx + 0.5);
-  j.height = int(j.source.height * sy + 0.5);
-  if (j.width < 1 || j.height < 1 || j.width > 1000000 || j.height > 1000000)
-    return j.Fail("Image \"%s\" makes a page of %dx%d pixels", j.s->Imagepath, j.width, j.height);
+  if (!page_size(j)) return false;
+  j.pages = int(std::clamp<uint32_t>(j.source.pages, 1, 999));
+  if (j.pages > 1) j.Message("Image has " + std::to_string(j.pages) + " pages");
   if (!open_conversion(j)) return false;
   j.lines = lines_for(j, j.model);
   j.target = lines_for(j, ColorModel::kCmyk);
+  j.input = std::move(img);
   return true;
 }
 

@@ -5,3 +5,10 @@ if(TARGET klvcms_lcms2)
   target_compile_definitions(test_job PRIVATE
     KLV_CMS_ENGINES="$<TARGET_FILE_DIR:klvcms_lcms2>")
 endif()
+# Ink counting in the job driver's runs goes through the demo printer's
+# file driver.
+if(TARGET klvdrv_file)
+  add_dependencies(test_job klvdrv_file)
+  target_compile_definitions(test_job PRIVATE
+    KLV_PRINTER_DRIVERS="$<TARGET_FILE_DIR:klvdrv_file>")
+endif()

@@ -23,97 +23,12 @@
 #include "support/files.h"
 #include "support/log_capture.h"
 
+#include "test_imgproc_support.h"
+
 namespace {
 
-namespace fs = std::filesystem;
+using namespace imgproc_test;
 using klv::test::LogCapture;
-using klv::test::ScopedEnv;
-using klv::test::ScratchFolder;
-
-const std::string kData = fs::absolute(KLV_TEST_DATA "/../../data").lexically_normal().string();
-// The shipped data and the colour engine.
-#ifdef KLV_CMS_ENGINES
-const std::string kSearch = kData + ":" + KLV_CMS_ENGINES;
-#else
-const std::string kSearch = kData;
-#endif
-
-// What the driver told the callback.
-struct Calls {
-  std::vector<std::string> status, percent;
-  int polls = 0;
-  int cancel_after_percent = -1;  // answer polls with 1 once this many percents came
-};
-
-int32_t record_calls(void* context, int32_t code, const char* argument) {
-  auto* c = static_cast<Calls*>(context);
-  switch (code) {
-    case KLV_PROC_CB_STATUS:
-      c->status.push_back(argument);
-      return 0;
-    case KLV_PROC_CB_PERCENT:
-      c->percent.push_back(argument);
-      return 0;
-    case KLV_PROC_CB_POLL:
-      ++c->polls;
-      return c->cancel_after_percent >= 0 && int(c->percent.size()) >= c->cancel_after_percent;
-    default:
-      return 0;
-  }
-}
-
-std::vector<std::string> files_in(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// Every line of a print file (the store's bytes may differ between runs that
-// wrote the same lines); empty when it cannot be read.
-std::vector<uint8_t> dot_lines(const std::string& path) {
-  image_info info;
-  init_image_info(&info);
-  IMG_file* img = img_mux_open(path.c_str(), nullptr, "r", &info, KLV_TYPE_OUTIMG);
-  if (!img) return {};
-  std::vector<uint8_t> lines(size_t(info.bytes_per_line) * size_t(info.height));
-  const int32_t rows = img_read_line(img, lines.data(), info.height);
-  img_close(img);
-  if (rows != info.height) lines.clear();
-  return lines;
-}
-
-class ImgProc : public ::testing::Test {
- protected:
-  void SetUp() override {
-    job_ = fs::path(folder_.str()) / "J12";
-    fs::create_directories(job_);
-    s_.reset(settings_new());
-    ASSERT_TRUE(s_);
-    Put(s_->Imagepath, kData + "/samples/chart.tif");
-    Put(s_->Printpath, (job_ / "J12.prt").string());
-    Put(s_->PrintDev, "KlvDemo");
-    Put(s_->PrintMedia, "Glossy Photo");
-    Put(s_->PrintMode, "Stochastic");
-    Put(s_->PrintRes, "150x150");
-    Put(s_->JobName, "J12");
-  }
-  template <size_t N>
-  static void Put(char (&field)[N], const std::string& text) {
-    std::snprintf(field, N, "%s", text.c_str());
-  }
-  bool Process(Calls* calls, klv::ProcOutcome* out, int threads = 1) {
-    klv::ProcOptions options;
-    options.threads = threads;
-    return klv::process_job(job_.c_str(), s_.get(), nullptr, options, record_calls, calls, out);
-  }
-
-  ScopedEnv path_{"KLV_PATH", kSearch};
-  ScratchFolder folder_{"imgproc"};
-  ScopedEnv registry_{"KLV_REGISTRY", folder_.path("Registry.info")};
-  fs::path job_;
-  klv::SettingsPtr s_;
-};
 
 TEST_F(ImgProc, DemoJobMakesPageListAndRecord) {
   Calls calls;
@@ -159,8 +74,9 @@ TEST_F(ImgProc, DemoJobMakesPageListAndRecord) {
                               {"fileExt", "tif"},
                               {"printDev", "KlvDemo"},
                               {"inkConfig", "CMYK"},
-                              {"dotPattern", ""},
-                              {"printRes", " 150.000"}}));
+                              {"dotPattern", "FDRP Diffusion"},
+                              {"printRes", " 150.000"},
+                              {"pages", "1"}}));
 }
 
 TEST_F(ImgProc, SecondRunReplacesTheFirstAndThreadedScreeningGivesTheSameDots) {
@@ -194,6 +110,10 @@ TEST_F(ImgProc, CalibrationOfTheJobsMode) {
   ASSERT_TRUE(Process(&calls, &out)) << out.error;
   EXPECT_EQ(out.calibration, "");
   EXPECT_FALSE(out.colour.empty());
+  // An input profile the job names, found on the search path.
+  Put(s_->Colorpath, "klv_srgb.icc");
+  ASSERT_TRUE(Process(&calls, &out)) << out.error;
+  EXPECT_EQ(out.colour.rfind("klv_srgb.icc", 0), 0u) << out.colour;
 }
 
 TEST_F(ImgProc, FolderPrintpathPutsTheFilesInsideIt) {
@@ -227,6 +147,16 @@ TEST_F(ImgProc, FailuresLeaveNothingBehind) {
       {"missing print folder",
        [](settings& s, const fs::path& dir) { Put(s.Printpath, (dir / "none/J.prt").string()); },
        "does not exist"},
+      {"missing input profile",
+       [](settings& s, const fs::path& dir) { Put(s.Colorpath, (dir / "none.icc").string()); },
+       "No colour conversion for the job"},
+      {"bad input profile",
+       [](settings& s, const fs::path& dir) {
+         const fs::path bad = dir.parent_path() / "bad.icc";
+         klv::test::write_text(bad.string(), std::string(200, 'x'));
+         Put(s.Colorpath, bad.string());
+       },
+       "No colour conversion for the job"},
       // The page file's name is taken by a folder that cannot be removed.
       {"unwritable print file",
        [](settings&, const fs::path& dir) {

@@ -10,6 +10,7 @@
 #include <csignal>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -91,6 +92,29 @@ TEST_F(KlvripProcess, ProcessesAJobIntoPrintFiles) {
   EXPECT_EQ(r.out.find("ink         Cyan     0 dots"), std::string::npos) << r.out;
   // Plain progress lines when stderr is not a terminal.
   EXPECT_NE(r.err.find("process: 100%"), std::string::npos) << r.err;
+}
+
+// A mode of the printer's own at a resolution its drop table knows: the ink
+// in millilitres beside the dots (7 pl a dot), and the output stage's parts.
+TEST_F(KlvripProcess, InkInMillilitresAndTheOutputStagesParts) {
+  ASSERT_EQ(
+      Run({"job", "new", job_, kData + "/samples/chart.tif", "--printer", "KlvDemo", "--media",
+           "Glossy Photo", "--mode", "720 dpi, Screen(85 lpi)", "--res", "720x720", "--force"})
+          .code,
+      0);
+  const Result r = Run({"process", job_, "--threads", "1"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  unsigned long long dots = 0;
+  double ml = 0;
+  const size_t at = r.out.find("ink         Cyan     ");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  ASSERT_EQ(std::sscanf(r.out.c_str() + at, "ink Cyan %llu dots, %lf ml", &dots, &ml), 2) << r.out;
+  EXPECT_GT(dots, 0u);
+  EXPECT_NEAR(ml, double(dots) * 7e-9, 1e-4);
+  EXPECT_NE(r.out.find("calibration Linear1~Glossy Photo~720x720~4"), std::string::npos) << r.out;
+  for (const char* part : {"    reading ", "    colour ", "    screening "})
+    EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+  EXPECT_NE(r.out.find("\"inkMl\":\""), std::string::npos) << r.out;
 }
 
 TEST_F(KlvripProcess, AJobThatCannotBeProcessedLeavesOnlyItsSettings) {

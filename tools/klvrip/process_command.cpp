@@ -110,15 +110,27 @@ void print_outcome(const klv::ProcOutcome& o) {
   std::printf("list        %s\n", o.list_path.c_str());
   std::printf("record      %s\n", o.record_path.c_str());
   std::printf("usage       %s\n", usage_json(o).c_str());
-  for (const auto& ink : o.ink)
-    std::printf("ink         %-8s %llu dots\n", ink.ink.c_str(),
+  for (const auto& ink : o.ink) {
+    std::printf("ink         %-8s %llu dots", ink.ink.c_str(),
                 static_cast<unsigned long long>(ink.dots));
-  for (const klv::ProcStageTime& s : o.stages)
+    if (ink.millilitres >= 0) std::printf(", %.4f ml", ink.millilitres);
+    std::printf("\n");
+  }
+  for (const klv::ProcStageTime& s : o.stages) {
     std::printf("  %-10s %8.3f s\n", s.stage.c_str(), s.seconds);
+    if (s.stage == "output")
+      for (const klv::ProcStageTime& p : o.parts)
+        std::printf("    %-10s %6.3f s\n", p.stage.c_str(), p.seconds);
+  }
 }
 
 Exit write_preview(const klv::ProcOutcome& o, const char* png) {
   if (o.print_files.empty()) return Exit::kOk;
+  const std::string& first = o.print_files[0];
+  if (first.size() < 4 || first.compare(first.size() - 4, 4, "B001") != 0) {
+    std::printf("preview     none (the pages are contone)\n");
+    return Exit::kOk;
+  }
   OutputFile preview(png);
   if (preview.Failed())
     return report(Exit::kFailure, kCommand, "cannot create \"%s\": %s", png,
