@@ -181,7 +181,8 @@ namespace {
 // then round exactly, and the finer tones keep their even spread.
 uint16_t rank_threshold(uint64_t r, uint64_t n, uint64_t top) {
   const uint64_t ideal = ((2 * r + 1) * top + 2 * n - 1) / (2 * n) - 1;
-  if (top < 255) return uint16_t(ideal);  // 8-bit tones share thresholds
+  // Fewer tones than 8-bit samples: several samples share a threshold.
+  if (top < 255) return uint16_t(ideal);
   const uint64_t first = ((2 * r + 1) * 255 + 2 * n - 1) / (2 * n);  // 1..255
   const uint64_t lo = (first - 1) * top / 255, hi = first * top / 255 - 1;
   return uint16_t(std::clamp(ideal, lo, hi));
