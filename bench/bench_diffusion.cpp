@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Error diffusion of one separation, 8-bit input, 16000-pixel lines: the plain
 // and variable-coefficient engines beside a plain serpentine Floyd-Steinberg
-// loop on 16-bit errors doing comparable work.
+// loop on 16-bit errors doing comparable work. BM_FilterThreads: 2, 4 or 8
+// separations of diffusion through the halftone filter into a null image,
+// every separation on an engine thread of its own (or, as /0, all on the
+// caller's thread); the rate counts the pixels of every separation, so with
+// more threads than cores it shows whether anything serialises.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -9,6 +13,9 @@
 #include <vector>
 
 #include "klv/halftone_diffusion.h"
+#include "klv/htplace.h"
+#include "klv/imgmux.h"
+#include "klv/streams.h"
 
 namespace {
 
@@ -76,9 +83,63 @@ void BM_PlainFloydSteinberg(benchmark::State& state) {
   state.SetItemsProcessed(int64_t(state.iterations()) * kWidth);
 }
 
+// range(0): separations; range(1): 1 to give each its own engine thread.
+void BM_FilterThreads(benchmark::State& state) {
+  const int seps = int(state.range(0));
+  const bool threaded = state.range(1) != 0;
+  constexpr int kFilterWidth = 8000, kLines = 64;
+  image_info in;
+  init_image_info(&in);
+  in.width = kFilterWidth;
+  in.height = 1 << 30;
+  in.samples = uint32_t(seps);
+  // Process colours are 1 or 3 to 7: two separations are gray and a spot,
+  // eight are CMYK and four spots.
+  in.spot_samples = uint32_t(seps == 2 ? 1 : seps > 4 ? seps - 4 : 0);
+  in.bits_per_sample = 8;
+  in.photometric = KLV_PHOTO_MINWHITE;
+  in.xres = in.yres = 600;
+  in.bytes_per_line = image_info_line_bytes(&in);
+  image_info out = in;
+  out.bits_per_sample = 1;
+  out.bytes_per_line = image_info_line_bytes(&out);
+  HTPLACE* place = HTPlaceAlloc(4, 600, 600, 0, 0, 0, KLV_HTMETHOD_ERRDIF, nullptr, nullptr,
+                                nullptr, nullptr, 0);
+  if (!place) {
+    state.SkipWithError("placement");
+    return;
+  }
+  HTPlaceSetDetachDelete(place, 1);
+  // range(1) 2: every separation but the last threaded, the last screened
+  // on the caller's thread.
+  if (threaded)
+    for (int s = 0; s < seps - (state.range(1) == 2 ? 1 : 0); ++s)
+      HTPlaceGetThreadFlagArray(place)[s] = 1;
+  IMG_file* ht =
+      HTPlace_AttachImg(place, null_open_img(nullptr, nullptr, "w", &out), &in, kLines, 0);
+  if (!ht) {
+    state.SkipWithError("attach failed");
+    return;
+  }
+  std::mt19937 rng(3);
+  std::vector<uint8_t> lines(size_t(in.bytes_per_line) * kLines);
+  for (auto& v : lines) v = uint8_t(rng());
+  for (auto _ : state)
+    if (img_write_line(ht, lines.data(), kLines) != kLines) state.SkipWithError("write failed");
+  img_close(ht);
+  state.SetItemsProcessed(state.iterations() * int64_t(kFilterWidth) * kLines * seps);
+}
+
 }  // namespace
 
 BENCHMARK(BM_PlainFloydSteinberg);
+BENCHMARK(BM_FilterThreads)
+    ->Args({4, 0})
+    ->Args({4, 2})
+    ->Args({2, 1})
+    ->Args({4, 1})
+    ->Args({8, 1})
+    ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_Engine, CHTPlaceErrDif)->Name("BM_ErrDif");
 BENCHMARK_TEMPLATE(BM_Engine, CHTPlaceErrDifVarCoef)->Name("BM_ErrDifVarCoef");
 BENCHMARK_TEMPLATE(BM_Engine, CHTPlaceErrDifScreen)->Name("BM_ErrDifScreen");

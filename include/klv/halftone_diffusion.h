@@ -12,8 +12,9 @@
 //    error gain modulated by a threshold matrix in the highlights and shadows;
 //  - screen-modulated (CHTRipErrDifScreen): the threshold taken from a screen
 //    or a short computed pattern;
-//  - variable-coefficient (CHTRipErrDifVarCoef): floating-point errors with
-//    tone-dependent weights (Ostromoukhov's published 256-level table).
+//  - variable-coefficient (CHTRipErrDifVarCoef): 16-bit integer errors with
+//    tone-dependent weights (Ostromoukhov's published 256-level table, in
+//    12-bit fixed point).
 // Tones lie in 0..2047; each family has a placement that supplies the noise
 // table and, for the modulated families, the thresholds.
 #pragma once
@@ -244,7 +245,7 @@ class KLV_API CHTRipErrDifVarCoef : public CHTRipDiffusion {
   void DiffuseLine(const int16_t* noise) override;
   void EndLine() override;
 
-  std::vector<float> err_a_, err_b_;  // width + 2, pixel x at x + 1; B is the next line
+  std::vector<int16_t> err_a_, err_b_;  // width + 2, pixel x at x + 1; B is the next line
   uint32_t height_ = 0;
   uint32_t lines_done_ = 0;
 };
@@ -259,6 +260,12 @@ struct HTVarCoefRow {
   float ahead, behind_below, below;
 };
 KLV_API const HTVarCoefRow* HTVarCoefTable();
+// The same weights times 4096, rounded: what the variable-coefficient engines
+// use (the error below is what the two weights leave).
+struct HTVarCoefFixed {
+  int16_t ahead, behind_below;
+};
+KLV_API const HTVarCoefFixed* HTVarCoefFixedTable();
 
 // Noise limit for tone t (0..2047): the noise is clamped to -limit..limit so
 // that near 0 and 2047 it cannot push the running value past the range.

@@ -135,10 +135,15 @@ class KLV_API CHTRipMLScreen : public CHTRipML {
  protected:
   bool DirectIndices() const override { return true; }
   bool PreTable(CHTPlacement* placement) override;
+  bool PostTable(CHTPlacement* placement) override;
   void ProcessTableLine() override;
 
   CHTThreshTable<T> screen_;
   uint16_t row_ = 0, phase_ = 0;
+  // With 8-bit samples and 8-bit thresholds: the code of every (sample,
+  // threshold) pair, at sample x 256 + threshold, so that a pixel is two
+  // loads. Empty otherwise.
+  std::vector<uint8_t> pair_codes_;
 };
 template <class T>
 class KLV_API CHTRipMLScreen16 : public CHTRipMLScreen<T> {

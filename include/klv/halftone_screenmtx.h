@@ -29,7 +29,8 @@ class KLV_API CScreenMtx {
   // larger value prints earlier. The default is a round dot that turns into a
   // checkerboard at 50% and into round holes beyond.
   virtual double Spot(double x, double y) const;
-  // Writes the thresholds (0..levels - 2) into a 16-bit table.
+  // Writes the thresholds (0..levels - 2) into a 16-bit table, spread so that
+  // a flat tint prints its share of the cell rounded to the nearest pixel.
   virtual bool WriteTable(CHTThreshTable<unsigned short>& table, uint32_t levels) const;
   virtual uint32_t Width() const { return width_; }
   virtual uint32_t Height() const { return height_; }

@@ -107,23 +107,33 @@ bool all_zero(const std::vector<int16_t>& v) {
   return true;
 }
 
-// One line of plain diffusion; Dir is +1 (left to right) or -1.
+// One line of plain diffusion; Dir is +1 (left to right) or -1. The chain
+// from one pixel's error to the next is kept short and free of branches: the
+// previous line's three neighbours, the noise and the tone are summed apart
+// from it, and the dot is a mask (a branch on it would miss about every
+// other pixel). At full tone the noise limit is 0, so the error of a dot
+// there is 1027.
 template <int Dir>
 void plain_row(const uint16_t* tones, int n, int16_t* a, const int16_t* b, const int16_t* noise,
                const int16_t* limit, uint8_t* dots) {
-  int16_t e1 = 0, e2 = 0;
+  int e1 = 0, e2 = 0;
   int x = Dir > 0 ? 0 : n - 1;
   for (int k = 0; k < n; ++k, x += Dir) {
     const int t = tones[x];
     const int nz = clamp_noise(noise[k] - 128, limit[t]);
     int16_t* ax = a + x + 2;
-    const int16_t v = int16_t(weighted(e1, e2, b + x + 2, ax) + nz + t);
-    const bool dot = v > 1028;
-    const int16_t err = dot ? int16_t(t == 2047 ? 1027 - nz : v - 2047) : v;
-    *ax = err;
+    const int16_t* bx = b + x + 2;
+    const int16_t above = int16_t(bx[-1] + bx[0] + bx[1]);
+    const int rest = 2 * (*ax + e2);
+    const int16_t s = int16_t(e1 + above);
+    const int16_t v = int16_t(((3 * s + rest) >> 4) + nz + t);
+    const int dot = -int(v > 1028);
+    const int full = t == 2047 ? 1027 : v - 2047;
+    const int err = int16_t((full & dot) | (v & ~dot));
+    *ax = int16_t(err);
     e2 = e1;
     e1 = err;
-    dots[x] = dot ? 0xFF : 0;
+    dots[x] = uint8_t(dot);
   }
 }
 

@@ -2,6 +2,7 @@
 // Multi-level threshold screening in table mode.
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 
 #include "halftone/multilevel_screen.h"
 #include "klv/halftone_ml.h"
@@ -31,7 +32,35 @@ void screen_codes(const Index* idx, const HTMLEntry* table, const T* thr, uint32
   }
 }
 
+// Codes of a row segment from the (sample, threshold) table.
+template <class Index>
+void pair_codes(const Index* idx, const uint8_t* pairs, const uint8_t* thr, uint32_t n,
+                uint8_t* codes) {
+  for (uint32_t i = 0; i < n; ++i) codes[i] = pairs[size_t(idx[i]) << 8 | thr[i]];
+}
+
 }  // namespace
+
+template <class T>
+bool CHTRipMLScreen<T>::PostTable(CHTPlacement*) {
+  pair_codes_.clear();
+  if constexpr (sizeof(T) == 1) {
+    if (this->table_.size() != 256) return true;
+    try {
+      pair_codes_.resize(size_t(256) * 256);
+    } catch (const std::bad_alloc&) {
+      return true;  // the per-entry path needs no more memory
+    }
+    uint8_t thr[256];
+    for (int t = 0; t < 256; ++t) thr[t] = uint8_t(t);
+    for (uint16_t v = 0; v < 256; ++v) {
+      uint16_t idx[256];
+      std::fill(idx, idx + 256, v);
+      screen_codes(idx, this->table_.data(), thr, 256, pair_codes_.data() + size_t(v) * 256);
+    }
+  }
+  return true;
+}
 
 template <class T>
 void CHTRipMLScreen<T>::ProcessTableLine() {
@@ -45,6 +74,17 @@ void CHTRipMLScreen<T>::ProcessTableLine() {
   // happens per pixel.
   for (uint32_t x = 0; x < n;) {
     const uint32_t run = std::min(n - x, w - col);
+    if constexpr (sizeof(T) == 1) {
+      if (!pair_codes_.empty()) {
+        if (this->direct_indices_)
+          pair_codes(this->in_ptr_ + x, pair_codes_.data(), row + col, run, codes + x);
+        else
+          pair_codes(this->idx_.data() + x, pair_codes_.data(), row + col, run, codes + x);
+        x += run;
+        col = 0;
+        continue;
+      }
+    }
     if (this->direct_indices_)
       screen_codes(this->in_ptr_ + x, table, row + col, run, codes + x);
     else

@@ -168,13 +168,35 @@ bool CScreenMtx::Build() {
   return true;
 }
 
+namespace {
+
+// The threshold of the pixel ranked r (0 first) of a cell of n pixels. A
+// tone t of 0..top prints where t > threshold. The pixel should print from
+// the tone (r + 1/2) / n of full on, so that a flat tint prints its share of
+// the cell rounded to the nearest pixel: its threshold is that tone rounded
+// up, less one. The engines reach a tone from an 8-bit sample j as
+// floor(j * top / 255) (a 16-bit sample carries j * 257 and lands on the same
+// tone), so the threshold is also kept between the tones of the last sample
+// that leaves the pixel blank and the first that prints it: the 8-bit tints
+// then round exactly, and the finer tones keep their even spread.
+uint16_t rank_threshold(uint64_t r, uint64_t n, uint64_t top) {
+  const uint64_t ideal = ((2 * r + 1) * top + 2 * n - 1) / (2 * n) - 1;
+  // Fewer tones than 8-bit samples: several samples share a threshold.
+  if (top < 255) return uint16_t(ideal);
+  const uint64_t first = ((2 * r + 1) * 255 + 2 * n - 1) / (2 * n);  // 1..255
+  const uint64_t lo = (first - 1) * top / 255, hi = first * top / 255 - 1;
+  return uint16_t(std::clamp(ideal, lo, hi));
+}
+
+}  // namespace
+
 bool CScreenMtx::WriteTable(CHTThreshTable<unsigned short>& table, uint32_t levels) const {
   if (rank_.empty() || levels < 2 || levels > 65536) return false;
   if (!table.Alloc(width_, uint16_t(height_), shift_, levels)) return false;
   const uint64_t n = rank_.size();
   for (uint32_t y = 0; y < height_; ++y)
     for (uint32_t x = 0; x < width_; ++x)
-      table.rows[y][x] = uint16_t(uint64_t(rank_[size_t(y) * width_ + x]) * (levels - 1) / n);
+      table.rows[y][x] = rank_threshold(rank_[size_t(y) * width_ + x], n, levels - 1);
   return true;
 }
 

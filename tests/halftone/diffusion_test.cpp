@@ -118,7 +118,7 @@ std::vector<uint8_t> Reference(const Case& c, const std::vector<uint8_t>& input,
   const int bpl = (width + 7) / 8;
   std::vector<uint8_t> out(size_t(bpl) * height, 0);
   std::vector<int16_t> ia(width + 6, 0), ib(width + 6, 0);
-  std::vector<float> fa(width + 2, 0.f), fb(width + 2, 0.f);
+  std::vector<int16_t> fa(width + 2, 0), fb(width + 2, 0);
   const HTVarCoefRow* coef = HTVarCoefTable();
   int row = 0, phase = 0;
   bool rtl = false;
@@ -136,15 +136,19 @@ std::vector<uint8_t> Reference(const Case& c, const std::vector<uint8_t>& input,
         int n = noise[start + k];
         if (t < 128) n = n * t / 128;
         if (t > 1919) n = n * (2047 - t) / 128;
-        float v = fa[x + 1] + float(t + n);
-        if (v > 1027.5f) {
-          v -= 2047.0f;
+        // 16-bit errors, the weights in 12-bit fixed point (rounded), the
+        // shares rounded down.
+        int v = fa[x + 1] + t + n;
+        if (v > 1027) {
+          v -= 2047;
           dot = t != 0;
         }
-        float c0 = coef[t].ahead * v, c1 = coef[t].behind_below * v;
-        fa[x + 1 + d] += c0;
-        fb[x + 1 - d] += c1;
-        fb[x + 1] += v - (c0 + c1);
+        const int wa = int(std::lround(coef[t].ahead * 4096.0f));
+        const int wb = int(std::lround(coef[t].behind_below * 4096.0f));
+        const int c0 = int(std::floor(v * wa / 4096.0)), c1 = int(std::floor(v * wb / 4096.0));
+        fa[x + 1 + d] = int16_t(fa[x + 1 + d] + c0);
+        fb[x + 1 - d] = int16_t(fb[x + 1 - d] + c1);
+        fb[x + 1] = int16_t(fb[x + 1] + v - c0 - c1);
       } else {
         int n = noise[start + k] - 128;
         if (t < 128) {
@@ -198,7 +202,7 @@ std::vector<uint8_t> Reference(const Case& c, const std::vector<uint8_t>& input,
       for (int i = 0; i < bpl; ++i) o[i] = uint8_t(~o[i]);
     if (c.family == kVarCoef) {
       std::swap(fa, fb);
-      std::fill(fb.begin(), fb.end(), 0.f);
+      std::fill(fb.begin(), fb.end(), int16_t(0));
     } else {
       std::swap(ia, ib);
     }
@@ -381,6 +385,14 @@ TEST(DiffusionEdges, VarCoefTableRows) {
   }
   // Between levels the rows interpolate: row 44 lies halfway from level 5 to 6.
   EXPECT_NEAR(t[44].ahead, (47.0 / 78 + 23.0 / 39) / 2, 1e-6);
+  // The engines' fixed-point rows: the float rows times 4096, still symmetric.
+  const HTVarCoefFixed* f = HTVarCoefFixedTable();
+  for (int i = 0; i < 2048; ++i) {
+    EXPECT_NEAR(f[i].ahead, t[i].ahead * 4096, 0.5) << i;
+    EXPECT_NEAR(f[i].behind_below, t[i].behind_below * 4096, 0.5) << i;
+    EXPECT_LE(f[i].ahead + f[i].behind_below, 4096) << i;
+    EXPECT_EQ(f[i].ahead, f[2047 - i].ahead) << i;
+  }
 }
 
 TEST(DiffusionEdges, FailuresAreReported) {

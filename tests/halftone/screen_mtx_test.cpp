@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <functional>
+#include <string>
 
 #include "klv/halftone_screenmtx.h"
 #include "preview.h"
@@ -77,6 +78,69 @@ TEST(ScreenMtx, TileHoldsOneCellAndThresholdsSpreadEvenly) {
       below += hist[tone];
     }
   }
+}
+
+// Screens a flat tint of every level over one tile of each of the
+// placement's screens and checks the dots printed against the level's share
+// of the cell: within half a pixel of the cell (a cell of n pixels renders
+// n + 1 tones). A rule that always rounds up, or down, is a pixel off on
+// about half the levels and fails.
+void expect_tints_round_to_nearest(CHTPlaceKlvScreen& place, const std::string& what) {
+  for (int sep = 0; sep < place.GetNumScreens(); ++sep) {
+    unsigned short** rows;
+    uint32_t w, levels;
+    uint16_t h, shift;
+    ASSERT_TRUE(place.GetScreen(sep, rows, w, h, shift, levels)) << what;
+    // Any w pixels of h successive lines meet every threshold of the tile once.
+    std::vector<uint8_t> tints(size_t(w) * h * 256);
+    for (size_t i = 0; i < tints.size(); ++i) tints[i] = uint8_t(i / (size_t(w) * h));
+    auto img = klv::test::ScreenGray(place, tints, int(w), int(h) * 256, sep);
+    ASSERT_EQ(img.width, int(w)) << what;
+    const double n = double(w) * h;
+    double bias = 0;
+    for (int v = 0; v < 256; ++v) {
+      int dots = 0;
+      for (int y = v * h; y < (v + 1) * h; ++y)
+        for (int x = 0; x < int(w); ++x) dots += img.dot(x, y);
+      const double off = dots - v * n / 255;
+      bias += off / 256;
+      if (std::fabs(off) > 0.5 + 1e-9) {
+        ADD_FAILURE() << what << " sep " << sep << ": level " << v << " prints " << dots << " of "
+                      << n << " pixels, " << off << " off";
+        return;
+      }
+    }
+    EXPECT_LT(std::fabs(bias), 0.1) << what << " sep " << sep << ": mean error " << bias;
+  }
+}
+
+TEST(ScreenMtx, FlatTintsPrintTheirShareOfTheCellRoundedToNearest) {
+  struct Kind {
+    int type, shape;
+  };
+  const Kind kinds[] = {{0, 0}, {1, 0}, {2, 0}, {2, 1}, {2, 2}, {2, 3}, {3, 0}, {4, 0}, {5, 0}};
+  const double angles[] = {0, 15, 45, 71.565, 105, 172.5};
+  const double cells[] = {4, 7.3, 12};
+  for (const Kind& k : kinds)
+    for (double a : angles)
+      for (double c : cells) {
+        CHTPlaceKlvScreen place;
+        const std::string what = "type " + std::to_string(k.type) + " shape " +
+                                 std::to_string(k.shape) + " angle " + std::to_string(a) +
+                                 " cell " + std::to_string(c);
+        ASSERT_TRUE(place.AddScreen(k.type, a, c, k.shape, 1200, 1200)) << what;
+        expect_tints_round_to_nearest(place, what);
+      }
+  // The four-screen sets and a stretched screen (1440 x 720).
+  for (int type : {0, 1, 2, 3, 5})
+    for (double s : {6.0, 10.0}) {
+      CHTPlaceKlvScreen four;
+      ASSERT_TRUE(four.GenerateFour(type, s, 1200, 1200));
+      expect_tints_round_to_nearest(four, "four of type " + std::to_string(type));
+    }
+  CHTPlaceKlvScreen wide;
+  ASSERT_TRUE(wide.AddScreen(0, 30, 9, 0, 1440, 720));
+  expect_tints_round_to_nearest(wide, "1440 x 720");
 }
 
 TEST(ScreenMtx, StretchFactors) {

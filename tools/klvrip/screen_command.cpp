@@ -200,11 +200,12 @@ HTPLACE* make_placement(const ScreenArgs& a, const Page& page) {
     return nullptr;
   }
   HTPlaceSetDetachDelete(place, 1);
-  // Several threads: every separation but the last is screened on an engine
-  // thread of its own; the last on this thread, after the filter has started
-  // the others (the input is read on yet another thread).
+  // Several threads: every separation is screened on an engine thread of its
+  // own, so that this thread only reads, hands lines over and packs dots and
+  // never holds the engines up by screening a separation itself (the input
+  // is read on yet another thread).
   if (a.threads > 1)
-    for (uint32_t s = 0; s + 1 < page.seps; ++s) HTPlaceGetThreadFlagArray(place)[s] = 1;
+    for (uint32_t s = 0; s < page.seps; ++s) HTPlaceGetThreadFlagArray(place)[s] = 1;
   return place;
 }
 

@@ -23,8 +23,8 @@ const CommandHelp kScreenHelp = {
     "           klv_cmyk.icc) and the printer's --calibration; gray input likewise when\n"
     "           any colour option is given, else it is screened as one black separation;\n"
     "           CMYK input is screened as it is, through --calibration when given\n"
-    "  --threads N: N > 1 screens every separation but the last on a thread of its own\n"
-    "           and reads the input on another\n"
+    "  --threads N: N > 1 screens every separation on a thread of its own and reads\n"
+    "           the input on another\n"
     "  OUT ending in .tif or .tiff is written as TIFF, anything else as an output image;\n"
     "  OUT and the preview are written under a temporary name beside them and appear\n"
     "  only when complete\n",
