@@ -28,6 +28,7 @@
  * a running child, reaps it and removes the temporary folder.
  *
  * The requested description chooses the form: `samples` 1 gray, 4 CMYK,
+ * 4 + `spot_samples` (non-zero) CMYK with the page's spot separations,
  * anything else RGB; `xres`/`yres` the resolution, else a `width` or
  * `height` to fit (keeping the first page's aspect ratio), else 72 pixels
  * per inch. */
@@ -43,7 +44,11 @@
 
 KLV_BEGIN_C
 
-enum { GSIMG_FROM_INFO = 0, GSIMG_GRAY = 1, GSIMG_RGB = 3, GSIMG_CMYK = 4 };
+/* Colour forms. GSIMG_CMYK_SPOTS is CMYK followed by the page's spot
+ * separations (spot_samples of them, ink amounts like the CMYK samples); the
+ * separations are those of the stream's first page, which is rendered while
+ * the stream opens so that the description is whole. */
+enum { GSIMG_FROM_INFO = 0, GSIMG_GRAY = 1, GSIMG_RGB = 3, GSIMG_CMYK = 4, GSIMG_CMYK_SPOTS = 5 };
 
 /* What to render; zero fields take the requested description's choice (or the
  * default). */

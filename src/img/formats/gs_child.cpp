@@ -78,6 +78,10 @@ std::string GsChild::program() {
   }
 }
 
+bool GsChild::prepare(std::string* error) {
+  return !folder_.empty() || make_folder(error);
+}
+
 bool GsChild::make_folder(std::string* error) {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/klvgs-XXXXXX";
@@ -91,7 +95,7 @@ bool GsChild::make_folder(std::string* error) {
 
 bool GsChild::start(const std::vector<std::string>& args, std::chrono::milliseconds time_limit,
                     std::string* error) {
-  stop();
+  if (pid_ > 0 || out_fd_ >= 0) stop();
   timed_out_ = false;
   const std::string gs = program();
   if (gs.empty()) {
@@ -100,7 +104,7 @@ bool GsChild::start(const std::vector<std::string>& args, std::chrono::milliseco
         "\"ghostscript\"";
     return false;
   }
-  if (!make_folder(error)) return false;
+  if (folder_.empty() && !make_folder(error)) return false;
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
     *error = std::string("cannot make a pipe: ") + std::strerror(errno);
@@ -119,6 +123,7 @@ bool GsChild::start(const std::vector<std::string>& args, std::chrono::milliseco
   posix_spawn_file_actions_addchdir_np(&fa, folder_.c_str());
   auto av = pointers(argv);
   auto ev = pointers(env);
+  exit_status_ = -1;
   const int rc = ::posix_spawn(&pid_, gs.c_str(), &fa, nullptr, av.data(), ev.data());
   posix_spawn_file_actions_destroy(&fa);
   ::close(fds[1]);
@@ -168,19 +173,27 @@ void GsChild::restart_clock() {
   deadline_ = Clock::now() + limit_;
 }
 
+int GsChild::poll_exit() {
+  if (pid_ <= 0) return exit_status_;
+  int status = 0;
+  pid_t r;
+  while ((r = ::waitpid(pid_, &status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  if (r == 0) return kRunning;
+  pid_ = 0;
+  exit_status_ = r == -1 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return exit_status_;
+}
+
 int GsChild::finish() {
-  if (pid_ <= 0) return -1;
   while (true) {
-    int status = 0;
-    const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-      pid_ = 0;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    if (r < 0 && errno != EINTR) return -1;
+    const int status = poll_exit();
+    if (status != kRunning) return status;
     if (wait_ms() == 0) {
       timed_out_ = true;
-      stop();
+      ::kill(pid_, SIGKILL);
+      poll_exit();
+      while (poll_exit() == kRunning) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       return -1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

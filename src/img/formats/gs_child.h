@@ -31,6 +31,9 @@ class GsChild {
   // else "gs" found on PATH; empty when there is none.
   static std::string program();
 
+  // Makes the private folder now (it is made by start otherwise), so that
+  // arguments can name files in it.
+  bool prepare(std::string* error);
   // Starts the interpreter with `args` (the program name is added before
   // them) and the deadline `time_limit` from now. False with `error` set
   // when the program is missing or cannot be started.
@@ -45,8 +48,12 @@ class GsChild {
   // Whether `n` bytes (or the end of the output) can be read without waiting;
   // a passed deadline counts as ready (the read then fails).
   bool readable();
-  // Waits (until the deadline) for the child to end after its output was read
-  // and returns its exit status, -1 when it was killed or did not end in time.
+  static constexpr int kRunning = -2;
+  // The child's exit status once it ended (reaping it), kRunning while it
+  // runs, -1 when it was killed or did not start. Does not wait.
+  int poll_exit();
+  // Waits (until the deadline) for the child to end and returns its exit
+  // status, -1 when it was killed or did not end in time.
   int finish();
   // Kills the child when it runs, reaps it, closes the pipe and removes the
   // private folder.
@@ -63,6 +70,7 @@ class GsChild {
   int wait_ms() const;
 
   pid_t pid_ = 0;
+  int exit_status_ = -1;
   int out_fd_ = -1;
   std::string folder_;
   std::chrono::milliseconds limit_{0};

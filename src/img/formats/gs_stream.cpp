@@ -5,6 +5,11 @@
 // size, seeking, and closing.
 #include "klv/gsimg.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -18,6 +23,7 @@
 
 #include "img/formats/gs_child.h"
 #include "img/formats/gs_describe.h"
+#include "img/formats/gs_psd.h"
 #include "klv/image_limits.h"
 #include "klv/imgmux.h"
 #include "klv/kernel_stream.h"
@@ -65,8 +71,20 @@ struct GsStream {
   std::vector<uint8_t> buffer;  // bytes read from the pipe: [buffer_pos, buffer_len) unused
   size_t buffer_pos = 0, buffer_len = 0;
   std::vector<uint8_t> row;  // one page row as the interpreter wrote it
+  // CMYK with spot separations: the page is a planar file in the child's
+  // folder, mapped once the child has finished it.
+  bool separated = false;
+  const uint8_t* map = nullptr;
+  size_t map_len = 0;
+  GsPsd psd;
 
+  void unmap() {
+    if (map) ::munmap(const_cast<uint8_t*>(map), map_len);
+    map = nullptr;
+    map_len = 0;
+  }
   ~GsStream() {
+    unmap();
     child.stop();
     if (!own_folder.empty()) {
       std::error_code ec;
@@ -205,11 +223,15 @@ int32_t pixels(double points, double resolution) {
 
 // Resolution and colour form from the options and the requested description.
 void choose_form(GsStream* s, const image_info* want, const gsimg_options& o) {
+  const bool spots = want && want->spot_samples > 0 && want->samples == 4 + want->spot_samples;
   s->color = o.color ? o.color
+             : spots ? GSIMG_CMYK_SPOTS
                      : (want && want->samples == 1   ? GSIMG_GRAY
                         : want && want->samples == 4 ? GSIMG_CMYK
                                                      : GSIMG_RGB);
-  if (s->color != GSIMG_GRAY && s->color != GSIMG_CMYK) s->color = GSIMG_RGB;
+  if (s->color != GSIMG_GRAY && s->color != GSIMG_CMYK && s->color != GSIMG_CMYK_SPOTS)
+    s->color = GSIMG_RGB;
+  s->separated = s->color == GSIMG_CMYK_SPOTS;
   double xres = o.xres, yres = o.yres;
   if (xres <= 0 && want) xres = want->xres, yres = want->yres;
   const GsPage& first = s->doc.pages[0];
@@ -249,8 +271,8 @@ bool fill_info(GsStream* s) {
   i.pages = uint32_t(s->doc.pages.size());
   i.planar = KLV_PLANAR_PIXEL;
   i.bits_per_sample = 8;
-  i.samples = uint32_t(s->color);
-  i.photometric = s->color == GSIMG_CMYK ? KLV_PHOTO_MINWHITE : KLV_PHOTO_MINBLACK;
+  i.samples = s->separated ? 4 : uint32_t(s->color);
+  i.photometric = i.samples == 4 ? KLV_PHOTO_MINWHITE : KLV_PHOTO_MINBLACK;
   i.bytes_per_line = image_info_line_bytes(&i);
   return true;
 }
@@ -258,8 +280,13 @@ bool fill_info(GsStream* s) {
 // --- Rendering -----------------------------------------------------------
 
 const char* device(int32_t color) {
-  return color == GSIMG_GRAY ? "pgmraw" : color == GSIMG_CMYK ? "pamcmyk32" : "ppmraw";
+  return color == GSIMG_GRAY         ? "pgmraw"
+         : color == GSIMG_CMYK       ? "pamcmyk32"
+         : color == GSIMG_CMYK_SPOTS ? "psdcmyk"
+                                     : "ppmraw";
 }
+
+constexpr const char* kSeparatedPage = "page.psd";
 
 std::string number(double v) {
   char text[64];
@@ -273,10 +300,12 @@ void fail(GsStream* s, const char* what) {
   KLV_LOG(KLV_LOG_ERROR, "render page %d of \"%s\": %s%s%s", s->page + 1, s->name.c_str(), what,
           messages.empty() ? "" : ": ", messages.c_str());
   s->state = PageState::kFailed;
+  s->unmap();
   s->child.stop();
 }
 
 bool start_page(GsStream* s, int32_t page) {
+  s->unmap();
   s->child.stop();
   s->page = page;
   s->line = 0;
@@ -293,10 +322,12 @@ bool start_page(GsStream* s, int32_t page) {
                                 "-dFirstPage=" + std::to_string(page + 1),
                                 "-dLastPage=" + std::to_string(page + 1)};
   if (s->doc.kind == GsKind::kEps) args.push_back("-dEPSCrop");
-  args.insert(args.end(), {"-sOutputFile=-", "-f", s->file});
   std::string error;
   s->state = PageState::kRunning;
-  if (!s->child.start(args, s->time_limit, &error)) {
+  const bool prepared = s->child.prepare(&error);
+  const std::string output = s->separated ? s->child.folder() + "/" + kSeparatedPage : "-";
+  args.insert(args.end(), {"-sOutputFile=" + output, "-f", s->file});
+  if (!prepared || !s->child.start(args, s->time_limit, &error)) {
     KLV_LOG(KLV_LOG_ERROR, "render page %d of \"%s\": %s", page + 1, s->name.c_str(),
             error.c_str());
     s->state = PageState::kFailed;
@@ -389,8 +420,46 @@ bool read_header(GsStream* s) {
   return true;
 }
 
+// Maps the separated page the child has written.
+bool map_separated(GsStream* s) {
+  const std::string path = s->child.folder() + "/" + kSeparatedPage;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && st.st_size > 0;
+  if (ok) {
+    void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    ok = m != MAP_FAILED;
+    if (ok) s->map = static_cast<const uint8_t*>(m), s->map_len = size_t(st.st_size);
+  }
+  if (fd >= 0) ::close(fd);
+  const char* why = "the interpreter produced no page";
+  if (!ok || !gs_parse_psd(s->map, s->map_len, &s->psd, &why)) {
+    fail(s, why);
+    return false;
+  }
+  s->src_width = s->psd.width;
+  s->src_height = s->psd.height;
+  s->have_header = true;
+  s->state = PageState::kReady;
+  return true;
+}
+
+// The separated page is ready when its child has ended and left the file.
+PageState poll_separated(GsStream* s, bool wait) {
+  if (s->state != PageState::kRunning) return s->state;
+  const int status = wait ? s->child.finish() : s->child.poll_exit();
+  if (status == GsChild::kRunning) return s->state;
+  if (status != 0)
+    fail(s, s->child.timed_out() ? "the interpreter ran past the time limit"
+                                 : "the interpreter stopped without a page");
+  else
+    map_separated(s);
+  return s->state;
+}
+
 // Waits for the page's header when `wait`, else looks without waiting.
 PageState poll_page(GsStream* s, bool wait) {
+  if (s->separated) return poll_separated(s, wait);
   if (s->state == PageState::kRunning && !s->have_header &&
       (wait || s->buffer_pos < s->buffer_len || s->child.readable()))
     read_header(s);
@@ -420,9 +489,28 @@ bool next_source_row(GsStream* s) {
   return true;
 }
 
+// One line of a separated page: planes interleaved, inverted to ink amounts;
+// separations the page lacks are 0, those beyond the stream's are left out.
+void deliver_separated(GsStream* s, uint8_t* out) {
+  const size_t samples = s->info.samples, width = uint32_t(s->info.width);
+  std::memset(out, 0, s->info.bytes_per_line);
+  if (uint32_t(s->line) >= s->psd.height) return;
+  const size_t plane = size_t(s->psd.width) * s->psd.height;
+  const size_t w = std::min<size_t>(width, s->psd.width);
+  const size_t channels = std::min<size_t>(samples, s->psd.channels);
+  for (size_t c = 0; c < channels; ++c) {
+    const uint8_t* in = s->map + s->psd.data_offset + c * plane + size_t(s->line) * s->psd.width;
+    for (size_t x = 0; x < w; ++x) out[x * samples + c] = uint8_t(255 - in[x]);
+  }
+}
+
 // One line of the stream: the page row fitted to the stream's width, white
 // beyond the page.
 bool deliver_line(GsStream* s, uint8_t* out) {
+  if (s->separated) {
+    deliver_separated(s, out);
+    return true;
+  }
   const uint8_t white = s->color == GSIMG_CMYK ? 0 : 255;
   const size_t bytes = s->info.bytes_per_line;
   if (uint32_t(s->line) >= s->src_height) {
@@ -486,6 +574,17 @@ int32_t gs_status(IMG_file* img, int32_t what) {
   }
 }
 
+// A separated stream's channels are those of its first page, rendered now so
+// that the description is whole before anything is read.
+bool learn_separations(GsStream* s) {
+  if (!s->separated) return true;
+  if (poll_page(s, true) != PageState::kReady) return false;
+  s->info.samples = s->psd.channels;
+  s->info.spot_samples = s->psd.channels - 4;
+  s->info.bytes_per_line = image_info_line_bytes(&s->info);
+  return true;
+}
+
 GsStream* open_stream(const char* path, SOVolume* volume, const image_info* want,
                       const gsimg_options& o) {
   int64_t length = 0;
@@ -503,7 +602,7 @@ GsStream* open_stream(const char* path, SOVolume* volume, const image_info* want
     KLV_LOG(KLV_LOG_ERROR, "open \"%s\": there is no page %d", path, o.page + 1);
   else if (ok) {
     choose_form(s, want, o);
-    if (fill_info(s) && start_page(s, o.page)) return s;
+    if (fill_info(s) && start_page(s, o.page) && learn_separations(s)) return s;
   }
   delete s;
   return nullptr;
