@@ -41,13 +41,19 @@ constexpr size_t kPipeBuffer = size_t{256} << 10;
 
 std::atomic<int32_t> g_default_time_limit{kBuiltInTimeLimitMs};
 
-// The program of the page-information run: one "KlvPage:" line per page with
-// the media box and the rotation (the renderer turns the page by it).
-constexpr const char* kPageInfoProgram =
-    "/klvpage { pdfgetpage dup /MediaBox pget not { [0 0 612 792] } if "
-    "exch /Rotate pget not { 0 } if exch (KlvPage:) print { ( ) print =only } forall "
-    "( ) print = } bind def "
-    "KlvIn (r) file runpdfbegin 1 1 pdfpagecount { klvpage } for quit";
+// The page report of a PDF: one "KlvPage:" line per page with the media box
+// and the rotation (the renderer turns the page by it). Run alone it ends the
+// run; before a page's render it ends with a "KlvEnd" line, and the page
+// follows on the same output.
+#define KLV_PAGE_REPORT                                                              \
+  "/klvpage { pdfgetpage dup /MediaBox pget not { [0 0 612 792] } if "               \
+  "exch /Rotate pget not { 0 } if exch (KlvPage:) print { ( ) print =only } forall " \
+  "( ) print = } bind def "                                                          \
+  "KlvIn (r) file runpdfbegin 1 1 pdfpagecount { klvpage } for "
+constexpr const char* kPageInfoProgram = KLV_PAGE_REPORT "quit";
+constexpr const char* kReportBeforePage = KLV_PAGE_REPORT "runpdfend (KlvEnd) = flush";
+constexpr std::string_view kReportEnd = "KlvEnd";
+#undef KLV_PAGE_REPORT
 
 enum class PageState { kRunning, kReady, kFailed };
 
@@ -234,8 +240,8 @@ void choose_form(GsStream* s, const image_info* want, const gsimg_options& o) {
   s->separated = s->color == GSIMG_CMYK_SPOTS;
   double xres = o.xres, yres = o.yres;
   if (xres <= 0 && want) xres = want->xres, yres = want->yres;
-  const GsPage& first = s->doc.pages[0];
-  if (xres <= 0 && want && (want->width > 0 || want->height > 0)) {
+  if (xres <= 0 && want && (want->width > 0 || want->height > 0) && !s->doc.pages.empty()) {
+    const GsPage& first = s->doc.pages[0];
     const double fx = want->width > 0 ? want->width * 72.0 / first.width_pt : 1e300;
     const double fy = want->height > 0 ? want->height * 72.0 / first.height_pt : 1e300;
     xres = std::min(fx, fy);
@@ -304,7 +310,8 @@ void fail(GsStream* s, const char* what) {
   s->child.stop();
 }
 
-bool start_page(GsStream* s, int32_t page) {
+// Starts the page's render; `report` puts the PDF page report before it.
+bool start_page(GsStream* s, int32_t page, bool report = false) {
   s->unmap();
   s->child.stop();
   s->page = page;
@@ -312,11 +319,13 @@ bool start_page(GsStream* s, int32_t page) {
   s->src_row = 0;
   s->have_header = false;
   s->buffer_pos = s->buffer_len = 0;
+  // Text the document writes goes to the messages, not into the page (the
+  // report run writes only what the report program prints before the page).
   std::vector<std::string> args{"-q",
                                 "-dSAFER",
                                 "-dBATCH",
                                 "-dNOPAUSE",
-                                "-sstdout=%stderr",
+                                report ? "-dKlvReport" : "-sstdout=%stderr",
                                 std::string("-sDEVICE=") + device(s->color),
                                 "-r" + number(s->xres) + "x" + number(s->yres),
                                 "-dFirstPage=" + std::to_string(page + 1),
@@ -326,7 +335,11 @@ bool start_page(GsStream* s, int32_t page) {
   s->state = PageState::kRunning;
   const bool prepared = s->child.prepare(&error);
   const std::string output = s->separated ? s->child.folder() + "/" + kSeparatedPage : "-";
-  args.insert(args.end(), {"-sOutputFile=" + output, "-f", s->file});
+  args.push_back("-sOutputFile=" + output);
+  if (report)
+    args.insert(args.end(),
+                {"--permit-file-read=" + s->file, "-sKlvIn=" + s->file, "-c", kReportBeforePage});
+  args.insert(args.end(), {"-f", s->file});
   if (!prepared || !s->child.start(args, s->time_limit, &error)) {
     KLV_LOG(KLV_LOG_ERROR, "render page %d of \"%s\": %s", page + 1, s->name.c_str(),
             error.c_str());
@@ -574,6 +587,30 @@ int32_t gs_status(IMG_file* img, int32_t what) {
   }
 }
 
+// Reads the page report that comes before the page on the render's output.
+bool read_report(GsStream* s) {
+  std::string report, line;
+  while (true) {
+    const int c = next_byte(s);
+    if (c < 0 || report.size() > (size_t{32} << 20)) break;
+    if (c != '\n') {
+      line.push_back(char(c));
+      continue;
+    }
+    if (line == kReportEnd) {
+      const char* why = "";
+      if (gs_parse_page_report(report, &s->doc, &why)) return true;
+      fail(s, why);
+      return false;
+    }
+    report += line + "\n";
+    line.clear();
+  }
+  fail(s, s->child.timed_out() ? "reading the page information ran past the time limit"
+                               : "the PDF cannot be read");
+  return false;
+}
+
 // A separated stream's channels are those of its first page, rendered now so
 // that the description is whole before anything is read.
 bool learn_separations(GsStream* s) {
@@ -583,6 +620,12 @@ bool learn_separations(GsStream* s) {
   s->info.spot_samples = s->psd.channels - 4;
   s->info.bytes_per_line = image_info_line_bytes(&s->info);
   return true;
+}
+
+bool page_exists(GsStream* s, int32_t page) {
+  if (page >= 0 && size_t(page) < s->doc.pages.size()) return true;
+  KLV_LOG(KLV_LOG_ERROR, "open \"%s\": there is no page %d", s->name.c_str(), page + 1);
+  return false;
 }
 
 GsStream* open_stream(const char* path, SOVolume* volume, const image_info* want,
@@ -596,11 +639,20 @@ GsStream* open_stream(const char* path, SOVolume* volume, const image_info* want
   s->name = path;
   const int32_t limit = o.time_limit_ms > 0 ? o.time_limit_ms : g_default_time_limit.load();
   s->time_limit = std::chrono::milliseconds(limit);
-  const bool ok = locate_file(s, volume, path, kind, head, length) &&
-                  describe(s, volume, path, kind, head, length);
-  if (ok && (o.page < 0 || size_t(o.page) >= s->doc.pages.size()))
-    KLV_LOG(KLV_LOG_ERROR, "open \"%s\": there is no page %d", path, o.page + 1);
-  else if (ok) {
+  if (o.page < 0 || !locate_file(s, volume, path, kind, head, length)) {
+    delete s;
+    return nullptr;
+  }
+  // A PDF whose resolution does not hang on its page size is described by
+  // the run that renders its page (one interpreter start, not two).
+  const bool fit = want && want->xres <= 0 && o.xres <= 0 && (want->width > 0 || want->height > 0);
+  if (kind == GsKind::kPdf && !fit) {
+    s->doc.kind = kind;
+    choose_form(s, want, o);
+    if (start_page(s, o.page, true) && read_report(s) && page_exists(s, o.page) && fill_info(s) &&
+        learn_separations(s))
+      return s;
+  } else if (describe(s, volume, path, kind, head, length) && page_exists(s, o.page)) {
     choose_form(s, want, o);
     if (fill_info(s) && start_page(s, o.page) && learn_separations(s)) return s;
   }
