@@ -8,12 +8,18 @@
  * description before anything is rendered: PDF pages and their sizes from a
  * short page-information run of the interpreter (media box, page rotation),
  * PostScript pages from the structuring comments (%%Pages, %%DocumentMedia,
- * %%BoundingBox), an EPS file as one page the size of its bounding box.
+ * %%BoundingBox), an EPS file as one page the size of its bounding box. A
+ * PostScript page that makes itself larger than the stated size is cut to
+ * it (the file's comments are all that is known before interpretation).
+ * When the resolution is given (or the default is used), a PDF's page
+ * report comes from the run that renders its first page; a resolution
+ * fitted to a requested size needs the report first, from a run of its own.
  *
  * The stream: 8 bits per sample, pixel-interleaved; gray (1 sample,
  * photometric 1), RGB (3 samples, photometric 1) or CMYK (4 samples,
- * photometric 0, ink amounts). `pages` is the page count; a seek names the
- * page to render. Every page is delivered at the stream's one size, the
+ * photometric 0, ink amounts). `pages` is the page count; a seek with
+ * `whence` 0 or 2 names the page to deliver, `whence` 1 moves within the
+ * current page. Every page is delivered at the stream's one size, the
  * largest width and height among the pages, a smaller page at the top left
  * on white, so that a line buffer fits every page.
  *
@@ -21,10 +27,14 @@
  * a shell, with the file restrictions on (-dSAFER: the document can read no
  * file but itself and write none), in a private temporary folder; the stream
  * reads the page from a pipe as the child produces it. While a page is not
- * ready, status(img, 0) answers 0; any other `what` waits for it. Failure
+ * ready (its first bytes have not come), status(img, 0) answers 0; any
+ * other `what` waits for it; reading waits too. The time limit bounds the
+ * wait for the page and then each wait for further rows, not the caller's
+ * pace in reading them. Failure
  * (the interpreter reports an error, crashes, produces no page or runs past
  * the time limit) answers -1, reads return 0 and the log says why. Seeking
- * back within a page or to another page starts that page again. Closing kills
+ * back within a page or to another page starts that page again (a separated
+ * page is kept whole in its file, so seeking back within it does not). Closing kills
  * a running child, reaps it and removes the temporary folder.
  *
  * The requested description chooses the form: `samples` 1 gray, 4 CMYK,
