@@ -394,6 +394,22 @@ TEST(GsHostile, LoopsCrashesAndEmptyDocumentsFailClearly) {
   }
 }
 
+TEST(GsHostile, PdfWithoutPagesAndMissingPagesAreRefused) {
+  if (!have_gs()) GTEST_SKIP() << "gs not installed";
+  ScratchFolder dir("gs");
+  const std::string bad = dir.write("bad.pdf", "%PDF-1.4\nnothing here\n");
+  const std::string pdf = make_pdf(dir, kTwoPages, "two");
+  ASSERT_FALSE(pdf.empty());
+  LogCapture log;
+  EXPECT_EQ(img_mux_open(bad.c_str(), nullptr, "r", nullptr, KLV_TYPE_POSTSCRIPT), nullptr);
+  EXPECT_NE(log.Take().find("no pages"), std::string::npos);
+  gsimg_options o{};
+  o.page = 2;
+  EXPECT_EQ(gsimg_open_ex(pdf.c_str(), nullptr, nullptr, &o, KLV_TYPE_POSTSCRIPT), nullptr);
+  EXPECT_NE(log.Take().find("no page 3"), std::string::npos);
+  EXPECT_EQ(our_temp_entries(), 0u);
+}
+
 TEST(GsHostile, DocumentsCannotWriteFiles) {
   if (!have_gs()) GTEST_SKIP() << "gs not installed";
   ScratchFolder dir("gs");
