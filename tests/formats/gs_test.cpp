@@ -81,13 +81,13 @@ const char* device(int32_t color) {
 
 // The page as the interpreter renders it alone with the stream's options.
 Raster render_alone(const ScratchFolder& dir, const std::string& file, int32_t color, int res,
-                    int page, bool eps = false) {
+                    int page, const std::string& extra = "") {
   const std::string out = dir.path("alone.pnm");
   std::filesystem::remove(out);
   const std::string p = std::to_string(page + 1);
   run_shell(std::string("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=") + device(color) + " -r" +
-            std::to_string(res) + " -dFirstPage=" + p + " -dLastPage=" + p +
-            (eps ? " -dEPSCrop" : "") + " -sOutputFile='" + out + "' '" + file + "'");
+            std::to_string(res) + " -dFirstPage=" + p + " -dLastPage=" + p + " " + extra +
+            " -sOutputFile='" + out + "' '" + file + "'");
   return read_netpbm(out);
 }
 
@@ -253,7 +253,9 @@ TEST(GsRender, PostScriptAndEpsMatchTheInterpreterAlone) {
   EXPECT_EQ(info.pages, 2u);
   for (int page : {0, 1}) {
     ASSERT_EQ(img_seek_line(img, 0, 0, page, 0), 0);
-    EXPECT_EQ(compare(read_page(img), img->info, render_alone(dir, ps, GSIMG_RGB, 72, page)), "")
+    const char* media = "-dDEVICEWIDTHPOINTS=300 -dDEVICEHEIGHTPOINTS=150";  // the stated size
+    EXPECT_EQ(compare(read_page(img), img->info, render_alone(dir, ps, GSIMG_RGB, 72, page, media)),
+              "")
         << "page " << page;
   }
   img_close(img);
@@ -266,7 +268,24 @@ TEST(GsRender, PostScriptAndEpsMatchTheInterpreterAlone) {
   EXPECT_EQ(info.pages, 1u);
   EXPECT_EQ(info.width, 208);  // the 100 x 50 pt bounding box
   EXPECT_EQ(info.height, 104);
-  EXPECT_EQ(compare(read_page(img), img->info, render_alone(dir, eps, GSIMG_GRAY, 150, 0, true)),
+  EXPECT_EQ(
+      compare(read_page(img), img->info, render_alone(dir, eps, GSIMG_GRAY, 150, 0, "-dEPSCrop")),
+      "");
+  img_close(img);
+}
+
+TEST(GsRender, TextThePostScriptWritesStaysOutOfThePage) {
+  if (!have_gs()) GTEST_SKIP() << "gs not installed";
+  ScratchFolder dir("gs");
+  const std::string ps =
+      dir.write("talk.ps",
+                "%!PS\n%%BoundingBox: 0 0 612 792\n(P6 1 1 255 junk) print flush\n"
+                "0.5 setgray 100 100 200 200 rectfill showpage\n");
+  IMG_file* img = img_mux_open(ps.c_str(), nullptr, "r", nullptr, KLV_TYPE_RECOGNISE);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(compare(read_page(img), img->info,
+                    render_alone(dir, ps, GSIMG_RGB, 72, 0,
+                                 "-dDEVICEWIDTHPOINTS=612 -dDEVICEHEIGHTPOINTS=792")),
             "");
   img_close(img);
 }

@@ -319,18 +319,25 @@ bool start_page(GsStream* s, int32_t page, bool report = false) {
   s->src_row = 0;
   s->have_header = false;
   s->buffer_pos = s->buffer_len = 0;
-  // Text the document writes goes to the messages, not into the page (the
-  // report run writes only what the report program prints before the page).
   std::vector<std::string> args{"-q",
                                 "-dSAFER",
                                 "-dBATCH",
                                 "-dNOPAUSE",
-                                report ? "-dKlvReport" : "-sstdout=%stderr",
                                 std::string("-sDEVICE=") + device(s->color),
                                 "-r" + number(s->xres) + "x" + number(s->yres),
                                 "-dFirstPage=" + std::to_string(page + 1),
                                 "-dLastPage=" + std::to_string(page + 1)};
   if (s->doc.kind == GsKind::kEps) args.push_back("-dEPSCrop");
+  if (s->doc.kind == GsKind::kPostScript) {
+    // The stated page size in place of the host's default paper; a document
+    // that sets its own size still does.
+    const GsPage& p = s->doc.pages[size_t(page)];
+    args.push_back("-dDEVICEWIDTHPOINTS=" + number(p.width_pt));
+    args.push_back("-dDEVICEHEIGHTPOINTS=" + number(p.height_pt));
+  }
+  // Text a PostScript document writes goes to the messages, not into the
+  // page. A PDF writes none, so its report can share the page's output.
+  if (!report) args.push_back("-sstdout=%stderr");
   std::string error;
   s->state = PageState::kRunning;
   const bool prepared = s->child.prepare(&error);
