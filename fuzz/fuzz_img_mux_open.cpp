@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "klv/gsimg.h"
 #include "klv/imgmux.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,6 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // pixels, so no input costs more than decoding that many.
   static const bool limited = setenv("MaxImagePixels", "262144", 1) == 0;
   (void)limited;
+  // PostScript inputs start an interpreter child: bound each page's render.
+  static const int32_t gs_limit = gsimg_set_default_time_limit(2000);
+  (void)gs_limit;
   static const std::string path = [] {
     const char* dir = std::getenv("TMPDIR");
     return std::string(dir && *dir ? dir : "/tmp") + "/fuzz_img_mux_open." +

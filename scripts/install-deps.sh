@@ -10,7 +10,7 @@ PACKAGES="build-essential cmake ninja-build pkg-config clang clang-format \
 libclang-rt-14-dev llvm libtiff-dev libjpeg62-turbo-dev zlib1g-dev libxml2-dev \
 liblcms2-dev libsqlite3-dev libpng-dev libgtest-dev libgmock-dev \
 libbenchmark-dev sqlite3 libtiff-tools libcups2-dev liblcms2-utils icc-profiles-free colord-data \
-libjpeg-turbo-progs netpbm python3-pil graphicsmagick"
+libjpeg-turbo-progs netpbm python3-pil graphicsmagick ghostscript"
 missing=""
 for p in $PACKAGES; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -6,6 +6,7 @@
 #include "img/img_mux_table.h"
 #include "img/lend_lines.h"
 #include "klv/bmp.h"
+#include "klv/gsimg.h"
 #include "klv/imgmux.h"
 #include "klv/jpeg.h"
 #include "klv/pngimg.h"
@@ -57,6 +58,21 @@ bool probe_repeat(const uint8_t* h, size_t n) {
   return true;  // the whole name, or a file too short to tell: the opener decides
 }
 
+bool probe_gs(const uint8_t* h, size_t n) {
+  return gsimg_probe(h, n) != 0;
+}
+
+// Type 68 is opened by its code only: recognition leaves documents to type 2,
+// so that type 1 (no PostScript) never renders one.
+bool probe_never(const uint8_t*, size_t) {
+  return false;
+}
+
+IMG_file* open_gs_proxy(const char* path, SOVolume* volume, const char* mode, image_info* info) {
+  if (!mode || mode[0] != 'r') return nullptr;
+  return gsimg_open_ex(path, volume, info, nullptr, KLV_TYPE_PS_PROXY);
+}
+
 // The TIFF opener takes the volume first.
 void* open_tiff(const char* path, SOVolume* volume, const char* mode, image_info* info) {
   return tif_open(volume, path, mode, info);
@@ -72,7 +88,11 @@ int32_t lend_filter(void* handle, const uint8_t** lines, int32_t count) {
 }
 
 const MuxType kTypes[] = {
-    unbuilt(KLV_TYPE_POSTSCRIPT, "PostScript/PDF"),
+    // PDF, PostScript and EPS rendered by an interpreter child process.
+    MuxType{.code = KLV_TYPE_POSTSCRIPT,
+            .name = "PostScript/PDF",
+            .probe = probe_gs,
+            .open_img = gsimg_open},
     // Uncompressed TIFF on a host file lends its rows from the mapped file.
     MuxType{.code = KLV_TYPE_TIFF,
             .name = "TIFF",
@@ -166,7 +186,10 @@ const MuxType kTypes[] = {
             .probe = probe_repeat,
             .open_img = repeat_open},
     unbuilt(KLV_TYPE_SWATCH, "swatch image"),
-    unbuilt(KLV_TYPE_PS_PROXY, "PostScript (separate process)"),
+    MuxType{.code = KLV_TYPE_PS_PROXY,
+            .name = "PostScript (separate process)",
+            .probe = probe_never,
+            .open_img = open_gs_proxy},
     unbuilt(KLV_TYPE_SPOT, "spot-colour image"),
 };
 
