@@ -46,5 +46,6 @@
 #include "klv/layoutfilter.h"
 #include "klv/repeat.h"
 #include "klv/imgproc.h"
+#include "klv/ocfimg.h"
 
 #endif

@@ -11,6 +11,7 @@
 #include "klv/pngimg.h"
 #include "klv/tga.h"
 #include "klv/outimg.h"
+#include "klv/ocfimg.h"
 #include "klv/repeat.h"
 #include "klv/streams.h"
 #include "klv/tiff.h"
@@ -55,6 +56,23 @@ bool probe_repeat(const uint8_t* h, size_t n) {
   for (size_t k = 0; i < n && k + 1 < sizeof kName; ++i, ++k)
     if ((h[i] | 0x20) != kName[k] && !(kName[k] == '_' && h[i] == '_')) return false;
   return true;  // the whole name, or a file too short to tell: the opener decides
+}
+
+// OCF references: settings text that begins with OCFImg, or a volume (its
+// ".\\Info" member is checked by the opener).
+bool probe_ocf(const uint8_t* h, size_t n) {
+  static const char kName[] = "ocfimg";
+  if (probe_volume(h, n)) return true;
+  size_t i = 0;
+  while (i < n && h[i] <= ' ') ++i;
+  if (i < n && h[i] == ';') return true;
+  for (size_t k = 0; i < n && k + 1 < sizeof kName; ++i, ++k)
+    if ((h[i] | 0x20) != kName[k]) return false;
+  return true;
+}
+
+void* open_ocf(const char* path, SOVolume* volume, const char* mode, image_info* info) {
+  return ocfimg_open(path, volume, mode, info);
 }
 
 // The TIFF opener takes the volume first.
@@ -157,7 +175,15 @@ const MuxType kTypes[] = {
     unbuilt(KLV_TYPE_MULTIMG, "multiplexed stream"),
     unbuilt(KLV_TYPE_LAYOUT_FILE, "layout file"),
     unbuilt(KLV_TYPE_DRAWN, "drawn layout object"),
-    unbuilt(KLV_TYPE_OCF, "OCF image reference"),
+    MuxType{.code = KLV_TYPE_OCF,
+            .name = "OCF image reference",
+            .probe = probe_ocf,
+            .open = open_ocf,
+            .close = ocfimg_close,
+            .read_line = ocfimg_read_line,
+            .write_line = ocfimg_write_line,
+            .seek_line = ocfimg_seek_line,
+            .get_cmap = ocfimg_get_cmap},
     unbuilt(KLV_TYPE_TEMPLATE, "template image"),
     unbuilt(KLV_TYPE_PROC_INFO, "processed image"),
     unbuilt(KLV_TYPE_IMG_INFO, "processed image"),
@@ -177,15 +203,16 @@ constexpr int32_t kOrderAll[] = {
     KLV_TYPE_JPEG2000,    KLV_TYPE_MRSID,     KLV_TYPE_ECW,      KLV_TYPE_PCD,
     KLV_TYPE_POSTSCRIPT,  KLV_TYPE_PSD,       KLV_TYPE_GIF,      KLV_TYPE_PCX,
     KLV_TYPE_EIJF,        KLV_TYPE_REPEAT,    KLV_TYPE_SWATCH,   KLV_TYPE_SPOT,
-    KLV_TYPE_LAYOUT_FILE, KLV_TYPE_DRAWN,     KLV_TYPE_TEMPLATE, KLV_TYPE_LAYOUT_DOC};
+    KLV_TYPE_LAYOUT_FILE, KLV_TYPE_DRAWN,     KLV_TYPE_TEMPLATE, KLV_TYPE_LAYOUT_DOC,
+    KLV_TYPE_OCF};
 // As kOrderAll without PostScript.
 constexpr int32_t kOrderNoPs[] = {
-    KLV_TYPE_TIFF,     KLV_TYPE_PNG,       KLV_TYPE_TGA,       KLV_TYPE_HS,
-    KLV_TYPE_BMP,      KLV_TYPE_PROC_INFO, KLV_TYPE_PS_PROXY,  KLV_TYPE_JPEG,
-    KLV_TYPE_JPEG2000, KLV_TYPE_MRSID,     KLV_TYPE_ECW,       KLV_TYPE_PCD,
-    KLV_TYPE_PSD,      KLV_TYPE_GIF,       KLV_TYPE_PCX,       KLV_TYPE_EIJF,
-    KLV_TYPE_REPEAT,   KLV_TYPE_SWATCH,    KLV_TYPE_SPOT,      KLV_TYPE_LAYOUT_FILE,
-    KLV_TYPE_DRAWN,    KLV_TYPE_TEMPLATE,  KLV_TYPE_LAYOUT_DOC};
+    KLV_TYPE_TIFF,     KLV_TYPE_PNG,       KLV_TYPE_TGA,        KLV_TYPE_HS,
+    KLV_TYPE_BMP,      KLV_TYPE_PROC_INFO, KLV_TYPE_PS_PROXY,   KLV_TYPE_JPEG,
+    KLV_TYPE_JPEG2000, KLV_TYPE_MRSID,     KLV_TYPE_ECW,        KLV_TYPE_PCD,
+    KLV_TYPE_PSD,      KLV_TYPE_GIF,       KLV_TYPE_PCX,        KLV_TYPE_EIJF,
+    KLV_TYPE_REPEAT,   KLV_TYPE_SWATCH,    KLV_TYPE_SPOT,       KLV_TYPE_LAYOUT_FILE,
+    KLV_TYPE_DRAWN,    KLV_TYPE_TEMPLATE,  KLV_TYPE_LAYOUT_DOC, KLV_TYPE_OCF};
 // Documents and the library's own containers, for reading or writing.
 constexpr int32_t kOrderDoc[] = {KLV_TYPE_TIFF, KLV_TYPE_PROC_INFO, KLV_TYPE_PS_PROXY,
                                  KLV_TYPE_OCF,  KLV_TYPE_OUTIMG,    KLV_TYPE_LAYOUT_FILE,
