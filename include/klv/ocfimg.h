@@ -81,6 +81,10 @@ KLV_API int32_t save_ocfi_info(SOVolume* volume, const char* path, const ocfi_in
 KLV_API ocfi_info* load_ocfi_info(SOVolume* volume, const char* path);
 /* The same from settings text held in memory (`length` bytes). */
 KLV_API ocfi_info* parse_ocfi_info(const char* text, int32_t length);
+/* 1 when `path` is an OCF: its text (or, for a volume, its ".\\Info")
+ * begins with OCFImg, letter case ignored; else 0. Logs nothing, so that a
+ * caller may ask before choosing how to open a file. */
+KLV_API int32_t ocfimg_check(SOVolume* volume, const char* path);
 
 /* The OCF stream. */
 typedef struct ocfimg ocfimg;

@@ -284,7 +284,7 @@ TEST(OcfStream, DeliversTheLinesOfTheSameChainBuiltByHandForEachFormat) {
 
     image_info info;
     init_image_info(&info);
-    IMG_file* img = img_mux_open(path.c_str(), nullptr, "r", &info, KLV_TYPE_RECOGNISE);
+    IMG_file* img = img_mux_open(path.c_str(), nullptr, "r", &info, KLV_TYPE_RECOGNISE_DOC);
     ASSERT_NE(img, nullptr);
     EXPECT_EQ(img->type, KLV_TYPE_OCF);
     EXPECT_EQ(ocf_state(img), OcfState::kPending);
@@ -315,7 +315,7 @@ TEST(OcfStream, AChangedSourceFailsAtTheFirstReadNotAtOpen) {
   ocfi_info* r = rgb_record(source);
   const std::string path = save(dir, r);
   free_ocfi_info(r);
-  IMG_file* img = img_mux_open(path.c_str(), nullptr, "r", nullptr, KLV_TYPE_RECOGNISE);
+  IMG_file* img = img_mux_open(path.c_str(), nullptr, "r", nullptr, KLV_TYPE_OCF);
   ASSERT_NE(img, nullptr);
   // Replaced after the open by something that is no image: the open read
   // nothing of it, so the fault shows at the first line.
@@ -485,7 +485,7 @@ TEST(OcfStream, AppliesItsColourChainAsTheSameChainByHand) {
   img_close(img);
 }
 
-TEST(OcfStream, AnOcfInAVolumeOpensByRecognitionAndWritingIsRefused) {
+TEST(OcfStream, AnOcfInAVolumeOpensAsTheDocumentTypesAndWritingIsRefused) {
   ScratchFolder dir;
   const std::string source = dir.path("src.bmp");
   ASSERT_TRUE(write_source(source, KLV_TYPE_BMP, 12, 8, 3));
@@ -496,7 +496,9 @@ TEST(OcfStream, AnOcfInAVolumeOpensByRecognitionAndWritingIsRefused) {
   ASSERT_EQ(save_ocfi_info(vol, KLV_OCF_MEMBER, r), 1);
   ASSERT_EQ(VClose(vol), 0);
 
-  for (int32_t type : {KLV_TYPE_RECOGNISE, KLV_TYPE_RECOGNISE_NO_PS, KLV_TYPE_RECOGNISE_DOC}) {
+  EXPECT_EQ(ocfimg_check(nullptr, vpath.c_str()), 1);
+  EXPECT_EQ(ocfimg_check(nullptr, source.c_str()), 0);
+  for (int32_t type : {KLV_TYPE_OCF, KLV_TYPE_RECOGNISE_DOC}) {
     SCOPED_TRACE(type);
     IMG_file* img = img_mux_open(vpath.c_str(), nullptr, "r", nullptr, type);
     ASSERT_NE(img, nullptr);
@@ -509,7 +511,12 @@ TEST(OcfStream, AnOcfInAVolumeOpensByRecognitionAndWritingIsRefused) {
     EXPECT_EQ(img_read_line(img, line.data(), 1), 1);
     img_close(img);
   }
-  EXPECT_EQ(img_check_valid(nullptr, vpath.c_str(), KLV_TYPE_RECOGNISE), KLV_TYPE_OCF);
+  EXPECT_EQ(img_check_valid(nullptr, vpath.c_str(), KLV_TYPE_RECOGNISE_DOC), KLV_TYPE_OCF);
+  // Recognition of pictures (types 0 and 1) leaves the library's documents alone.
+  {
+    LogCapture quiet;
+    EXPECT_EQ(img_mux_open(vpath.c_str(), nullptr, "r", nullptr, KLV_TYPE_RECOGNISE), nullptr);
+  }
 
   LogCapture log;
   image_info info;
@@ -522,6 +529,7 @@ TEST(OcfStream, AnOcfInAVolumeOpensByRecognitionAndWritingIsRefused) {
   ASSERT_NE(other, nullptr);
   VClose(other);
   EXPECT_EQ(ocfimg_open(dir.path("other.vol").c_str(), nullptr, "r", &info), nullptr);
+  EXPECT_EQ(ocfimg_check(nullptr, dir.path("other.vol").c_str()), 0);
   free_ocfi_info(r);
 }
 

@@ -348,4 +348,16 @@ KLV_API ocfi_info* parse_ocfi_info(const char* text, int32_t length) {
   return r;
 }
 
+KLV_API int32_t ocfimg_check(SOVolume* volume, const char* path) {
+  if (!path) return 0;
+  SOVolume* own = VIsVolume(volume, path) ? VOpen(volume, path, KLV_VOL_READ) : nullptr;
+  SFPARSE* fp = own ? fp_open(own, KLV_OCF_MEMBER, 0) : fp_open(volume, path, 0);
+  char word[64];
+  const bool ok =
+      fp && fp_get_token(fp, word, sizeof word) == KLV_FP_WORD && Ostricmp(word, kBlock) == 0;
+  if (fp) fp_close(fp);
+  if (own) VClose(own);
+  return ok ? 1 : 0;
+}
+
 }  // extern "C"
