@@ -14,6 +14,7 @@
 
 #include "img/formats/ocf_stream.h"
 #include "klv/imgmux.h"
+#include "klv/kernel_stream.h"
 #include "klv/kernel_volume.h"
 #include "klv/ocfimg.h"
 #include "klv/ucc.h"
@@ -531,6 +532,47 @@ TEST(OcfStream, AnOcfInAVolumeOpensAsTheDocumentTypesAndWritingIsRefused) {
   EXPECT_EQ(ocfimg_open(dir.path("other.vol").c_str(), nullptr, "r", &info), nullptr);
   EXPECT_EQ(ocfimg_check(nullptr, dir.path("other.vol").c_str()), 0);
   free_ocfi_info(r);
+}
+
+}  // namespace
+
+namespace {
+
+// A source kept beside the OCF in its volume (".\\name"), and a relative
+// source path taken from the OCF file's folder.
+TEST(OcfStream, FindsASourceInItsVolumeOrBesideIt) {
+  ScratchFolder dir;
+  const std::string outside = dir.path("pic.bmp");
+  ASSERT_TRUE(write_source(outside, KLV_TYPE_BMP, 16, 9, 3));
+  const std::vector<uint8_t> bytes = klv::test::read_file(outside);
+  ASSERT_FALSE(bytes.empty());
+
+  const std::string vpath = dir.path("packed.ocf");
+  SOVolume* vol = VOpen(nullptr, vpath.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(vol, nullptr);
+  SFilemux* member = Ovfopen(vol, ".\\Image", "wb");
+  ASSERT_NE(member, nullptr);
+  ASSERT_EQ(Owrite(member, bytes.data(), bytes.size()), bytes.size());
+  ASSERT_EQ(Oclose(member), 0);
+  ocfi_info* r = rgb_record(".\\Image");
+  ASSERT_EQ(save_ocfi_info(vol, KLV_OCF_MEMBER, r), 1);
+  ASSERT_EQ(VClose(vol), 0);
+
+  std::snprintf(r->image_path, sizeof r->image_path, "pic.bmp");
+  const std::string beside = save(dir, r, "beside.ocf");
+  IMG_file* hand = by_hand(outside, *r);
+  ASSERT_NE(hand, nullptr);
+  const std::vector<uint8_t> want = all_lines(hand);
+  img_close(hand);
+  free_ocfi_info(r);
+
+  for (const std::string& path : {vpath, beside}) {
+    SCOPED_TRACE(path);
+    IMG_file* img = img_mux_open(path.c_str(), nullptr, "r", nullptr, KLV_TYPE_OCF);
+    ASSERT_NE(img, nullptr);
+    EXPECT_EQ(all_lines(img), want);
+    img_close(img);
+  }
 }
 
 }  // namespace
