@@ -202,6 +202,8 @@ TEST(OcfInfo, RefusesFilesThatAreNotSoundDescriptions) {
       {"bleed count", "OCFImg { " + good + " Bleed { 0 1 2 } }", "Bleed takes 15 numbers"},
       {"bleed mode", "OCFImg { " + good + " Bleed { 7 0 0 0 0 0 0 0 0 0 0 0 0 0 0 } }",
        "bleed mode"},
+      {"bleed bits", "OCFImg { " + good + " BPS { 1 } Bleed { 1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 } }",
+       "bleed needs 8 or 16 bits"},
       {"bleed pixel", "OCFImg { " + good + " BleedPixel { -1 0 0 0 0 0 0 0 0 0 0 0 } }",
        "BleedPixel takes"},
       {"no source",
@@ -356,6 +358,23 @@ TEST(OcfStream, PlanarAndLineInterleavedRequestsRelayTheSameSamples) {
     img_close(img);
   }
   free_ocfi_info(r);
+}
+
+TEST(OcfStream, APlanarRequestOfOneSampleIsItsPixelLines) {
+  ScratchFolder dir;
+  const std::string source = dir.path("gray.tif");
+  ASSERT_TRUE(write_source(source, KLV_TYPE_TIFF, 21, 11, 1));
+  ocfi_info* r = rgb_record(source);
+  r->samples = 1;
+  IMG_file* hand = by_hand(source, *r);
+  ASSERT_NE(hand, nullptr);
+  const std::vector<uint8_t> want = all_lines(hand);
+  img_close(hand);
+  r->planar = KLV_PLANAR_PLANES;
+  IMG_file* img = ocfimg_to_img(ocfimg_open_ex(nullptr, r, 0));
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(all_lines(img), want);
+  img_close(img);
 }
 
 TEST(OcfStream, SixteenBitHandlingDithersTheSixteenBitLinesToEight) {

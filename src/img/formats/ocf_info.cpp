@@ -169,6 +169,8 @@ bool valid_description(const ocfi_info& r) {
   else if (r.bleed_on &&
            (r.bleed.mode < KLV_OCF_BLEED_COLOR || r.bleed.mode > KLV_OCF_BLEED_MIRROR))
     fault = "the bleed mode must be 0, 1 or 2";
+  else if (r.bleed_on && r.bits_per_sample < 8)
+    fault = "bleed needs 8 or 16 bits a sample";
   else if (r.bleed_on)
     for (double d : r.bleed.outer)
       if (!(d >= 0 && d <= 1000)) fault = "bleed margins must be 0 to 1000 inches";
