@@ -296,6 +296,12 @@ KLV_API ocfimg* ocfimg_open(const char* path, SOVolume* volume, const char* mode
     return nullptr;
   }
   try {
+    // Recognition of documents offers other volumes here: they are refused
+    // without an error.
+    if (!ocfimg_check(volume, path)) {
+      KLV_LOG(KLV_LOG_NOTICE, "\"%s\" is not an OCF image reference", path);
+      return nullptr;
+    }
     ocfi_info* record = load_ocfi_info(volume, path);
     if (!record) return nullptr;
     ocfimg* s = ocfimg_open_ex(volume, record, 0);
