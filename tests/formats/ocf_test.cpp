@@ -583,13 +583,19 @@ TEST(OcfStream, FindsASourceInItsVolumeOrBesideIt) {
 
   std::snprintf(r->image_path, sizeof r->image_path, "pic.bmp");
   const std::string beside = save(dir, r, "beside.ocf");
+  // The same relative name from an OCF kept as a volume.
+  const std::string packed_beside = dir.path("packed_beside.ocf");
+  vol = VOpen(nullptr, packed_beside.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(vol, nullptr);
+  ASSERT_EQ(save_ocfi_info(vol, KLV_OCF_MEMBER, r), 1);
+  ASSERT_EQ(VClose(vol), 0);
   IMG_file* hand = by_hand(outside, *r);
   ASSERT_NE(hand, nullptr);
   const std::vector<uint8_t> want = all_lines(hand);
   img_close(hand);
   free_ocfi_info(r);
 
-  for (const std::string& path : {vpath, beside}) {
+  for (const std::string& path : {vpath, beside, packed_beside}) {
     SCOPED_TRACE(path);
     IMG_file* img = img_mux_open(path.c_str(), nullptr, "r", nullptr, KLV_TYPE_OCF);
     ASSERT_NE(img, nullptr);

@@ -90,8 +90,8 @@ image_info stream_description(const ocfi_info& r) {
 
 // ---- Building the chain ------------------------------------------------------
 
-// Where the source lives: a member of the OCF's volume (".\\name"), a path
-// relative to the OCF's folder, or a path as written.
+// Where the source lives: a member of the OCF's volume (".\\name"), a host
+// path relative to the folder of the OCF's file, or a path as written.
 struct SourceRef {
   std::string path;
   SOVolume* volume = nullptr;
@@ -102,7 +102,7 @@ SourceRef source_of(const ocfimg& s) {
   if (is_member_path(p) && s.volume) return {p, s.volume};
   SourceRef ref{p, s.record->image_volume};
   const bool absolute = p[0] == '/' || p[0] == '\\' || (p[0] && p[1] == ':');
-  if (!ref.volume && !absolute && !s.volume) {
+  if (!ref.volume && !absolute && !is_member_path(s.name.c_str())) {
     const size_t slash = s.name.find_last_of("/\\");
     if (slash != std::string::npos) ref.path = s.name.substr(0, slash + 1) + p;
   }
