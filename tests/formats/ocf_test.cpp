@@ -197,6 +197,7 @@ TEST(OcfInfo, RefusesFilesThatAreNotSoundDescriptions) {
       {"bits", "OCFImg { " + good + " BPS { 12 } }", "BPS must be"},
       {"spots", "OCFImg { " + good + " Spots { 4 } }", "Samples, Spots"},
       {"layout", "OCFImg { " + good + " Planar { 3 } }", "Planar must be"},
+      {"palette", "OCFImg { " + good + " Photo { 2 } }", "a palette image has one sample"},
       {"crop", "OCFImg { " + good + " Crop { 0.5 0 0.4 1 } }", "Crop must lie"},
       {"crop count", "OCFImg { " + good + " Crop { 0 0 1 } }", "Crop takes 4 numbers"},
       {"bleed count", "OCFImg { " + good + " Bleed { 0 1 2 } }", "Bleed takes 15 numbers"},

@@ -162,6 +162,8 @@ bool valid_description(const ocfi_info& r) {
     fault = "Planar must be 0, 1 or 2";
   else if (r.photometric < KLV_PHOTO_MINWHITE || r.photometric > KLV_PHOTO_CIELAB)
     fault = "Photo must be 0 to 3";
+  else if (r.photometric == KLV_PHOTO_PALETTE && r.samples + r.mask_samples != 1)
+    fault = "a palette image has one sample";
   else if (!std::isfinite(r.crop.x1) || !std::isfinite(r.crop.y1) || !std::isfinite(r.crop.x2) ||
            !std::isfinite(r.crop.y2) || r.crop.x1 < 0 || r.crop.y1 < 0 || r.crop.x2 > 1 ||
            r.crop.y2 > 1 || r.crop.x1 >= r.crop.x2 || r.crop.y1 >= r.crop.y2)

@@ -184,10 +184,12 @@ filter_info filter_options(const ocfimg& s) {
 }
 
 // Pixel-interleaved lines in the requested layout (planes or line-interleaved).
+// The source is a readable stream of several samples, never a palette (the
+// record's check), so the filters can refuse it only when memory is short,
+// and they close it then.
 IMG_file* relayout(IMG_file* img, int32_t planar) {
   if (planar == KLV_PLANAR_PLANES) {
     sepfltr* f = sepfltr_attach(img);
-    if (!f) img_close(img);
     return f ? sepfltr_to_img(f) : nullptr;
   }
   lnvfltr* f = lnvfltr_attach(img);
