@@ -7,7 +7,10 @@
  * `OCFImg { Width { ... } ... }`, kept as the member ".\\Info" of a volume
  * or as a plain file. Opened for reading it is a stream whose description is
  * known at once; the source is opened and the filter chain over it built only
- * when the first line or seek is asked for. OCF streams are read-only. */
+ * when the first line or seek is asked for. OCF streams are read-only.
+ * img_mux_open opens them with type 60, and type 5 (documents) recognises
+ * them; types 0 and 1 (pictures) leave them out, so a caller that takes
+ * either asks ocfimg_check first. */
 #ifndef KLV_OCFIMG_H
 #define KLV_OCFIMG_H
 
