@@ -47,5 +47,6 @@
 #include "klv/repeat.h"
 #include "klv/imgproc.h"
 #include "klv/gsimg.h"
+#include "klv/ocfimg.h"
 
 #endif

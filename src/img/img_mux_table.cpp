@@ -12,6 +12,7 @@
 #include "klv/pngimg.h"
 #include "klv/tga.h"
 #include "klv/outimg.h"
+#include "klv/ocfimg.h"
 #include "klv/repeat.h"
 #include "klv/streams.h"
 #include "klv/tiff.h"
@@ -71,6 +72,23 @@ bool probe_never(const uint8_t*, size_t) {
 IMG_file* open_gs_proxy(const char* path, SOVolume* volume, const char* mode, image_info* info) {
   if (!mode || mode[0] != 'r') return nullptr;
   return gsimg_open_ex(path, volume, info, nullptr, KLV_TYPE_PS_PROXY);
+}
+
+// OCF references: settings text that begins with OCFImg, or a volume (its
+// ".\\Info" member is checked by the opener).
+bool probe_ocf(const uint8_t* h, size_t n) {
+  static const char kName[] = "ocfimg";
+  if (probe_volume(h, n)) return true;
+  size_t i = 0;
+  while (i < n && h[i] <= ' ') ++i;
+  if (i < n && h[i] == ';') return true;
+  for (size_t k = 0; i < n && k + 1 < sizeof kName; ++i, ++k)
+    if ((h[i] | 0x20) != kName[k]) return false;
+  return true;
+}
+
+void* open_ocf(const char* path, SOVolume* volume, const char* mode, image_info* info) {
+  return ocfimg_open(path, volume, mode, info);
 }
 
 // The TIFF opener takes the volume first.
@@ -177,7 +195,15 @@ const MuxType kTypes[] = {
     unbuilt(KLV_TYPE_MULTIMG, "multiplexed stream"),
     unbuilt(KLV_TYPE_LAYOUT_FILE, "layout file"),
     unbuilt(KLV_TYPE_DRAWN, "drawn layout object"),
-    unbuilt(KLV_TYPE_OCF, "OCF image reference"),
+    MuxType{.code = KLV_TYPE_OCF,
+            .name = "OCF image reference",
+            .probe = probe_ocf,
+            .open = open_ocf,
+            .close = ocfimg_close,
+            .read_line = ocfimg_read_line,
+            .write_line = ocfimg_write_line,
+            .seek_line = ocfimg_seek_line,
+            .get_cmap = ocfimg_get_cmap},
     unbuilt(KLV_TYPE_TEMPLATE, "template image"),
     unbuilt(KLV_TYPE_PROC_INFO, "processed image"),
     unbuilt(KLV_TYPE_IMG_INFO, "processed image"),

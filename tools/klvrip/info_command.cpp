@@ -8,6 +8,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "klv/imgmux.h"
+#include "klv/ocfimg.h"
 
 namespace klvrip {
 
@@ -43,7 +44,9 @@ const char* photometric_name(uint32_t p) {
 
 const CommandHelp kInfoHelp = {
     "info", "info FILE [TYPE]",
-    "  FILE is recognised by its content unless TYPE, an image type code, is given\n", 1, 2};
+    "  FILE is recognised by its content (an OCF image reference too) unless TYPE, an image\n"
+    "  type code, is given\n",
+    1, 2};
 
 }  // namespace
 
@@ -60,6 +63,8 @@ int info_command(int argc, char** argv) {
       return exit_code(report(Exit::kUsage, "info", "bad TYPE: %s", fault.c_str()));
   }
   const char* path = args[0];
+  // OCF references are the library's own documents, outside recognition.
+  if (args.size() == 1 && ocfimg_check(nullptr, path)) type = KLV_TYPE_OCF;
   image_info info;
   init_image_info(&info);
   IMG_file* img = img_mux_open(path, nullptr, "r", &info, type);

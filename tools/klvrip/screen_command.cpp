@@ -29,6 +29,7 @@
 #include "read_ahead.h"
 #include "screen_options.h"
 #include "klv/kernel_util.h"
+#include "klv/ocfimg.h"
 
 namespace klvrip {
 namespace {
@@ -52,6 +53,7 @@ struct Page {
   image_info target{};
   klv::ColorModel model = klv::ColorModel::kRgb;  // of the input
   std::vector<uint8_t> profile;                   // the input's embedded profile
+  int32_t type = 0;  // the input's image type: recognised, or an OCF reference
 };
 
 bool ends_with(const std::string& s, const char* tail) {
@@ -110,7 +112,8 @@ image_info target_of(const image_info& src, const Page& page, const klv::ColorCo
 Exit plan_page(const ScreenArgs& a, Page* page) {
   image_info src;
   init_image_info(&src);
-  IMG_file* probe = img_mux_open(a.in, nullptr, "r", &src, 0);
+  page->type = ocfimg_check(nullptr, a.in) ? KLV_TYPE_OCF : 0;
+  IMG_file* probe = img_mux_open(a.in, nullptr, "r", &src, page->type);
   if (!probe) return report(Exit::kFailure, kCommand, "cannot read image \"%s\"", a.in);
   page->profile = embedded_profile(probe);
   img_close(probe);
@@ -174,9 +177,9 @@ IMG_file* open_input(const ScreenArgs& a, Page& page, std::unique_ptr<klv::Color
   init_image_info(&info);
   filter_info opts{};
   opts.stretch = 1;
-  if (!conv) return filter_file_open(a.in, nullptr, "r", &info, 0, &page.target, &opts);
+  if (!conv) return filter_file_open(a.in, nullptr, "r", &info, page.type, &page.target, &opts);
   image_info lines = lines_of(page.target, page.model, 8);
-  IMG_file* below = filter_file_open(a.in, nullptr, "r", &info, 0, &lines, &opts);
+  IMG_file* below = filter_file_open(a.in, nullptr, "r", &info, page.type, &lines, &opts);
   if (!below) return nullptr;
   return color_stream_open(below, std::move(conv), page.target);
 }
