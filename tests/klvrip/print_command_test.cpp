@@ -70,29 +70,11 @@ TEST_F(KlvripPrint, ExitCodesOfJobsThatCannotBePrinted) {
 
 TEST_F(KlvripPrint, InterruptAbortsTheJobThroughTheDriver) {
   MakeJob("1440x1440", true);
-  const std::string err = scratch_.path("stderr.int");
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int o = ::open("/dev/null", O_WRONLY);
-    if (o < 0 || e < 0) ::_exit(126);
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-    ::setenv("KLV_PATH", kData.c_str(), 1);
-    std::string program = KLVRIP_PATH, command = "print", job = job_, flag = "--output", out = out_;
-    char* argv[] = {program.data(), command.data(), job.data(), flag.data(), out.data(), nullptr};
-    ::execv(argv[0], argv);
-    ::_exit(127);
-  }
-  ASSERT_GT(pid, 0);
   // Once the first band has gone out, interrupt.
-  for (int i = 0; i < 5000 && klv::test::read_text(err).find("print: page") == std::string::npos;
-       ++i)
-    ::usleep(1000);
-  ::kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  const std::string text = klv::test::read_text(err);
+  const auto run =
+      klv::test::interrupt_klvrip(scratch_.str(), {"print", job_, "--output", out_}, "print: page");
+  const int status = run.status;
+  const std::string& text = run.err;
   if (text.find("print: page 1/1 100%") != std::string::npos)
     GTEST_SKIP() << "the job was printed before the interrupt arrived";
   // klvrip ends as the signal would have once the job is cancelled.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "run_klvrip.h"
 #include "support/files.h"
 
 namespace fs = std::filesystem;
@@ -23,39 +24,13 @@ namespace {
 
 const std::string kData = KLV_TEST_DATA "/../../data";
 
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
+using Result = klv::test::KlvripResult;
 
 class KlvripProcess : public ::testing::Test {
  protected:
   Result Run(const std::vector<std::string>& args) const {
-    const std::string out = scratch_.path("stdout"), err = scratch_.path("stderr");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (o < 0 || e < 0) ::_exit(126);
-      ::dup2(o, 1);
-      ::dup2(e, 2);
-      std::vector<std::string> words = {KLVRIP_PATH};
-      words.insert(words.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (auto& w : words) argv.push_back(w.data());
-      argv.push_back(nullptr);
-      ::setenv("KLV_PATH", kData.c_str(), 1);
-      ::setenv("KLV_REGISTRY", (scratch_.path("Registry.info")).c_str(), 1);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    Result r;
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-      r.code = WEXITSTATUS(status);
-    r.out = klv::test::read_text(out);
-    r.err = klv::test::read_text(err);
-    return r;
+    return klv::test::run_klvrip(scratch_.str(), args, true,
+                                 {{"KLV_REGISTRY", scratch_.path("Registry.info")}});
   }
   Result NewJob(const std::string& printer) const {
     return Run({"job", "new", job_, kData + "/samples/chart.tif", "--printer", printer, "--media",
@@ -133,30 +108,11 @@ TEST_F(KlvripProcess, InterruptCancelsAndLeavesNoPrintFile) {
                  "--media", "Glossy Photo", "--mode", "Screen", "--res", "1440x1440", "--force"})
                 .code,
             0);
-  const std::string err = scratch_.path("stderr.int");
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int o = ::open("/dev/null", O_WRONLY);
-    if (o < 0 || e < 0) ::_exit(126);
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-    ::setenv("KLV_PATH", kData.c_str(), 1);
-    ::setenv("KLV_REGISTRY", scratch_.path("Registry.info").c_str(), 1);
-    std::string program = KLVRIP_PATH, command = "process", job = job_;
-    char* argv[] = {program.data(), command.data(), job.data(), nullptr};
-    ::execv(argv[0], argv);
-    ::_exit(127);
-  }
-  ASSERT_GT(pid, 0);
   // Once screening has started (progress shown), interrupt.
-  for (int i = 0; i < 3000 && klv::test::read_text(err).find("process: 0%") == std::string::npos;
-       ++i)
-    ::usleep(1000);
-  ::kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  const std::string text = klv::test::read_text(err);
+  const auto run = klv::test::interrupt_klvrip(scratch_.str(), {"process", job_}, "process: 0%",
+                                               {{"KLV_REGISTRY", scratch_.path("Registry.info")}});
+  const int status = run.status;
+  const std::string& text = run.err;
   if (text.find("process: 100%") != std::string::npos)
     GTEST_SKIP() << "the job finished before the interrupt arrived";
   EXPECT_NE(status, 0);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace klv::test {
@@ -15,8 +16,22 @@ struct KlvripResult {
 // Runs klvrip with `args`, standard output and standard error apart (kept
 // in `folder` as "stdout" and "stderr"). With `demo_data` the shipped data
 // folder (demo printers, profiles) is on KLV_PATH; otherwise the test's own
-// environment is passed on unchanged.
+// environment is passed on unchanged. `env` pairs are set besides.
 KlvripResult run_klvrip(const std::string& folder, const std::vector<std::string>& args,
-                        bool demo_data = true);
+                        bool demo_data = true,
+                        const std::vector<std::pair<std::string, std::string>>& env = {});
+
+// What an interrupted run left: its wait status and its standard error.
+struct InterruptedRun {
+  int status = 0;
+  std::string err;
+};
+
+// Runs klvrip with `args` (the shipped data on KLV_PATH, `env` set too; its
+// standard output is dropped), sends it SIGINT once its standard error holds
+// `wait_for` (or after five seconds), and waits for it to end.
+InterruptedRun interrupt_klvrip(const std::string& folder, const std::vector<std::string>& args,
+                                const std::string& wait_for,
+                                const std::vector<std::pair<std::string, std::string>>& env = {});
 
 }  // namespace klv::test
