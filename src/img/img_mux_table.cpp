@@ -48,15 +48,21 @@ bool probe_volume(const uint8_t* h, size_t n) {
   return n >= 16 && std::memcmp(h, "SQLite format 3", 16) == 0;
 }
 
-// Step-and-repeat settings begin with their block name (or a comment).
-bool probe_repeat(const uint8_t* h, size_t n) {
-  static const char kName[] = "repeat_setup";
+// Settings text that begins with block `name` (lower case; letters in the
+// file may be either case), after white space, or with a comment. A file too
+// short to tell passes: the opener decides.
+bool probe_settings_block(const uint8_t* h, size_t n, const char* name) {
   size_t i = 0;
   while (i < n && h[i] <= ' ') ++i;
   if (i < n && h[i] == ';') return true;
-  for (size_t k = 0; i < n && k + 1 < sizeof kName; ++i, ++k)
-    if ((h[i] | 0x20) != kName[k] && !(kName[k] == '_' && h[i] == '_')) return false;
-  return true;  // the whole name, or a file too short to tell: the opener decides
+  for (; i < n && *name; ++i, ++name)
+    if ((h[i] | 0x20) != *name && !(*name == '_' && h[i] == '_')) return false;
+  return true;
+}
+
+// Step-and-repeat settings begin with their block name (or a comment).
+bool probe_repeat(const uint8_t* h, size_t n) {
+  return probe_settings_block(h, n, "repeat_setup");
 }
 
 bool probe_gs(const uint8_t* h, size_t n) {
@@ -77,14 +83,7 @@ IMG_file* open_gs_proxy(const char* path, SOVolume* volume, const char* mode, im
 // OCF references: settings text that begins with OCFImg, or a volume (its
 // ".\\Info" member is checked by the opener).
 bool probe_ocf(const uint8_t* h, size_t n) {
-  static const char kName[] = "ocfimg";
-  if (probe_volume(h, n)) return true;
-  size_t i = 0;
-  while (i < n && h[i] <= ' ') ++i;
-  if (i < n && h[i] == ';') return true;
-  for (size_t k = 0; i < n && k + 1 < sizeof kName; ++i, ++k)
-    if ((h[i] | 0x20) != kName[k]) return false;
-  return true;
+  return probe_volume(h, n) || probe_settings_block(h, n, "ocfimg");
 }
 
 void* open_ocf(const char* path, SOVolume* volume, const char* mode, image_info* info) {
