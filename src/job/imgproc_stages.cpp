@@ -232,7 +232,11 @@ bool stage_screens(Job& j) {
 namespace {
 
 // One page of a multi-page stream as an image of one page: the filters
-// that read it (and seek it back to its start) see that page alone.
+// that read it (and seek it back to its start) see that page alone. Every
+// seek names the view's page: a multi-page stream takes the page of a seek
+// from its start (whence 0) or its end (whence 2) as the page to deliver,
+// so naming the first page there would turn the view to the first page
+// (for the interpreter stream, a new render of it).
 class PageView : public CIMG_file {
  public:
   PageView(IMG_file* source, int page) : source_(source), page_(page) {
@@ -245,7 +249,7 @@ class PageView : public CIMG_file {
   }
   int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override {
     if (page != 0) return -1;
-    return img_seek_line(source_, line, plane, whence == 0 ? page_ : 0, whence);
+    return img_seek_line(source_, line, plane, page_, whence);
   }
   int32_t GetStatus(int32_t what) override { return img_status(source_, what); }
   image_cmap* GetCmap() override { return img_get_cmap(source_); }

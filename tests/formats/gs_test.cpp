@@ -28,6 +28,7 @@ using klv::img::GsDescription;
 using klv::img::GsKind;
 using klv::test::have_tool;
 using klv::test::LogCapture;
+using klv::test::make_pdf;
 using klv::test::Raster;
 using klv::test::read_netpbm;
 using klv::test::run_shell;
@@ -63,16 +64,6 @@ const char kEps[] = R"(%!PS-Adobe-3.0 EPSF-3.0
 
 bool have_gs() {
   return have_tool("gs");
-}
-
-std::string make_pdf(const ScratchFolder& dir, const std::string& ps_text,
-                     const std::string& name) {
-  const std::string ps = dir.write(name + ".ps", ps_text);
-  const std::string pdf = dir.path(name + ".pdf");
-  if (!run_shell("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile='" + pdf + "' '" +
-                 ps + "'"))
-    return {};
-  return pdf;
 }
 
 const char* device(int32_t color) {

@@ -2,6 +2,7 @@
 #include "support/files.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cctype>
 #include <fstream>
 #include <iterator>
@@ -103,6 +104,16 @@ Pnm read_pnm(const std::string& path) {
   p.height = h;
   p.pixels.assign(b.begin() + long(pos), b.begin() + long(pos + n));
   return p;
+}
+
+std::string make_pdf(const ScratchFolder& dir, const std::string& ps_text,
+                     const std::string& name) {
+  const std::string ps = dir.write(name + ".ps", ps_text);
+  const std::string pdf = dir.path(name + ".pdf");
+  const std::string command =
+      "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile='" + pdf + "' '" + ps + "'";
+  if (std::system(command.c_str()) != 0) return {};
+  return pdf;
 }
 
 }  // namespace klv::test

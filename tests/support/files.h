@@ -50,4 +50,9 @@ struct Pnm {
 };
 Pnm read_pnm(const std::string& path);
 
+// A PDF made from PostScript `ps_text` by the interpreter's own PDF writer
+// ("gs" with -sDEVICE=pdfwrite), as `name`.pdf in `dir`; empty when it
+// cannot be made (the PostScript is kept as `name`.ps).
+std::string make_pdf(const ScratchFolder& dir, const std::string& ps_text, const std::string& name);
+
 }  // namespace klv::test
