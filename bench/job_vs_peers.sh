@@ -60,20 +60,9 @@ else
   trap 'rm -rf "$tmp"' EXIT
 fi
 
-# ImageMagick with room for the whole page (the stock policy caps the pixel
-# cache below what an 8000x6000 CMYK page needs at 16 bits).
-mkdir -p "$tmp/impolicy"
-cat > "$tmp/impolicy/policy.xml" << 'EOF'
-<policymap>
-  <policy domain="resource" name="memory" value="8GiB"/>
-  <policy domain="resource" name="map" value="8GiB"/>
-  <policy domain="resource" name="disk" value="16GiB"/>
-  <policy domain="resource" name="area" value="1GP"/>
-  <policy domain="resource" name="width" value="64KP"/>
-  <policy domain="resource" name="height" value="64KP"/>
-</policymap>
-EOF
-export MAGICK_CONFIGURE_PATH="$tmp/impolicy"
+# ImageMagick with room for the whole page.
+. "$root/bench/magick_room.sh"
+magick_room "$tmp"
 
 # ---- the photograph: smooth colour clouds with edges, as a camera JPEG
 photo=$tmp/photo.jpg

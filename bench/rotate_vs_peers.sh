@@ -31,20 +31,9 @@ cmake --build "$build" -j2 --target bench_rotate > /dev/null
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/klv_rotate_bench.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
-# ImageMagick with room for the whole image in memory (the stock policy caps
-# width, height and area below 20000x15000).
-mkdir -p "$tmp/impolicy"
-cat > "$tmp/impolicy/policy.xml" << 'EOF'
-<policymap>
-  <policy domain="resource" name="memory" value="8GiB"/>
-  <policy domain="resource" name="map" value="8GiB"/>
-  <policy domain="resource" name="disk" value="16GiB"/>
-  <policy domain="resource" name="area" value="1GP"/>
-  <policy domain="resource" name="width" value="64KP"/>
-  <policy domain="resource" name="height" value="64KP"/>
-</policymap>
-EOF
-export MAGICK_CONFIGURE_PATH="$tmp/impolicy"
+# ImageMagick with room for the whole page.
+. "$(dirname "$0")/magick_room.sh"
+magick_room "$tmp"
 
 mem_kb=$(awk '/^MemTotal:/ { print $2 }' /proc/meminfo)
 budget=$(awk -v k="$mem_kb" 'BEGIN { b = k * 1024 / 16; if (b < 8000000) b = 8000000;

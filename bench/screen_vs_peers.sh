@@ -263,20 +263,9 @@ $W $H 8 [$W 0 0 -$H 0 $H] src $op
 showpage
 EOF
 done
-# ImageMagick with a policy that keeps an 8000x6000 image in memory (the
-# stock policy's 256 MiB would page its pixel cache to disk).
-mkdir -p impolicy
-cat > impolicy/policy.xml << 'EOF'
-<policymap>
-  <policy domain="resource" name="memory" value="8GiB"/>
-  <policy domain="resource" name="map" value="8GiB"/>
-  <policy domain="resource" name="disk" value="16GiB"/>
-  <policy domain="resource" name="area" value="1GP"/>
-  <policy domain="resource" name="width" value="64KP"/>
-  <policy domain="resource" name="height" value="64KP"/>
-</policymap>
-EOF
-export MAGICK_CONFIGURE_PATH=$tmp/impolicy
+# ImageMagick with room for the whole page.
+. "$root/bench/magick_room.sh"
+magick_room "$tmp"
 gs="gs -q -dNOPAUSE -dBATCH -dSAFER --permit-file-read=$tmp/ -r600"
 im="/usr/bin/convert -limit thread 1"
 gm="gm convert -limit threads 1"
