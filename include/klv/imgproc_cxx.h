@@ -53,6 +53,10 @@ struct ProcOutcome {
   int threads = 1;                       // screening threads used
   std::string colour;                    // the colour conversion ("" for none)
   std::string calibration;               // the calibration applied ("" for none)
+  // The profile library's output profile used ("" when the printer's own
+  // profile was) and its ink restriction applied ("" for none).
+  std::string output_profile;
+  std::string ink_restriction;
   // Dots per ink over every page (empty when not counted), and the ink
   // they hold in millilitres (negative when the printer's drop volumes are
   // not known).

@@ -116,6 +116,12 @@ KLV_API int32_t PL_find_library(const char* printer, char* path_out);
  * printer's folder's INFO folder when mode is KLV_VOL_CREATE. Null on
  * failure. Close it with VClose. */
 KLV_API SOVolume* PL_open_library(const char* printer, int32_t mode);
+/* Finds a printer's library with one look (no retries) and opens it with
+ * VOpen mode `mode`, retrying while another process holds it for at most
+ * `wait_ms` milliseconds. For callers that go on without a library: a
+ * printer that has none costs no wait. Null when there is none or it cannot
+ * be opened in time. Close it with VClose. */
+KLV_API SOVolume* PL_open_library_briefly(const char* printer, int32_t mode, int32_t wait_ms);
 /* How often and how far apart PL_open_library retries (for tests and tools;
  * both 0 restore the defaults). Returns 1. */
 KLV_API int32_t PL_set_open_retries(int32_t attempts, int32_t pause_ms);

@@ -32,6 +32,7 @@ bool copy_out(const std::string& text, char* out, int32_t size);
 #include <vector>
 
 #include "klv/color_convert_cxx.h"
+#include "klv/halftone_mlproc.h"
 #include "klv/htplace.h"
 #include "klv/img.h"
 #include "klv/prntinfo.h"
@@ -51,6 +52,16 @@ struct ImgClose {
 using ImgPtr = std::unique_ptr<IMG_file, ImgClose>;
 struct PrntInfoFree {
   void operator()(PRNTINFO* p) const { prntinfo_free(p); }
+};
+
+// The ink-restriction channels linked into a process record, released with
+// the run.
+struct InkLinks {
+  std::vector<uint32_t> handles;
+  InkLinks() = default;
+  InkLinks(const InkLinks&) = delete;
+  InkLinks& operator=(const InkLinks&) = delete;
+  ~InkLinks();
 };
 
 // One run of the driver: what the caller asked, what the stages found and
@@ -98,6 +109,12 @@ struct Job {
   double reading_s = 0, colour_s = 0, screening_s = 0;
   int last_tenths = -1;
   bool cancelled = false;
+  // The multi-level process record the placement is given (the driver's, or
+  // a plain one), with the job's ink restriction linked into its colours.
+  std::unique_ptr<MLPROCINFO> mlproc;
+  InkLinks ink_links;
+  std::string ink_restriction;  // the library member restricting the inks, "" none
+  std::string output_profile;   // the profile library's output profile, "" none
 
   // Tells a failure: a status message, a log line and the outcome's error.
   // Always false.
@@ -121,6 +138,24 @@ bool stage_screening(Job& j);
 bool stage_output(Job& j);
 bool stage_ink(Job& j);
 bool stage_finish(Job& j);
+
+// The printer stage's process record: the driver's record for the job's
+// media and mode (else a plain one) with the profile library's "InkRstr"
+// restriction of the job's media, resolution and pattern linked into it.
+bool build_process_record(Job& j);
+// A temporary file, removed with its holder.
+struct TempFile {
+  std::string path;
+  TempFile() = default;
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile();
+};
+// The profile library's default output profile of the job's media,
+// resolution and pattern (entries of type 2), copied into `file` for the
+// colour conversion to open; its name goes to j.output_profile. False when
+// the printer has no library or the library no such profile.
+bool library_output_profile(Job& j, TempFile* file);
 
 // Opens the job's image for reading (through the caller's opener when it
 // gave one), at page `page` (from 0); null when it cannot.

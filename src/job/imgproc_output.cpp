@@ -87,6 +87,9 @@ bool make_placement(Job& j) {
                                  nullptr, nullptr, nullptr, 0));
   if (!j.placement) return j.Fail("The screening of \"%s\" cannot be set up", j.name.c_str());
   HTPlaceSetDetachDelete(j.placement.get(), 1);
+  // The process record carries the job's ink restriction to the engines.
+  if (j.mlproc && !HTPlaceSetLinearization(j.placement.get(), 0, nullptr, j.mlproc.get()))
+    return j.Fail("The ink restriction of \"%s\" cannot be given to the screening", j.name.c_str());
   // Several threads: every separation but the last on an engine thread of
   // its own, the last on this one.
   if (j.threads > 1)

@@ -167,6 +167,8 @@ bool klv::process_job(const char* job, settings* record, const char* name,
     outcome->threads = j.threads;
     if (j.conversion) outcome->colour = j.conversion->Description();
     outcome->calibration = j.colour.calibration;
+    outcome->output_profile = j.output_profile;
+    outcome->ink_restriction = j.ink_restriction;
     outcome->usage = usage_of(j, ok);
     if (ok) outcome->separations.assign({"Cyan", "Magenta", "Yellow", "Black"});
   }

@@ -18,6 +18,7 @@
 #include "klv/cimg_file.h"
 #include "klv/imgmux.h"
 #include "klv/log.h"
+#include "klv/ocfimg.h"
 #include "klv/kernel_path.h"
 #include "klv/printmode.h"
 #include "klv/prntinfo.h"
@@ -109,6 +110,14 @@ bool open_conversion(Job& j) {
   j.colour.calibration_only = j.model == ColorModel::kCmyk && !named;
   std::string error;
   j.colour.calibration = j.calibration;
+  // The profile library's output profile of the job's mode, else the
+  // printer's own (its folder's Info/PRINTER.icc).
+  TempFile library_profile;
+  j.colour.output_profile.clear();
+  if (!j.colour.calibration_only && library_output_profile(j, &library_profile)) {
+    j.colour.output_profile = library_profile.path;
+    j.Message("Output profile \"" + j.output_profile + "\" of the profile library");
+  }
   j.conversion = ColorConversion::Open(j.colour, &error);
   if (!j.conversion) {
     j.Message("No calibration \"" + j.calibration + "\": " + error);
@@ -201,7 +210,7 @@ bool stage_printer(Job& j) {
   get_pattern_str(text, sizeof text, j.pattern,
                   j.mode ? printmode_pattern_opt(j.mode) : j.s->PatternOpt);
   j.pattern_text = text;
-  return true;
+  return build_process_record(j);
 }
 
 bool stage_colour(Job& j) {
@@ -268,16 +277,19 @@ class PageView : public CIMG_file {
 }  // namespace
 
 IMG_file* open_image(Job& j, image_info* info, int page) {
+  // OCF references are the library's own documents, which recognition of
+  // pictures leaves out: they are opened by their type.
+  const int32_t type = ocfimg_check(nullptr, j.s->Imagepath) ? KLV_TYPE_OCF : 0;
   IMG_file* img = j.options.open_image ? j.options.open_image(j.s->Imagepath, info)
-                                       : img_mux_open(j.s->Imagepath, nullptr, "r", info, 0);
+                                       : img_mux_open(j.s->Imagepath, nullptr, "r", info, type);
   if (!img || page == 0) return img;
   if (img_seek_line(img, 0, 0, page, 0) < 0) {
     ErrorLogf(KLV_LOG_ERROR, kTag, 0, "image \"%s\" has no page %d", j.s->Imagepath, page + 1);
     img_close(img);
     return nullptr;
   }
-  const int32_t type = img->type;
-  return (new PageView(img, page))->ToImg('r', type);
+  const int32_t page_type = img->type;
+  return (new PageView(img, page))->ToImg('r', page_type);
 }
 
 bool stage_input(Job& j) {

@@ -3,6 +3,7 @@
 // index. The volume admits one writer at a time, so a library opened for
 // writing here is the only writer until it is closed: each load, change and
 // save of the index is one uninterrupted step even across processes.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -120,6 +121,20 @@ KLV_API SOVolume* PL_open_library(const char* printer, int32_t mode) {
     if (SOVolume* volume = VOpen(nullptr, path.c_str(), mode)) return volume;
   }
   KLV_LOG(KLV_LOG_ERROR, "profile library \"%s\" cannot be opened", path.c_str());
+  return nullptr;
+}
+
+KLV_API SOVolume* PL_open_library_briefly(const char* printer, int32_t mode, int32_t wait_ms) {
+  if (!printer || !*printer) return nullptr;
+  const std::string path = find_library(printer);
+  if (path.empty()) return nullptr;
+  const int32_t pause = std::max<int32_t>(1, g_pause_ms.load());
+  for (int32_t waited = 0;; waited += pause) {
+    if (SOVolume* volume = VOpen(nullptr, path.c_str(), mode)) return volume;
+    if (waited >= wait_ms) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+  }
+  KLV_LOG(KLV_LOG_WARNING, "profile library \"%s\" cannot be opened", path.c_str());
   return nullptr;
 }
 

@@ -94,6 +94,42 @@ TEST_F(KlvripJob, NewWritesTheSettingsAndShowPrintsThem) {
   EXPECT_STREQ(klv::load_job_settings(job.c_str())->PrintDev, "P");
 }
 
+// The job's dot pattern comes from its mode: the printer's own mode (which
+// also gives the resolution when none is given), else the pattern the mode's
+// name ends with; a name without one leaves pattern 0 and says so.
+TEST_F(KlvripJob, NewTakesTheDotPatternOfTheMode) {
+  const struct {
+    const char* mode;
+    const char* res;  // "" for none
+    int pattern;
+    const char* option;
+    const char* stored_res;
+  } cases[] = {
+      {"720 dpi, Screen(85 lpi)", "", 4, "85 lpi", "720x720"},  // the printer's own mode
+      {"1440x720 dpi, FDRP Diffusion", "1440x720", 0, "", "1440x720"},
+      {"720 dpi, Stochastic", "720x720", 5, "", "720x720"},  // not the printer's: by name
+      {"360 dpi, Halftone(60 lpi)", "360x360", 6, "60 lpi", "360x360"},
+      {"X", "", 0, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    const std::string job = dir_ + "/P";
+    std::vector<std::string> args = {"job",       "new",     job,       image_,
+                                     "--printer", "KlvDemo", "--media", "Glossy Photo",
+                                     "--mode",    c.mode,    "--force"};
+    if (*c.res) args.insert(args.end(), {"--res", c.res});
+    klv::test::KlvripResult r = klv::test::run_klvrip(dir_, args, true);
+    ASSERT_EQ(r.code, 0) << r.err;
+    klv::SettingsPtr s = klv::load_job_settings(job.c_str());
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->PatternDif, c.pattern);
+    EXPECT_STREQ(s->PatternOpt, c.option);
+    EXPECT_STREQ(s->PrintRes, c.stored_res);
+    EXPECT_STREQ(s->PrintMode, c.mode);
+    EXPECT_EQ(r.err.find("names no dot pattern") != std::string::npos, c.mode[0] == 'X') << r.err;
+  }
+}
+
 TEST_F(KlvripJob, ShowReadsAJobVolume) {
   const std::string path = dir_ + "/job.vol";
   SOVolume* v = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 // klvrip job: make a job folder with its settings, and show a job's settings
 // and processing records.
+#include <strings.h>
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -12,6 +15,8 @@
 #include "commands.h"
 #include "klv/job_settings_cxx.h"
 #include "klv/kernel.h"
+#include "klv/printmode.h"
+#include "klv/prntinfo.h"
 #include "output_file.h"
 
 namespace klvrip {
@@ -72,6 +77,51 @@ bool fill(settings& s, const NewArgs& a, const std::string& folder, const std::s
   s.PrintMaxY = a.height;
   s.Precision = 4;
   return true;
+}
+
+// The dot pattern a mode name ends with: "720 dpi, Screen(85 lpi)" gives
+// Screen with the option "85 lpi", "Stochastic" gives Stochastic. False when
+// the name ends with no pattern of the table.
+bool pattern_of_name(const std::string& mode, int32_t* pattern, std::string* option) {
+  const size_t comma = mode.rfind(", ");
+  const std::string text = comma == std::string::npos ? mode : mode.substr(comma + 2);
+  const std::string name = text.substr(0, text.find('('));
+  for (int32_t p = 0; p < KLV_DOT_PATTERN_COUNT; ++p)
+    if (!strcasecmp(name.c_str(), get_pattern_name(p))) {
+      char opt[KLV_PRINTMODE_TEXT] = "";
+      get_pattern_opt(opt, sizeof opt, text.c_str());
+      *pattern = p;
+      *option = opt;
+      return true;
+    }
+  return false;
+}
+
+// PatternDif and PatternOpt of the chosen mode: the printer's own mode when
+// its repository has it (which also gives the resolution when --res is not
+// given), else the pattern the mode's name ends with. A mode naming no
+// pattern leaves both unset (the driver then screens with pattern 0).
+void set_pattern(settings& s, bool res_given) {
+  std::unique_ptr<PRNTINFO, decltype(&prntinfo_free)> printer(prntinfo_find(s.PrintDev),
+                                                              &prntinfo_free);
+  const CPrintMode* mode =
+      printer ? prntinfo_mode(printer.get(), s.PrintMedia, s.PrintMode) : nullptr;
+  if (mode) {
+    const std::string name = s.PrintMode, res = s.PrintRes;
+    printmode_to_set(&s, mode);
+    std::snprintf(s.PrintMode, sizeof s.PrintMode, "%s", name.c_str());
+    if (res_given || !*s.PrintRes) std::snprintf(s.PrintRes, sizeof s.PrintRes, "%s", res.c_str());
+    return;
+  }
+  int32_t pattern = 0;
+  std::string option;
+  if (!pattern_of_name(s.PrintMode, &pattern, &option)) {
+    std::fprintf(stderr, "klvrip %s: mode \"%s\" names no dot pattern: pattern %s is used\n", kNew,
+                 s.PrintMode, get_pattern_name(0));
+    return;
+  }
+  s.PatternDif = uint8_t(pattern);
+  std::snprintf(s.PatternOpt, sizeof s.PatternOpt, "%s", option.c_str());
 }
 
 std::string take_res(const char* value, const char** target) {
@@ -135,6 +185,7 @@ Exit run_new(int argc, char** argv) {
   klv::SettingsPtr s(settings_new());
   if (!s) return report(Exit::kFailure, kNew, "out of memory");
   if (!fill(*s, a, folder, image)) return Exit::kUsage;
+  set_pattern(*s, *a.res != 0);
   Exit rc = write_job(folder, *s, a.force);
   if (rc == Exit::kOk) std::printf("%s\n", (fs::path(folder) / KLV_SETTINGS_FILE).c_str());
   return rc;
