@@ -32,9 +32,11 @@ bool copy_out(const std::string& text, char* out, int32_t size);
 #include <vector>
 
 #include "klv/color_convert_cxx.h"
+#include "klv/cropfilter.h"
 #include "klv/halftone_mlproc.h"
 #include "klv/htplace.h"
 #include "klv/img.h"
+#include "klv/ocfimg.h"
 #include "klv/prntinfo.h"
 #include "klv/screen_setup.h"
 
@@ -115,6 +117,14 @@ struct Job {
   InkLinks ink_links;
   std::string ink_restriction;  // the library member restricting the inks, "" none
   std::string output_profile;   // the profile library's output profile, "" none
+  std::string colour_text;      // the conversion as told ("" for none)
+  // The job's crop box as fractions of the image (whole: not cropped) and
+  // its bleed (margins around the page, at the printer's resolution).
+  cropfltr_info crop{0, 0, 1, 1};
+  bool cropped = false;
+  ocfi_info bleed{};
+  int32_t bleed_px[4] = {};  // left, top, right, bottom
+  image_info content{};      // the image at the page's resolution, before the bleed
 
   // Tells a failure: a status message, a log line and the outcome's error.
   // Always false.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "imgproc_internal.h"
+#include "img/formats/ocf_stream.h"
 #include "klv/imgmux.h"
 #include "klv/job_settings_cxx.h"
 #include "klv/outimg.h"
@@ -158,8 +159,25 @@ bool output_page(Job& j, int index) {
   init_image_info(&info);
   IMG_file* source = index == 0 && j.input ? j.input.release() : open_image(j, &info, index);
   if (!source) return j.Fail("Cannot open page %d of \"%s\"", index + 1, j.s->Imagepath);
-  ImgPtr in(filter_img_attach(source, &j.lines, &options));
+  // The crop box before the scaling, the bleed around the scaled page.
+  if (j.cropped) {
+    // The filter refuses tiled sources (leaving them open); the box is
+    // inside the image, so any other refusal is a lack of memory, after
+    // which the filter has closed the source.
+    if (source->info.planar & KLV_PLANAR_TILED) {
+      img_close(source);
+      return j.Fail("\"%s\" is tiled and cannot be cropped", j.s->Imagepath);
+    }
+    cropfltr* crop = cropfltr_attach(source, &j.crop);
+    source = crop ? cropfltr_to_img(crop) : nullptr;
+    if (!source) return j.Fail("Cannot crop \"%s\"", j.s->Imagepath);
+  }
+  ImgPtr in(filter_img_attach(source, &j.content, &options));
   if (!in) return j.Fail("Cannot read \"%s\" at the printer's resolution", j.s->Imagepath);
+  if (j.bleed.bleed_on) {
+    in.reset(img::ocf_bleed_attach(in.release(), j.bleed));
+    if (!in) return j.Fail("Cannot add the bleed around \"%s\"", j.s->Imagepath);
+  }
   const bool contone = j.pattern == DP_CONTONE;
   const std::string page = page_name_of(*j.s, contone ? 'C' : 'B', index + 1);
   if (!contone && index > 0 && !make_placement(j)) return false;

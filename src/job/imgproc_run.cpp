@@ -165,7 +165,7 @@ bool klv::process_job(const char* job, settings* record, const char* name,
     outcome->xres = j.xres;
     outcome->yres = j.yres;
     outcome->threads = j.threads;
-    if (j.conversion) outcome->colour = j.conversion->Description();
+    if (j.conversion) outcome->colour = j.colour_text;
     outcome->calibration = j.colour.calibration;
     outcome->output_profile = j.output_profile;
     outcome->ink_restriction = j.ink_restriction;

@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -129,7 +130,74 @@ bool open_conversion(Job& j) {
   if (j.conversion->OutputModel() != ColorModel::kCmyk || j.conversion->OutputChannels() != 4)
     return j.Fail("The printer's profile gives %u channels, not CMYK inks",
                   j.conversion->OutputChannels());
-  j.Message("Colour: " + j.conversion->Description());
+  // The library's profile is named, not its temporary copy.
+  j.colour_text = j.conversion->Description();
+  const size_t at =
+      library_profile.path.empty() ? std::string::npos : j.colour_text.find(library_profile.path);
+  if (at != std::string::npos)
+    j.colour_text.replace(at, library_profile.path.size(),
+                          "\"" + j.output_profile + "\" of the profile library");
+  j.Message("Colour: " + j.colour_text);
+  return true;
+}
+
+// The crop box of the job's cropping block: left, top, right and bottom
+// edges in inches from the image's top left corner (at its own resolution,
+// 72 dpi when it has none), held to the image. A box without width or
+// height (all zeros: no box) keeps the whole image; one that lies outside
+// the image fails.
+bool crop_box(Job& j) {
+  const settings_crop* c = j.s->Cropping;
+  if (!c || !(c->Box[2] > c->Box[0]) || !(c->Box[3] > c->Box[1])) return true;
+  const double xres = j.source.xres > 0 ? j.source.xres : 72;
+  const double yres = j.source.yres > 0 ? j.source.yres : 72;
+  const double w = j.source.width, h = j.source.height;
+  // First and last pixel inside the box.
+  const double x1 = std::max(0.0, std::floor(c->Box[0] * xres + 1e-6));
+  const double y1 = std::max(0.0, std::floor(c->Box[1] * yres + 1e-6));
+  const double x2 = std::min(w, std::ceil(c->Box[2] * xres - 1e-6)) - 1;
+  const double y2 = std::min(h, std::ceil(c->Box[3] * yres - 1e-6)) - 1;
+  if (x1 > x2 || y1 > y2)
+    return j.Fail("The crop box (%g, %g, %g, %g in) lies outside image \"%s\"", c->Box[0],
+                  c->Box[1], c->Box[2], c->Box[3], j.s->Imagepath);
+  if (x1 == 0 && y1 == 0 && x2 == w - 1 && y2 == h - 1) return true;
+  j.crop = {w > 1 ? x1 / (w - 1) : 0, h > 1 ? y1 / (h - 1) : 0, w > 1 ? x2 / (w - 1) : 1,
+            h > 1 ? y2 / (h - 1) : 1};
+  j.cropped = true;
+  j.source.width = int32_t(x2 - x1 + 1);
+  j.source.height = int32_t(y2 - y1 + 1);
+  char box[96];
+  std::snprintf(box, sizeof box, "%dx%d pixels from (%d, %d)", j.source.width, j.source.height,
+                int(x1), int(y1));
+  j.Message(std::string("Cropped to ") + box);
+  return true;
+}
+
+// The bleed of the job's cropping block: its first four sizes are the
+// margins (left, top, right, bottom, in inches) added around the page,
+// filled as its mode says: 0 the bleed colour (BleedPixel, one value per
+// channel of the image's colours, as light for gray and RGB, as ink for
+// CMYK), 1 the repeated edge, 2 the mirrored image.
+bool bleed_of(Job& j) {
+  const settings_crop* c = j.s->Cropping;
+  if (!c || !c->BleedOn) return true;
+  if (c->BleedMode < KLV_OCF_BLEED_COLOR || c->BleedMode > KLV_OCF_BLEED_MIRROR)
+    return j.Fail("The bleed mode %d of the job is not 0, 1 or 2", c->BleedMode);
+  ocfi_info& b = j.bleed;
+  b.bleed_on = 1;
+  b.bleed.mode = c->BleedMode;
+  for (int i = 0; i < 4; ++i) {
+    if (!(c->BleedSizes[i] >= 0 && c->BleedSizes[i] <= 100))
+      return j.Fail("The bleed margins must be 0 to 100 inches");
+    b.bleed.outer[i] = c->BleedSizes[i];
+    b.bleed.inner[i] = c->BleedSizes[4 + i];
+  }
+  for (int i = 0; i < KLV_OCF_BLEED_PIXELS; ++i)
+    b.bleed_pixel[i] = std::min(c->BleedPixel[i], 255u);
+  b.xres = j.xres;
+  b.yres = j.yres;
+  for (int i = 0; i < 4; ++i)
+    j.bleed_px[i] = int32_t(b.bleed.outer[i] * (i % 2 ? j.yres : j.xres) + 0.5);
   return true;
 }
 
@@ -142,15 +210,17 @@ bool page_size(Job& j) {
   j.rotation = (j.s->Rotation & 3) | (j.s->Reflect ? 4 : 0);
   const bool turned = j.rotation & 1;
   const double page_w = turned ? inch_h : inch_w, page_h = turned ? inch_w : inch_h;
-  j.width = int(page_w * j.xres + 0.5);
-  j.height = int(page_h * j.yres + 0.5);
-  if (j.width < 1 || j.height < 1 || j.width > 1000000 || j.height > 1000000)
+  const int content_w = int(page_w * j.xres + 0.5), content_h = int(page_h * j.yres + 0.5);
+  j.width = content_w + j.bleed_px[0] + j.bleed_px[2];
+  j.height = content_h + j.bleed_px[1] + j.bleed_px[3];
+  if (content_w < 1 || content_h < 1 || j.width > 1000000 || j.height > 1000000)
     return j.Fail("Image \"%s\" makes a page of %dx%d pixels", j.s->Imagepath, j.width, j.height);
   const double tolerance = 0.5 / 72;
-  if ((j.s->PrintMaxX > 0 && page_w > j.s->PrintMaxX + tolerance) ||
-      (j.s->PrintMaxY > 0 && page_h > j.s->PrintMaxY + tolerance))
+  const double full_w = j.width / j.xres, full_h = j.height / j.yres;
+  if ((j.s->PrintMaxX > 0 && full_w > j.s->PrintMaxX + tolerance) ||
+      (j.s->PrintMaxY > 0 && full_h > j.s->PrintMaxY + tolerance))
     return j.Fail("The page of \"%s\" (%.2fx%.2f in) is larger than the job allows (%.2fx%.2f in)",
-                  j.s->Imagepath, page_w, page_h, j.s->PrintMaxX, j.s->PrintMaxY);
+                  j.s->Imagepath, full_w, full_h, j.s->PrintMaxX, j.s->PrintMaxY);
   return true;
 }
 
@@ -308,11 +378,17 @@ bool stage_input(Job& j) {
   if (!model_of(j.source, &j.model))
     return j.Fail("Image \"%s\" has %u colour samples and cannot be printed", j.s->Imagepath,
                   j.source.samples);
-  if (!page_size(j)) return false;
+  if (!crop_box(j) || !bleed_of(j) || !page_size(j)) return false;
   j.pages = int(std::clamp<uint32_t>(j.source.pages, 1, 999));
   if (j.pages > 1) j.Message("Image has " + std::to_string(j.pages) + " pages");
   if (!open_conversion(j)) return false;
   j.lines = lines_for(j, j.model);
+  j.content = j.lines;
+  j.content.width = j.width - j.bleed_px[0] - j.bleed_px[2];
+  j.content.height = j.height - j.bleed_px[1] - j.bleed_px[3];
+  j.content.width_inches = j.content.width / j.xres;
+  j.content.height_inches = j.content.height / j.yres;
+  j.content.bytes_per_line = image_info_line_bytes(&j.content);
   j.target = lines_for(j, ColorModel::kCmyk);
   j.input = std::move(img);
   return true;

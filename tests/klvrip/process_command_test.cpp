@@ -69,6 +69,20 @@ TEST_F(KlvripProcess, ProcessesAJobIntoPrintFiles) {
   EXPECT_NE(r.err.find("process: 100%"), std::string::npos) << r.err;
 }
 
+// The demo printer's Plain Paper modes take the profile library's ink
+// restriction and output profile.
+TEST_F(KlvripProcess, PlainPaperTakesTheLibrarysRestrictionAndProfile) {
+  ASSERT_EQ(Run({"job", "new", job_, kData + "/samples/chart.tif", "--printer", "KlvDemo",
+                 "--media", "Plain Paper", "--mode", "720 dpi, FDRP Diffusion", "--force"})
+                .code,
+            0);
+  const Result r = Run({"process", job_});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const std::string text : {"restriction PlainPaper.InkRstr.xml\n",
+                                 "-> \"KlvCMYK\" of the profile library, perceptual"})
+    EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+}
+
 // A mode of the printer's own at a resolution its drop table knows: the ink
 // in millilitres beside the dots (7 pl a dot), and the output stage's parts.
 TEST_F(KlvripProcess, InkInMillilitresAndTheOutputStagesParts) {

@@ -106,6 +106,7 @@ void print_outcome(const klv::ProcOutcome& o) {
               o.height, o.xres, o.yres, o.separations.size(), o.separations.empty() ? "" : "CMYK",
               o.threads, o.threads == 1 ? "" : "s");
   std::printf("colour      %s\n", o.colour.empty() ? "inks as they are" : o.colour.c_str());
+  if (!o.ink_restriction.empty()) std::printf("restriction %s\n", o.ink_restriction.c_str());
   for (const std::string& f : o.print_files) std::printf("print file  %s\n", f.c_str());
   std::printf("list        %s\n", o.list_path.c_str());
   std::printf("record      %s\n", o.record_path.c_str());
