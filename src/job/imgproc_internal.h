@@ -33,12 +33,14 @@ bool copy_out(const std::string& text, char* out, int32_t size);
 
 #include "klv/color_convert_cxx.h"
 #include "klv/cropfilter.h"
+#include "klv/filter.h"
 #include "klv/halftone_mlproc.h"
 #include "klv/htplace.h"
 #include "klv/img.h"
 #include "klv/ocfimg.h"
 #include "klv/prntinfo.h"
 #include "klv/screen_setup.h"
+#include "klv/ucc.h"
 
 namespace klv::proc {
 
@@ -52,6 +54,12 @@ struct ImgClose {
   void operator()(IMG_file* img) const { img_close(img); }
 };
 using ImgPtr = std::unique_ptr<IMG_file, ImgClose>;
+struct UccChainFree {
+  void operator()(t_ucc_node* chain) const;
+};
+struct UccInfoFree {
+  void operator()(ucc_info* info) const;
+};
 struct PrntInfoFree {
   void operator()(PRNTINFO* p) const { prntinfo_free(p); }
 };
@@ -118,6 +126,11 @@ struct Job {
   std::string ink_restriction;  // the library member restricting the inks, "" none
   std::string output_profile;   // the profile library's output profile, "" none
   std::string colour_text;      // the conversion as told ("" for none)
+  // The job's colour chain (read from the job or built), and the context
+  // and line-filter transform of its adjustment nodes when it has any.
+  std::unique_ptr<t_ucc_node, UccChainFree> chain;
+  std::unique_ptr<ucc_info, UccInfoFree> adjust;
+  filter_transform adjust_transform{};
   // The job's crop box as fractions of the image (whole: not cropped) and
   // its bleed (margins around the page, at the printer's resolution).
   cropfltr_info crop{0, 0, 1, 1};
@@ -153,6 +166,10 @@ bool stage_finish(Job& j);
 // media and mode (else a plain one) with the profile library's "InkRstr"
 // restriction of the job's media, resolution and pattern linked into it.
 bool build_process_record(Job& j);
+// The colour stage's chain: the job's ".\\File.UCC" and ".\\File.CCX" when
+// it has them (their calibration node then names the calibration), else one
+// built from the job; saved back into the job.
+bool job_chain(Job& j);
 // A temporary file, removed with its holder.
 struct TempFile {
   std::string path;

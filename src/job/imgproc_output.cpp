@@ -155,6 +155,7 @@ bool output_page(Job& j, int index) {
   filter_info options{};
   options.stretch = 1;
   options.rotation = uint8_t(j.rotation);
+  if (j.adjust) options.transform = &j.adjust_transform;
   image_info info;
   init_image_info(&info);
   IMG_file* source = index == 0 && j.input ? j.input.release() : open_image(j, &info, index);

@@ -291,7 +291,7 @@ bool stage_colour(Job& j) {
   j.colour.intent = 0;
   j.calibration = std::string("Linear1~") + j.s->PrintMedia + "~" + j.s->PrintRes + "~" +
                   std::to_string(j.pattern);
-  return true;
+  return job_chain(j);
 }
 
 bool stage_screens(Job& j) {
