@@ -121,6 +121,29 @@ TEST_F(ImgProcLibrary, InkRestrictionCutsTheRestrictedInksByItsShare) {
   EXPECT_EQ(files_in(job_), std::vector<std::string>{"Proc_Info"}) << "the earlier runs' records";
 }
 
+// The "CFG" entry names the printer's inks in the order of the process
+// record's colours: here the second colour is the one called Cyan, so the
+// cyan curve restricts it.
+TEST_F(ImgProcLibrary, TheInkConfigurationOrdersTheRestrictedInks) {
+  klv::ProcOutcome free_run;
+  const std::vector<uint64_t> free_dots = Dots(&free_run);
+  ASSERT_EQ(free_dots.size(), 4u);
+  namespace ir = kelv::inkrestrict;
+  ir::InkRestrictFile file(4, 0, 0, 0);
+  auto cyan = std::make_shared<ir::SepCurve>("Cyan");
+  cyan->addPoint(0, 0);
+  cyan->addPoint(100, 50);
+  file.getChannelSeps(0)->addSep(cyan);
+  AddEntry("InkTest.xml", file.toText(), "InkRstr", 7);
+  AddEntry("Inks.cfg", "\"Magenta\" Cyan\nYellow Black\n", "CFG", 7);
+  klv::ProcOutcome out;
+  const std::vector<uint64_t> dots = Dots(&out);
+  ASSERT_EQ(dots.size(), 4u);
+  const double expected[4] = {1.0, 0.5, 1.0, 1.0};
+  for (int k = 0; k < 4; ++k)
+    EXPECT_NEAR(double(dots[k]) / double(free_dots[k]), expected[k], 0.02) << k;
+}
+
 TEST_F(ImgProcLibrary, TheLibrarysDefaultOutputProfileIsUsed) {
   // The demo library files no profile for 150x150: the printer's own.
   klv::ProcOutcome out;
