@@ -170,6 +170,10 @@ bool build_process_record(Job& j);
 // it has them (their calibration node then names the calibration), else one
 // built from the job; saved back into the job.
 bool job_chain(Job& j);
+// A contone page file that takes the ink amounts through the job's ink
+// restriction as they are written (the page itself when there is none);
+// owns `page`. Null after telling why.
+IMG_file* restrict_contone(Job& j, IMG_file* page);
 // A temporary file, removed with its holder.
 struct TempFile {
   std::string path;

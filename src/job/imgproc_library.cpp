@@ -8,7 +8,10 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "imgproc_internal.h"
+#include "klv/cimg_file.h"
 #include "klv/inkrestrict.h"
 #include "klv/kernel_stream.h"
 #include "klv/kernel_volume.h"
@@ -142,7 +146,65 @@ std::unique_ptr<MLPROCINFO> driver_record(Job& j) {
   return record;
 }
 
+// Contone pages: the ink amounts written through the restriction's curves,
+// one table per ink (8-bit, pixel-interleaved).
+class RestrictedWriter : public CIMG_file {
+ public:
+  RestrictedWriter(IMG_file* target, const std::vector<std::array<uint8_t, 256>>& tables)
+      : target_(target), tables_(tables) {
+    m_info = target->info;
+    line_.resize(m_info.bytes_per_line);
+  }
+  ~RestrictedWriter() override {
+    if (target_) img_close(target_);
+  }
+  int32_t WriteLine(unsigned char* buffer, int32_t count) override {
+    const size_t inks = tables_.size(), bytes = line_.size();
+    for (int32_t y = 0; y < count; ++y) {
+      const uint8_t* in = buffer + size_t(y) * bytes;
+      for (size_t i = 0; i + inks <= size_t(m_info.width) * inks; i += inks)
+        for (size_t k = 0; k < inks; ++k) line_[i + k] = tables_[k][in[i + k]];
+      if (img_write_line(target_, line_.data(), 1) != 1) return y;
+    }
+    return count;
+  }
+  int32_t GetStatus(int32_t what) override { return img_status(target_, what); }
+  int32_t Close() override {
+    const int32_t r = img_close_status(target_);
+    target_ = nullptr;
+    return r;
+  }
+
+ private:
+  IMG_file* target_;
+  std::vector<std::array<uint8_t, 256>> tables_;
+  std::vector<uint8_t> line_;
+};
+
 }  // namespace
+
+IMG_file* restrict_contone(Job& j, IMG_file* page) {
+  const image_info& in = page->info;
+  if (j.ink_links.handles.empty()) return page;
+  if (in.bits_per_sample != 8 || in.samples < 1 || in.samples > KLV_MLPROC_COLORS ||
+      (in.planar & 15) != KLV_PLANAR_PIXEL) {
+    img_close(page);
+    j.Fail("The ink restriction cannot be applied to contone pages of this layout");
+    return nullptr;
+  }
+  std::vector<std::array<uint8_t, 256>> tables(in.samples);
+  for (size_t k = 0; k < tables.size(); ++k) {
+    std::shared_ptr<ir::SepCurve> curve;
+    if (k < KLV_MLPROC_COLORS && j.mlproc && j.mlproc->color[k].inkrestrict_link)
+      if (auto ch = ir::findChannelLink(j.mlproc->color[k].inkrestrict_link)) curve = ch->getSep(0);
+    for (int v = 0; v < 256; ++v) {
+      const double r = curve ? curve->getValue(float(v * 100.0 / 255.0)) : v * 100.0 / 255.0;
+      tables[k][v] = uint8_t(std::clamp(std::lround(r * 255.0 / 100.0), 0L, 255L));
+    }
+  }
+  const int32_t type = page->type;
+  return (new RestrictedWriter(page, tables))->ToImg('w', type);
+}
 
 InkLinks::~InkLinks() {
   for (const uint32_t h : handles) ir::releaseChannelLink(h);

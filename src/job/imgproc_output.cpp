@@ -188,9 +188,9 @@ bool output_page(Job& j, int index) {
   // Contone pages take the ink amounts as they are. Otherwise the filter
   // owns the dot file and the placement from here (also when it cannot
   // start).
-  IMG_file* ht =
-      contone ? dots : HTPlace_AttachImg(j.placement.release(), dots, &j.target, kChunk, 0);
-  if (!ht) return j.Fail("The screening of \"%s\" cannot start", page.c_str());
+  IMG_file* ht = contone ? restrict_contone(j, dots)
+                         : HTPlace_AttachImg(j.placement.release(), dots, &j.target, kChunk, 0);
+  if (!ht) return contone ? false : j.Fail("The screening of \"%s\" cannot start", page.c_str());
   const bool lines_ok = pull_lines(j, in.get(), ht, page);
   Clock::time_point at = Clock::now();
   const bool status_ok = img_status(ht, 0) == 1;

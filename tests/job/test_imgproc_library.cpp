@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "klv/imgmux.h"
 #include "klv/inkrestrict.h"
+#include "klv/printmode.h"
 #include "klv/kernel_stream.h"
 #include "klv/kernel_volume.h"
 #include "klv/proflib.h"
@@ -39,7 +41,8 @@ class ImgProcLibrary : public ImgProc {
   // Puts a member into the copy's library and files it as the profile entry
   // `name` of type `type` for the job's media and resolution, pattern
   // "FDRP Diffusion" (the fixture's job screens with pattern 0).
-  void AddEntry(const std::string& member, const std::string& bytes, const char* name, int type) {
+  void AddEntry(const std::string& member, const std::string& bytes, const char* name, int type,
+                const char* pattern = "FDRP Diffusion") {
     SOVolume* v = VOpen(nullptr, library_.c_str(), KLV_VOL_UPDATE);
     ASSERT_NE(v, nullptr);
     SFilemux* f = Ovfopen(v, member.c_str(), "wb");
@@ -47,7 +50,7 @@ class ImgProcLibrary : public ImgProc {
     ASSERT_EQ(Owrite(f, bytes.data(), bytes.size()), bytes.size());
     ASSERT_EQ(Oclose(f), 0);
     PL_ENTRY* e = PL_new_profile_entry();
-    PL_set_entry_key(e, s_->PrintMedia, s_->PrintRes, "FDRP Diffusion", type, name);
+    PL_set_entry_key(e, s_->PrintMedia, s_->PrintRes, pattern, type, name);
     std::snprintf(e->table, sizeof e->table, "%s", member.c_str());
     int32_t status = PL_vupdate_profile_entry(v, e);
     if (status == PL_ERR_NOT_FOUND) status = PL_vadd_profile_entry(v, e);
@@ -112,6 +115,37 @@ TEST_F(ImgProcLibrary, InkRestrictionCutsTheRestrictedInksByItsShare) {
     ASSERT_GT(free_dots[k], 1000u) << k;
     EXPECT_NEAR(double(dots[k]) / double(free_dots[k]), expected[k], 0.02) << k;
   }
+
+  // Contone pages take the restriction on their ink amounts.
+  s_->PatternDif = DP_CONTONE;
+  const auto amounts = [&](klv::ProcOutcome* o) {
+    Calls calls;
+    EXPECT_TRUE(Process(&calls, o)) << o->error;
+    std::vector<uint64_t> sum(4, 0);
+    image_info info;
+    init_image_info(&info);
+    IMG_file* img =
+        img_mux_open(o->print_files.at(0).c_str(), nullptr, "r", &info, KLV_TYPE_OUTIMG);
+    EXPECT_NE(img, nullptr);
+    if (!img) return sum;
+    std::vector<uint8_t> line(info.bytes_per_line);
+    for (int y = 0; y < info.height && img_read_line(img, line.data(), 1) == 1; ++y)
+      for (int x = 0; x < info.width; ++x)
+        for (int k = 0; k < 4; ++k) sum[k] += line[size_t(x) * 4 + k];
+    img_close(img);
+    return sum;
+  };
+  klv::ProcOutcome contone_free;
+  const std::vector<uint64_t> free_ink = amounts(&contone_free);
+  AddEntry("InkTest.xml", restriction_text(), "InkRstr", 7, "Contone");
+  klv::ProcOutcome contone;
+  const std::vector<uint64_t> ink = amounts(&contone);
+  EXPECT_EQ(contone.ink_restriction, "InkTest.xml");
+  for (int k = 0; k < 4; ++k) {
+    ASSERT_GT(free_ink[k], 1000u) << k;
+    EXPECT_NEAR(double(ink[k]) / double(free_ink[k]), expected[k], 0.01) << k;
+  }
+  s_->PatternDif = 0;
 
   // A restriction the library names but that cannot be read fails the job.
   AddEntry("InkTest.xml", "<not an ink restriction", "InkRstr", 7);
