@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "klv/cimg_file.h"
 #include "klv/export.h"
@@ -88,7 +89,13 @@ class KLV_API CPrintFrameInfo {
   int32_t x_offset = 0;  // the driver's own placement words
   int32_t y_offset = 0;
   int32_t flags = 0;  // SP_PRINT_FLAG_*
-  int32_t kind = 7;   // the frame's kind, the driver's own
+  // The dot pattern (DP_*) contone lines are screened with when the frame's
+  // mode is not in the printer's information (7, contone: the built-in
+  // screens).
+  int32_t pattern = 7;
+  // The ICC profile of the caller's contone image (empty: the default
+  // profile of its colour model).
+  std::vector<uint8_t> profile;
 };
 
 class CPrintObj;

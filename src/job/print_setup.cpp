@@ -16,6 +16,7 @@
 #include "klv/layoutfilter.h"
 #include "klv/log.h"
 #include "klv/printobj_cxx.h"
+#include "print_chain.h"
 
 namespace {
 
@@ -25,15 +26,6 @@ constexpr size_t kBufferedChunkBytes = 8388608;
 template <size_t N>
 void put_text(char (&field)[N], const std::string& text) {
   std::snprintf(field, N, "%s", text.c_str());
-}
-
-// Whether the image's samples are the frame's dots as they are.
-bool takes_image(const image_info& image, const SP_COLOR_SETUP& setup) {
-  const uint32_t b = image.bits_per_sample;
-  const bool bits_ok = b == 1 || b == 2 || b == 4 || b == 8;
-  const bool layout_ok = image.planar == KLV_PLANAR_PIXEL || image.planar == KLV_PLANAR_LINES;
-  return bits_ok && layout_ok && image.samples == setup.channels && setup.channels > 0 &&
-         image.width > 0 && image.height > 0;
 }
 
 SP_PRINT print_record_of(const CPrintFrameInfo& frame, const image_info& image,
@@ -52,6 +44,16 @@ SP_PRINT print_record_of(const CPrintFrameInfo& frame, const image_info& image,
   put_text(print.name, frame.name);
   if (ink_use) print.ink_use = 1;
   return print;
+}
+
+// The frame's shape: the planned dots with their pixels repeated.
+image_info repeated(const klv::printing::FramePlan& plan) {
+  image_info frame = plan.dots;
+  frame.width *= plan.xrep;
+  frame.height *= plan.yrep;
+  frame.xres *= plan.xrep;
+  frame.yres *= plan.yrep;
+  return frame;
 }
 
 }  // namespace
@@ -120,16 +122,12 @@ int32_t CPrintObj::BeginFrameCommon(IFrameStarter& starter, const CPrintFrameInf
   if (setup) chosen = *setup;
   if (const int32_t r = SetupQueries(frame, &chosen)) return m_status = r;
   if (setup) *setup = chosen;
-  if (get_xrep(frame.repeat.c_str()) != 1 || get_yrep(frame.repeat.c_str()) != 1 ||
-      !takes_image(*image, chosen)) {
-    KLV_LOG(KLV_LOG_ERROR,
-            "%s: the frame takes the printer's %u channels of 1, 2, 4 or 8-bit dots without "
-            "pixel repeat; it was given %u samples of %u bits (repeat \"%s\")",
-            m_name.c_str(), chosen.channels, image->samples, image->bits_per_sample,
-            frame.repeat.c_str());
+  // Everything the plan holds (conversion, placement) is released with it
+  // on any way out; the chain takes what it uses.
+  klv::printing::FramePlan plan;
+  if (!klv::printing::plan_frame(frame, *image, chosen, GetPrntInfo(), m_name.c_str(), &plan))
     return m_status = 2;
-  }
-  const SP_PRINT print = print_record_of(frame, *image, chosen, m_ink_use);
+  const SP_PRINT print = print_record_of(frame, repeated(plan), chosen, m_ink_use);
   const int32_t started = starter.Start(this, &print, &chosen, frame.passes);
   CPrintFrameImg* raw = starter.Frame();
   IMG_file* head = raw ? raw->ToImg('w', CPrintFrameImg::kType) : nullptr;
@@ -143,13 +141,10 @@ int32_t CPrintObj::BeginFrameCommon(IFrameStarter& starter, const CPrintFrameInf
     if (started != 0 && started != 6 && m_use_printer) m_frame_failed = true;
     return m_status = started ? started : 3;
   }
-  if (image->planar == KLV_PLANAR_PIXEL && image->samples > 1) {
-    lnvfltr* layout = lnvfltr_attach(head);  // closes the frame when it refuses
-    head = layout ? lnvfltr_to_img(layout) : nullptr;
-    if (!head) {
-      ClearFrame(raw);
-      return m_status = 3;
-    }
+  head = klv::printing::build_chain(plan, head);  // closes the frame when it fails
+  if (!head) {
+    ClearFrame(raw);
+    return m_status = 3;
   }
   *output = starter.Wrap(head);
   return m_status = 0;

@@ -14,15 +14,20 @@
 #include <vector>
 
 #include "driver_test_util.h"
+#include "print_dots.h"
+#include "klv/cms.h"
 #include "klv/imgmux.h"
 #include "klv/kernel_volume.h"
 #include "klv/outimg.h"
 #include "klv/printobj_cxx.h"
+#include "support/env.h"
 #include "support/files.h"
+#include "support/resources.h"
 
 namespace {
 
 using drivertest::Recorder;
+using klv::test::ScopedEnv;
 using klv::test::ScratchFolder;
 
 static_assert(sizeof(SP_JOB) == 452 && offsetof(SP_JOB, name) == 4 &&
@@ -386,6 +391,186 @@ TEST(PrintRepeat, RepeatFactorsOfTheRepeatText) {
     EXPECT_EQ(get_xrep(c.text), c.x) << c.text;
     EXPECT_EQ(get_yrep(c.text), c.y) << c.text;
   }
+}
+
+// The K plane's first byte of each line of line-interleaved C, M, Y, K planes:
+// what the recording driver logs of each line (black reaches it first).
+std::vector<std::string> first_black_bytes(const std::vector<uint8_t>& planes, int32_t width,
+                                           int32_t height) {
+  const size_t plane = (size_t(width) + 7) / 8;
+  std::vector<std::string> out;
+  char text[48];
+  for (int32_t y = 0; y < height; ++y) {
+    std::snprintf(text, sizeof text, "print_scanline_data 1 %02x",
+                  planes[size_t(y) * 4 * plane + 3 * plane]);
+    out.push_back(text);
+  }
+  return out;
+}
+
+std::vector<std::string> scanlines(const char* log) {
+  std::vector<std::string> out;
+  for (const std::string& call : print_calls(log))
+    if (call.rfind("print_scanline_data", 0) == 0) out.push_back(call);
+  return out;
+}
+
+TEST_F(PrintObj, ContonePageIsScreenedAtPrintTime) {
+  const image_info contone = printtest::contone_info(37, 9, 360);
+  const std::vector<uint8_t> page = printtest::contone_page(contone);
+  const std::vector<uint8_t> expected = printtest::screened(contone, page.data());
+  ASSERT_FALSE(expected.empty());
+  for (const char* threads : {"0", "1"}) {
+    ScopedEnv registry("MultiThreadedProcess", threads);
+    rec_.clear_log();
+    CPrintObj printer(object_, "Rec", &info_, true);
+    ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+    IMG_file* out = nullptr;
+    ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &contone, &out), 0) << threads;
+    uint32_t word = 0;
+    std::memcpy(&word, object_->print + 32, 4);
+    EXPECT_EQ(word, 1u);  // one bit a dot
+    EXPECT_EQ(img_write_line(out, const_cast<uint8_t*>(page.data()), contone.height),
+              contone.height);
+    EXPECT_EQ(printer.EndFrame(out), 0);
+    EXPECT_EQ(printer.EndJob(), 0);
+    EXPECT_EQ(scanlines(rec_.log()), first_black_bytes(expected, 37, 9)) << rec_.log();
+    EXPECT_EQ(print_calls(rec_.log()).back(), "end_job");
+  }
+}
+
+#ifdef KLV_CMS_ENGINES
+// 16-bit RGB through the line filter, the default profiles and the screening.
+TEST_F(PrintObj, RgbImageIsConvertedAndScreened) {
+  const std::string data = std::string(KLV_DATA_DIR) + ":" + KLV_CMS_ENGINES;
+  ScopedEnv path("KLV_PATH", data);
+  image_info rgb = printtest::contone_info(20, 6, 360);
+  rgb.samples = 3;
+  rgb.bits_per_sample = 16;
+  rgb.photometric = KLV_PHOTO_MINBLACK;
+  rgb.bytes_per_line = image_info_line_bytes(&rgb);
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &rgb, &out), 0);
+  std::vector<uint8_t> lines(size_t(rgb.bytes_per_line) * 6, 0x40);
+  EXPECT_EQ(img_write_line(out, lines.data(), 6), 6);
+  EXPECT_EQ(printer.EndFrame(out), 0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  EXPECT_EQ(scanlines(rec_.log()).size(), 6u) << rec_.log();
+  EXPECT_EQ(print_calls(rec_.log()).back(), "end_job");
+  cms_terminate(nullptr, nullptr);
+}
+#endif
+
+TEST_F(PrintObj, RepeatFactorsDoubleThePixels) {
+  ScratchFolder folder("print_repeat");
+  const std::string path = folder.path("job.vol");
+  SOVolume* volume = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(volume, nullptr);
+  const image_info image = dots_image(9, 3, KLV_PLANAR_LINES);
+  {
+    CPrintObj printer(object_, "Rec", &info_, true);
+    CPrintFrameInfo f;
+    f.repeat = "2x1";
+    IMG_file* out = nullptr;
+    ASSERT_EQ(printer.BeginJobFrame(volume, "Frame.001", f, &image, &out, nullptr, nullptr), 0);
+    // Cyan 1000 0000 1: the first and last of nine pixels.
+    std::vector<uint8_t> line(image.bytes_per_line, 0);
+    line[0] = 0x80;
+    line[1] = 0xFF;  // only the first bit is a pixel
+    for (int y = 0; y < 3; ++y) EXPECT_EQ(img_write_line(out, line.data(), 1), 1);
+    EXPECT_EQ(printer.EndFrame(out), 0);
+  }
+  SOVolume* back = VOpen(nullptr, path.c_str(), KLV_VOL_READ);
+  ASSERT_NE(back, nullptr);
+  image_info stored;
+  init_image_info(&stored);
+  IMG_file* img = outimg_open_img("Frame.001", back, "r", &stored);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(stored.width, 18);
+  EXPECT_EQ(stored.height, 3);
+  EXPECT_EQ(stored.xres, 720.0);
+  std::vector<uint8_t> got(stored.bytes_per_line);
+  ASSERT_EQ(img_read_line(img, got.data(), 1), 1);
+  ASSERT_EQ(got.size(), 12u);  // four planes of three bytes
+  EXPECT_EQ(got[0], 0xC0);     // 11 00 00 00 | 00 00 00 00 | 11 (pixels 0 and 8 doubled)
+  EXPECT_EQ(got[1], 0x00);
+  EXPECT_EQ(got[2], 0xC0);
+  EXPECT_EQ(got[3], 0x00);
+  img_close(img);
+  VClose(back);
+}
+
+TEST_F(PrintObj, ContoneRepeatedSendsEveryLineTwice) {
+  const image_info contone = printtest::contone_info(16, 5, 360);
+  const std::vector<uint8_t> page = printtest::contone_page(contone);
+  const std::vector<uint8_t> dots = printtest::screened(contone, page.data());
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  CPrintFrameInfo f;
+  f.repeat = "2x2";
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(f, &contone, &out), 0);
+  uint32_t word = 0;
+  std::memcpy(&word, object_->print + 4, 4);
+  EXPECT_EQ(word, 32u);
+  std::memcpy(&word, object_->print + 8, 4);
+  EXPECT_EQ(word, 10u);
+  EXPECT_EQ(img_write_line(out, const_cast<uint8_t*>(page.data()), 5), 5);
+  EXPECT_EQ(printer.EndFrame(out), 0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  // The K plane's first byte (8 pixels) becomes two bytes; the first is logged.
+  std::vector<std::string> expected;
+  for (int y = 0; y < 5; ++y) {
+    const uint8_t k = dots[size_t(y) * 8 + 6];
+    uint8_t doubled = 0;
+    for (int b = 0; b < 4; ++b)
+      if (k & (0x80 >> b)) doubled |= uint8_t(0xC0 >> (2 * b));
+    char text[48];
+    std::snprintf(text, sizeof text, "print_scanline_data 1 %02x", doubled);
+    expected.insert(expected.end(), 2, text);
+  }
+  EXPECT_EQ(scanlines(rec_.log()), expected) << rec_.log();
+}
+
+// Frames refused, abandoned or impossible leave no thread, descriptor or
+// file behind (the sanitizer builds also see the memory).
+TEST_F(PrintObj, ContoneFramesReleaseWhatTheyMadeOnEveryWayOut) {
+  ScopedEnv registry("MultiThreadedProcess", "1");
+  klv::test::ResourceCheck resources;
+  const image_info contone = printtest::contone_info(40, 20, 360);
+  const std::vector<uint8_t> page = printtest::contone_page(contone);
+  {
+    CPrintObj printer(object_, "Rec", &info_, true);
+    ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+    IMG_file* out = nullptr;
+    rec_.set_info_answer(46, 1);  // refused by the driver after planning
+    EXPECT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &contone, &out), 6);
+    EXPECT_EQ(out, nullptr);
+    rec_.set_info_answer(46, 0);
+    image_info five = contone;  // no colour model of five samples
+    five.samples = 5;
+    five.bytes_per_line = image_info_line_bytes(&five);
+    EXPECT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &five, &out), 2);
+    // Abandoned after a few lines: the job is cancelled.
+    ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &contone, &out), 0);
+    EXPECT_EQ(img_write_line(out, const_cast<uint8_t*>(page.data()), 3), 3);
+    printer.EndFrame(out);
+    EXPECT_EQ(printer.EndJob(), 0);
+    EXPECT_EQ(print_calls(rec_.log()).back(), "cancel_job");
+    // The driver failing mid-frame.
+    ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+    ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &contone, &out), 0);
+    rec_.set_result(9);
+    // The screening holds the lines until the frame is ended.
+    img_write_line(out, const_cast<uint8_t*>(page.data()), 20);
+    EXPECT_EQ(printer.EndFrame(out), 9);
+    rec_.set_result(0);
+    EXPECT_EQ(printer.EndJob(), 0);
+    EXPECT_EQ(print_calls(rec_.log()).back(), "cancel_job");
+  }
+  EXPECT_EQ(resources.Leaks(), "");
 }
 
 }  // namespace
