@@ -21,7 +21,9 @@
 #include "klv/imgproc_cxx.h"
 #include "klv/job_settings_cxx.h"
 #include "klv/kernel_stral.h"
+#include "klv/printmode.h"
 #include "klv/printobj_cxx.h"
+#include "print_dots.h"
 #include "support/env.h"
 #include "support/files.h"
 
@@ -218,6 +220,58 @@ TEST_F(PrintFileDriver, AbortDuringAFrameEndsTheJobCleanly) {
             0);
   EXPECT_EQ(printer.EndJob(), 0);
   EXPECT_TRUE(fs::exists(out_ / "P1-1.png"));
+}
+
+// A job processed in contone mode leaves ink amounts (".C" pages); printed
+// through the file driver they are screened at print time, to the dots the
+// placement alone makes of that page.
+TEST_F(PrintFileDriver, ContoneJobIsScreenedAtPrintTime) {
+  s_->PatternDif = DP_CONTONE;
+  const std::vector<std::string> files = Process();
+  ASSERT_EQ(files.size(), 1u);
+  ASSERT_NE(files[0].find(".C001"), std::string::npos) << files[0];
+  image_info contone;
+  init_image_info(&contone);
+  IMG_file* in = img_mux_open(files[0].c_str(), nullptr, "r", &contone, KLV_TYPE_OUTIMG);
+  ASSERT_NE(in, nullptr);
+  ASSERT_EQ(contone.bits_per_sample, 8u);
+  std::vector<uint8_t> page(size_t(contone.bytes_per_line) * contone.height);
+  ASSERT_EQ(img_read_line(in, page.data(), contone.height), contone.height);
+  img_close(in);
+  const std::vector<uint8_t> expected = printtest::screened(contone, page.data());
+  ASSERT_FALSE(expected.empty());
+
+  CPrintObj printer("KlvDemo", true);
+  ASSERT_EQ(SP_set_port_name(printer.Object(), out_.c_str()), 0);
+  CPrintJobInfo job;
+  job.name = "P1";
+  ASSERT_EQ(printer.StartJob(job), 0);
+  CPrintFrameInfo frame;
+  frame.media = s_->PrintMedia;
+  frame.mode = s_->PrintMode;
+  frame.pattern = s_->PatternDif;
+  ASSERT_EQ(klv::print_page_file(printer, files[0].c_str(), frame, nullptr, nullptr), 0);
+  ASSERT_EQ(printer.EndJob(), 0);
+
+  TIFF* tif = TIFFOpen((out_ / "P1.tif").c_str(), "r");
+  ASSERT_NE(tif, nullptr);
+  uint32_t width = 0, height = 0;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  ASSERT_EQ(int32_t(width), contone.width);
+  ASSERT_EQ(int32_t(height), contone.height);
+  const size_t plane = (size_t(width) + 7) / 8;
+  std::vector<uint8_t> row(TIFFScanlineSize(tif));
+  ASSERT_EQ(row.size(), plane);
+  const int order[4] = {3, 0, 1, 2};  // the driver takes K, C, M, Y
+  for (int c = 0; c < 4; ++c)
+    for (uint32_t y = 0; y < height; ++y) {
+      ASSERT_EQ(TIFFReadScanline(tif, row.data(), y, uint16_t(c)), 1);
+      ASSERT_EQ(
+          std::memcmp(row.data(), &expected[(size_t(y) * 4 + size_t(order[c])) * plane], plane), 0)
+          << "separation " << c << " line " << y;
+    }
+  TIFFClose(tif);
 }
 
 #ifdef KLV_CUPS_DRIVER
