@@ -240,18 +240,38 @@ class KLV_API BufferedFrameStarter : public IFrameStarter {
   CPrintFrameImg* m_frame = nullptr;
 };
 
+// The member of a job volume that receives a job frame's preview.
+#define KLV_JOB_FRAME_PREVIEW ".\\Render.001"
+
 class KLV_API JobFrameStarter : public IFrameStarter {
  public:
   JobFrameStarter(SOVolume* volume, std::string name) : m_volume(volume), m_name(std::move(name)) {}
   int32_t Start(CPrintObj* owner, const SP_PRINT* print, const SP_COLOR_SETUP* setup,
                 int32_t passes) override;
   CPrintFrameImg* Frame() override { return m_frame; }
+  // Adds the preview: what the caller writes also goes, scaled so that its
+  // longer side is 400 pixels, into the member KLV_JOB_FRAME_PREVIEW of the
+  // volume (pixel-interleaved images; others get none).
+  IMG_file* Wrap(IMG_file* head) override;
   bool Direct() const override { return false; }
 
  private:
   SOVolume* m_volume;
   std::string m_name;
   CPrintFrameImg* m_frame = nullptr;
+};
+
+// Hears how the count of a job frame's dots goes and tells the print
+// object's status callback the fraction done (code 2, "%.3f") at each
+// thousandth.
+class KLV_API JobFrameDotCallback : public ICountCallback {
+ public:
+  explicit JobFrameDotCallback(CPrintObj* owner) : m_owner(owner) {}
+  void Progress(int32_t done, int32_t total) override;
+
+ private:
+  CPrintObj* m_owner;
+  int32_t m_last = -1;
 };
 
 // The pixel repeat factors of a repeat text "XxY": the integer at its start,
@@ -296,6 +316,11 @@ class KLV_API CPrintObj {
   // telling the status callback the fraction done after each chunk.
   int32_t PrintBuffered(const char* file, const CPrintFrameInfo& frame, const image_info* image,
                         IMG_file** output, const settings* job, SP_COLOR_SETUP* setup);
+  // The description of the buffer image a buffered frame of `image` writes
+  // (line-interleaved dots of the frame's shape, after screening and pixel
+  // repeat), with nothing started; the colour setup when it had none.
+  int32_t GetBufImin(const CPrintFrameInfo& frame, const image_info* image, image_info* out,
+                     SP_COLOR_SETUP* setup = nullptr);
   // Closes `output` (when given, which ends its frame) and clears the current frame.
   int32_t EndFrame(IMG_file* output);
 
@@ -310,6 +335,9 @@ class KLV_API CPrintObj {
   int32_t KeyInfo(uint32_t* out);
   // The dots the driver counted; reset afterwards when asked.
   int32_t GetDotCount(_SP_DOT_COUNT* counts, bool reset);
+  // Counts the dots of the job frame `name` of `volume` through the driver's
+  // ink counter (progress through a JobFrameDotCallback); 0 or a status.
+  int32_t CountJobFrame(SOVolume* volume, const char* name, _SP_DOT_COUNT* counts);
   // The printer's information (null without one), and its lists, owned by
   // that information: medias ([0] name, [1] group), a media's mode names and
   // page sizes; the default page size; a media's mode by name.

@@ -56,6 +56,10 @@ bool plan_frame(const CPrintFrameInfo& frame, const image_info& image, const SP_
 // or null when a stage could not be made (everything below is then closed).
 IMG_file* build_chain(FramePlan& plan, IMG_file* frame_img);
 
+// A frame's lines as an image description: line-interleaved channels of the
+// print record's shape (what a buffered frame's file holds).
+image_info frame_lines_of(const SP_PRINT& print, int32_t channels, int32_t spots);
+
 // Repeats each sample of line-interleaved lines (`in`: 1, 2, 4 or 8 bits)
 // xrep times across and each line yrep times down into `below`.
 IMG_file* repeat_stage_open(IMG_file* below, const image_info& in, int32_t xrep, int32_t yrep);

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Setting up a frame: the driver's colour description and process record,
-// the print record, the frame started through its starter and the chain the
-// caller writes into (the frame's channel layout in front of it when the
-// image's samples are pixel-interleaved); and PrintBuffered, which copies a
-// buffer image into a direct frame 8 MiB at a time.
+// Setting up a frame: the driver's answers, the plan of the chain
+// (print_plan.cpp), the print record, the frame started through its starter
+// and the chain the caller writes into; the description of a buffered
+// frame's file (GetBufImin); and PrintBuffered, which copies a buffer image
+// into a direct frame 8 MiB at a time.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -92,9 +92,10 @@ int32_t JobFrameStarter::Start(CPrintObj* owner, const SP_PRINT* print, const SP
   return frame->StartJob(m_volume, owner, print, setup, m_name.c_str());
 }
 
-// The driver's answers a frame is set up with: the media's colour
-// description (the colour setup when the caller gave none), the process
-// record, and the dot pattern of the frame's mode.
+// The driver's answers a frame is set up with, in this order: the media's
+// colour description (the colour setup when the caller gave none), the
+// process record, the default settings and information text, and the dot
+// pattern of the frame's mode.
 int32_t CPrintObj::SetupQueries(const CPrintFrameInfo& frame, SP_COLOR_SETUP* setup) {
   std::lock_guard<std::mutex> lock(m_mutex);
   SP_COLOR_INFO colour{};
@@ -103,6 +104,13 @@ int32_t CPrintObj::SetupQueries(const CPrintFrameInfo& frame, SP_COLOR_SETUP* se
   if (setup->channels == 0) GetColorSetup(setup, colour);
   std::memset(&m_mlproc, 0, sizeof m_mlproc);
   SP_get_mlproc_info(m_object, frame.media.c_str(), frame.mode.c_str(), &m_mlproc);
+  // The driver's default settings (kept by the driver) and its information
+  // text, which names the frame's device in the log.
+  SP_default_settings(m_object);
+  char text[256] = "";
+  SP_get_info_str(m_object, text, int32_t(sizeof text), 0);
+  KLV_LOG(KLV_LOG_INFO, "%s: frame \"%s\" (%s, %s) on \"%s\"", m_name.c_str(), frame.name.c_str(),
+          frame.media.c_str(), frame.mode.c_str(), text);
   const int32_t r = SP_command(m_object, kFrameStartCommand, const_cast<char*>(frame.mode.c_str()),
                                const_cast<char*>(frame.media.c_str()));
   return r == SP_ERR_OPTIONAL ? 0 : r;
@@ -147,6 +155,29 @@ int32_t CPrintObj::BeginFrameCommon(IFrameStarter& starter, const CPrintFrameInf
     return m_status = 3;
   }
   *output = starter.Wrap(head);
+  return m_status = 0;
+}
+
+int32_t CPrintObj::GetBufImin(const CPrintFrameInfo& frame, const image_info* image,
+                              image_info* out, SP_COLOR_SETUP* setup) {
+  if (!m_object || !m_info) return m_status = 4;
+  if (!image || !out) return m_status = 2;
+  SP_COLOR_SETUP chosen{};
+  if (setup) chosen = *setup;
+  if (chosen.channels == 0) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    SP_COLOR_INFO colour{};
+    colour.size = sizeof colour;
+    if (const int32_t r = SP_get_color_info(m_object, m_info, frame.media.c_str(), &colour))
+      return m_status = r;
+    GetColorSetup(&chosen, colour);
+  }
+  if (setup) *setup = chosen;
+  klv::printing::FramePlan plan;
+  if (!klv::printing::plan_frame(frame, *image, chosen, GetPrntInfo(), m_name.c_str(), &plan))
+    return m_status = 2;
+  const SP_PRINT print = print_record_of(frame, repeated(plan), chosen, false);
+  *out = klv::printing::frame_lines_of(print, chosen.channels, chosen.spot_channels);
   return m_status = 0;
 }
 

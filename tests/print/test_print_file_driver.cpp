@@ -11,6 +11,7 @@
 #include <cups/raster.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -21,6 +22,8 @@
 #include "klv/imgproc_cxx.h"
 #include "klv/job_settings_cxx.h"
 #include "klv/kernel_stral.h"
+#include "klv/kernel_volume.h"
+#include "klv/outimg.h"
 #include "klv/printmode.h"
 #include "klv/printobj_cxx.h"
 #include "print_dots.h"
@@ -272,6 +275,57 @@ TEST_F(PrintFileDriver, ContoneJobIsScreenedAtPrintTime) {
           << "separation " << c << " line " << y;
     }
   TIFFClose(tif);
+}
+
+struct Seen : IPrintStatusCallback {
+  std::vector<std::string> texts;
+  void PrintStatus(int32_t code, const char* text) override {
+    texts.push_back(std::to_string(code) + " " + text);
+  }
+};
+
+// A job frame's dots counted by the driver's ink counter, the progress told
+// to the status callback.
+TEST_F(PrintFileDriver, JobFrameDotsAreCountedThroughTheDriver) {
+  const std::vector<std::string> files = Process();
+  ASSERT_EQ(files.size(), 1u);
+  const Planes expected = read_planes(files[0]);
+  const std::string path = folder_.path("job.vol");
+  SOVolume* volume = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(volume, nullptr);
+  CPrintObj printer("KlvDemo", true);
+  Seen seen;
+  printer.SetStatusCallback(&seen);
+  image_info info;
+  init_image_info(&info);
+  IMG_file* in = img_mux_open(files[0].c_str(), nullptr, "r", &info, KLV_TYPE_OUTIMG);
+  ASSERT_NE(in, nullptr);
+  IMG_file* out = nullptr;
+  ASSERT_EQ(
+      printer.BeginJobFrame(volume, "Frame.001", CPrintFrameInfo{}, &info, &out, nullptr, nullptr),
+      0);
+  std::vector<uint8_t> line(info.bytes_per_line);
+  for (int32_t y = 0; y < info.height; ++y) {
+    ASSERT_EQ(img_read_line(in, line.data(), 1), 1);
+    ASSERT_EQ(img_write_line(out, line.data(), 1), 1);
+  }
+  img_close(in);
+  ASSERT_EQ(printer.EndFrame(out), 0);
+  _SP_DOT_COUNT counts{};
+  ASSERT_EQ(printer.CountJobFrame(volume, "Frame.001", &counts), 0);
+  ASSERT_EQ(counts.channels, 4u);
+  // Stored as written: C, M, Y, K.
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(counts.dots[c], expected.dots[c]) << c;
+  ASSERT_FALSE(seen.texts.empty());
+  EXPECT_EQ(seen.texts.back(), "2 1.000");
+  EXPECT_EQ(printer.CountJobFrame(volume, "No.Such.Frame", &counts), 2);
+  // The preview of the dots is there too.
+  image_info preview;
+  init_image_info(&preview);
+  IMG_file* img = outimg_open_img(KLV_JOB_FRAME_PREVIEW, volume, "r", &preview);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(std::max(preview.width, preview.height), 400);
+  img_close(img);
 }
 
 #ifdef KLV_CUPS_DRIVER

@@ -573,4 +573,96 @@ TEST_F(PrintObj, ContoneFramesReleaseWhatTheyMadeOnEveryWayOut) {
   EXPECT_EQ(resources.Leaks(), "");
 }
 
+TEST_F(PrintObj, FrameSetUpAsksDefaultsAndInformationBeforeTheDotPattern) {
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  rec_.clear_log();
+  const image_info image = dots_image(9, 1, KLV_PLANAR_LINES);
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &image, &out), 0);
+  const std::string log = rec_.log();
+  const size_t defaults = log.find("default_settings"), text = log.find("get_info_str 0"),
+               pattern = log.find("command 33");
+  EXPECT_LT(defaults, text) << log;
+  EXPECT_LT(text, pattern) << log;
+  EXPECT_NE(pattern, std::string::npos) << log;
+  printer.EndFrame(out);
+  printer.EndJob();
+}
+
+TEST_F(PrintObj, BufferDescriptionIsTheFramesDots) {
+  CPrintObj printer(object_, "Rec", &info_, true);
+  struct Case {
+    image_info image;
+    const char* repeat;
+    int32_t width, height;
+  } cases[] = {{dots_image(9, 3, KLV_PLANAR_PIXEL), "", 9, 3},
+               {dots_image(9, 3, KLV_PLANAR_LINES), "3x1", 27, 3},
+               {printtest::contone_info(16, 5, 360), "2x2", 32, 10}};
+  for (const Case& c : cases) {
+    CPrintFrameInfo f;
+    f.repeat = c.repeat;
+    image_info buffer;
+    init_image_info(&buffer);
+    SP_COLOR_SETUP setup{};
+    ASSERT_EQ(printer.GetBufImin(f, &c.image, &buffer, &setup), 0) << c.repeat;
+    EXPECT_EQ(setup.channels, 4);
+    EXPECT_EQ(buffer.width, c.width);
+    EXPECT_EQ(buffer.height, c.height);
+    EXPECT_EQ(buffer.bits_per_sample, 1u);
+    EXPECT_EQ(buffer.samples, 4u);
+    EXPECT_EQ(buffer.planar, uint32_t(KLV_PLANAR_LINES));
+    EXPECT_EQ(buffer.bytes_per_line, 4 * ((uint32_t(c.width) + 7) / 8));
+  }
+  EXPECT_FALSE(printer.HasFrame());
+  image_info five = printtest::contone_info(4, 4, 360);
+  five.samples = 5;
+  image_info buffer;
+  EXPECT_EQ(printer.GetBufImin(CPrintFrameInfo{}, &five, &buffer), 2);
+}
+
+// A job frame's preview: a flat contone page comes back flat, its longer
+// side 400 pixels.
+TEST_F(PrintObj, JobFrameKeepsAPreviewOfWhatWasWritten) {
+  ScratchFolder folder("print_preview");
+  const std::string path = folder.path("job.vol");
+  SOVolume* volume = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(volume, nullptr);
+  const image_info contone = printtest::contone_info(1000, 250, 360);
+  {
+    CPrintObj printer(object_, "Rec", &info_, true);
+    IMG_file* out = nullptr;
+    ASSERT_EQ(printer.BeginJobFrame(volume, "Frame.001", CPrintFrameInfo{}, &contone, &out, nullptr,
+                                    nullptr),
+              0);
+    std::vector<uint8_t> lines(size_t(contone.bytes_per_line) * contone.height);
+    for (size_t i = 0; i < lines.size(); ++i) lines[i] = uint8_t(0x20 * (i % 4 + 1));
+    EXPECT_EQ(img_write_line(out, lines.data(), contone.height), contone.height);
+    EXPECT_EQ(printer.EndFrame(out), 0);
+  }
+  SOVolume* back = VOpen(nullptr, path.c_str(), KLV_VOL_READ);
+  ASSERT_NE(back, nullptr);
+  image_info frame, preview;
+  init_image_info(&frame);
+  init_image_info(&preview);
+  IMG_file* dots = outimg_open_img("Frame.001", back, "r", &frame);
+  ASSERT_NE(dots, nullptr);
+  EXPECT_EQ(frame.width, 1000);
+  EXPECT_EQ(frame.bits_per_sample, 1u);
+  img_close(dots);
+  IMG_file* img = outimg_open_img(KLV_JOB_FRAME_PREVIEW, back, "r", &preview);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(preview.width, 400);
+  EXPECT_EQ(preview.height, 100);
+  EXPECT_EQ(preview.samples, 4u);
+  std::vector<uint8_t> line(preview.bytes_per_line);
+  ASSERT_EQ(img_seek_line(img, 50, 0, 0, 0), 50);
+  ASSERT_EQ(img_read_line(img, line.data(), 1), 1);
+  EXPECT_EQ(line[0], 0x20);
+  EXPECT_EQ(line[1], 0x40);
+  EXPECT_EQ(line[4 * 399 + 3], 0x80);
+  img_close(img);
+  VClose(back);
+}
+
 }  // namespace
