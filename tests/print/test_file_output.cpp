@@ -96,6 +96,12 @@ TEST(FileOutput, FastWritersGiveThePlainBytes) {
     EXPECT_TRUE(plain.tiff == fast.tiff) << c.width << "x" << c.height << " bits " << c.bits;
     ASSERT_FALSE(plain.png.empty());
     EXPECT_TRUE(plain.png == fast.png) << c.width << "x" << c.height << " bits " << c.bits;
+    klvdrv::DotCounter table, counted;
+    table.SetPlain(true);
+    table.SetShape(c.bits, c.width);
+    counted.SetShape(c.bits, c.width);
+    for (size_t at = 0; at + shape.PlaneBytes() <= page.size(); at += shape.PlaneBytes())
+      ASSERT_EQ(table.Count(&page[at]), counted.Count(&page[at])) << at;
   }
 }
 

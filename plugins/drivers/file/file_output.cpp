@@ -2,6 +2,9 @@
 #include "file_output.h"
 
 #include <png.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +16,7 @@ namespace klvdrv {
 
 void DotCounter::SetShape(uint32_t bits, uint32_t width) {
   if (bits != 1 && bits != 2 && bits != 4 && bits != 8) bits = 1;
+  popcnt_ = bits == 1 && !plain_ && __builtin_cpu_supports("popcnt");
   bytes_ = (static_cast<size_t>(bits) * width + 7) / 8;
   const uint32_t used = static_cast<uint32_t>((static_cast<size_t>(bits) * width) % 8);
   tail_mask_ = used ? static_cast<uint8_t>(0xFF << (8 - used)) : 0xFF;
@@ -25,8 +29,27 @@ void DotCounter::SetShape(uint32_t bits, uint32_t width) {
   }
 }
 
+namespace {
+
+// One-bit planes: the set bits, eight bytes a step (the processor's
+// population count where it has one).
+__attribute__((target("popcnt"))) uint64_t count_bits_popcnt(const uint8_t* p, size_t n) {
+  uint64_t dots = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    dots += static_cast<uint64_t>(__builtin_popcountll(w));
+  }
+  for (; i < n; ++i) dots += static_cast<uint64_t>(__builtin_popcount(p[i]));
+  return dots;
+}
+
+}  // namespace
+
 uint64_t DotCounter::Count(const uint8_t* plane) const {
   if (bytes_ == 0) return 0;
+  if (popcnt_) return count_bits_popcnt(plane, bytes_ - 1) + table_[plane[bytes_ - 1] & tail_mask_];
   uint64_t n = 0;
   for (size_t i = 0; i + 1 < bytes_; ++i) n += table_[plane[i]];
   return n + table_[plane[bytes_ - 1] & tail_mask_];
@@ -139,25 +162,50 @@ bool Preview::Start(const PrintShape& shape, const std::vector<Separation>& sepa
     }
     pairs_.assign(width_, {0, 0, 0, 0});
   }
+  plane_pairs_ = by_pairs_ && shape.bits == 1 && factor_ % 2 == 0;
+  if (plane_pairs_) {
+    for (uint32_t byte = 0; byte < 256; ++byte) {
+      uint32_t word = 0;
+      for (uint32_t k = 0; k < 4; ++k) {
+        const uint32_t first = (byte >> (7 - 2 * k)) & 1, second = (byte >> (6 - 2 * k)) & 1;
+        word |= (first | second << 4) << (8 * k);
+      }
+      pair_spread_[byte] = word;
+    }
+    pair_index_.assign(shape.PlaneBytes() * 4 + 4, 0);
+  }
   return true;
 }
 
 void Preview::SumCombinations() {
   if (hist_row_ < 0) return;
-  if (by_pairs_) {
-    // The 16-bit fields become the counts the plain path keeps.
-    for (uint32_t px = 0; px < width_; ++px) {
-      std::array<uint64_t, 4>& f = pairs_[px];
-      uint32_t* h = &hist_[static_cast<size_t>(px) * combos_];
-      for (uint32_t m = 0; m < combos_; ++m) {
-        const uint64_t word = f[(m >= 8 ? 2 : 0) + (m & 1)];
-        h[m] = static_cast<uint32_t>((word >> (16 * ((m & 7) >> 1))) & 0xFFFF);
-      }
-      f = {0, 0, 0, 0};
-    }
-  }
   float* sum = &sum_[static_cast<size_t>(hist_row_) * width_ * 3];
   uint32_t* count = &count_[static_cast<size_t>(hist_row_) * width_];
+  if (by_pairs_) {
+    // The counts of the 16-bit fields, summed in the plain path's order; a
+    // count of 0 adds +0.0, which leaves every sum as it is.
+    for (uint32_t px = 0; px < width_; ++px) {
+      std::array<uint64_t, 4>& f = pairs_[px];
+      float r = sum[px * 3], g = sum[px * 3 + 1], b = sum[px * 3 + 2];
+      uint32_t total = count[px];
+      for (uint32_t m = 0; m < combos_; ++m) {
+        const uint64_t word = f[(m >= 8 ? 2 : 0) + (m & 1)];
+        const uint32_t h = static_cast<uint32_t>((word >> (16 * ((m & 7) >> 1))) & 0xFFFF);
+        const float n = static_cast<float>(h);
+        r += n * combo_rgb_[m][0];
+        g += n * combo_rgb_[m][1];
+        b += n * combo_rgb_[m][2];
+        total += h;
+      }
+      sum[px * 3] = r;
+      sum[px * 3 + 1] = g;
+      sum[px * 3 + 2] = b;
+      count[px] = total;
+      f = {0, 0, 0, 0};
+    }
+    hist_row_ = -1;
+    return;
+  }
   for (uint32_t px = 0; px < width_; ++px) {
     uint32_t* h = &hist_[static_cast<size_t>(px) * combos_];
     for (uint32_t m = 0; m < combos_; ++m) {
@@ -205,6 +253,55 @@ void Preview::Combine(const uint8_t* line) {
   }
 }
 
+void Preview::AddLineByPlanePairs(const uint8_t* line) {
+  const size_t plane = shape_.PlaneBytes();
+  const uint32_t channels = shape_.channels;
+  uint8_t* out = pair_index_.data();
+  for (size_t i = 0; i < plane; ++i) {
+    uint32_t word = 0;
+    for (uint32_t c = 0; c < channels; ++c) word |= pair_spread_[line[c * plane + i]] << c;
+    std::memcpy(out + 4 * i, &word, 4);
+  }
+  CountPairs(out);
+}
+
+// Spans start at even pixels: each is factor_ / 2 pairs, the last one
+// perhaps fewer and ending in a pixel of its own.
+void Preview::CountPairs(const uint8_t* pairs) {
+  constexpr uint64_t kEven = 0x00FF00FF00FF00FFull;
+  for (uint32_t px = 0, x = 0; px < width_; ++px) {
+    const uint32_t end = std::min(shape_.width, x + factor_);
+    const uint8_t* p = pairs + x / 2;
+    const uint32_t n = (end - x) / 2;
+    uint64_t lo = 0, hi = 0;
+#ifdef __SSE2__
+    // Sixteen byte fields added at once.
+    __m128i acc = _mm_setzero_si128();
+    for (uint32_t j = 0; j < n; ++j)
+      acc =
+          _mm_add_epi8(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&pair_counts_[p[j]])));
+    lo = static_cast<uint64_t>(_mm_cvtsi128_si64(acc));
+    hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc, acc)));
+#else
+    for (uint32_t j = 0; j < n; ++j) {
+      const std::array<uint64_t, 2>& c = pair_counts_[p[j]];
+      lo += c[0];
+      hi += c[1];
+    }
+#endif
+    if ((end - x) % 2) {
+      lo += one_counts_[p[n] & 15][0];
+      hi += one_counts_[p[n] & 15][1];
+    }
+    x = end;
+    std::array<uint64_t, 4>& f = pairs_[px];
+    f[0] += lo & kEven;
+    f[1] += (lo >> 8) & kEven;
+    f[2] += hi & kEven;
+    f[3] += (hi >> 8) & kEven;
+  }
+}
+
 void Preview::AddLineByPairs() {
   const uint8_t* combo = combo_.data();
   for (uint32_t px = 0, x = 0; px < width_; ++px) {
@@ -234,6 +331,10 @@ void Preview::AddLineByCombination(uint32_t row, const uint8_t* line) {
   if (y != hist_row_) {
     SumCombinations();
     hist_row_ = y;
+  }
+  if (plane_pairs_) {
+    AddLineByPlanePairs(line);
+    return;
   }
   Combine(line);
   if (by_pairs_) {

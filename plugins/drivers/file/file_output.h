@@ -38,10 +38,13 @@ struct Separation {
 // the unused bits at the end of the last byte are not counted.
 class DotCounter {
  public:
+  // The byte table alone (tests compare it with the population count).
+  void SetPlain(bool plain) { plain_ = plain; }
   void SetShape(uint32_t bits, uint32_t width);
   uint64_t Count(const uint8_t* plane) const;
 
  private:
+  bool plain_ = false, popcnt_ = false;
   std::array<uint8_t, 256> table_{};
   size_t bytes_ = 0;
   uint8_t tail_mask_ = 0xFF;  // the used bits of the last byte
@@ -92,6 +95,11 @@ class Preview {
   // byte fields, summed per span and added to 16-bit fields per preview
   // pixel (pairs_).
   void AddLineByPairs();
+  // One-bit samples and an even factor: the pair indices come straight from
+  // the plane bytes (four pairs a byte through pair_spread_), no combination
+  // bytes in between.
+  void AddLineByPlanePairs(const uint8_t* line);
+  void CountPairs(const uint8_t* pairs);
   void SumCombinations();
   PrintShape shape_;
   uint32_t factor_ = 1, width_ = 0, height_ = 0;
@@ -115,6 +123,9 @@ class Preview {
   // Per preview pixel, 16-bit fields: [0] even and [1] odd combinations of
   // 0-7, [2] and [3] those of 8-15.
   std::vector<std::array<uint64_t, 4>> pairs_;
+  bool plane_pairs_ = false;
+  std::array<uint32_t, 256> pair_spread_{};  // byte k: pixel 2k | pixel 2k + 1 << 4
+  std::vector<uint8_t> pair_index_;          // one line's pair indices (+ 4 spare)
 };
 
 // Appends the PackBits code of one row to `out` (room for
