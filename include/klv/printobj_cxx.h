@@ -8,8 +8,9 @@
 // The order of driver calls over one job:
 //   construction  SP_open_printer, SP_set_msg_callback, SP_find_info
 //   StartJob      SP_init_from_info, [SP_get_info_num 35], SP_start_job
-//   BeginFrame    SP_get_color_info, SP_get_mlproc_info, SP_command 33,
-//                 SP_get_info_num 46, SP_start_print(_ex), SP_start_pass
+//   BeginFrame    SP_get_color_info, SP_get_mlproc_info, SP_default_settings,
+//                 SP_get_info_str, SP_command 33, SP_get_info_num 46,
+//                 SP_start_print(_ex), SP_start_pass
 //   lines         SP_print_scanline_data (one line a call); a frame of several
 //                 passes ends each pass and starts the next at its first line
 //   frame closed  [SP_command 29], SP_end_pass, SP_end_print (only when whole)
@@ -18,6 +19,11 @@
 //   destruction   SP_free_info, SP_close (owned ones only)
 // With the use-printer switch off everything is prepared and nothing reaches
 // the device: no init, start, line or end calls.
+//
+// A frame takes the printer's dots as they are (laid out as lines), or a
+// contone image, which the frame's chain converts to the printer's inks and
+// screens with the frame's mode; the dots are then repeated by the frame's
+// repeat factors.
 //
 // Status codes: 0 success, the driver's codes otherwise; 4 no usable printer
 // object or info, 2 a missing argument or an input the frame cannot take, 3

@@ -219,11 +219,21 @@ int32_t CPrintObj::PrintBuffered(const char* file, const CPrintFrameInfo& frame,
   init_image_info(&stored);
   *output = img_mux_open(file, nullptr, "r", &stored, KLV_TYPE_OUTIMG);
   if (!*output) return m_status = 2;
-  image_info lines = *image;
-  lines.planar = KLV_PLANAR_LINES;
+  // The buffer holds the frame's dots as the buffered frame wrote them
+  // (screened and repeated): the direct frame takes them as they are.
+  image_info lines;
+  init_image_info(&lines);
+  if (const int32_t r = GetBufImin(frame, image, &lines, setup)) {
+    img_close(*output);
+    *output = nullptr;
+    return m_status = r;
+  }
+  CPrintFrameInfo as_dots = frame;
+  as_dots.repeat.clear();
+  as_dots.repeat.push_back('1');  // no repeat (assigning "1" trips a GCC 12 warning)
   IMG_file* head = nullptr;
   PrintFrameStarter starter;
-  int32_t status = BeginFrameCommon(starter, frame, &lines, &head, setup);
+  int32_t status = BeginFrameCommon(starter, as_dots, &lines, &head, setup);
   const size_t line_bytes = head ? starter.Frame()->LineBytes() : 0;
   if (status == 0 && (stored.bytes_per_line != line_bytes || stored.height < lines.height)) {
     KLV_LOG(KLV_LOG_ERROR, "Buffer file \"%s\" does not hold the frame's lines", file);

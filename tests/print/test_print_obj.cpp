@@ -665,4 +665,34 @@ TEST_F(PrintObj, JobFrameKeepsAPreviewOfWhatWasWritten) {
   VClose(back);
 }
 
+// A contone frame buffered and printed later reaches the driver as the
+// same frame printed directly.
+TEST_F(PrintObj, BufferedContoneFramePrintsAsTheDirectOne) {
+  ScratchFolder folder("print_buffered_contone");
+  const std::string buffer = folder.path("frame.buf");
+  const image_info contone = printtest::contone_info(16, 5, 360);
+  const std::vector<uint8_t> page = printtest::contone_page(contone);
+  CPrintFrameInfo f;
+  f.repeat = "2x2";
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(f, &contone, &out), 0);
+  EXPECT_EQ(img_write_line(out, const_cast<uint8_t*>(page.data()), 5), 5);
+  EXPECT_EQ(printer.EndFrame(out), 0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  const std::vector<std::string> direct = scanlines(rec_.log());
+  ASSERT_EQ(direct.size(), 10u);
+  rec_.clear_log();
+  SP_COLOR_SETUP setup{};
+  ASSERT_EQ(printer.BeginBufferedFrame(buffer.c_str(), f, &contone, &out, nullptr, &setup), 0);
+  EXPECT_EQ(img_write_line(out, const_cast<uint8_t*>(page.data()), 5), 5);
+  EXPECT_EQ(printer.EndFrame(out), 0);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  IMG_file* in = nullptr;
+  ASSERT_EQ(printer.PrintBuffered(buffer.c_str(), f, &contone, &in, nullptr, &setup), 0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  EXPECT_EQ(scanlines(rec_.log()), direct) << rec_.log();
+}
+
 }  // namespace
