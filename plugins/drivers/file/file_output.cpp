@@ -253,14 +253,37 @@ void Preview::Combine(const uint8_t* line) {
   }
 }
 
-void Preview::AddLineByPlanePairs(const uint8_t* line) {
-  const size_t plane = shape_.PlaneBytes();
-  const uint32_t channels = shape_.channels;
-  uint8_t* out = pair_index_.data();
+namespace {
+
+// Four pair indices a plane byte: each channel's bits at their place.
+template <uint32_t kChannels>
+void spread_pairs(const uint32_t* spread, const uint8_t* line, size_t plane, uint8_t* out) {
   for (size_t i = 0; i < plane; ++i) {
     uint32_t word = 0;
-    for (uint32_t c = 0; c < channels; ++c) word |= pair_spread_[line[c * plane + i]] << c;
+    for (uint32_t c = 0; c < kChannels; ++c) word |= spread[line[c * plane + i]] << c;
     std::memcpy(out + 4 * i, &word, 4);
+  }
+}
+
+}  // namespace
+
+void Preview::AddLineByPlanePairs(const uint8_t* line) {
+  const size_t plane = shape_.PlaneBytes();
+  uint8_t* out = pair_index_.data();
+  const uint32_t* spread = pair_spread_.data();
+  switch (shape_.channels) {
+    case 1:
+      spread_pairs<1>(spread, line, plane, out);
+      break;
+    case 2:
+      spread_pairs<2>(spread, line, plane, out);
+      break;
+    case 3:
+      spread_pairs<3>(spread, line, plane, out);
+      break;
+    default:
+      spread_pairs<4>(spread, line, plane, out);
+      break;
   }
   CountPairs(out);
 }
