@@ -328,6 +328,43 @@ TEST_F(PrintFileDriver, JobFrameDotsAreCountedThroughTheDriver) {
   img_close(img);
 }
 
+// The job's picture printed as it is, with the job's media, resolution and
+// pattern, reaches the driver as the dots the job driver made of it.
+TEST_F(PrintFileDriver, PicturePrintedDirectlyGetsTheJobsDots) {
+  const std::vector<std::string> files = Process();
+  ASSERT_EQ(files.size(), 1u);
+  const Planes expected = read_planes(files[0]);
+  ASSERT_EQ(expected.planes.size(), 4u);
+  CPrintObj printer("KlvDemo", true);
+  ASSERT_EQ(SP_set_port_name(printer.Object(), out_.c_str()), 0);
+  CPrintJobInfo job;
+  job.name = "P2";
+  ASSERT_EQ(printer.StartJob(job), 0);
+  CPrintFrameInfo frame;
+  frame.media = s_->PrintMedia;
+  frame.mode = s_->PrintMode;  // not in the printer's information: the pattern counts
+  frame.pattern = s_->PatternDif;
+  ASSERT_EQ(klv::print_page_file(printer, s_->Imagepath, frame, nullptr, nullptr), 0);
+  ASSERT_EQ(printer.EndJob(), 0);
+  TIFF* tif = TIFFOpen((out_ / "P2.tif").c_str(), "r");
+  ASSERT_NE(tif, nullptr);
+  uint32_t width = 0, height = 0;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  ASSERT_EQ(int32_t(width), expected.width);
+  ASSERT_EQ(int32_t(height), expected.height);
+  std::vector<uint8_t> row(TIFFScanlineSize(tif));
+  const int order[4] = {3, 0, 1, 2};
+  for (int c = 0; c < 4; ++c)
+    for (uint32_t y = 0; y < height; ++y) {
+      ASSERT_EQ(TIFFReadScanline(tif, row.data(), y, uint16_t(c)), 1);
+      ASSERT_EQ(std::memcmp(row.data(), &expected.planes[order[c]][y * expected.row], row.size()),
+                0)
+          << "separation " << c << " line " << y;
+    }
+  TIFFClose(tif);
+}
+
 #ifdef KLV_CUPS_DRIVER
 // The same job through the CUPS raster driver: a raster stream whose CMYK
 // lines hold the print file's planes.
