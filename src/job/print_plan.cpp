@@ -190,14 +190,15 @@ bool plan_contone(const CPrintFrameInfo& frame, const image_info& image,
   }
   plan->xrep = get_xrep(frame.repeat.c_str());
   plan->yrep = get_yrep(frame.repeat.c_str());
-  // The screening's resolution: the mode's over the repeat, else the image's.
+  // The screening's resolution: the mode's over the repeat, else the
+  // image's (72 dpi when neither says). An image without a resolution keeps
+  // its pixels.
   double sx = mx > 0 ? mx / plan->xrep : image.xres, sy = my > 0 ? my / plan->yrep : image.yres;
+  if (sx <= 0 || sy <= 0) sx = sy = 72;
   int32_t width = image.width, height = image.height;
-  if (sx > 0 && sy > 0 && image.xres > 0 && image.yres > 0) {
+  if (image.xres > 0 && image.yres > 0) {
     width = int32_t(std::lround(image.width * sx / image.xres));
     height = int32_t(std::lround(image.height * sy / image.yres));
-  } else {
-    sx = sy = image.xres > 0 ? image.xres : 72;
   }
   if (width < 1 || height < 1 || width > 1000000 || height > 1000000) {
     KLV_LOG(KLV_LOG_ERROR, "The frame would be %dx%d pixels", width, height);

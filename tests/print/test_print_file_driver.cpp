@@ -365,6 +365,35 @@ TEST_F(PrintFileDriver, PicturePrintedDirectlyGetsTheJobsDots) {
   TIFFClose(tif);
 }
 
+// A contone image is brought to its mode's resolution (over the repeat);
+// one without a resolution keeps its pixels.
+TEST_F(PrintFileDriver, ContoneFramesTakeTheModesResolution) {
+  CPrintObj printer("KlvDemo", true);
+  ASSERT_EQ(printer.GetLastStatus(), 0);
+  struct Case {
+    double res;
+    const char* repeat;
+    int32_t width, height;
+    double xres;
+  } cases[] = {{180, "", 400, 200, 720}, {180, "2x1", 400, 200, 720}, {0, "", 100, 50, 720}};
+  for (const Case& c : cases) {
+    image_info rgb = printtest::contone_info(100, 50, c.res);
+    rgb.samples = 3;
+    rgb.photometric = KLV_PHOTO_MINBLACK;
+    rgb.bytes_per_line = image_info_line_bytes(&rgb);
+    CPrintFrameInfo frame;
+    frame.media = "Glossy Photo";
+    frame.mode = "720 dpi, Screen(85 lpi)";
+    frame.repeat = c.repeat;
+    image_info buffer;
+    init_image_info(&buffer);
+    ASSERT_EQ(printer.GetBufImin(frame, &rgb, &buffer), 0) << c.res << " " << c.repeat;
+    EXPECT_EQ(buffer.width, c.width) << c.res << " " << c.repeat;
+    EXPECT_EQ(buffer.height, c.height) << c.res << " " << c.repeat;
+    EXPECT_EQ(buffer.xres, c.xres) << c.res << " " << c.repeat;
+  }
+}
+
 #ifdef KLV_CUPS_DRIVER
 // The same job through the CUPS raster driver: a raster stream whose CMYK
 // lines hold the print file's planes.
