@@ -14,6 +14,8 @@
 
 namespace klvdrv {
 
+static_assert(sizeof(std::array<uint64_t, 2>) == 16);
+
 void DotCounter::SetShape(uint32_t bits, uint32_t width) {
   if (bits != 1 && bits != 2 && bits != 4 && bits != 8) bits = 1;
   popcnt_ = bits == 1 && !plain_ && __builtin_cpu_supports("popcnt");
@@ -256,11 +258,18 @@ void Preview::Combine(const uint8_t* line) {
 namespace {
 
 // Four pair indices a plane byte: each channel's bits at their place.
+// (The channels are written out: the compiler keeps a loop over them.)
 template <uint32_t kChannels>
 void spread_pairs(const uint32_t* spread, const uint8_t* line, size_t plane, uint8_t* out) {
+  const uint8_t* p0 = line;
+  const uint8_t* p1 = line + (kChannels > 1 ? plane : 0);
+  const uint8_t* p2 = line + (kChannels > 2 ? 2 * plane : 0);
+  const uint8_t* p3 = line + (kChannels > 3 ? 3 * plane : 0);
   for (size_t i = 0; i < plane; ++i) {
-    uint32_t word = 0;
-    for (uint32_t c = 0; c < kChannels; ++c) word |= spread[line[c * plane + i]] << c;
+    uint32_t word = spread[p0[i]];
+    if (kChannels > 1) word |= spread[p1[i]] << 1;
+    if (kChannels > 2) word |= spread[p2[i]] << 2;
+    if (kChannels > 3) word |= spread[p3[i]] << 3;
     std::memcpy(out + 4 * i, &word, 4);
   }
 }
@@ -299,10 +308,16 @@ void Preview::CountPairs(const uint8_t* pairs) {
     uint64_t lo = 0, hi = 0;
 #ifdef __SSE2__
     // Sixteen byte fields added at once.
-    __m128i acc = _mm_setzero_si128();
-    for (uint32_t j = 0; j < n; ++j)
-      acc =
-          _mm_add_epi8(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&pair_counts_[p[j]])));
+    // (std::array<uint64_t, 2> is 16 bytes without padding.)
+    const auto* table = reinterpret_cast<const __m128i*>(pair_counts_.data());
+    __m128i acc = _mm_setzero_si128(), acc2 = _mm_setzero_si128();
+    uint32_t j = 0;
+    for (; j + 2 <= n; j += 2) {
+      acc = _mm_add_epi8(acc, _mm_loadu_si128(table + p[j]));
+      acc2 = _mm_add_epi8(acc2, _mm_loadu_si128(table + p[j + 1]));
+    }
+    if (j < n) acc = _mm_add_epi8(acc, _mm_loadu_si128(table + p[j]));
+    acc = _mm_add_epi8(acc, acc2);
     lo = static_cast<uint64_t>(_mm_cvtsi128_si64(acc));
     hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc, acc)));
 #else
