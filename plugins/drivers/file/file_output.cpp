@@ -491,7 +491,8 @@ uint8_t* PackBitsRow(const uint8_t* bp, size_t cc, uint8_t* op) {
   while (cc > 0) {
     if (state == kLiteral) {
       // Bytes that stand alone extend the literal, up to 128 of them.
-      const size_t take = std::min<size_t>(singles(bp, cc), 127u - *lastliteral);
+      const size_t room = 127u - *lastliteral;  // the scan looks no further than needed
+      const size_t take = std::min(singles(bp, std::min(cc, room + 1)), room);
       if (take > 0) {
         std::memcpy(op, bp, take);
         op += take;
