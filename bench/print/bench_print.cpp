@@ -3,7 +3,8 @@
 // against only reading that print file: an 8000x6000 page of 1-bit CMYK
 // dots (pixel-interleaved, as the job driver writes it). Also the frame
 // chain alone (use-printer off: layout and frame, nothing sent), and the
-// file driver alone (lines from memory).
+// file driver alone (lines from memory); and a contone page screened and
+// repeated by the frame's chain.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -155,10 +156,51 @@ void BM_FileDriverOnly(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(line) * kHeight);
 }
 
+// A contone page (4000x3000 CMYK ink amounts) through the frame's chain,
+// nothing sent: screened with the built-in screens, one thread, its pixels
+// repeated 2x1 into an 8000x3000 frame.
+void BM_ContoneFrameChain(benchmark::State& state) {
+  constexpr int32_t kContoneWidth = 4000, kContoneHeight = 3000;
+  image_info info;
+  init_image_info(&info);
+  info.width = kContoneWidth;
+  info.height = kContoneHeight;
+  info.samples = 4;
+  info.bits_per_sample = 8;
+  info.planar = KLV_PLANAR_PIXEL;
+  info.photometric = KLV_PHOTO_MINWHITE;
+  info.xres = info.yres = 360;
+  info.bytes_per_line = image_info_line_bytes(&info);
+  std::vector<uint8_t> band(size_t(info.bytes_per_line) * 64);
+  for (size_t i = 0; i < band.size(); ++i) band[i] = uint8_t(i * 7 + i / info.bytes_per_line);
+  int32_t error = 0;
+  SP_OBJECT* object = SP_open(KLV_FILE_DRIVER, "KlvDemo", &error, "KlvDemo");
+  if (!object) {
+    state.SkipWithError("file driver not loaded");
+    return;
+  }
+  SP_INFO sp_info{sizeof(SP_INFO), nullptr};
+  for (auto _ : state) {
+    CPrintObj printer(object, "KlvDemo", &sp_info, false);
+    CPrintFrameInfo frame;
+    frame.repeat = "2x1";
+    IMG_file* out = nullptr;
+    bool ok = printer.StartJob(CPrintJobInfo{}) == 0 && printer.BeginFrame(frame, &info, &out) == 0;
+    for (int32_t y = 0; ok && y < kContoneHeight; y += 64)
+      ok = img_write_line(out, band.data(), std::min(64, kContoneHeight - y)) ==
+           std::min(64, kContoneHeight - y);
+    if (!ok || printer.EndFrame(out) != 0 || printer.EndJob() != 0)
+      state.SkipWithError("the contone frame failed");
+  }
+  SP_close(object);
+  state.SetBytesProcessed(int64_t(state.iterations()) * info.bytes_per_line * kContoneHeight);
+}
+
 BENCHMARK(BM_ReadPrintFile)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FrameChainOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_PrintThroughFileDriver)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FileDriverOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ContoneFrameChain)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 
