@@ -68,13 +68,27 @@ class RepeatImg : public CIMG_file {
       }
     }
   }
+  template <size_t kRep>
+  void ExpandBytes(const uint8_t* src, uint8_t* dst) const {
+    for (size_t i = 0; i + 1 < in_plane_; ++i)
+      std::memcpy(dst + i * kRep, &table_[src[i] * kRep], kRep);
+  }
   // One input line into line_: every plane's bytes through the table.
   void Expand(const uint8_t* in) {
     for (size_t p = 0; p < planes_; ++p) {
       const uint8_t* src = in + p * in_plane_;
       uint8_t* dst = line_.data() + p * out_plane_;
-      for (size_t i = 0; i + 1 < in_plane_; ++i)
-        std::memcpy(dst + i * xrep_, &table_[src[i] * xrep_], xrep_);
+      switch (xrep_) {  // copies of a size known here are moves, not calls
+        case 2:
+          ExpandBytes<2>(src, dst);
+          break;
+        case 4:
+          ExpandBytes<4>(src, dst);
+          break;
+        default:
+          for (size_t i = 0; i + 1 < in_plane_; ++i)
+            std::memcpy(dst + i * xrep_, &table_[src[i] * xrep_], xrep_);
+      }
       // The last byte: its unused bits are dropped, and only the bytes of
       // the output plane are kept (the next plane starts after them).
       const uint8_t* last = &table_[(src[in_plane_ - 1] & tail_mask_) * xrep_];

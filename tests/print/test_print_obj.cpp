@@ -695,4 +695,51 @@ TEST_F(PrintObj, BufferedContoneFramePrintsAsTheDirectOne) {
   EXPECT_EQ(scanlines(rec_.log()), direct) << rec_.log();
 }
 
+// Three across, two down: cyan pixels 0 and 8 of nine become 0-2 and 24-26
+// of 27, on each of two lines per line written.
+TEST_F(PrintObj, RepeatFactorsOfThreeAndTwo) {
+  ScratchFolder folder("print_repeat3");
+  const std::string path = folder.path("job.vol");
+  SOVolume* volume = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(volume, nullptr);
+  const image_info image = dots_image(9, 2, KLV_PLANAR_LINES);
+  {
+    CPrintObj printer(object_, "Rec", &info_, true);
+    CPrintFrameInfo f;
+    f.repeat = "3x2";
+    IMG_file* out = nullptr;
+    ASSERT_EQ(printer.BeginJobFrame(volume, "Frame.001", f, &image, &out, nullptr, nullptr), 0);
+    std::vector<uint8_t> line(image.bytes_per_line, 0);
+    line[0] = 0x80;
+    line[1] = 0x80;
+    EXPECT_EQ(img_write_line(out, line.data(), 1), 1);
+    line[0] = 0x40;  // pixel 1
+    line[1] = 0;
+    EXPECT_EQ(img_write_line(out, line.data(), 1), 1);
+    EXPECT_EQ(printer.EndFrame(out), 0);
+  }
+  SOVolume* back = VOpen(nullptr, path.c_str(), KLV_VOL_READ);
+  ASSERT_NE(back, nullptr);
+  image_info stored;
+  init_image_info(&stored);
+  IMG_file* img = outimg_open_img("Frame.001", back, "r", &stored);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(stored.width, 27);
+  EXPECT_EQ(stored.height, 4);
+  std::vector<uint8_t> got(size_t(stored.bytes_per_line) * 4);
+  ASSERT_EQ(img_read_line(img, got.data(), 4), 4);
+  const size_t row = stored.bytes_per_line;  // four planes of four bytes
+  for (int y = 0; y < 2; ++y) {
+    EXPECT_EQ(got[y * row + 0], 0xE0) << y;
+    EXPECT_EQ(got[y * row + 3], 0xE0) << y;  // pixels 24-26
+    EXPECT_EQ(got[y * row + 4], 0x00) << y;
+  }
+  for (int y = 2; y < 4; ++y) {
+    EXPECT_EQ(got[y * row + 0], 0x1C) << y;  // pixels 3-5
+    EXPECT_EQ(got[y * row + 3], 0x00) << y;
+  }
+  img_close(img);
+  VClose(back);
+}
+
 }  // namespace
