@@ -85,3 +85,7 @@ demo: build
 	KLV_PATH=data ./build/tools/klvrip/klvrip print build/demo-job --output build/demo-print
 	@echo "demo: the job was printed to the file driver: build/demo-print/Demo.tif holds the"
 	@echo "      separations it received and build/demo-print/Demo-1.png its preview"
+	KLV_PATH=data ./build/tools/klvrip/klvrip print data/samples/chart.tif --printer KlvDemo \
+	  --media "Glossy Photo" --mode "720 dpi, Screen(85 lpi)" --output build/demo-print
+	@echo "demo: the picture itself was printed too, converted and screened as it printed:"
+	@echo "      build/demo-print/chart.tif and build/demo-print/chart-1.png"

@@ -2,10 +2,13 @@
 // Printing a job's print file through the print object and the file driver,
 // against only reading that print file: an 8000x6000 page of 1-bit CMYK
 // dots (pixel-interleaved, as the job driver writes it). Also the frame
-// chain alone (use-printer off: layout and frame, nothing sent).
+// chain alone (use-printer off: layout and frame, nothing sent), and the
+// file driver alone (lines from memory); and a contone page screened and
+// repeated by the frame's chain.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -111,9 +114,93 @@ void BM_FrameChainOnly(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * page_info().bytes_per_line * kHeight);
 }
 
+// The file driver alone: the page's lines (line-interleaved, in memory)
+// handed straight to its scan-line entry.
+void BM_FileDriverOnly(benchmark::State& state) {
+  const image_info info = page_info();
+  const size_t plane = (size_t(kWidth) + 7) / 8, line = plane * 4;
+  std::vector<uint8_t> lines(line * 64);
+  uint32_t seed = 2463534242u;
+  for (auto& b : lines) {
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    b = uint8_t(seed & (seed >> 8));
+  }
+  int32_t error = 0;
+  SP_OBJECT* object = SP_open(KLV_FILE_DRIVER, "KlvDemo", &error, "KlvDemo");
+  if (!object) {
+    state.SkipWithError("file driver not loaded");
+    return;
+  }
+  const std::string port = page().folder.path("alone");
+  SP_set_port_name(object, port.c_str());
+  for (auto _ : state) {
+    SP_JOB job{};
+    job.size = SP_JOB_SIZE;
+    std::snprintf(job.name, sizeof job.name, "alone");
+    SP_PRINT print{};
+    print.size = SP_PRINT_SIZE;
+    print.width = kWidth;
+    print.height = kHeight;
+    print.bits = 1;
+    print.channels = 4;
+    print.xres = print.yres = info.xres;
+    bool ok = SP_start_job(object, &job) == 0 && SP_start_print(object, &print, nullptr) == 0;
+    for (int32_t y = 0; ok && y < kHeight; ++y)
+      ok = SP_print_scanline_data(object, &lines[(size_t(y) % 64) * line], 1) == 0;
+    if (!ok || SP_end_print(object) != 0 || SP_end_job(object) != 0)
+      state.SkipWithError("the driver refused the page");
+  }
+  SP_close(object);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(line) * kHeight);
+}
+
+// A contone page (4000x3000 CMYK ink amounts) through the frame's chain,
+// nothing sent: screened with the built-in screens, one thread, its pixels
+// repeated 2x1 into an 8000x3000 frame.
+void BM_ContoneFrameChain(benchmark::State& state) {
+  constexpr int32_t kContoneWidth = 4000, kContoneHeight = 3000;
+  image_info info;
+  init_image_info(&info);
+  info.width = kContoneWidth;
+  info.height = kContoneHeight;
+  info.samples = 4;
+  info.bits_per_sample = 8;
+  info.planar = KLV_PLANAR_PIXEL;
+  info.photometric = KLV_PHOTO_MINWHITE;
+  info.xres = info.yres = 360;
+  info.bytes_per_line = image_info_line_bytes(&info);
+  std::vector<uint8_t> band(size_t(info.bytes_per_line) * 64);
+  for (size_t i = 0; i < band.size(); ++i) band[i] = uint8_t(i * 7 + i / info.bytes_per_line);
+  int32_t error = 0;
+  SP_OBJECT* object = SP_open(KLV_FILE_DRIVER, "KlvDemo", &error, "KlvDemo");
+  if (!object) {
+    state.SkipWithError("file driver not loaded");
+    return;
+  }
+  SP_INFO sp_info{sizeof(SP_INFO), nullptr};
+  for (auto _ : state) {
+    CPrintObj printer(object, "KlvDemo", &sp_info, false);
+    CPrintFrameInfo frame;
+    frame.repeat = "2x1";
+    IMG_file* out = nullptr;
+    bool ok = printer.StartJob(CPrintJobInfo{}) == 0 && printer.BeginFrame(frame, &info, &out) == 0;
+    for (int32_t y = 0; ok && y < kContoneHeight; y += 64)
+      ok = img_write_line(out, band.data(), std::min(64, kContoneHeight - y)) ==
+           std::min(64, kContoneHeight - y);
+    if (!ok || printer.EndFrame(out) != 0 || printer.EndJob() != 0)
+      state.SkipWithError("the contone frame failed");
+  }
+  SP_close(object);
+  state.SetBytesProcessed(int64_t(state.iterations()) * info.bytes_per_line * kContoneHeight);
+}
+
 BENCHMARK(BM_ReadPrintFile)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FrameChainOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_PrintThroughFileDriver)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FileDriverOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ContoneFrameChain)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

@@ -8,8 +8,9 @@
 // The order of driver calls over one job:
 //   construction  SP_open_printer, SP_set_msg_callback, SP_find_info
 //   StartJob      SP_init_from_info, [SP_get_info_num 35], SP_start_job
-//   BeginFrame    SP_get_color_info, SP_get_mlproc_info, SP_command 33,
-//                 SP_get_info_num 46, SP_start_print(_ex), SP_start_pass
+//   BeginFrame    SP_get_color_info, SP_get_mlproc_info, SP_default_settings,
+//                 SP_get_info_str, SP_command 33, SP_get_info_num 46,
+//                 SP_start_print(_ex), SP_start_pass
 //   lines         SP_print_scanline_data (one line a call); a frame of several
 //                 passes ends each pass and starts the next at its first line
 //   frame closed  [SP_command 29], SP_end_pass, SP_end_print (only when whole)
@@ -19,6 +20,11 @@
 // With the use-printer switch off everything is prepared and nothing reaches
 // the device: no init, start, line or end calls.
 //
+// A frame takes the printer's dots as they are (laid out as lines), or a
+// contone image, which the frame's chain converts to the printer's inks and
+// screens with the frame's mode; the dots are then repeated by the frame's
+// repeat factors.
+//
 // Status codes: 0 success, the driver's codes otherwise; 4 no usable printer
 // object or info, 2 a missing argument or an input the frame cannot take, 3
 // no memory, 6 a frame refused by the driver.
@@ -27,6 +33,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "klv/cimg_file.h"
 #include "klv/export.h"
@@ -88,7 +95,13 @@ class KLV_API CPrintFrameInfo {
   int32_t x_offset = 0;  // the driver's own placement words
   int32_t y_offset = 0;
   int32_t flags = 0;  // SP_PRINT_FLAG_*
-  int32_t kind = 7;   // the frame's kind, the driver's own
+  // The dot pattern (DP_*) contone lines are screened with when the frame's
+  // mode is not in the printer's information (7, contone: the built-in
+  // screens).
+  int32_t pattern = 7;
+  // The ICC profile of the caller's contone image (empty: the default
+  // profile of its colour model).
+  std::vector<uint8_t> profile;
 };
 
 class CPrintObj;
@@ -233,18 +246,38 @@ class KLV_API BufferedFrameStarter : public IFrameStarter {
   CPrintFrameImg* m_frame = nullptr;
 };
 
+// The member of a job volume that receives a job frame's preview.
+#define KLV_JOB_FRAME_PREVIEW ".\\Render.001"
+
 class KLV_API JobFrameStarter : public IFrameStarter {
  public:
   JobFrameStarter(SOVolume* volume, std::string name) : m_volume(volume), m_name(std::move(name)) {}
   int32_t Start(CPrintObj* owner, const SP_PRINT* print, const SP_COLOR_SETUP* setup,
                 int32_t passes) override;
   CPrintFrameImg* Frame() override { return m_frame; }
+  // Adds the preview: what the caller writes also goes, scaled so that its
+  // longer side is 400 pixels, into the member KLV_JOB_FRAME_PREVIEW of the
+  // volume (pixel-interleaved images; others get none).
+  IMG_file* Wrap(IMG_file* head) override;
   bool Direct() const override { return false; }
 
  private:
   SOVolume* m_volume;
   std::string m_name;
   CPrintFrameImg* m_frame = nullptr;
+};
+
+// Hears how the count of a job frame's dots goes and tells the print
+// object's status callback the fraction done (code 2, "%.3f") at each
+// thousandth.
+class KLV_API JobFrameDotCallback : public ICountCallback {
+ public:
+  explicit JobFrameDotCallback(CPrintObj* owner) : m_owner(owner) {}
+  void Progress(int32_t done, int32_t total) override;
+
+ private:
+  CPrintObj* m_owner;
+  int32_t m_last = -1;
 };
 
 // The pixel repeat factors of a repeat text "XxY": the integer at its start,
@@ -289,6 +322,11 @@ class KLV_API CPrintObj {
   // telling the status callback the fraction done after each chunk.
   int32_t PrintBuffered(const char* file, const CPrintFrameInfo& frame, const image_info* image,
                         IMG_file** output, const settings* job, SP_COLOR_SETUP* setup);
+  // The description of the buffer image a buffered frame of `image` writes
+  // (line-interleaved dots of the frame's shape, after screening and pixel
+  // repeat), with nothing started; the colour setup when it had none.
+  int32_t GetBufImin(const CPrintFrameInfo& frame, const image_info* image, image_info* out,
+                     SP_COLOR_SETUP* setup = nullptr);
   // Closes `output` (when given, which ends its frame) and clears the current frame.
   int32_t EndFrame(IMG_file* output);
 
@@ -303,6 +341,9 @@ class KLV_API CPrintObj {
   int32_t KeyInfo(uint32_t* out);
   // The dots the driver counted; reset afterwards when asked.
   int32_t GetDotCount(_SP_DOT_COUNT* counts, bool reset);
+  // Counts the dots of the job frame `name` of `volume` through the driver's
+  // ink counter (progress through a JobFrameDotCallback); 0 or a status.
+  int32_t CountJobFrame(SOVolume* volume, const char* name, _SP_DOT_COUNT* counts);
   // The printer's information (null without one), and its lists, owned by
   // that information: medias ([0] name, [1] group), a media's mode names and
   // page sizes; the default page size; a media's mode by name.

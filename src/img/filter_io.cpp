@@ -513,7 +513,15 @@ KLV_API int32_t filter_write_line(void* handle, uint8_t* buffer, int32_t count) 
     const int32_t nin = static_cast<int32_t>(f->vy.counts.size());
     int32_t done = 0;
     for (; done < count; ++done) {
-      if (f->vi >= nin) break;
+      if (f->vi >= nin) {
+        // A reduction may leave the caller's last lines without an output
+        // line of their own: they are taken and dropped.
+        if (f->vy.first + f->vi < int32_t(f->in.height)) {
+          ++f->vi;
+          continue;
+        }
+        break;
+      }
       const uint8_t* in = buffer + uint64_t(in_bpl) * done;
       std::memcpy(f->raw.data(), in, in_bpl);
       uint32_t c = f->vy.counts[f->vi++];

@@ -195,3 +195,14 @@ IMG_file* open_image(Job& j, image_info* info, int page);
 bool tiled_job(const settings& s);
 
 }  // namespace klv::proc
+
+namespace klv::proc {
+
+// Screening threads: the caller's number, else one per processor when the
+// registry value "MultiThreadedProcess" is above 0, else one
+// (imgproc_screening.cpp; print frames use it too).
+int threads_of(const ProcOptions& options);
+// The placement method that screens a dot pattern (DP_*).
+uint32_t method_of(int pattern);
+
+}  // namespace klv::proc

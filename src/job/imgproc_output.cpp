@@ -33,14 +33,6 @@ constexpr int kChunk = 64;
 // The process colours of the print files, in separation order.
 constexpr const char* kInks[4] = {"Cyan", "Magenta", "Yellow", "Black"};
 
-// Screening threads: the caller's number, else one per processor when the
-// registry value "MultiThreadedProcess" is above 0, else one.
-int threads_of(const ProcOptions& options) {
-  if (options.threads > 0) return options.threads;
-  if (klv_registry_get_int("MultiThreadedProcess", 0) <= 0) return 1;
-  return int(std::max(1u, std::thread::hardware_concurrency()));
-}
-
 // The dot file's description: the page at 1 bit per ink.
 image_info dots_of(const image_info& target) {
   image_info out = target;
@@ -54,32 +46,6 @@ image_info dots_of(const image_info& target) {
 template <size_t N>
 void put_text(char (&field)[N], const std::string& text) {
   std::snprintf(field, N, "%s", text.c_str());
-}
-
-// The placement method that screens a dot pattern: the diffusions diffuse,
-// the screens screen (the job's screen setup, else the built-in screens),
-// and patterns without a method of their own take the built-in screens.
-uint32_t method_of(int pattern) {
-  switch (pattern) {
-    case DP_FDRP_DIFFUSION:
-    case DP_STOCHASTIC:
-      return KLV_HTMETHOD_ERRDIF;
-    case DP_FDRP_LINE:
-    case DP_FDRP_PLUS:
-      return KLV_HTMETHOD_ERRDIF_SCREEN;
-    case DP_ORDERED_DITHER:
-      return KLV_HTMETHOD_SCREEN_ORD;
-    case DP_HALFTONE:
-      return KLV_HTMETHOD_SCREEN_SPOT;
-    case DP_LINE_SCREEN:
-      return KLV_HTMETHOD_SCREEN_LINE;
-    case DP_SMOOTH_SCREEN:
-      return KLV_HTMETHOD_SCREEN_FUZZY;
-    case DP_FDRP_ENHANCED:
-      return KLV_HTMETHOD_VARCOEF;
-    default:
-      return KLV_HTMETHOD_SCREEN_BUILTIN;
-  }
 }
 
 // A placement for one page (the halftone filter frees it when done).

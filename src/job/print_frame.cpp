@@ -11,13 +11,19 @@
 #include "klv/log.h"
 #include "klv/outimg.h"
 #include "klv/printobj_cxx.h"
+#include "print_chain.h"
 
 namespace {
 
 enum { kInfoRefuseFrame = 46 };
 
-// The frame's lines as an image description (line-interleaved channels).
 image_info frame_info_of(const SP_PRINT& print, int32_t channels, int32_t spots) {
+  return klv::printing::frame_lines_of(print, channels, spots);
+}
+
+}  // namespace
+
+image_info klv::printing::frame_lines_of(const SP_PRINT& print, int32_t channels, int32_t spots) {
   image_info info;
   init_image_info(&info);
   info.width = static_cast<int32_t>(print.width);
@@ -34,8 +40,6 @@ image_info frame_info_of(const SP_PRINT& print, int32_t channels, int32_t spots)
   info.bytes_per_line = image_info_line_bytes(&info);
   return info;
 }
-
-}  // namespace
 
 CPrintFrameImg::CPrintFrameImg() = default;
 

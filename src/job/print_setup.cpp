@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Setting up a frame: the driver's colour description and process record,
-// the print record, the frame started through its starter and the chain the
-// caller writes into (the frame's channel layout in front of it when the
-// image's samples are pixel-interleaved); and PrintBuffered, which copies a
-// buffer image into a direct frame 8 MiB at a time.
+// Setting up a frame: the driver's answers, the plan of the chain
+// (print_plan.cpp), the print record, the frame started through its starter
+// and the chain the caller writes into; the description of a buffered
+// frame's file (GetBufImin); and PrintBuffered, which copies a buffer image
+// into a direct frame 8 MiB at a time.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +16,7 @@
 #include "klv/layoutfilter.h"
 #include "klv/log.h"
 #include "klv/printobj_cxx.h"
+#include "print_chain.h"
 
 namespace {
 
@@ -25,15 +26,6 @@ constexpr size_t kBufferedChunkBytes = 8388608;
 template <size_t N>
 void put_text(char (&field)[N], const std::string& text) {
   std::snprintf(field, N, "%s", text.c_str());
-}
-
-// Whether the image's samples are the frame's dots as they are.
-bool takes_image(const image_info& image, const SP_COLOR_SETUP& setup) {
-  const uint32_t b = image.bits_per_sample;
-  const bool bits_ok = b == 1 || b == 2 || b == 4 || b == 8;
-  const bool layout_ok = image.planar == KLV_PLANAR_PIXEL || image.planar == KLV_PLANAR_LINES;
-  return bits_ok && layout_ok && image.samples == setup.channels && setup.channels > 0 &&
-         image.width > 0 && image.height > 0;
 }
 
 SP_PRINT print_record_of(const CPrintFrameInfo& frame, const image_info& image,
@@ -52,6 +44,16 @@ SP_PRINT print_record_of(const CPrintFrameInfo& frame, const image_info& image,
   put_text(print.name, frame.name);
   if (ink_use) print.ink_use = 1;
   return print;
+}
+
+// The frame's shape: the planned dots with their pixels repeated.
+image_info repeated(const klv::printing::FramePlan& plan) {
+  image_info frame = plan.dots;
+  frame.width *= plan.xrep;
+  frame.height *= plan.yrep;
+  frame.xres *= plan.xrep;
+  frame.yres *= plan.yrep;
+  return frame;
 }
 
 }  // namespace
@@ -90,9 +92,10 @@ int32_t JobFrameStarter::Start(CPrintObj* owner, const SP_PRINT* print, const SP
   return frame->StartJob(m_volume, owner, print, setup, m_name.c_str());
 }
 
-// The driver's answers a frame is set up with: the media's colour
-// description (the colour setup when the caller gave none), the process
-// record, and the dot pattern of the frame's mode.
+// The driver's answers a frame is set up with, in this order: the media's
+// colour description (the colour setup when the caller gave none), the
+// process record, the default settings and information text, and the dot
+// pattern of the frame's mode.
 int32_t CPrintObj::SetupQueries(const CPrintFrameInfo& frame, SP_COLOR_SETUP* setup) {
   std::lock_guard<std::mutex> lock(m_mutex);
   SP_COLOR_INFO colour{};
@@ -101,6 +104,13 @@ int32_t CPrintObj::SetupQueries(const CPrintFrameInfo& frame, SP_COLOR_SETUP* se
   if (setup->channels == 0) GetColorSetup(setup, colour);
   std::memset(&m_mlproc, 0, sizeof m_mlproc);
   SP_get_mlproc_info(m_object, frame.media.c_str(), frame.mode.c_str(), &m_mlproc);
+  // The driver's default settings (kept by the driver) and its information
+  // text, which names the frame's device in the log.
+  SP_default_settings(m_object);
+  char text[256] = "";
+  SP_get_info_str(m_object, text, int32_t(sizeof text), 0);
+  KLV_LOG(KLV_LOG_INFO, "%s: frame \"%s\" (%s, %s) on \"%s\"", m_name.c_str(), frame.name.c_str(),
+          frame.media.c_str(), frame.mode.c_str(), text);
   const int32_t r = SP_command(m_object, kFrameStartCommand, const_cast<char*>(frame.mode.c_str()),
                                const_cast<char*>(frame.media.c_str()));
   return r == SP_ERR_OPTIONAL ? 0 : r;
@@ -120,16 +130,12 @@ int32_t CPrintObj::BeginFrameCommon(IFrameStarter& starter, const CPrintFrameInf
   if (setup) chosen = *setup;
   if (const int32_t r = SetupQueries(frame, &chosen)) return m_status = r;
   if (setup) *setup = chosen;
-  if (get_xrep(frame.repeat.c_str()) != 1 || get_yrep(frame.repeat.c_str()) != 1 ||
-      !takes_image(*image, chosen)) {
-    KLV_LOG(KLV_LOG_ERROR,
-            "%s: the frame takes the printer's %u channels of 1, 2, 4 or 8-bit dots without "
-            "pixel repeat; it was given %u samples of %u bits (repeat \"%s\")",
-            m_name.c_str(), chosen.channels, image->samples, image->bits_per_sample,
-            frame.repeat.c_str());
+  // Everything the plan holds (conversion, placement) is released with it
+  // on any way out; the chain takes what it uses.
+  klv::printing::FramePlan plan;
+  if (!klv::printing::plan_frame(frame, *image, chosen, GetPrntInfo(), m_name.c_str(), &plan))
     return m_status = 2;
-  }
-  const SP_PRINT print = print_record_of(frame, *image, chosen, m_ink_use);
+  const SP_PRINT print = print_record_of(frame, repeated(plan), chosen, m_ink_use);
   const int32_t started = starter.Start(this, &print, &chosen, frame.passes);
   CPrintFrameImg* raw = starter.Frame();
   IMG_file* head = raw ? raw->ToImg('w', CPrintFrameImg::kType) : nullptr;
@@ -143,15 +149,35 @@ int32_t CPrintObj::BeginFrameCommon(IFrameStarter& starter, const CPrintFrameInf
     if (started != 0 && started != 6 && m_use_printer) m_frame_failed = true;
     return m_status = started ? started : 3;
   }
-  if (image->planar == KLV_PLANAR_PIXEL && image->samples > 1) {
-    lnvfltr* layout = lnvfltr_attach(head);  // closes the frame when it refuses
-    head = layout ? lnvfltr_to_img(layout) : nullptr;
-    if (!head) {
-      ClearFrame(raw);
-      return m_status = 3;
-    }
+  head = klv::printing::build_chain(plan, head);  // closes the frame when it fails
+  if (!head) {
+    ClearFrame(raw);
+    return m_status = 3;
   }
   *output = starter.Wrap(head);
+  return m_status = 0;
+}
+
+int32_t CPrintObj::GetBufImin(const CPrintFrameInfo& frame, const image_info* image,
+                              image_info* out, SP_COLOR_SETUP* setup) {
+  if (!m_object || !m_info) return m_status = 4;
+  if (!image || !out) return m_status = 2;
+  SP_COLOR_SETUP chosen{};
+  if (setup) chosen = *setup;
+  if (chosen.channels == 0) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    SP_COLOR_INFO colour{};
+    colour.size = sizeof colour;
+    if (const int32_t r = SP_get_color_info(m_object, m_info, frame.media.c_str(), &colour))
+      return m_status = r;
+    GetColorSetup(&chosen, colour);
+  }
+  if (setup) *setup = chosen;
+  klv::printing::FramePlan plan;
+  if (!klv::printing::plan_frame(frame, *image, chosen, GetPrntInfo(), m_name.c_str(), &plan))
+    return m_status = 2;
+  const SP_PRINT print = print_record_of(frame, repeated(plan), chosen, false);
+  *out = klv::printing::frame_lines_of(print, chosen.channels, chosen.spot_channels);
   return m_status = 0;
 }
 
@@ -193,11 +219,21 @@ int32_t CPrintObj::PrintBuffered(const char* file, const CPrintFrameInfo& frame,
   init_image_info(&stored);
   *output = img_mux_open(file, nullptr, "r", &stored, KLV_TYPE_OUTIMG);
   if (!*output) return m_status = 2;
-  image_info lines = *image;
-  lines.planar = KLV_PLANAR_LINES;
+  // The buffer holds the frame's dots as the buffered frame wrote them
+  // (screened and repeated): the direct frame takes them as they are.
+  image_info lines;
+  init_image_info(&lines);
+  if (const int32_t r = GetBufImin(frame, image, &lines, setup)) {
+    img_close(*output);
+    *output = nullptr;
+    return m_status = r;
+  }
+  CPrintFrameInfo as_dots = frame;
+  as_dots.repeat.clear();
+  as_dots.repeat.push_back('1');  // no repeat (assigning "1" trips a GCC 12 warning)
   IMG_file* head = nullptr;
   PrintFrameStarter starter;
-  int32_t status = BeginFrameCommon(starter, frame, &lines, &head, setup);
+  int32_t status = BeginFrameCommon(starter, as_dots, &lines, &head, setup);
   const size_t line_bytes = head ? starter.Frame()->LineBytes() : 0;
   if (status == 0 && (stored.bytes_per_line != line_bytes || stored.height < lines.height)) {
     KLV_LOG(KLV_LOG_ERROR, "Buffer file \"%s\" does not hold the frame's lines", file);

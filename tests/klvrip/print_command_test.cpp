@@ -82,4 +82,17 @@ TEST_F(KlvripPrint, InterruptAbortsTheJobThroughTheDriver) {
   EXPECT_NE(text.find("aborted; the job was cancelled"), std::string::npos) << text;
 }
 
+// A picture printed as it is: converted, screened and repeated at print time.
+TEST_F(KlvripPrint, PrintsAnImageThroughThePrintersModeAndScreens) {
+  const std::string chart = kData + "/samples/chart.tif";
+  const auto r = Run({"print", chart, "--printer", "KlvDemo", "--media", "Glossy Photo", "--mode",
+                      "720 dpi, Screen(85 lpi)", "--repeat", "2x1", "--output", out_});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("printed     1 page of \"chart\" on KlvDemo"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(fs::path(out_) / "chart.tif"));
+  EXPECT_TRUE(fs::exists(fs::path(out_) / "chart-1.png"));
+  EXPECT_EQ(Run({"print", chart}).code, 2);  // an image needs a printer
+  EXPECT_EQ(Run({"print", chart, "--printer", "KlvDemo", "--mode", "No Such Mode"}).code, 1);
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cups/raster.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -21,7 +22,11 @@
 #include "klv/imgproc_cxx.h"
 #include "klv/job_settings_cxx.h"
 #include "klv/kernel_stral.h"
+#include "klv/kernel_volume.h"
+#include "klv/outimg.h"
+#include "klv/printmode.h"
 #include "klv/printobj_cxx.h"
+#include "print_dots.h"
 #include "support/env.h"
 #include "support/files.h"
 
@@ -218,6 +223,175 @@ TEST_F(PrintFileDriver, AbortDuringAFrameEndsTheJobCleanly) {
             0);
   EXPECT_EQ(printer.EndJob(), 0);
   EXPECT_TRUE(fs::exists(out_ / "P1-1.png"));
+}
+
+// A job processed in contone mode leaves ink amounts (".C" pages); printed
+// through the file driver they are screened at print time, to the dots the
+// placement alone makes of that page.
+TEST_F(PrintFileDriver, ContoneJobIsScreenedAtPrintTime) {
+  s_->PatternDif = DP_CONTONE;
+  const std::vector<std::string> files = Process();
+  ASSERT_EQ(files.size(), 1u);
+  ASSERT_NE(files[0].find(".C001"), std::string::npos) << files[0];
+  image_info contone;
+  init_image_info(&contone);
+  IMG_file* in = img_mux_open(files[0].c_str(), nullptr, "r", &contone, KLV_TYPE_OUTIMG);
+  ASSERT_NE(in, nullptr);
+  ASSERT_EQ(contone.bits_per_sample, 8u);
+  std::vector<uint8_t> page(size_t(contone.bytes_per_line) * contone.height);
+  ASSERT_EQ(img_read_line(in, page.data(), contone.height), contone.height);
+  img_close(in);
+  const std::vector<uint8_t> expected = printtest::screened(contone, page.data());
+  ASSERT_FALSE(expected.empty());
+
+  CPrintObj printer("KlvDemo", true);
+  ASSERT_EQ(SP_set_port_name(printer.Object(), out_.c_str()), 0);
+  CPrintJobInfo job;
+  job.name = "P1";
+  ASSERT_EQ(printer.StartJob(job), 0);
+  CPrintFrameInfo frame;
+  frame.media = s_->PrintMedia;
+  frame.mode = s_->PrintMode;
+  frame.pattern = s_->PatternDif;
+  ASSERT_EQ(klv::print_page_file(printer, files[0].c_str(), frame, nullptr, nullptr), 0);
+  ASSERT_EQ(printer.EndJob(), 0);
+
+  TIFF* tif = TIFFOpen((out_ / "P1.tif").c_str(), "r");
+  ASSERT_NE(tif, nullptr);
+  uint32_t width = 0, height = 0;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  ASSERT_EQ(int32_t(width), contone.width);
+  ASSERT_EQ(int32_t(height), contone.height);
+  const size_t plane = (size_t(width) + 7) / 8;
+  std::vector<uint8_t> row(TIFFScanlineSize(tif));
+  ASSERT_EQ(row.size(), plane);
+  const int order[4] = {3, 0, 1, 2};  // the driver takes K, C, M, Y
+  for (int c = 0; c < 4; ++c)
+    for (uint32_t y = 0; y < height; ++y) {
+      ASSERT_EQ(TIFFReadScanline(tif, row.data(), y, uint16_t(c)), 1);
+      ASSERT_EQ(
+          std::memcmp(row.data(), &expected[(size_t(y) * 4 + size_t(order[c])) * plane], plane), 0)
+          << "separation " << c << " line " << y;
+    }
+  TIFFClose(tif);
+}
+
+struct Seen : IPrintStatusCallback {
+  std::vector<std::string> texts;
+  void PrintStatus(int32_t code, const char* text) override {
+    texts.push_back(std::to_string(code) + " " + text);
+  }
+};
+
+// A job frame's dots counted by the driver's ink counter, the progress told
+// to the status callback.
+TEST_F(PrintFileDriver, JobFrameDotsAreCountedThroughTheDriver) {
+  const std::vector<std::string> files = Process();
+  ASSERT_EQ(files.size(), 1u);
+  const Planes expected = read_planes(files[0]);
+  const std::string path = folder_.path("job.vol");
+  SOVolume* volume = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(volume, nullptr);
+  CPrintObj printer("KlvDemo", true);
+  Seen seen;
+  printer.SetStatusCallback(&seen);
+  image_info info;
+  init_image_info(&info);
+  IMG_file* in = img_mux_open(files[0].c_str(), nullptr, "r", &info, KLV_TYPE_OUTIMG);
+  ASSERT_NE(in, nullptr);
+  IMG_file* out = nullptr;
+  ASSERT_EQ(
+      printer.BeginJobFrame(volume, "Frame.001", CPrintFrameInfo{}, &info, &out, nullptr, nullptr),
+      0);
+  std::vector<uint8_t> line(info.bytes_per_line);
+  for (int32_t y = 0; y < info.height; ++y) {
+    ASSERT_EQ(img_read_line(in, line.data(), 1), 1);
+    ASSERT_EQ(img_write_line(out, line.data(), 1), 1);
+  }
+  img_close(in);
+  ASSERT_EQ(printer.EndFrame(out), 0);
+  _SP_DOT_COUNT counts{};
+  ASSERT_EQ(printer.CountJobFrame(volume, "Frame.001", &counts), 0);
+  ASSERT_EQ(counts.channels, 4u);
+  // Stored as written: C, M, Y, K.
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(counts.dots[c], expected.dots[c]) << c;
+  ASSERT_FALSE(seen.texts.empty());
+  EXPECT_EQ(seen.texts.back(), "2 1.000");
+  EXPECT_EQ(printer.CountJobFrame(volume, "No.Such.Frame", &counts), 2);
+  // The preview of the dots is there too.
+  image_info preview;
+  init_image_info(&preview);
+  IMG_file* img = outimg_open_img(KLV_JOB_FRAME_PREVIEW, volume, "r", &preview);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(std::max(preview.width, preview.height), 400);
+  img_close(img);
+}
+
+// The job's picture printed as it is, with the job's media, resolution and
+// pattern, reaches the driver as the dots the job driver made of it.
+TEST_F(PrintFileDriver, PicturePrintedDirectlyGetsTheJobsDots) {
+  const std::vector<std::string> files = Process();
+  ASSERT_EQ(files.size(), 1u);
+  const Planes expected = read_planes(files[0]);
+  ASSERT_EQ(expected.planes.size(), 4u);
+  CPrintObj printer("KlvDemo", true);
+  ASSERT_EQ(SP_set_port_name(printer.Object(), out_.c_str()), 0);
+  CPrintJobInfo job;
+  job.name = "P2";
+  ASSERT_EQ(printer.StartJob(job), 0);
+  CPrintFrameInfo frame;
+  frame.media = s_->PrintMedia;
+  frame.mode = s_->PrintMode;  // not in the printer's information: the pattern counts
+  frame.pattern = s_->PatternDif;
+  ASSERT_EQ(klv::print_page_file(printer, s_->Imagepath, frame, nullptr, nullptr), 0);
+  ASSERT_EQ(printer.EndJob(), 0);
+  TIFF* tif = TIFFOpen((out_ / "P2.tif").c_str(), "r");
+  ASSERT_NE(tif, nullptr);
+  uint32_t width = 0, height = 0;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  ASSERT_EQ(int32_t(width), expected.width);
+  ASSERT_EQ(int32_t(height), expected.height);
+  std::vector<uint8_t> row(TIFFScanlineSize(tif));
+  const int order[4] = {3, 0, 1, 2};
+  for (int c = 0; c < 4; ++c)
+    for (uint32_t y = 0; y < height; ++y) {
+      ASSERT_EQ(TIFFReadScanline(tif, row.data(), y, uint16_t(c)), 1);
+      ASSERT_EQ(std::memcmp(row.data(), &expected.planes[order[c]][y * expected.row], row.size()),
+                0)
+          << "separation " << c << " line " << y;
+    }
+  TIFFClose(tif);
+}
+
+// A contone image is brought to its mode's resolution (over the repeat);
+// one without a resolution keeps its pixels.
+TEST_F(PrintFileDriver, ContoneFramesTakeTheModesResolution) {
+  CPrintObj printer("KlvDemo", true);
+  ASSERT_EQ(printer.GetLastStatus(), 0);
+  struct Case {
+    double res;
+    const char* repeat;
+    int32_t width, height;
+    double xres;
+  } cases[] = {{180, "", 400, 200, 720}, {180, "2x1", 400, 200, 720}, {0, "", 100, 50, 720}};
+  for (const Case& c : cases) {
+    image_info rgb = printtest::contone_info(100, 50, c.res);
+    rgb.samples = 3;
+    rgb.photometric = KLV_PHOTO_MINBLACK;
+    rgb.bytes_per_line = image_info_line_bytes(&rgb);
+    CPrintFrameInfo frame;
+    frame.media = "Glossy Photo";
+    frame.mode = "720 dpi, Screen(85 lpi)";
+    frame.repeat = c.repeat;
+    image_info buffer;
+    init_image_info(&buffer);
+    ASSERT_EQ(printer.GetBufImin(frame, &rgb, &buffer), 0) << c.res << " " << c.repeat;
+    EXPECT_EQ(buffer.width, c.width) << c.res << " " << c.repeat;
+    EXPECT_EQ(buffer.height, c.height) << c.res << " " << c.repeat;
+    EXPECT_EQ(buffer.xres, c.xres) << c.res << " " << c.repeat;
+  }
 }
 
 #ifdef KLV_CUPS_DRIVER

@@ -14,15 +14,20 @@
 #include <vector>
 
 #include "driver_test_util.h"
+#include "print_dots.h"
+#include "klv/cms.h"
 #include "klv/imgmux.h"
 #include "klv/kernel_volume.h"
 #include "klv/outimg.h"
 #include "klv/printobj_cxx.h"
+#include "support/env.h"
 #include "support/files.h"
+#include "support/resources.h"
 
 namespace {
 
 using drivertest::Recorder;
+using klv::test::ScopedEnv;
 using klv::test::ScratchFolder;
 
 static_assert(sizeof(SP_JOB) == 452 && offsetof(SP_JOB, name) == 4 &&
@@ -386,6 +391,355 @@ TEST(PrintRepeat, RepeatFactorsOfTheRepeatText) {
     EXPECT_EQ(get_xrep(c.text), c.x) << c.text;
     EXPECT_EQ(get_yrep(c.text), c.y) << c.text;
   }
+}
+
+// The K plane's first byte of each line of line-interleaved C, M, Y, K planes:
+// what the recording driver logs of each line (black reaches it first).
+std::vector<std::string> first_black_bytes(const std::vector<uint8_t>& planes, int32_t width,
+                                           int32_t height) {
+  const size_t plane = (size_t(width) + 7) / 8;
+  std::vector<std::string> out;
+  char text[48];
+  for (int32_t y = 0; y < height; ++y) {
+    std::snprintf(text, sizeof text, "print_scanline_data 1 %02x",
+                  planes[size_t(y) * 4 * plane + 3 * plane]);
+    out.push_back(text);
+  }
+  return out;
+}
+
+std::vector<std::string> scanlines(const char* log) {
+  std::vector<std::string> out;
+  for (const std::string& call : print_calls(log))
+    if (call.rfind("print_scanline_data", 0) == 0) out.push_back(call);
+  return out;
+}
+
+TEST_F(PrintObj, ContonePageIsScreenedAtPrintTime) {
+  const image_info contone = printtest::contone_info(37, 9, 360);
+  const std::vector<uint8_t> page = printtest::contone_page(contone);
+  const std::vector<uint8_t> expected = printtest::screened(contone, page.data());
+  ASSERT_FALSE(expected.empty());
+  for (const char* threads : {"0", "1"}) {
+    ScopedEnv registry("MultiThreadedProcess", threads);
+    rec_.clear_log();
+    CPrintObj printer(object_, "Rec", &info_, true);
+    ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+    IMG_file* out = nullptr;
+    ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &contone, &out), 0) << threads;
+    uint32_t word = 0;
+    std::memcpy(&word, object_->print + 32, 4);
+    EXPECT_EQ(word, 1u);  // one bit a dot
+    EXPECT_EQ(img_write_line(out, const_cast<uint8_t*>(page.data()), contone.height),
+              contone.height);
+    EXPECT_EQ(printer.EndFrame(out), 0);
+    EXPECT_EQ(printer.EndJob(), 0);
+    EXPECT_EQ(scanlines(rec_.log()), first_black_bytes(expected, 37, 9)) << rec_.log();
+    EXPECT_EQ(print_calls(rec_.log()).back(), "end_job");
+  }
+}
+
+#ifdef KLV_CMS_ENGINES
+// 16-bit RGB through the line filter, the default profiles and the screening.
+TEST_F(PrintObj, RgbImageIsConvertedAndScreened) {
+  const std::string data = std::string(KLV_DATA_DIR) + ":" + KLV_CMS_ENGINES;
+  ScopedEnv path("KLV_PATH", data);
+  image_info rgb = printtest::contone_info(20, 6, 360);
+  rgb.samples = 3;
+  rgb.bits_per_sample = 16;
+  rgb.photometric = KLV_PHOTO_MINBLACK;
+  rgb.bytes_per_line = image_info_line_bytes(&rgb);
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &rgb, &out), 0);
+  std::vector<uint8_t> lines(size_t(rgb.bytes_per_line) * 6, 0x40);
+  EXPECT_EQ(img_write_line(out, lines.data(), 6), 6);
+  EXPECT_EQ(printer.EndFrame(out), 0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  EXPECT_EQ(scanlines(rec_.log()).size(), 6u) << rec_.log();
+  EXPECT_EQ(print_calls(rec_.log()).back(), "end_job");
+  cms_terminate(nullptr, nullptr);
+}
+#endif
+
+TEST_F(PrintObj, RepeatFactorsDoubleThePixels) {
+  ScratchFolder folder("print_repeat");
+  const std::string path = folder.path("job.vol");
+  SOVolume* volume = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(volume, nullptr);
+  const image_info image = dots_image(9, 3, KLV_PLANAR_LINES);
+  {
+    CPrintObj printer(object_, "Rec", &info_, true);
+    CPrintFrameInfo f;
+    f.repeat = "2x1";
+    IMG_file* out = nullptr;
+    ASSERT_EQ(printer.BeginJobFrame(volume, "Frame.001", f, &image, &out, nullptr, nullptr), 0);
+    // Cyan 1000 0000 1: the first and last of nine pixels.
+    std::vector<uint8_t> line(image.bytes_per_line, 0);
+    line[0] = 0x80;
+    line[1] = 0xFF;  // only the first bit is a pixel
+    for (int y = 0; y < 3; ++y) EXPECT_EQ(img_write_line(out, line.data(), 1), 1);
+    EXPECT_EQ(printer.EndFrame(out), 0);
+  }
+  SOVolume* back = VOpen(nullptr, path.c_str(), KLV_VOL_READ);
+  ASSERT_NE(back, nullptr);
+  image_info stored;
+  init_image_info(&stored);
+  IMG_file* img = outimg_open_img("Frame.001", back, "r", &stored);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(stored.width, 18);
+  EXPECT_EQ(stored.height, 3);
+  EXPECT_EQ(stored.xres, 720.0);
+  std::vector<uint8_t> got(stored.bytes_per_line);
+  ASSERT_EQ(img_read_line(img, got.data(), 1), 1);
+  ASSERT_EQ(got.size(), 12u);  // four planes of three bytes
+  EXPECT_EQ(got[0], 0xC0);     // 11 00 00 00 | 00 00 00 00 | 11 (pixels 0 and 8 doubled)
+  EXPECT_EQ(got[1], 0x00);
+  EXPECT_EQ(got[2], 0xC0);
+  EXPECT_EQ(got[3], 0x00);
+  img_close(img);
+  VClose(back);
+}
+
+TEST_F(PrintObj, ContoneRepeatedSendsEveryLineTwice) {
+  const image_info contone = printtest::contone_info(16, 5, 360);
+  const std::vector<uint8_t> page = printtest::contone_page(contone);
+  const std::vector<uint8_t> dots = printtest::screened(contone, page.data());
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  CPrintFrameInfo f;
+  f.repeat = "2x2";
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(f, &contone, &out), 0);
+  uint32_t word = 0;
+  std::memcpy(&word, object_->print + 4, 4);
+  EXPECT_EQ(word, 32u);
+  std::memcpy(&word, object_->print + 8, 4);
+  EXPECT_EQ(word, 10u);
+  EXPECT_EQ(img_write_line(out, const_cast<uint8_t*>(page.data()), 5), 5);
+  EXPECT_EQ(printer.EndFrame(out), 0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  // The K plane's first byte (8 pixels) becomes two bytes; the first is logged.
+  std::vector<std::string> expected;
+  for (int y = 0; y < 5; ++y) {
+    const uint8_t k = dots[size_t(y) * 8 + 6];
+    uint8_t doubled = 0;
+    for (int b = 0; b < 4; ++b)
+      if (k & (0x80 >> b)) doubled |= uint8_t(0xC0 >> (2 * b));
+    char text[48];
+    std::snprintf(text, sizeof text, "print_scanline_data 1 %02x", doubled);
+    expected.insert(expected.end(), 2, text);
+  }
+  EXPECT_EQ(scanlines(rec_.log()), expected) << rec_.log();
+}
+
+// Frames refused, abandoned or impossible leave no thread, descriptor or
+// file behind (the sanitizer builds also see the memory).
+TEST_F(PrintObj, ContoneFramesReleaseWhatTheyMadeOnEveryWayOut) {
+  ScopedEnv registry("MultiThreadedProcess", "1");
+  klv::test::ResourceCheck resources;
+  const image_info contone = printtest::contone_info(40, 20, 360);
+  const std::vector<uint8_t> page = printtest::contone_page(contone);
+  {
+    CPrintObj printer(object_, "Rec", &info_, true);
+    ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+    IMG_file* out = nullptr;
+    rec_.set_info_answer(46, 1);  // refused by the driver after planning
+    EXPECT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &contone, &out), 6);
+    EXPECT_EQ(out, nullptr);
+    rec_.set_info_answer(46, 0);
+    image_info five = contone;  // no colour model of five samples
+    five.samples = 5;
+    five.bytes_per_line = image_info_line_bytes(&five);
+    EXPECT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &five, &out), 2);
+    // Abandoned after a few lines: the job is cancelled.
+    ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &contone, &out), 0);
+    EXPECT_EQ(img_write_line(out, const_cast<uint8_t*>(page.data()), 3), 3);
+    printer.EndFrame(out);
+    EXPECT_EQ(printer.EndJob(), 0);
+    EXPECT_EQ(print_calls(rec_.log()).back(), "cancel_job");
+    // The driver failing mid-frame.
+    ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+    ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &contone, &out), 0);
+    rec_.set_result(9);
+    // The screening holds the lines until the frame is ended.
+    img_write_line(out, const_cast<uint8_t*>(page.data()), 20);
+    EXPECT_EQ(printer.EndFrame(out), 9);
+    rec_.set_result(0);
+    EXPECT_EQ(printer.EndJob(), 0);
+    EXPECT_EQ(print_calls(rec_.log()).back(), "cancel_job");
+  }
+  EXPECT_EQ(resources.Leaks(), "");
+}
+
+TEST_F(PrintObj, FrameSetUpAsksDefaultsAndInformationBeforeTheDotPattern) {
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  rec_.clear_log();
+  const image_info image = dots_image(9, 1, KLV_PLANAR_LINES);
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &image, &out), 0);
+  const std::string log = rec_.log();
+  const size_t defaults = log.find("default_settings"), text = log.find("get_info_str 0"),
+               pattern = log.find("command 33");
+  EXPECT_LT(defaults, text) << log;
+  EXPECT_LT(text, pattern) << log;
+  EXPECT_NE(pattern, std::string::npos) << log;
+  printer.EndFrame(out);
+  printer.EndJob();
+}
+
+TEST_F(PrintObj, BufferDescriptionIsTheFramesDots) {
+  CPrintObj printer(object_, "Rec", &info_, true);
+  struct Case {
+    image_info image;
+    const char* repeat;
+    int32_t width, height;
+  } cases[] = {{dots_image(9, 3, KLV_PLANAR_PIXEL), "", 9, 3},
+               {dots_image(9, 3, KLV_PLANAR_LINES), "3x1", 27, 3},
+               {printtest::contone_info(16, 5, 360), "2x2", 32, 10}};
+  for (const Case& c : cases) {
+    CPrintFrameInfo f;
+    f.repeat = c.repeat;
+    image_info buffer;
+    init_image_info(&buffer);
+    SP_COLOR_SETUP setup{};
+    ASSERT_EQ(printer.GetBufImin(f, &c.image, &buffer, &setup), 0) << c.repeat;
+    EXPECT_EQ(setup.channels, 4);
+    EXPECT_EQ(buffer.width, c.width);
+    EXPECT_EQ(buffer.height, c.height);
+    EXPECT_EQ(buffer.bits_per_sample, 1u);
+    EXPECT_EQ(buffer.samples, 4u);
+    EXPECT_EQ(buffer.planar, uint32_t(KLV_PLANAR_LINES));
+    EXPECT_EQ(buffer.bytes_per_line, 4 * ((uint32_t(c.width) + 7) / 8));
+  }
+  EXPECT_FALSE(printer.HasFrame());
+  image_info five = printtest::contone_info(4, 4, 360);
+  five.samples = 5;
+  image_info buffer;
+  EXPECT_EQ(printer.GetBufImin(CPrintFrameInfo{}, &five, &buffer), 2);
+}
+
+// A job frame's preview: a flat contone page comes back flat, its longer
+// side 400 pixels.
+TEST_F(PrintObj, JobFrameKeepsAPreviewOfWhatWasWritten) {
+  ScratchFolder folder("print_preview");
+  const std::string path = folder.path("job.vol");
+  SOVolume* volume = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(volume, nullptr);
+  const image_info contone = printtest::contone_info(1000, 250, 360);
+  {
+    CPrintObj printer(object_, "Rec", &info_, true);
+    IMG_file* out = nullptr;
+    ASSERT_EQ(printer.BeginJobFrame(volume, "Frame.001", CPrintFrameInfo{}, &contone, &out, nullptr,
+                                    nullptr),
+              0);
+    std::vector<uint8_t> lines(size_t(contone.bytes_per_line) * contone.height);
+    for (size_t i = 0; i < lines.size(); ++i) lines[i] = uint8_t(0x20 * (i % 4 + 1));
+    EXPECT_EQ(img_write_line(out, lines.data(), contone.height), contone.height);
+    EXPECT_EQ(printer.EndFrame(out), 0);
+  }
+  SOVolume* back = VOpen(nullptr, path.c_str(), KLV_VOL_READ);
+  ASSERT_NE(back, nullptr);
+  image_info frame, preview;
+  init_image_info(&frame);
+  init_image_info(&preview);
+  IMG_file* dots = outimg_open_img("Frame.001", back, "r", &frame);
+  ASSERT_NE(dots, nullptr);
+  EXPECT_EQ(frame.width, 1000);
+  EXPECT_EQ(frame.bits_per_sample, 1u);
+  img_close(dots);
+  IMG_file* img = outimg_open_img(KLV_JOB_FRAME_PREVIEW, back, "r", &preview);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(preview.width, 400);
+  EXPECT_EQ(preview.height, 100);
+  EXPECT_EQ(preview.samples, 4u);
+  std::vector<uint8_t> line(preview.bytes_per_line);
+  ASSERT_EQ(img_seek_line(img, 50, 0, 0, 0), 50);
+  ASSERT_EQ(img_read_line(img, line.data(), 1), 1);
+  EXPECT_EQ(line[0], 0x20);
+  EXPECT_EQ(line[1], 0x40);
+  EXPECT_EQ(line[4 * 399 + 3], 0x80);
+  img_close(img);
+  VClose(back);
+}
+
+// A contone frame buffered and printed later reaches the driver as the
+// same frame printed directly.
+TEST_F(PrintObj, BufferedContoneFramePrintsAsTheDirectOne) {
+  ScratchFolder folder("print_buffered_contone");
+  const std::string buffer = folder.path("frame.buf");
+  const image_info contone = printtest::contone_info(16, 5, 360);
+  const std::vector<uint8_t> page = printtest::contone_page(contone);
+  CPrintFrameInfo f;
+  f.repeat = "2x2";
+  CPrintObj printer(object_, "Rec", &info_, true);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  IMG_file* out = nullptr;
+  ASSERT_EQ(printer.BeginFrame(f, &contone, &out), 0);
+  EXPECT_EQ(img_write_line(out, const_cast<uint8_t*>(page.data()), 5), 5);
+  EXPECT_EQ(printer.EndFrame(out), 0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  const std::vector<std::string> direct = scanlines(rec_.log());
+  ASSERT_EQ(direct.size(), 10u);
+  rec_.clear_log();
+  SP_COLOR_SETUP setup{};
+  ASSERT_EQ(printer.BeginBufferedFrame(buffer.c_str(), f, &contone, &out, nullptr, &setup), 0);
+  EXPECT_EQ(img_write_line(out, const_cast<uint8_t*>(page.data()), 5), 5);
+  EXPECT_EQ(printer.EndFrame(out), 0);
+  ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+  IMG_file* in = nullptr;
+  ASSERT_EQ(printer.PrintBuffered(buffer.c_str(), f, &contone, &in, nullptr, &setup), 0);
+  EXPECT_EQ(printer.EndJob(), 0);
+  EXPECT_EQ(scanlines(rec_.log()), direct) << rec_.log();
+}
+
+// Three across, two down: cyan pixels 0 and 8 of nine become 0-2 and 24-26
+// of 27, on each of two lines per line written.
+TEST_F(PrintObj, RepeatFactorsOfThreeAndTwo) {
+  ScratchFolder folder("print_repeat3");
+  const std::string path = folder.path("job.vol");
+  SOVolume* volume = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(volume, nullptr);
+  const image_info image = dots_image(9, 2, KLV_PLANAR_LINES);
+  {
+    CPrintObj printer(object_, "Rec", &info_, true);
+    CPrintFrameInfo f;
+    f.repeat = "3x2";
+    IMG_file* out = nullptr;
+    ASSERT_EQ(printer.BeginJobFrame(volume, "Frame.001", f, &image, &out, nullptr, nullptr), 0);
+    std::vector<uint8_t> line(image.bytes_per_line, 0);
+    line[0] = 0x80;
+    line[1] = 0x80;
+    EXPECT_EQ(img_write_line(out, line.data(), 1), 1);
+    line[0] = 0x40;  // pixel 1
+    line[1] = 0;
+    EXPECT_EQ(img_write_line(out, line.data(), 1), 1);
+    EXPECT_EQ(printer.EndFrame(out), 0);
+  }
+  SOVolume* back = VOpen(nullptr, path.c_str(), KLV_VOL_READ);
+  ASSERT_NE(back, nullptr);
+  image_info stored;
+  init_image_info(&stored);
+  IMG_file* img = outimg_open_img("Frame.001", back, "r", &stored);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(stored.width, 27);
+  EXPECT_EQ(stored.height, 4);
+  std::vector<uint8_t> got(size_t(stored.bytes_per_line) * 4);
+  ASSERT_EQ(img_read_line(img, got.data(), 4), 4);
+  const size_t row = stored.bytes_per_line;  // four planes of four bytes
+  for (int y = 0; y < 2; ++y) {
+    EXPECT_EQ(got[y * row + 0], 0xE0) << y;
+    EXPECT_EQ(got[y * row + 3], 0xE0) << y;  // pixels 24-26
+    EXPECT_EQ(got[y * row + 4], 0x00) << y;
+  }
+  for (int y = 2; y < 4; ++y) {
+    EXPECT_EQ(got[y * row + 0], 0x1C) << y;  // pixels 3-5
+    EXPECT_EQ(got[y * row + 3], 0x00) << y;
+  }
+  img_close(img);
+  VClose(back);
 }
 
 }  // namespace

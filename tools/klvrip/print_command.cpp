@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,9 @@
 #include "klv/imgproc.h"
 #include "klv/job_settings_cxx.h"
 #include "klv/kernel_stral.h"
+#include "klv/printmode.h"
 #include "klv/printobj_cxx.h"
+#include "klv/prntinfo.h"
 
 namespace klvrip {
 namespace {
@@ -24,11 +27,18 @@ namespace {
 constexpr const char* kCommand = "print";
 
 const CommandHelp kHelp = {
-    kCommand, "print JOB [--printer P] [--output PORT] [--no-send]",
+    kCommand,
+    "print JOB|IMAGE [--printer P] [--output PORT] [--no-send] [--media M] [--mode MODE]\n"
+    "      [--repeat XxY]",
     "Prints the print files of the processed job JOB (a job folder, job volume or\n"
-    "settings file, as `klvrip process` leaves it) on the job's printer or P. PORT\n"
-    "is given to the driver as its port (the file driver: a folder; the CUPS\n"
-    "raster driver: a file, a folder or \"|command\"). With --no-send everything\n"
+    "settings file, as `klvrip process` leaves it) on the job's printer or P. Pages\n"
+    "of ink amounts (a job processed in a contone mode) are screened as they print.\n"
+    "An IMAGE (any picture the library reads) is printed on P with media M (default:\n"
+    "the printer's) and mode MODE (default: the media's): converted to the printer's\n"
+    "inks through its profile and calibration and screened with the mode's screens,\n"
+    "at the mode's resolution. XxY repeats every pixel X times across and Y times\n"
+    "down. PORT is given to the driver as its port (the file driver: a folder; the\n"
+    "CUPS raster driver: a file, a folder or \"|command\"). With --no-send everything\n"
     "is prepared and nothing reaches the printer. Ctrl-C aborts the job.\n"
     "Exit codes: 0 printed, 1 not printed, 2 bad usage; after Ctrl-C the job is\n"
     "cancelled and klvrip ends as the signal would have.\n",
@@ -37,7 +47,18 @@ const CommandHelp kHelp = {
 struct Args {
   const char* printer = nullptr;
   const char* output = nullptr;
+  const char* media = nullptr;
+  const char* mode = nullptr;
+  const char* repeat = nullptr;
   bool no_send = false;
+};
+
+// What is printed: the pages, and the frame each is printed as.
+struct Work {
+  std::string name;     // the job's name
+  std::string printer;  // the printer's name
+  std::vector<std::string> files;
+  CPrintFrameInfo frame;
 };
 
 // Ctrl-C reaches the driver through the job's abort callback.
@@ -97,39 +118,57 @@ void print_counts(CPrintObj& printer) {
   }
 }
 
-Exit run(const char* job_path, const Args& a) {
-  klv::SettingsPtr s = klv::load_job_settings(job_path);
-  if (!s) return report(Exit::kFailure, kCommand, "cannot read the job \"%s\"", job_path);
-  const std::string printer_name = a.printer ? a.printer : s->PrintDev;
-  const std::vector<std::string> files = page_files(*s);
-  if (files.empty())
+// A processed job: its print files, its printer, media, mode and pattern.
+Exit job_work(const settings& s, const char* job_path, const Args& a, Work* w) {
+  w->printer = a.printer ? a.printer : s.PrintDev;
+  w->files = page_files(s);
+  if (w->files.empty())
     return report(Exit::kFailure, kCommand, "the job \"%s\" has no print files (process it first)",
                   job_path);
-  CPrintObj printer(printer_name.c_str(), !a.no_send);
-  if (printer.GetLastStatus() != 0)
-    return report(Exit::kFailure, kCommand, "cannot open printer \"%s\" (status %d)",
-                  printer_name.c_str(), printer.GetLastStatus());
-  if (a.output && SP_set_port_name(printer.Object(), a.output) != 0)
-    return report(Exit::kFailure, kCommand, "the driver did not take the output \"%s\"", a.output);
+  w->name = *s.JobName ? s.JobName : "job";
+  w->frame.media = a.media ? a.media : s.PrintMedia;
+  w->frame.mode = a.mode ? a.mode : s.PrintMode;
+  w->frame.pattern = s.PatternDif;
+  return Exit::kOk;
+}
+
+// An image printed as it is: the printer's default media and its default
+// mode unless named.
+Exit image_work(CPrintObj& printer, const char* image, const Args& a, Work* w) {
+  w->files = {image};
+  const std::string base = std::filesystem::path(image).stem().string();
+  w->name = base.empty() ? "image" : base;
+  PRNTINFO* info = printer.GetPrntInfo();
+  w->frame.media = a.media ? a.media : (info ? info->default_media : "");
+  const CPrintMode* mode =
+      a.mode ? printer.GetMode(w->frame.media.c_str(), a.mode)
+             : (info ? prntinfo_default_mode(info, w->frame.media.c_str()) : nullptr);
+  if (a.mode && !mode)
+    return report(Exit::kFailure, kCommand, "printer \"%s\" has no mode \"%s\" for \"%s\"",
+                  w->printer.c_str(), a.mode, w->frame.media.c_str());
+  if (mode) w->frame.mode = printmode_name(mode);
+  return Exit::kOk;
+}
+
+Exit print_work(CPrintObj& printer, const Args& a, Work& w) {
   InterruptAbort abort;
   CPrintJobInfo job;
-  job.name = *s->JobName ? s->JobName : "job";
+  job.name = w.name;
   job.abort = &abort;
   if (const int32_t r = printer.StartJob(job))
     return report(Exit::kFailure, kCommand, "the printer refused the job (status %d)", r);
+  if (a.repeat) w.frame.repeat = a.repeat;
   Display display;
   display.tty = isatty(2);
-  display.pages = files.size();
+  display.pages = w.files.size();
   int32_t status = 0;
-  for (size_t i = 0; i < files.size() && status == 0 && !interrupted(); ++i) {
+  for (size_t i = 0; i < w.files.size() && status == 0 && !interrupted(); ++i) {
     display.page = i + 1;
     display.last_plain = -1;
-    CPrintFrameInfo frame;
+    CPrintFrameInfo frame = w.frame;
     frame.page = int32_t(i);
-    frame.name = files[i];
-    frame.media = s->PrintMedia;
-    frame.mode = s->PrintMode;
-    status = klv::print_page_file(printer, files[i].c_str(), frame, show_progress, &display);
+    frame.name = w.files[i];
+    status = klv::print_page_file(printer, w.files[i].c_str(), frame, show_progress, &display);
   }
   if (display.tty && status != 0) std::fputc('\n', stderr);
   if (!a.no_send && status == 0 && !interrupted()) print_counts(printer);
@@ -141,10 +180,48 @@ Exit run(const char* job_path, const Args& a) {
   if (ended != 0) return report(Exit::kFailure, kCommand, "the job did not end (status %d)", ended);
   char where[KLV_PATH_MAX] = "";
   if (!a.no_send) SP_get_info_str(printer.Object(), where, sizeof where, 1);
-  std::printf("printed     %zu page%s of \"%s\" on %s\n", files.size(),
-              files.size() == 1 ? "" : "s", job.name.c_str(), printer_name.c_str());
+  std::printf("printed     %zu page%s of \"%s\" on %s\n", w.files.size(),
+              w.files.size() == 1 ? "" : "s", job.name.c_str(), w.printer.c_str());
   if (*where) std::printf("output      %s\n", where);
   return Exit::kOk;
+}
+
+// A job is a folder, a settings text (perhaps enciphered) or a volume;
+// any other file is taken for an image.
+bool is_image(const char* path) {
+  if (!std::filesystem::is_regular_file(path)) return false;
+  char head[16] = {};
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  const size_t n = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  const std::string start(head, n);
+  return start.rfind("Settings", 0) != 0 && start.rfind("ESET", 0) != 0 &&
+         start.rfind("SQLite format 3", 0) != 0;
+}
+
+Exit run(const char* path, const Args& a) {
+  Work w;
+  const bool image = is_image(path);
+  klv::SettingsPtr s = image ? nullptr : klv::load_job_settings(path);
+  if (!s && !image) return report(Exit::kFailure, kCommand, "cannot read the job \"%s\"", path);
+  if (image && !a.printer)
+    return report(Exit::kUsage, kCommand, "printing the image \"%s\" needs --printer", path);
+  if (s) {
+    if (const Exit e = job_work(*s, path, a, &w); e != Exit::kOk) return e;
+  } else {
+    w.printer = a.printer;
+  }
+  CPrintObj printer(w.printer.c_str(), !a.no_send);
+  if (printer.GetLastStatus() != 0)
+    return report(Exit::kFailure, kCommand, "cannot open printer \"%s\" (status %d)",
+                  w.printer.c_str(), printer.GetLastStatus());
+  if (image) {
+    if (const Exit e = image_work(printer, path, a, &w); e != Exit::kOk) return e;
+  }
+  if (a.output && SP_set_port_name(printer.Object(), a.output) != 0)
+    return report(Exit::kFailure, kCommand, "the driver did not take the output \"%s\"", a.output);
+  return print_work(printer, a, w);
 }
 
 }  // namespace
@@ -155,6 +232,9 @@ int print_command(int argc, char** argv) {
       {"--printer", "P", "the printer (default: the job's)", take_text(&a.printer)},
       {"--output", "PORT", "the driver's port for this job", take_text(&a.output)},
       {"--no-send", nullptr, "prepare every frame without sending anything", take_flag(&a.no_send)},
+      {"--media", "M", "the media (default: the job's, or the printer's)", take_text(&a.media)},
+      {"--mode", "MODE", "the print mode (default: the job's, or the media's)", take_text(&a.mode)},
+      {"--repeat", "XxY", "repeat every pixel X times across, Y times down", take_text(&a.repeat)},
   };
   std::vector<const char*> args;
   const int code = exit_unless_run(parse_options(kHelp, options, argc, argv, &args));

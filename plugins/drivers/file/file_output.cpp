@@ -2,6 +2,9 @@
 #include "file_output.h"
 
 #include <png.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -11,8 +14,11 @@
 
 namespace klvdrv {
 
+static_assert(sizeof(std::array<uint64_t, 2>) == 16);
+
 void DotCounter::SetShape(uint32_t bits, uint32_t width) {
   if (bits != 1 && bits != 2 && bits != 4 && bits != 8) bits = 1;
+  popcnt_ = bits == 1 && !plain_ && __builtin_cpu_supports("popcnt");
   bytes_ = (static_cast<size_t>(bits) * width + 7) / 8;
   const uint32_t used = static_cast<uint32_t>((static_cast<size_t>(bits) * width) % 8);
   tail_mask_ = used ? static_cast<uint8_t>(0xFF << (8 - used)) : 0xFF;
@@ -25,8 +31,27 @@ void DotCounter::SetShape(uint32_t bits, uint32_t width) {
   }
 }
 
+namespace {
+
+// One-bit planes: the set bits, eight bytes a step (the processor's
+// population count where it has one).
+__attribute__((target("popcnt"))) uint64_t count_bits_popcnt(const uint8_t* p, size_t n) {
+  uint64_t dots = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    dots += static_cast<uint64_t>(__builtin_popcountll(w));
+  }
+  for (; i < n; ++i) dots += static_cast<uint64_t>(__builtin_popcount(p[i]));
+  return dots;
+}
+
+}  // namespace
+
 uint64_t DotCounter::Count(const uint8_t* plane) const {
   if (bytes_ == 0) return 0;
+  if (popcnt_) return count_bits_popcnt(plane, bytes_ - 1) + table_[plane[bytes_ - 1] & tail_mask_];
   uint64_t n = 0;
   for (size_t i = 0; i + 1 < bytes_; ++i) n += table_[plane[i]];
   return n + table_[plane[bytes_ - 1] & tail_mask_];
@@ -122,6 +147,35 @@ bool Preview::Start(const PrintShape& shape, const std::vector<Separation>& sepa
   }
   combo_.assign(static_cast<size_t>(shape.width) + 8, 0);
   hist_.assign(static_cast<size_t>(width_) * combos_, 0);
+  by_pairs_ = !plain_ && combos_ <= 16 && factor_ <= 254;
+  if (by_pairs_) {
+    auto field = [](uint32_t m) {
+      return std::array<uint64_t, 2>{m < 8 ? 1ull << (8 * m) : 0,
+                                     m >= 8 ? 1ull << (8 * (m - 8)) : 0};
+    };
+    one_counts_.resize(16);
+    pair_counts_.resize(256);
+    for (uint32_t a = 0; a < 16; ++a) {
+      one_counts_[a] = field(a);
+      for (uint32_t b = 0; b < 16; ++b) {
+        const auto fa = field(a), fb = field(b);
+        pair_counts_[a | b << 4] = {fa[0] + fb[0], fa[1] + fb[1]};
+      }
+    }
+    pairs_.assign(width_, {0, 0, 0, 0});
+  }
+  plane_pairs_ = by_pairs_ && shape.bits == 1 && factor_ % 2 == 0;
+  if (plane_pairs_) {
+    for (uint32_t byte = 0; byte < 256; ++byte) {
+      uint32_t word = 0;
+      for (uint32_t k = 0; k < 4; ++k) {
+        const uint32_t first = (byte >> (7 - 2 * k)) & 1, second = (byte >> (6 - 2 * k)) & 1;
+        word |= (first | second << 4) << (8 * k);
+      }
+      pair_spread_[byte] = word;
+    }
+    pair_index_.assign(shape.PlaneBytes() * 4 + 4, 0);
+  }
   return true;
 }
 
@@ -129,6 +183,31 @@ void Preview::SumCombinations() {
   if (hist_row_ < 0) return;
   float* sum = &sum_[static_cast<size_t>(hist_row_) * width_ * 3];
   uint32_t* count = &count_[static_cast<size_t>(hist_row_) * width_];
+  if (by_pairs_) {
+    // The counts of the 16-bit fields, summed in the plain path's order; a
+    // count of 0 adds +0.0, which leaves every sum as it is.
+    for (uint32_t px = 0; px < width_; ++px) {
+      std::array<uint64_t, 4>& f = pairs_[px];
+      float r = sum[px * 3], g = sum[px * 3 + 1], b = sum[px * 3 + 2];
+      uint32_t total = count[px];
+      for (uint32_t m = 0; m < combos_; ++m) {
+        const uint64_t word = f[(m >= 8 ? 2 : 0) + (m & 1)];
+        const uint32_t h = static_cast<uint32_t>((word >> (16 * ((m & 7) >> 1))) & 0xFFFF);
+        const float n = static_cast<float>(h);
+        r += n * combo_rgb_[m][0];
+        g += n * combo_rgb_[m][1];
+        b += n * combo_rgb_[m][2];
+        total += h;
+      }
+      sum[px * 3] = r;
+      sum[px * 3 + 1] = g;
+      sum[px * 3 + 2] = b;
+      count[px] = total;
+      f = {0, 0, 0, 0};
+    }
+    hist_row_ = -1;
+    return;
+  }
   for (uint32_t px = 0; px < width_; ++px) {
     uint32_t* h = &hist_[static_cast<size_t>(px) * combos_];
     for (uint32_t m = 0; m < combos_; ++m) {
@@ -148,26 +227,159 @@ void Preview::Flush() {
   if (combos_) SumCombinations();
 }
 
+void Preview::Combine(const uint8_t* line) {
+  const size_t plane = shape_.PlaneBytes();
+  const uint32_t per_byte = 8 / shape_.bits;
+  uint8_t* combo = combo_.data();
+  if (plain_) {
+    std::fill(combo_.begin(), combo_.end(), 0);
+    for (uint32_t c = 0; c < shape_.channels; ++c) {
+      const uint8_t* data = line + c * plane;
+      const uint32_t shift = c * shape_.bits;
+      for (size_t i = 0; i < plane; ++i) {
+        uint64_t word;
+        std::memcpy(&word, combo + i * per_byte, 8);
+        word |= spread_[data[i]] << shift;
+        std::memcpy(combo + i * per_byte, &word, 8);
+      }
+    }
+    return;
+  }
+  // Each plane byte's codes land in the low bytes of a word; the words are
+  // stored in order, each overwriting the spare top of the one before.
+  const uint32_t bits = shape_.bits, channels = shape_.channels;
+  for (size_t i = 0; i < plane; ++i) {
+    uint64_t word = 0;
+    for (uint32_t c = 0; c < channels; ++c) word |= spread_[line[c * plane + i]] << (c * bits);
+    std::memcpy(combo + i * per_byte, &word, 8);
+  }
+}
+
+namespace {
+
+// Four pair indices a plane byte: each channel's bits at their place.
+// (The channels are written out: the compiler keeps a loop over them.)
+template <uint32_t kChannels>
+void spread_pairs(const uint32_t* spread, const uint8_t* line, size_t plane, uint8_t* out) {
+  const uint8_t* p0 = line;
+  const uint8_t* p1 = line + (kChannels > 1 ? plane : 0);
+  const uint8_t* p2 = line + (kChannels > 2 ? 2 * plane : 0);
+  const uint8_t* p3 = line + (kChannels > 3 ? 3 * plane : 0);
+  for (size_t i = 0; i < plane; ++i) {
+    uint32_t word = spread[p0[i]];
+    if (kChannels > 1) word |= spread[p1[i]] << 1;
+    if (kChannels > 2) word |= spread[p2[i]] << 2;
+    if (kChannels > 3) word |= spread[p3[i]] << 3;
+    std::memcpy(out + 4 * i, &word, 4);
+  }
+}
+
+}  // namespace
+
+void Preview::AddLineByPlanePairs(const uint8_t* line) {
+  const size_t plane = shape_.PlaneBytes();
+  uint8_t* out = pair_index_.data();
+  const uint32_t* spread = pair_spread_.data();
+  switch (shape_.channels) {
+    case 1:
+      spread_pairs<1>(spread, line, plane, out);
+      break;
+    case 2:
+      spread_pairs<2>(spread, line, plane, out);
+      break;
+    case 3:
+      spread_pairs<3>(spread, line, plane, out);
+      break;
+    default:
+      spread_pairs<4>(spread, line, plane, out);
+      break;
+  }
+  CountPairs(out);
+}
+
+// Spans start at even pixels: each is factor_ / 2 pairs, the last one
+// perhaps fewer and ending in a pixel of its own.
+void Preview::CountPairs(const uint8_t* pairs) {
+  constexpr uint64_t kEven = 0x00FF00FF00FF00FFull;
+  for (uint32_t px = 0, x = 0; px < width_; ++px) {
+    const uint32_t end = std::min(shape_.width, x + factor_);
+    const uint8_t* p = pairs + x / 2;
+    const uint32_t n = (end - x) / 2;
+    uint64_t lo = 0, hi = 0;
+#ifdef __SSE2__
+    // Sixteen byte fields added at once.
+    // (std::array<uint64_t, 2> is 16 bytes without padding.)
+    const auto* table = reinterpret_cast<const __m128i*>(pair_counts_.data());
+    __m128i acc = _mm_setzero_si128(), acc2 = _mm_setzero_si128();
+    uint32_t j = 0;
+    for (; j + 2 <= n; j += 2) {
+      acc = _mm_add_epi8(acc, _mm_loadu_si128(table + p[j]));
+      acc2 = _mm_add_epi8(acc2, _mm_loadu_si128(table + p[j + 1]));
+    }
+    if (j < n) acc = _mm_add_epi8(acc, _mm_loadu_si128(table + p[j]));
+    acc = _mm_add_epi8(acc, acc2);
+    lo = static_cast<uint64_t>(_mm_cvtsi128_si64(acc));
+    hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc, acc)));
+#else
+    for (uint32_t j = 0; j < n; ++j) {
+      const std::array<uint64_t, 2>& c = pair_counts_[p[j]];
+      lo += c[0];
+      hi += c[1];
+    }
+#endif
+    if ((end - x) % 2) {
+      lo += one_counts_[p[n] & 15][0];
+      hi += one_counts_[p[n] & 15][1];
+    }
+    x = end;
+    std::array<uint64_t, 4>& f = pairs_[px];
+    f[0] += lo & kEven;
+    f[1] += (lo >> 8) & kEven;
+    f[2] += hi & kEven;
+    f[3] += (hi >> 8) & kEven;
+  }
+}
+
+void Preview::AddLineByPairs() {
+  const uint8_t* combo = combo_.data();
+  for (uint32_t px = 0, x = 0; px < width_; ++px) {
+    const uint32_t end = std::min(shape_.width, x + factor_);
+    uint64_t lo = 0, hi = 0;
+    for (; x + 1 < end; x += 2) {
+      const std::array<uint64_t, 2>& n = pair_counts_[combo[x] | combo[x + 1] << 4];
+      lo += n[0];
+      hi += n[1];
+    }
+    if (x < end) {
+      lo += one_counts_[combo[x]][0];
+      hi += one_counts_[combo[x]][1];
+      ++x;
+    }
+    constexpr uint64_t kEven = 0x00FF00FF00FF00FFull;
+    std::array<uint64_t, 4>& f = pairs_[px];
+    f[0] += lo & kEven;
+    f[1] += (lo >> 8) & kEven;
+    f[2] += hi & kEven;
+    f[3] += (hi >> 8) & kEven;
+  }
+}
+
 void Preview::AddLineByCombination(uint32_t row, const uint8_t* line) {
   const int64_t y = row / factor_;
   if (y != hist_row_) {
     SumCombinations();
     hist_row_ = y;
   }
-  const size_t plane = shape_.PlaneBytes();
-  const uint32_t per_byte = 8 / shape_.bits;
-  uint8_t* combo = combo_.data();
-  std::fill(combo_.begin(), combo_.end(), 0);
-  for (uint32_t c = 0; c < shape_.channels; ++c) {
-    const uint8_t* data = line + c * plane;
-    const uint32_t shift = c * shape_.bits;
-    for (size_t i = 0; i < plane; ++i) {
-      uint64_t word;
-      std::memcpy(&word, combo + i * per_byte, 8);
-      word |= spread_[data[i]] << shift;
-      std::memcpy(combo + i * per_byte, &word, 8);
-    }
+  if (plane_pairs_) {
+    AddLineByPlanePairs(line);
+    return;
   }
+  Combine(line);
+  if (by_pairs_) {
+    AddLineByPairs();
+    return;
+  }
+  const uint8_t* combo = combo_.data();
   for (uint32_t px = 0, x = 0; px < width_; ++px) {
     uint32_t* h = &hist_[static_cast<size_t>(px) * combos_];
     const uint32_t end = std::min(shape_.width, x + factor_);
@@ -243,10 +455,97 @@ bool Preview::WritePng(const std::string& path) {
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
-  return std::fflush(file.get()) == 0;
+  // A preview whose last bytes did not reach the disk is a failed one.
+  const bool flushed = std::fflush(file.get()) == 0;
+  return std::fclose(file.release()) == 0 && flushed;
 }
 
 // ---------------------------------------------------------------------------
+
+namespace {
+
+// How many bytes from `p` on are each followed by a different byte (or by
+// the end): the bytes that extend a literal one by one.
+size_t singles(const uint8_t* p, size_t size) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  size_t i = 0;
+  for (; i + 9 <= size; i += 8) {
+    uint64_t a, b;
+    std::memcpy(&a, p + i, 8);
+    std::memcpy(&b, p + i + 1, 8);
+    const uint64_t x = a ^ b;
+    // The lowest zero byte of x is exact (a false hit can only lie above one).
+    if (const uint64_t zero = (x - kOnes) & ~x & kHighs)
+      return i + static_cast<size_t>(__builtin_ctzll(zero)) / 8;
+  }
+  for (; i + 1 < size; ++i)
+    if (p[i] == p[i + 1]) return i;
+  return size;
+}
+
+}  // namespace
+
+uint8_t* PackBitsRow(const uint8_t* bp, size_t cc, uint8_t* op) {
+  enum State { kBase, kLiteral, kRun, kLiteralRun } state = kBase;
+  uint8_t* lastliteral = nullptr;  // the count byte of the literal being made
+  while (cc > 0) {
+    if (state == kLiteral) {
+      // Bytes that stand alone extend the literal, up to 128 of them.
+      const size_t room = 127u - *lastliteral;  // the scan looks no further than needed
+      const size_t take = std::min(singles(bp, std::min(cc, room + 1)), room);
+      if (take > 0) {
+        std::memcpy(op, bp, take);
+        op += take;
+        bp += take;
+        cc -= take;
+        *lastliteral = static_cast<uint8_t>(*lastliteral + take);
+        if (*lastliteral == 127) state = kBase;
+        continue;
+      }
+    }
+    const uint8_t b = *bp++;
+    --cc;
+    long n = 1;
+    for (; cc > 0 && *bp == b; --cc, ++bp) ++n;
+    for (bool again = true; again;) {
+      again = false;
+      switch (state) {
+        case kBase:
+        case kRun:
+        case kLiteral:
+          if (n > 1) {
+            if (state != kRun) state = state == kLiteral ? kLiteralRun : kRun;
+            const long here = n > 128 ? 128 : n;
+            *op++ = static_cast<uint8_t>(-(here - 1));
+            *op++ = b;
+            n -= here;
+            again = n > 0;
+          } else if (state == kLiteral) {
+            if (++(*lastliteral) == 127) state = kBase;
+            *op++ = b;
+          } else {
+            lastliteral = op;
+            *op++ = 0;
+            *op++ = b;
+            state = kLiteral;
+          }
+          break;
+        case kLiteralRun:
+          // A run of two between literals joins them.
+          if (n == 1 && op[-2] == static_cast<uint8_t>(-1) && *lastliteral < 126) {
+            *lastliteral = static_cast<uint8_t>(*lastliteral + 2);
+            state = *lastliteral == 127 ? kBase : kLiteral;
+            op[-2] = op[-1];
+          } else {
+            state = kRun;
+          }
+          again = true;
+          break;
+      }
+    }
+  }
+  return op;
+}
 
 bool TiffPages::Open(const std::string& path) {
   Close();
@@ -259,6 +558,8 @@ bool TiffPages::StartPage(const PrintShape& shape, const std::vector<Separation>
   if (!tif_) return false;
   shape_ = shape;
   rows_written_ = 0;
+  coded_.clear();
+  coded_size_.clear();
   zero_.assign(shape.PlaneBytes(), 0);
   TIFFSetField(tif_, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
   TIFFSetField(tif_, TIFFTAG_IMAGEWIDTH, shape.width);
@@ -267,7 +568,7 @@ bool TiffPages::StartPage(const PrintShape& shape, const std::vector<Separation>
   TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(shape.channels));
   TIFFSetField(tif_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_SEPARATE);
   TIFFSetField(tif_, TIFFTAG_ROWSPERSTRIP, kStripRows);
-  band_.assign(shape.PlaneBytes() * shape.channels * kStripRows, 0);
+  if (plain_) band_.assign(shape.PlaneBytes() * shape.channels * kStripRows, 0);
   TIFFSetField(tif_, TIFFTAG_COMPRESSION, COMPRESSION_PACKBITS);
   TIFFSetField(tif_, TIFFTAG_PAGENUMBER, page, static_cast<uint16_t>(0));
   if (!page_name.empty()) TIFFSetField(tif_, TIFFTAG_PAGENAME, page_name.c_str());
@@ -293,8 +594,36 @@ bool TiffPages::StartPage(const PrintShape& shape, const std::vector<Separation>
   return true;
 }
 
+// Each separation's rows are encoded as they arrive; a full strip (or the
+// page's last) is written raw, the separations in order, as libtiff would
+// have written them.
+bool TiffPages::FlushCoded(uint32_t row) {
+  for (uint32_t c = 0; c < shape_.channels; ++c) {
+    const uint32_t strip = TIFFComputeStrip(tif_, row, static_cast<uint16_t>(c));
+    if (TIFFWriteRawStrip(tif_, strip, coded_[c].data(), static_cast<tmsize_t>(coded_size_[c])) < 0)
+      return false;
+    coded_size_[c] = 0;
+  }
+  return true;
+}
+
 bool TiffPages::WriteLine(uint32_t row, const uint8_t* line) {
   if (!tif_ || row >= shape_.height || row != rows_written_) return false;
+  if (!plain_) {
+    const size_t plane = shape_.PlaneBytes();
+    if (coded_.size() != shape_.channels) {
+      coded_.assign(shape_.channels, std::vector<uint8_t>(PackBitsBound(plane) * kStripRows));
+      coded_size_.assign(shape_.channels, 0);
+    }
+    for (uint32_t c = 0; c < shape_.channels; ++c) {
+      uint8_t* at = coded_[c].data() + coded_size_[c];
+      coded_size_[c] =
+          static_cast<size_t>(PackBitsRow(line + c * plane, plane, at) - coded_[c].data());
+    }
+    rows_written_ = row + 1;
+    if ((row + 1) % kStripRows != 0 && row + 1 < shape_.height) return true;
+    return FlushCoded(row);
+  }
   // Rows are kept a strip at a time, one band per separation, and each
   // separation's strip is written once it is full (or the page ends).
   const size_t plane = shape_.PlaneBytes();

@@ -38,10 +38,13 @@ struct Separation {
 // the unused bits at the end of the last byte are not counted.
 class DotCounter {
  public:
+  // The byte table alone (tests compare it with the population count).
+  void SetPlain(bool plain) { plain_ = plain; }
   void SetShape(uint32_t bits, uint32_t width);
   uint64_t Count(const uint8_t* plane) const;
 
  private:
+  bool plain_ = false, popcnt_ = false;
   std::array<uint8_t, 256> table_{};
   size_t bytes_ = 0;
   uint8_t tail_mask_ = 0xFF;  // the used bits of the last byte
@@ -71,6 +74,9 @@ class DropCounter {
 // pixels, and writes it as PNG.
 class Preview {
  public:
+  // The plain per-pixel counting instead of the pair tables (tests compare
+  // the two).
+  void SetPlain(bool plain) { plain_ = plain; }
   bool Start(const PrintShape& shape, const std::vector<Separation>& separations);
   void AddLine(uint32_t row, const uint8_t* line);
   // Adds the lines counted but not yet summed (called by WritePng).
@@ -82,6 +88,18 @@ class Preview {
   // counted by combination of codes per preview pixel, 8 / bits pixels of a
   // plane a step through byte tables, and summed once per preview row.
   void AddLineByCombination(uint32_t row, const uint8_t* line);
+  // The combination of codes of every pixel of a line into combo_.
+  void Combine(const uint8_t* line);
+  // With at most 16 combinations and spans of at most 254 pixels: pixels
+  // are counted two at a time through a table of per-combination counts in
+  // byte fields, summed per span and added to 16-bit fields per preview
+  // pixel (pairs_).
+  void AddLineByPairs();
+  // One-bit samples and an even factor: the pair indices come straight from
+  // the plane bytes (four pairs a byte through pair_spread_), no combination
+  // bytes in between.
+  void AddLineByPlanePairs(const uint8_t* line);
+  void CountPairs(const uint8_t* pairs);
   void SumCombinations();
   PrintShape shape_;
   uint32_t factor_ = 1, width_ = 0, height_ = 0;
@@ -97,12 +115,35 @@ class Preview {
   std::vector<uint8_t> combo_;                   // one line's combination per pixel (+ 8 spare)
   std::vector<uint32_t> hist_;                   // preview row: [pixel * combos_ + combination]
   int64_t hist_row_ = -1;                        // the preview row hist_ belongs to
+  bool plain_ = false;
+  bool by_pairs_ = false;
+  // Byte-field counts of a pair of pixels [combo a | combo b << 4] and of
+  // one pixel: [0] combinations 0-7, [1] 8-15.
+  std::vector<std::array<uint64_t, 2>> pair_counts_, one_counts_;
+  // Per preview pixel, 16-bit fields: [0] even and [1] odd combinations of
+  // 0-7, [2] and [3] those of 8-15.
+  std::vector<std::array<uint64_t, 4>> pairs_;
+  bool plane_pairs_ = false;
+  std::array<uint32_t, 256> pair_spread_{};  // byte k: pixel 2k | pixel 2k + 1 << 4
+  std::vector<uint8_t> pair_index_;          // one line's pair indices (+ 4 spare)
 };
+
+// Appends the PackBits code of one row to `out` (room for
+// PackBitsBound(size) bytes), byte for byte as libtiff's encoder makes it;
+// returns the end of the code. Runs of single bytes are copied a stretch at
+// a time.
+uint8_t* PackBitsRow(const uint8_t* row, size_t size, uint8_t* out);
+inline size_t PackBitsBound(size_t size) {
+  return size + size / 64 + 8;
+}
 
 // The multi-page TIFF of one job.
 class TiffPages {
  public:
   ~TiffPages() { Close(); }
+  // Strips encoded by libtiff itself instead of PackBitsRow (tests compare
+  // the two).
+  void SetPlain(bool plain) { plain_ = plain; }
   bool Open(const std::string& path);
   bool StartPage(const PrintShape& shape, const std::vector<Separation>& separations,
                  const std::string& page_name, uint16_t page);
@@ -120,6 +161,11 @@ class TiffPages {
   std::vector<uint8_t> zero_;
   static constexpr uint32_t kStripRows = 32;
   std::vector<uint8_t> band_;  // kStripRows rows of each separation
+  bool plain_ = false;
+  // Encoded rows of the strip being filled, per separation.
+  std::vector<std::vector<uint8_t>> coded_;
+  std::vector<size_t> coded_size_;
+  bool FlushCoded(uint32_t row);
 };
 
 }  // namespace klvdrv

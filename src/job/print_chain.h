@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: MIT
+// What the frame set-up puts between the caller's image and a frame: the
+// plan of the chain (print_plan.cpp) and its own stages, the pixel repeat
+// of the dots (print_repeat.cpp) and the colour conversion of contone lines
+// (print_color.cpp). Every stage is a stream opened for writing that owns
+// the stream below it: closing it closes them all, and a stage that cannot
+// be opened closes the stream it was given.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "klv/color_convert_cxx.h"
+#include "klv/htplace.h"
+#include "klv/img.h"
+#include "klv/printer_driver.h"
+#include "klv/prntinfo.h"
+
+class CPrintFrameInfo;
+
+namespace klv::printing {
+
+// The type codes of the frame's own stages.
+enum { kRepeatType = 71, kColorType = 72 };
+
+struct PlacementFree {
+  void operator()(HTPLACE* p) const { HTPlaceFree(p); }
+};
+
+// How a frame takes the caller's image.
+struct FramePlan {
+  // Screened at print time (contone lines), else the image is the dots.
+  bool contone = false;
+  int32_t xrep = 1, yrep = 1;
+  image_info dots{};    // the dots before the repeat: line-interleaved
+  image_info screen{};  // contone: what the screening reads (ink amounts)
+  image_info colour{};  // contone with a conversion: what the conversion reads
+  image_info caller{};  // what the caller writes
+  bool filter = false;  // the caller's lines go through the line filter first
+  bool layout = false;  // dots: pixel-interleaved, laid out as lines first
+  std::unique_ptr<ColorConversion> conversion;
+  std::unique_ptr<HTPLACE, PlacementFree> placement;
+  int threads = 1;
+  int pattern = 0;
+  std::string calibration;  // the calibration the conversion applies ("" none)
+};
+
+// Plans the frame of `image` for a printer taking `setup`'s channels.
+// False after a log line when the image cannot be printed (status 2).
+bool plan_frame(const CPrintFrameInfo& frame, const image_info& image, const SP_COLOR_SETUP& setup,
+                PRNTINFO* printer, const char* printer_name, FramePlan* plan);
+
+// Builds the chain over `frame_img` (the started frame): the repeat, the
+// screening, the colour conversion and the line filter as planned. The head,
+// or null when a stage could not be made (everything below is then closed).
+IMG_file* build_chain(FramePlan& plan, IMG_file* frame_img);
+
+// A frame's lines as an image description: line-interleaved channels of the
+// print record's shape (what a buffered frame's file holds).
+image_info frame_lines_of(const SP_PRINT& print, int32_t channels, int32_t spots);
+
+// Repeats each sample of line-interleaved lines (`in`: 1, 2, 4 or 8 bits)
+// xrep times across and each line yrep times down into `below`.
+IMG_file* repeat_stage_open(IMG_file* below, const image_info& in, int32_t xrep, int32_t yrep);
+
+// Converts 8-bit pixel-interleaved lines described by `in` through
+// `conversion` into `below` (which takes the conversion's output).
+IMG_file* color_stage_open(IMG_file* below, std::unique_ptr<ColorConversion> conversion,
+                           const image_info& in);
+
+}  // namespace klv::printing
