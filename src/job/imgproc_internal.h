@@ -49,6 +49,7 @@ struct ImgClose {
   void operator()(IMG_file* img) const { img_close(img); }
 };
 using ImgPtr = std::unique_ptr<IMG_file, ImgClose>;
+struct InkTally;
 struct PrntInfoFree {
   void operator()(PRNTINFO* p) const { prntinfo_free(p); }
 };
@@ -87,8 +88,9 @@ struct Job {
   std::unique_ptr<_SCREENSETUP, ScreenSetupFree> screens;
   std::unique_ptr<HTPLACE, PlacementFree> placement;
   int threads = 1;
-  std::vector<uint64_t> inks;  // dots per ink over every page, when counted
-  std::vector<double> ink_ml;  // the millilitres those dots hold (empty: volumes unknown)
+  std::shared_ptr<InkTally> ink_tally;  // the counts as the pages are written
+  std::vector<uint64_t> inks;           // dots per ink over every page, when counted
+  std::vector<double> ink_ml;           // the millilitres those dots hold (empty: volumes unknown)
   std::string start_date, start_time;
   std::time_t started = 0;
   // Progress: lines screened of every page.
@@ -125,6 +127,9 @@ bool stage_finish(Job& j);
 // Opens the job's image for reading (through the caller's opener when it
 // gave one), at page `page` (from 0); null when it cannot.
 IMG_file* open_image(Job& j, image_info* info, int page);
+// The page file `dots` (open for writing) wrapped so that its dots are
+// counted as they are written, when the job counts ink; else `dots`.
+IMG_file* count_ink_while_writing(Job& j, IMG_file* dots, const std::string& page);
 // Whether the job's print-file list is cut into tiles.
 bool tiled_job(const settings& s);
 
