@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "klv/cimg_file.h"
 #include "klv/imgmux.h"
 #include "klv/imgproc_cxx.h"
 #include "klv/job_settings_cxx.h"
@@ -204,6 +205,71 @@ TEST_F(ImgProc, CancelWhileScreeningLeavesNoPrintFiles) {
     EXPECT_EQ(calls.percent.size(), 2u);
     EXPECT_TRUE(files_in(job_).empty());
   }
+}
+
+// An image that stops giving lines after `good` of them.
+class BreakingImage : public CIMG_file {
+ public:
+  BreakingImage(IMG_file* source, int good) : source_(source), good_(good) {
+    m_info = source->info;
+  }
+  ~BreakingImage() override { img_close(source_); }
+  int32_t ReadLine(unsigned char* buffer, int32_t count) override {
+    count = std::min(count, good_ - m_line);
+    const int32_t got = count > 0 ? img_read_line(source_, buffer, count) : 0;
+    m_line += std::max(0, got);
+    return got;
+  }
+  int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override {
+    const int32_t r = img_seek_line(source_, line, plane, page, whence);
+    if (r >= 0) m_line = r;
+    return r;
+  }
+  int32_t GetStatus(int32_t what) override { return img_status(source_, what); }
+
+ private:
+  IMG_file* source_;
+  int good_;
+};
+
+// A page that cannot be read to its end fails the job, told with the line,
+// whether the lines are pulled on the caller's thread or by the pipeline's
+// reader thread, and leaves nothing behind; with the pipeline the dots and
+// the ink counted as the page is written are those of one thread.
+TEST_F(ImgProc, ReadFailureAndThreadsThroughTheLinePipeline) {
+  for (const int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    Calls calls;
+    klv::ProcOutcome out;
+    klv::ProcOptions options;
+    options.threads = threads;
+    options.open_image = [](const char* path, image_info* info) -> IMG_file* {
+      IMG_file* img = img_mux_open(path, nullptr, "r", info, 0);
+      return img ? (new BreakingImage(img, 150))->ToImg('r', img->type) : nullptr;
+    };
+    LogCapture log;
+    EXPECT_FALSE(Process(&calls, &out, options));
+    EXPECT_NE(out.error.find("failed at line 128"), std::string::npos) << out.error;
+    EXPECT_TRUE(files_in(job_).empty());
+  }
+  std::vector<uint8_t> dots[2];
+  std::vector<klv::ProcOutcome::InkDots> ink[2];
+  for (const int threads : {1, 2}) {
+    Calls calls;
+    klv::ProcOutcome out;
+    klv::ProcOptions options;
+    options.threads = threads;
+    options.count_ink = true;
+    ASSERT_TRUE(Process(&calls, &out, options)) << out.error;
+    dots[threads - 1] = dot_lines((job_ / "J12.B001").string());
+    ink[threads - 1] = out.ink;
+    EXPECT_EQ(calls.percent.back(), "100.0%");
+  }
+  ASSERT_FALSE(dots[0].empty());
+  EXPECT_EQ(dots[0], dots[1]);
+  ASSERT_EQ(ink[0].size(), 4u);
+  ASSERT_EQ(ink[1].size(), 4u);
+  for (size_t k = 0; k < 4; ++k) EXPECT_EQ(ink[0][k].dots, ink[1][k].dots);
 }
 
 TEST(ImgProcNames, OutputNamePagesAndList) {
