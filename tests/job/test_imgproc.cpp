@@ -6,6 +6,7 @@
 // written, cancellation while screening) that must leave nothing behind and
 // be told through the callback and the log.
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <cstring>
@@ -270,6 +271,45 @@ TEST_F(ImgProc, ReadFailureAndThreadsThroughTheLinePipeline) {
   ASSERT_EQ(ink[0].size(), 4u);
   ASSERT_EQ(ink[1].size(), 4u);
   for (size_t k = 0; k < 4; ++k) EXPECT_EQ(ink[0][k].dots, ink[1][k].dots);
+}
+
+// Every page of a multi-page TIFF becomes its own print file (a white page
+// gets no black, a dark one much), and the ink counted is theirs.
+TEST_F(ImgProc, EveryPageOfATiffIsPrinted) {
+  const std::string path = (fs::path(folder_.str()) / "pages.tif").string();
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  for (const uint8_t value : {255, 40}) {
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 150);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, 100);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 150.0f);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, 150.0f);
+    std::vector<uint8_t> row(150 * 3, value);
+    for (uint32_t y = 0; y < 100; ++y) ASSERT_EQ(TIFFWriteScanline(t, row.data(), y, 0), 1);
+    ASSERT_TRUE(TIFFWriteDirectory(t));
+  }
+  TIFFClose(t);
+  Put(s_->Imagepath, path);
+  Calls calls;
+  klv::ProcOutcome out;
+  klv::ProcOptions options;
+  options.threads = 2;
+  options.count_ink = true;
+  ASSERT_TRUE(Process(&calls, &out, options)) << out.error;
+  ASSERT_EQ(out.print_files.size(), 2u);
+  const std::vector<uint64_t> light = dots_per_ink(out.print_files[0]);
+  const std::vector<uint64_t> dark = dots_per_ink(out.print_files[1]);
+  ASSERT_EQ(light.size(), 4u);
+  ASSERT_EQ(dark.size(), 4u);
+  EXPECT_EQ(light[3], 0u) << "no black on the white page";
+  EXPECT_GT(dark[3], 150u * 100 / 4) << "black on the dark page";
+  ASSERT_EQ(out.ink.size(), 4u);
+  for (size_t k = 0; k < 4; ++k) EXPECT_EQ(out.ink[k].dots, light[k] + dark[k]);
 }
 
 TEST(ImgProcNames, OutputNamePagesAndList) {
