@@ -16,6 +16,7 @@
 
 #include "imgproc_internal.h"
 #include "klv/cimg_file.h"
+#include "klv/gsimg.h"
 #include "klv/imgmux.h"
 #include "klv/log.h"
 #include "klv/kernel_path.h"
@@ -268,8 +269,16 @@ class PageView : public CIMG_file {
 }  // namespace
 
 IMG_file* open_image(Job& j, image_info* info, int page) {
-  IMG_file* img = j.options.open_image ? j.options.open_image(j.s->Imagepath, info)
-                                       : img_mux_open(j.s->Imagepath, nullptr, "r", info, 0);
+  // A document the interpreter renders starts on the page asked for (not on
+  // its first page, whose render the seek below would throw away).
+  gsimg_options at{};
+  at.page = page;
+  IMG_file* img = page > 0 && !j.options.open_image
+                      ? gsimg_open_ex(j.s->Imagepath, nullptr, info, &at, KLV_TYPE_POSTSCRIPT)
+                      : nullptr;
+  if (!img)
+    img = j.options.open_image ? j.options.open_image(j.s->Imagepath, info)
+                               : img_mux_open(j.s->Imagepath, nullptr, "r", info, 0);
   if (!img || page == 0) return img;
   if (img_seek_line(img, 0, 0, page, 0) < 0) {
     ErrorLogf(KLV_LOG_ERROR, kTag, 0, "image \"%s\" has no page %d", j.s->Imagepath, page + 1);
