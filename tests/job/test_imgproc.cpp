@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "klv/cimg_file.h"
+#include "klv/color_convert_cxx.h"
 #include "klv/imgmux.h"
 #include "klv/imgproc_cxx.h"
 #include "klv/job_settings_cxx.h"
@@ -25,6 +26,7 @@
 #include "support/files.h"
 #include "support/log_capture.h"
 
+#include "job/imgproc_pipe.h"
 #include "test_imgproc_support.h"
 
 namespace {
@@ -310,6 +312,105 @@ TEST_F(ImgProc, EveryPageOfATiffIsPrinted) {
   EXPECT_GT(dark[3], 150u * 100 / 4) << "black on the dark page";
   ASSERT_EQ(out.ink.size(), 4u);
   for (size_t k = 0; k < 4; ++k) EXPECT_EQ(out.ink[k].dots, light[k] + dark[k]);
+}
+
+// Lines of a made-up RGB page: line y is bytes y, y + 1, ... (mod 256); no
+// line from `bad` on.
+class MadeUpLines : public CIMG_file {
+ public:
+  MadeUpLines(int width, int height, int bad) : bad_(bad) {
+    m_info.width = width;
+    m_info.height = height;
+    m_info.bytes_per_line = uint32_t(width) * 3;
+  }
+  int32_t ReadLine(unsigned char* buffer, int32_t count) override {
+    int32_t y = 0;
+    for (; y < count && m_line < bad_; ++y, ++m_line)
+      for (uint32_t i = 0; i < m_info.bytes_per_line; ++i)
+        buffer[y * m_info.bytes_per_line + i] = uint8_t(m_line + i);
+    return y;
+  }
+
+ private:
+  int bad_;
+};
+
+// Keeps what is written to it, and takes no line from `bad` on.
+class KeptLines : public CIMG_file {
+ public:
+  KeptLines(size_t bytes, int bad) : bytes_(bytes), bad_(bad) {}
+  int32_t WriteLine(unsigned char* lines, int32_t count) override {
+    int32_t y = 0;
+    for (; y < count && m_line < bad_; ++y, ++m_line)
+      kept.insert(kept.end(), lines + y * bytes_, lines + (y + 1) * bytes_);
+    return y;
+  }
+  std::vector<uint8_t> kept;
+
+ private:
+  size_t bytes_;
+  int bad_;
+};
+
+// The pipeline on its own: chunks reach the writer whole and in order,
+// converted as one thread converts them; a read or write that fails and a
+// stop end it with the first line of the chunk concerned.
+TEST(ImgProcPipe, ChunksInOrderAndEveryWayToEnd) {
+  ScopedEnv path("KLV_PATH", kSearch);
+  klv::ColorConversionSetup setup;
+  std::string error;
+  const auto conversion = klv::ColorConversion::Open(setup, &error);
+  ASSERT_TRUE(conversion) << error;
+  struct Case {
+    const char* what;
+    bool convert;
+    int bad_read, bad_write, stop_after;  // -1: never
+    klv::proc::PipeOutcome::Kind kind;
+    int line, kept;
+  };
+  const int w = 77, h = 1000;
+  const Case cases[] = {
+      {"as read", false, -1, -1, -1, klv::proc::PipeOutcome::kDone, 960, h},
+      {"converted", true, -1, -1, -1, klv::proc::PipeOutcome::kDone, 960, h},
+      {"read fails", true, 300, -1, -1, klv::proc::PipeOutcome::kReadFailed, 256, 256},
+      {"write fails", true, -1, 500, -1, klv::proc::PipeOutcome::kWriteFailed, 448, 500},
+      {"stopped", false, -1, -1, 3, klv::proc::PipeOutcome::kStopped, 192, 192},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    IMG_file* in = (new MadeUpLines(w, h, c.bad_read < 0 ? h : c.bad_read))->ToImg('r', 0);
+    auto* kept = new KeptLines(c.convert ? w * 4 : w * 3, c.bad_write < 0 ? h : c.bad_write);
+    IMG_file* out = kept->ToImg('w', 0);
+    ASSERT_TRUE(in && out);
+    int chunks = 0;
+    klv::proc::PipeLines p;
+    p.in = in;
+    p.out = out;
+    p.conversion = c.convert ? conversion.get() : nullptr;
+    p.width = w;
+    p.height = h;
+    p.chunk = 64;
+    p.in_bytes = size_t(w) * 3;
+    p.out_bytes = size_t(w) * (c.convert ? 4 : 3);
+    p.stop = [&] { return chunks == c.stop_after; };
+    p.written = [&](int) { ++chunks; };
+    klv::proc::PipeOutcome why;
+    ASSERT_TRUE(klv::proc::pipe_lines(p, &why));
+    EXPECT_EQ(why.kind, c.kind);
+    EXPECT_EQ(why.line, c.line);
+    // What was written: the made-up lines, converted one line at a time.
+    std::vector<uint8_t> want, line(p.in_bytes), converted(p.out_bytes);
+    MadeUpLines source(w, h, h);
+    for (int y = 0; y < c.kept; ++y) {
+      source.ReadLine(line.data(), 1);
+      if (c.convert) conversion->Line8(line.data(), converted.data(), uint32_t(w));
+      const std::vector<uint8_t>& l = c.convert ? converted : line;
+      want.insert(want.end(), l.begin(), l.end());
+    }
+    EXPECT_TRUE(kept->kept == want);
+    img_close(in);
+    img_close(out);
+  }
 }
 
 TEST(ImgProcNames, OutputNamePagesAndList) {
