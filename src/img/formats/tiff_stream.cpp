@@ -4,6 +4,7 @@
 // seeking.
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -1175,12 +1176,13 @@ bool count_pages(TifStream& s) {
   return s.page_dirs.size() == 1 || TIFFSetDirectory(s.tif, s.page_dirs[0]);
 }
 
-// Whether two descriptions deliver lines alike.
+// Whether two descriptions deliver lines (and tiles) alike.
 bool same_lines(const image_info& a, const image_info& b) {
   return a.width == b.width && a.height == b.height && a.planar == b.planar &&
          a.bits_per_sample == b.bits_per_sample && a.samples == b.samples &&
          a.spot_samples == b.spot_samples && a.mask_samples == b.mask_samples &&
-         a.photometric == b.photometric && a.bytes_per_line == b.bytes_per_line;
+         a.photometric == b.photometric && a.bytes_per_line == b.bytes_per_line &&
+         std::equal(std::begin(a.tile_words), std::end(a.tile_words), std::begin(b.tile_words));
 }
 
 // Reads directory `dir` as the stream's page; false when it cannot be
