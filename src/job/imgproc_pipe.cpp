@@ -27,15 +27,24 @@ double seconds_since(Clock::time_point from) {
 }
 
 constexpr int kSlots = 3;
+// Bytes a slot holds at most (its lines as read and as converted): wide
+// pages go in smaller chunks, so that the pipeline's memory does not grow
+// with the page.
+constexpr size_t kSlotBytes = size_t{2} << 20;
+// Lines a chunk keeps however long they are.
+constexpr int kMinChunk = 8;
 // Lines a converter takes at a time.
 constexpr int kGroup = 4;
 
 class Pipe {
  public:
   explicit Pipe(const PipeLines& p) : p_(p) {
+    const size_t line = p.in_bytes + (p.conversion ? p.out_bytes : 0);
+    chunk_ = int(std::clamp<size_t>(kSlotBytes / std::max<size_t>(line, 1), kMinChunk,
+                                    size_t(std::max(p.chunk, kMinChunk))));
     for (Slot& s : slots_) {
-      s.raw.resize(p.in_bytes * size_t(p.chunk));
-      if (p.conversion) s.converted.resize(p.out_bytes * size_t(p.chunk));
+      s.raw.resize(p.in_bytes * size_t(chunk_));
+      if (p.conversion) s.converted.resize(p.out_bytes * size_t(chunk_));
     }
   }
 
@@ -115,7 +124,7 @@ class Pipe {
     for (int c = 0, line = 0; line < p_.height; ++c) {
       Slot& s = SlotOf(c);
       if (!WaitFree(s, &colour)) break;
-      const int n = std::min(p_.chunk, p_.height - line);
+      const int n = std::min(chunk_, p_.height - line);
       const Clock::time_point at = Clock::now();
       const bool ok = img_read_line(p_.in, s.raw.data(), n) == n;
       reading += seconds_since(at);
@@ -213,6 +222,7 @@ class Pipe {
   }
 
   const PipeLines& p_;
+  int chunk_ = 0;  // lines per slot
   Slot slots_[kSlots];
   std::mutex m_;
   std::condition_variable cv_;

@@ -22,7 +22,9 @@ struct PipeLines {
   // Null: the lines go out as read.
   const ColorConversion* conversion = nullptr;
   int width = 0, height = 0;
-  int chunk = 64;  // lines per hand-over
+  // Lines per hand-over at most: fewer when a chunk of such long lines
+  // would take more than a few megabytes (down to 8 lines).
+  int chunk = 64;
   size_t in_bytes = 0, out_bytes = 0;
   // Asked on the caller's thread before each chunk: true stops the pipe.
   std::function<bool()> stop;
