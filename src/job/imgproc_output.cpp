@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The driver's last stages: the halftone placement and its threads, the
 // output chain (the image at the page's size, its colour conversion, the
-// halftone filter and the page's print file) with progress and
-// cancellation, and the finish: the print-file list and the
-// processing record beside it.
+// halftone filter and the page's print file, its ink counted as it is
+// written) with progress and cancellation, on the caller's thread or with
+// several threads through the line pipeline (imgproc_pipe.h; the times of
+// its parts are then summed over the threads), and the finish: the
+// print-file list and the processing record beside it.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
