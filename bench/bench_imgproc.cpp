@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The job driver end to end: the sample picture processed for the demo
 // printer at 720x720 dpi (2880x1920 pixels, RGB to calibrated CMYK, screened
-// to one bit per ink) on one thread, print file, list and record included.
+// to one bit per ink), print file, list and record included, on one thread
+// and on two (the output stage's line pipeline), with the ink counted.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -28,7 +29,8 @@ void BM_ProcessDemoJob(benchmark::State& state) {
   std::snprintf(s->PrintRes, sizeof s->PrintRes, "720x720");
   s->PatternDif = 4;
   klv::ProcOptions options;
-  options.threads = 1;
+  options.threads = int(state.range(0));
+  options.count_ink = true;
   klv::ProcOutcome out;
   for (auto _ : state) {
     if (!klv::process_job(folder.str().c_str(), s.get(), "bench", options, nullptr, nullptr,
@@ -40,7 +42,7 @@ void BM_ProcessDemoJob(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * int64_t(out.width) * out.height);
   cms_terminate(nullptr, nullptr);
 }
-BENCHMARK(BM_ProcessDemoJob)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ProcessDemoJob)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Opens arbitrary bytes as a TIFF file, reads its lines (or tiles) in every
 // plane, seeks, lends its lines in place (touching every lent line's first
-// and last byte), and takes the colour map and the profile.
+// and last byte), turns to its next pages (directories) and reads a few lines
+// of each, and takes the colour map and the profile.
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,6 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t* line = lines + size_t(l) * info.bytes_per_line;
         sink = sink + line[0] + line[info.bytes_per_line - 1];
       }
+  }
+  for (int32_t page = 1; page < int32_t(std::min<uint32_t>(info.pages, 4)); ++page) {
+    if ((tiled ? tif_seek_tile(rec, 0, 0, page, 0) : tif_seek_line(rec, 0, 0, page, 0)) < 0)
+      continue;
+    for (int u = 0; u < 4; ++u)
+      if ((tiled ? tif_read_tile(rec, buf.data(), 1) : tif_read_line(rec, buf.data(), 1)) != 1)
+        break;
   }
   free_cmap(tif_get_cmap(rec));
   checkin_image_profile(tif_get_profile(rec));

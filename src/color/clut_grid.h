@@ -43,7 +43,7 @@ class ClutGrid {
   };
 
   // The points per axis used when the caller has no preference: 256 for one
-  // input (every 8-bit value is a node), 33 for three, 17 for four.
+  // input (every 8-bit value is a node), 65 for three, 17 for four.
   static uint32_t DefaultPoints(uint32_t inputs);
 
   // Samples `sample` at every node. Inputs 1, 3 or 4; outputs 1 to

@@ -60,6 +60,7 @@ struct UccChainFree {
 struct UccInfoFree {
   void operator()(ucc_info* info) const;
 };
+struct InkTally;
 struct PrntInfoFree {
   void operator()(PRNTINFO* p) const { prntinfo_free(p); }
 };
@@ -108,8 +109,9 @@ struct Job {
   std::unique_ptr<_SCREENSETUP, ScreenSetupFree> screens;
   std::unique_ptr<HTPLACE, PlacementFree> placement;
   int threads = 1;
-  std::vector<uint64_t> inks;  // dots per ink over every page, when counted
-  std::vector<double> ink_ml;  // the millilitres those dots hold (empty: volumes unknown)
+  std::shared_ptr<InkTally> ink_tally;  // the counts as the pages are written
+  std::vector<uint64_t> inks;           // dots per ink over every page, when counted
+  std::vector<double> ink_ml;           // the millilitres those dots hold (empty: volumes unknown)
   std::string start_date, start_time;
   std::time_t started = 0;
   // Progress: lines screened of every page.
@@ -191,6 +193,9 @@ bool library_output_profile(Job& j, TempFile* file);
 // Opens the job's image for reading (through the caller's opener when it
 // gave one), at page `page` (from 0); null when it cannot.
 IMG_file* open_image(Job& j, image_info* info, int page);
+// The page file `dots` (open for writing) wrapped so that its dots are
+// counted as they are written, when the job counts ink; else `dots`.
+IMG_file* count_ink_while_writing(Job& j, IMG_file* dots, const std::string& page);
 // Whether the job's print-file list is cut into tiles.
 bool tiled_job(const settings& s);
 

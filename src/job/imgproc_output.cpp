@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The driver's last stages: the halftone placement and its threads, the
 // output chain (the image at the page's size, its colour conversion, the
-// halftone filter and the page's print file) with progress and
-// cancellation, and the finish: the print-file list and the
-// processing record beside it.
+// halftone filter and the page's print file, its ink counted as it is
+// written) with progress and cancellation, on the caller's thread or with
+// several threads through the line pipeline (imgproc_pipe.h; the times of
+// its parts are then summed over the threads), and the finish: the
+// print-file list and the processing record beside it.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +18,7 @@
 
 #include "imgproc_internal.h"
 #include "img/formats/ocf_stream.h"
+#include "imgproc_pipe.h"
 #include "klv/imgmux.h"
 #include "klv/job_settings_cxx.h"
 #include "klv/outimg.h"
@@ -73,23 +76,59 @@ void lap(Clock::time_point* from, double* seconds) {
   *from = now;
 }
 
-// Converts `n` lines of `in` into `out`; with several screening threads the
-// second half of the lines on a helper thread (the grid is only read).
+// Converts `n` lines of `in` into `out`.
 void convert_lines(const Job& j, const uint8_t* in, uint8_t* out, int n) {
   const size_t in_bytes = j.lines.bytes_per_line, out_bytes = j.target.bytes_per_line;
-  const auto some = [&](int from, int to) {
-    for (int y = from; y < to; ++y)
-      j.conversion->Line8(in + y * in_bytes, out + y * out_bytes, uint32_t(j.width));
+  for (int y = 0; y < n; ++y)
+    j.conversion->Line8(in + y * in_bytes, out + y * out_bytes, uint32_t(j.width));
+}
+
+// With several threads: the page through the line pipeline (reading and
+// converting on a second thread while the screening takes the chunks
+// before). False when it cannot start (then nothing was read).
+bool pipe_page(Job& j, IMG_file* in, IMG_file* ht, const std::string& page, bool* ok) {
+  const int64_t total = int64_t(j.height) * j.pages;
+  PipeLines p;
+  p.in = in;
+  p.out = ht;
+  p.conversion = j.conversion.get();
+  p.width = j.width;
+  p.height = j.height;
+  p.chunk = kChunk;
+  p.in_bytes = j.lines.bytes_per_line;
+  p.out_bytes = j.target.bytes_per_line;
+  p.stop = [&j] { return j.Cancelled(); };
+  p.written = [&j, total](int n) {
+    j.lines_done += n;
+    j.Progress(j.lines_done, total);
   };
-  if (j.threads < 2 || n < 2) return some(0, n);
-  std::thread helper(some, n / 2, n);
-  some(0, n / 2);
-  helper.join();
+  PipeOutcome why;
+  if (!pipe_lines(p, &why)) return false;
+  j.reading_s += why.reading_s;
+  j.colour_s += why.colour_s;
+  j.screening_s += why.screening_s;
+  switch (why.kind) {
+    case PipeOutcome::kDone:
+      *ok = true;
+      break;
+    case PipeOutcome::kStopped:
+      *ok = j.Fail("Cancelled while screening \"%s\"", j.name.c_str());
+      break;
+    case PipeOutcome::kReadFailed:
+      *ok = j.Fail("Reading \"%s\" failed at line %d", j.s->Imagepath, why.line);
+      break;
+    case PipeOutcome::kWriteFailed:
+      *ok = j.Fail("Screening \"%s\" failed at line %d", page.c_str(), why.line);
+      break;
+  }
+  return true;
 }
 
 // Copies every line of one page from `in` through the conversion into `ht`;
 // false after telling why (or when cancelled).
 bool pull_lines(Job& j, IMG_file* in, IMG_file* ht, const std::string& page) {
+  bool piped = false;
+  if (j.threads > 1 && pipe_page(j, in, ht, page, &piped)) return piped;
   const size_t in_bytes = j.lines.bytes_per_line, out_bytes = j.target.bytes_per_line;
   std::vector<uint8_t> read(in_bytes * kChunk), converted(j.conversion ? out_bytes * kChunk : 0);
   const int64_t total = int64_t(j.height) * j.pages;
@@ -151,6 +190,7 @@ bool output_page(Job& j, int index) {
   image_info out = contone ? j.target : dots_of(j.target);
   IMG_file* dots = outimg_open_img(page.c_str(), nullptr, "w", &out);
   if (!dots) return j.Fail("Cannot create print file \"%s\"", page.c_str());
+  if (!contone) dots = count_ink_while_writing(j, dots, page);
   // Contone pages take the ink amounts as they are. Otherwise the filter
   // owns the dot file and the placement from here (also when it cannot
   // start).

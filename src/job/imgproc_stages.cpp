@@ -17,6 +17,7 @@
 
 #include "imgproc_internal.h"
 #include "klv/cimg_file.h"
+#include "klv/gsimg.h"
 #include "klv/imgmux.h"
 #include "klv/log.h"
 #include "klv/ocfimg.h"
@@ -348,10 +349,18 @@ class PageView : public CIMG_file {
 
 IMG_file* open_image(Job& j, image_info* info, int page) {
   // OCF references are the library's own documents, which recognition of
-  // pictures leaves out: they are opened by their type.
+  // pictures leaves out: they are opened by their type. A document the
+  // interpreter renders starts on the page asked for (not on its first page,
+  // whose render the seek below would throw away).
   const int32_t type = ocfimg_check(nullptr, j.s->Imagepath) ? KLV_TYPE_OCF : 0;
-  IMG_file* img = j.options.open_image ? j.options.open_image(j.s->Imagepath, info)
-                                       : img_mux_open(j.s->Imagepath, nullptr, "r", info, type);
+  gsimg_options at{};
+  at.page = page;
+  IMG_file* img = page > 0 && type == 0 && !j.options.open_image
+                      ? gsimg_open_ex(j.s->Imagepath, nullptr, info, &at, KLV_TYPE_POSTSCRIPT)
+                      : nullptr;
+  if (!img)
+    img = j.options.open_image ? j.options.open_image(j.s->Imagepath, info)
+                               : img_mux_open(j.s->Imagepath, nullptr, "r", info, type);
   if (!img || page == 0) return img;
   if (img_seek_line(img, 0, 0, page, 0) < 0) {
     ErrorLogf(KLV_LOG_ERROR, kTag, 0, "image \"%s\" has no page %d", j.s->Imagepath, page + 1);

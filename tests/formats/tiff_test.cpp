@@ -629,6 +629,67 @@ TEST(TiffRead, ToolFixtures) {
   }
 }
 
+// Gray pages of one line, one directory each: {width, value, reduced copy}.
+struct RawPage {
+  uint32_t width;
+  uint8_t value;
+  bool reduced;
+};
+void write_pages(const std::string& path, const std::vector<RawPage>& pages) {
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  for (const RawPage& p : pages) {
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, 1);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    if (p.reduced) TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
+    std::vector<uint8_t> row(p.width, p.value);
+    TIFFWriteScanline(t, row.data(), 0, 0);
+    TIFFWriteDirectory(t);
+  }
+  TIFFClose(t);
+}
+
+// Every full-size directory is a page, reached by a seek that names it from
+// the start or the end (a relative seek stays on the page); reduced copies
+// are not pages, and a page laid out unlike the first is refused and leaves
+// the stream where it was.
+TEST(TiffRead, PagesAreTheFilesDirectories) {
+  ScratchDir dir;
+  const std::string path = dir.path("pages.tif");
+  write_pages(path,
+              {{4, 10, false}, {2, 99, true}, {4, 20, false}, {4, 30, false}, {3, 40, false}});
+  image_info r;
+  init_image_info(&r);
+  Rec in(tif_open(nullptr, path.c_str(), "r", &r));
+  ASSERT_NE(in.r, nullptr);
+  EXPECT_EQ(r.pages, 4u);
+  const auto value_at = [&](int32_t page, int32_t whence) {
+    uint8_t line[4] = {};
+    if (tif_seek_line(in.r, 0, 0, page, whence) != 0) return -1;
+    return tif_read_line(in.r, line, 1) == 1 ? int(line[0]) : -2;
+  };
+  EXPECT_EQ(value_at(2, 0), 30);
+  EXPECT_EQ(value_at(1, 2), 20) << "the last line of page 2";
+  EXPECT_EQ(value_at(0, 0), 10);
+  EXPECT_EQ(value_at(2, 0), 30);
+  EXPECT_EQ(value_at(5, 1), 30) << "relative: the page stays";
+  klv::test::LogCapture log;
+  EXPECT_EQ(tif_seek_line(in.r, 0, 0, 3, 0), -1) << "3 pixels wide, unlike page 1";
+  EXPECT_NE(log.Take().find("page 4 (3x1"), std::string::npos);
+  EXPECT_EQ(tif_seek_line(in.r, 0, 0, 4, 0), -1) << "no such page";
+  EXPECT_EQ(value_at(0, 1), 30) << "still on page 3";
+  // A file of one page, as before.
+  write_pages(path, {{4, 10, false}});
+  Rec one(tif_open(nullptr, path.c_str(), "r", &r));
+  ASSERT_NE(one.r, nullptr);
+  EXPECT_EQ(r.pages, 1u);
+  EXPECT_EQ(tif_seek_line(one.r, 0, 0, 1, 0), -1);
+}
+
 TEST(TiffRead, SeekRules) {
   ScratchDir dir;
   const std::string path = dir.path("a.tif");

@@ -6,6 +6,7 @@
 // written, cancellation while screening) that must leave nothing behind and
 // be told through the callback and the log.
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <cstring>
@@ -15,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "klv/cimg_file.h"
+#include "klv/color_convert_cxx.h"
 #include "klv/imgmux.h"
 #include "klv/imgproc_cxx.h"
 #include "klv/job_settings_cxx.h"
@@ -23,6 +26,7 @@
 #include "support/files.h"
 #include "support/log_capture.h"
 
+#include "job/imgproc_pipe.h"
 #include "test_imgproc_support.h"
 
 namespace {
@@ -203,6 +207,209 @@ TEST_F(ImgProc, CancelWhileScreeningLeavesNoPrintFiles) {
     EXPECT_NE(out.error.find("Cancelled while screening"), std::string::npos) << out.error;
     EXPECT_EQ(calls.percent.size(), 2u);
     EXPECT_TRUE(files_in(job_).empty());
+  }
+}
+
+// An image that stops giving lines after `good` of them.
+class BreakingImage : public CIMG_file {
+ public:
+  BreakingImage(IMG_file* source, int good) : source_(source), good_(good) {
+    m_info = source->info;
+  }
+  ~BreakingImage() override { img_close(source_); }
+  int32_t ReadLine(unsigned char* buffer, int32_t count) override {
+    count = std::min(count, good_ - m_line);
+    const int32_t got = count > 0 ? img_read_line(source_, buffer, count) : 0;
+    m_line += std::max(0, got);
+    return got;
+  }
+  int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override {
+    const int32_t r = img_seek_line(source_, line, plane, page, whence);
+    if (r >= 0) m_line = r;
+    return r;
+  }
+  int32_t GetStatus(int32_t what) override { return img_status(source_, what); }
+
+ private:
+  IMG_file* source_;
+  int good_;
+};
+
+// A page that cannot be read to its end fails the job, told with the line,
+// whether the lines are pulled on the caller's thread or by the pipeline's
+// reader thread, and leaves nothing behind; with the pipeline the dots and
+// the ink counted as the page is written are those of one thread.
+TEST_F(ImgProc, ReadFailureAndThreadsThroughTheLinePipeline) {
+  for (const int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    Calls calls;
+    klv::ProcOutcome out;
+    klv::ProcOptions options;
+    options.threads = threads;
+    options.open_image = [](const char* path, image_info* info) -> IMG_file* {
+      IMG_file* img = img_mux_open(path, nullptr, "r", info, 0);
+      return img ? (new BreakingImage(img, 150))->ToImg('r', img->type) : nullptr;
+    };
+    LogCapture log;
+    EXPECT_FALSE(Process(&calls, &out, options));
+    EXPECT_NE(out.error.find("failed at line 128"), std::string::npos) << out.error;
+    EXPECT_TRUE(files_in(job_).empty());
+  }
+  std::vector<uint8_t> dots[2];
+  std::vector<klv::ProcOutcome::InkDots> ink[2];
+  for (const int threads : {1, 2}) {
+    Calls calls;
+    klv::ProcOutcome out;
+    klv::ProcOptions options;
+    options.threads = threads;
+    options.count_ink = true;
+    ASSERT_TRUE(Process(&calls, &out, options)) << out.error;
+    dots[threads - 1] = dot_lines((job_ / "J12.B001").string());
+    ink[threads - 1] = out.ink;
+    EXPECT_EQ(calls.percent.back(), "100.0%");
+  }
+  ASSERT_FALSE(dots[0].empty());
+  EXPECT_EQ(dots[0], dots[1]);
+  ASSERT_EQ(ink[0].size(), 4u);
+  ASSERT_EQ(ink[1].size(), 4u);
+  for (size_t k = 0; k < 4; ++k) EXPECT_EQ(ink[0][k].dots, ink[1][k].dots);
+}
+
+// Every page of a multi-page TIFF becomes its own print file (a white page
+// gets no black, a dark one much), and the ink counted is theirs.
+TEST_F(ImgProc, EveryPageOfATiffIsPrinted) {
+  const std::string path = (fs::path(folder_.str()) / "pages.tif").string();
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  for (const uint8_t value : {255, 40}) {
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 150);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, 100);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 150.0f);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, 150.0f);
+    std::vector<uint8_t> row(150 * 3, value);
+    for (uint32_t y = 0; y < 100; ++y) ASSERT_EQ(TIFFWriteScanline(t, row.data(), y, 0), 1);
+    ASSERT_TRUE(TIFFWriteDirectory(t));
+  }
+  TIFFClose(t);
+  Put(s_->Imagepath, path);
+  Calls calls;
+  klv::ProcOutcome out;
+  klv::ProcOptions options;
+  options.threads = 2;
+  options.count_ink = true;
+  ASSERT_TRUE(Process(&calls, &out, options)) << out.error;
+  ASSERT_EQ(out.print_files.size(), 2u);
+  const std::vector<uint64_t> light = dots_per_ink(out.print_files[0]);
+  const std::vector<uint64_t> dark = dots_per_ink(out.print_files[1]);
+  ASSERT_EQ(light.size(), 4u);
+  ASSERT_EQ(dark.size(), 4u);
+  EXPECT_EQ(light[3], 0u) << "no black on the white page";
+  EXPECT_GT(dark[3], 150u * 100 / 4) << "black on the dark page";
+  ASSERT_EQ(out.ink.size(), 4u);
+  for (size_t k = 0; k < 4; ++k) EXPECT_EQ(out.ink[k].dots, light[k] + dark[k]);
+}
+
+// Lines of a made-up RGB page: line y is bytes y, y + 1, ... (mod 256); no
+// line from `bad` on.
+class MadeUpLines : public CIMG_file {
+ public:
+  MadeUpLines(int width, int height, int bad) : bad_(bad) {
+    m_info.width = width;
+    m_info.height = height;
+    m_info.bytes_per_line = uint32_t(width) * 3;
+  }
+  int32_t ReadLine(unsigned char* buffer, int32_t count) override {
+    int32_t y = 0;
+    for (; y < count && m_line < bad_; ++y, ++m_line)
+      for (uint32_t i = 0; i < m_info.bytes_per_line; ++i)
+        buffer[y * m_info.bytes_per_line + i] = uint8_t(m_line + i);
+    return y;
+  }
+
+ private:
+  int bad_;
+};
+
+// Keeps what is written to it, and takes no line from `bad` on.
+class KeptLines : public CIMG_file {
+ public:
+  KeptLines(size_t bytes, int bad) : bytes_(bytes), bad_(bad) {}
+  int32_t WriteLine(unsigned char* lines, int32_t count) override {
+    int32_t y = 0;
+    for (; y < count && m_line < bad_; ++y, ++m_line)
+      kept.insert(kept.end(), lines + y * bytes_, lines + (y + 1) * bytes_);
+    return y;
+  }
+  std::vector<uint8_t> kept;
+
+ private:
+  size_t bytes_;
+  int bad_;
+};
+
+// The pipeline on its own: chunks reach the writer whole and in order,
+// converted as one thread converts them; a read or write that fails and a
+// stop end it with the first line of the chunk concerned.
+TEST(ImgProcPipe, ChunksInOrderAndEveryWayToEnd) {
+  ScopedEnv path("KLV_PATH", kSearch);
+  klv::ColorConversionSetup setup;
+  std::string error;
+  const auto conversion = klv::ColorConversion::Open(setup, &error);
+  ASSERT_TRUE(conversion) << error;
+  struct Case {
+    const char* what;
+    bool convert;
+    int bad_read, bad_write, stop_after;  // -1: never
+    klv::proc::PipeOutcome::Kind kind;
+    int line, kept;
+  };
+  const int w = 77, h = 1000;
+  const Case cases[] = {
+      {"as read", false, -1, -1, -1, klv::proc::PipeOutcome::kDone, 960, h},
+      {"converted", true, -1, -1, -1, klv::proc::PipeOutcome::kDone, 960, h},
+      {"read fails", true, 300, -1, -1, klv::proc::PipeOutcome::kReadFailed, 256, 256},
+      {"write fails", true, -1, 500, -1, klv::proc::PipeOutcome::kWriteFailed, 448, 500},
+      {"stopped", false, -1, -1, 3, klv::proc::PipeOutcome::kStopped, 192, 192},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    IMG_file* in = (new MadeUpLines(w, h, c.bad_read < 0 ? h : c.bad_read))->ToImg('r', 0);
+    auto* kept = new KeptLines(c.convert ? w * 4 : w * 3, c.bad_write < 0 ? h : c.bad_write);
+    IMG_file* out = kept->ToImg('w', 0);
+    ASSERT_TRUE(in && out);
+    int chunks = 0;
+    klv::proc::PipeLines p;
+    p.in = in;
+    p.out = out;
+    p.conversion = c.convert ? conversion.get() : nullptr;
+    p.width = w;
+    p.height = h;
+    p.chunk = 64;
+    p.in_bytes = size_t(w) * 3;
+    p.out_bytes = size_t(w) * (c.convert ? 4 : 3);
+    p.stop = [&] { return chunks == c.stop_after; };
+    p.written = [&](int) { ++chunks; };
+    klv::proc::PipeOutcome why;
+    ASSERT_TRUE(klv::proc::pipe_lines(p, &why));
+    EXPECT_EQ(why.kind, c.kind);
+    EXPECT_EQ(why.line, c.line);
+    // What was written: the made-up lines, converted one line at a time.
+    std::vector<uint8_t> want, line(p.in_bytes), converted(p.out_bytes);
+    MadeUpLines source(w, h, h);
+    for (int y = 0; y < c.kept; ++y) {
+      source.ReadLine(line.data(), 1);
+      if (c.convert) conversion->Line8(line.data(), converted.data(), uint32_t(w));
+      const std::vector<uint8_t>& l = c.convert ? converted : line;
+      want.insert(want.end(), l.begin(), l.end());
+    }
+    EXPECT_TRUE(kept->kept == want);
+    img_close(in);
+    img_close(out);
   }
 }
 

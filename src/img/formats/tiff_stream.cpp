@@ -4,6 +4,7 @@
 // seeking.
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -55,12 +56,9 @@ inline uint16_t lab16_to_lib(uint16_t v) {
   return icc16_to_lib(static_cast<uint16_t>(v - 32768u));
 }
 
-struct TifStream {
-  TIFF* tif = nullptr;
-  Messages messages;  // libtiff's handlers' data; outlives the libtiff handle
-  SOVolume* volume = nullptr;
-  std::string path;
-  char mode = 'r';
+// What the stream knows of the page (the TIFF directory) it delivers; a
+// new page starts from a fresh one.
+struct TifPage {
   uint32_t width = 0, height = 0, bits = 0;
   uint32_t spp = 0;  // samples + mask_samples
   uint32_t samples = 0, spot = 0, mask = 0, mask_flag = 0;
@@ -94,7 +92,21 @@ struct TifStream {
   uint64_t lend_kept = 0;              // rows' bytes before this are given back
   bool has_profile = false;
   std::string order_text, ink_names;
+};
+
+struct TifStream : TifPage {
+  TIFF* tif = nullptr;
+  Messages messages;  // libtiff's handlers' data; outlives the libtiff handle
+  SOVolume* volume = nullptr;
+  std::string path;
+  char mode = 'r';
   uint64_t lines_written = 0;
+  // Reading: the directory of each page (full-resolution images; reduced
+  // copies such as thumbnails are left out), the page delivered, and the
+  // first page's description, which every page is delivered as.
+  std::vector<tdir_t> page_dirs;
+  int32_t page = 0;
+  image_info first{};
 
   ~TifStream() {
     if (tif) TIFFClose(tif);
@@ -1053,7 +1065,7 @@ bool open_read(TifStream& s) {
 void fill_info(const TifStream& s, image_info* info) {
   info->width = static_cast<int32_t>(s.width);
   info->height = static_cast<int32_t>(s.height);
-  info->pages = 1;
+  info->pages = s.page_dirs.empty() ? 1 : static_cast<uint32_t>(s.page_dirs.size());
   info->planar = s.layout + (s.tiled ? KLV_PLANAR_TILED : 0);
   info->bits_per_sample = s.bits;
   info->samples = s.samples;
@@ -1150,11 +1162,75 @@ int32_t move_tiles(TifStream* s, uint8_t* buffer, int32_t count, bool reading) {
   return done;
 }
 
+// The pages of a file being read: its first directory, then every later
+// one that is not a reduced copy (a thumbnail or a preview). The stream is
+// left at the first directory.
+bool count_pages(TifStream& s) {
+  constexpr size_t kMaxPages = 9999;
+  s.page_dirs.assign(1, TIFFCurrentDirectory(s.tif));
+  while (s.page_dirs.size() < kMaxPages && TIFFReadDirectory(s.tif)) {
+    uint32_t kind = 0;
+    if (TIFFGetField(s.tif, TIFFTAG_SUBFILETYPE, &kind) && (kind & FILETYPE_REDUCEDIMAGE)) continue;
+    s.page_dirs.push_back(TIFFCurrentDirectory(s.tif));
+  }
+  return s.page_dirs.size() == 1 || TIFFSetDirectory(s.tif, s.page_dirs[0]);
+}
+
+// Whether two descriptions deliver lines (and tiles) alike.
+bool same_lines(const image_info& a, const image_info& b) {
+  return a.width == b.width && a.height == b.height && a.planar == b.planar &&
+         a.bits_per_sample == b.bits_per_sample && a.samples == b.samples &&
+         a.spot_samples == b.spot_samples && a.mask_samples == b.mask_samples &&
+         a.photometric == b.photometric && a.bytes_per_line == b.bytes_per_line &&
+         std::equal(std::begin(a.tile_words), std::end(a.tile_words), std::begin(b.tile_words));
+}
+
+// Reads directory `dir` as the stream's page; false when it cannot be
+// delivered (logged).
+bool read_page(TifStream& s, tdir_t dir) {
+  static_cast<TifPage&>(s) = TifPage{};
+  return TIFFSetDirectory(s.tif, dir) && open_read(s);
+}
+
+// Turns a stream being read to page `page` (from 0). Lines are delivered as
+// the first page describes them, so a page whose lines differ is refused
+// (logged) and the stream stays on the page it was on.
+bool turn_to_page(TifStream& s, int32_t page) {
+  if (page == s.page) return true;
+  if (s.mode != 'r' || page < 0 || size_t(page) >= s.page_dirs.size()) return false;
+  const int32_t was = s.page;
+  bool ok = read_page(s, s.page_dirs[size_t(page)]);
+  if (ok) {
+    image_info now = s.first;
+    fill_info(s, &now);
+    ok = same_lines(now, s.first);
+    if (!ok)
+      KLV_LOG(KLV_LOG_ERROR,
+              "TIFF \"%s\": page %d (%dx%d, %u samples of %u bits) is not laid out like page 1 "
+              "(%dx%d, %u samples of %u bits) and cannot be read with it",
+              s.path.c_str(), page + 1, now.width, now.height, now.samples, now.bits_per_sample,
+              s.first.width, s.first.height, s.first.samples, s.first.bits_per_sample);
+  } else {
+    KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": page %d cannot be read", s.path.c_str(), page + 1);
+  }
+  if (ok) {
+    s.page = page;
+    return true;
+  }
+  // Back to the page it was on, which was readable before.
+  if (!read_page(s, s.page_dirs[size_t(was)])) s.page_dirs.clear();
+  return false;
+}
+
 // Position arithmetic shared by the line and tile seeks: returns the position
 // within its plane (stored with the plane), or -1.
 int32_t seek_position(TifStream* s, int64_t pos, int32_t plane, int32_t page, int32_t whence,
                       uint32_t per_plane, uint32_t* cur) {
-  if (!s || page != 0 || per_plane == 0) return -1;
+  // A seek from the start or the end names the page to deliver; a relative
+  // one stays on the page.
+  if (!s || (whence != 1 && !turn_to_page(*s, page))) return -1;
+  per_plane = s->tiled ? s->per_plane : s->height;
+  if (per_plane == 0) return -1;
   const int64_t planes = s->planes();
   if ((plane < 0 ? -int64_t{plane} : plane) >= planes) return -1;
   pos += int64_t{per_plane} * plane;
@@ -1257,7 +1333,9 @@ KLV_API void* tif_open_ex(SOVolume* volume, const char* path, const char* mode, 
     s->tif = open_client(stream, &s->messages, reading ? "r" : "w");
     if (!s->tif) return nullptr;
     if (reading) {
-      if (!open_read(*s)) return nullptr;
+      if (!open_read(*s) || !count_pages(*s)) return nullptr;
+      init_image_info(&s->first);
+      fill_info(*s, &s->first);
       if (info) fill_info(*s, info);
     } else if (!open_write(*s, info, color_order, ink_names)) {
       return nullptr;
