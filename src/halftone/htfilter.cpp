@@ -445,8 +445,7 @@ void CHTFilter::DetachImg() {
     if (!ring_->Stop()) failed_ = true;
     ring_.reset();
     for (int s = 0; s < seps_; ++s)
-      rips_[size_t(s)]->SetOutBuf(buffer_.data() + size_t(s) * sep_bytes_, line_bytes_,
-                                  buf_lines_);
+      rips_[size_t(s)]->SetOutBuf(buffer_.data() + size_t(s) * sep_bytes_, line_bytes_, buf_lines_);
   }
   CheckAllProcAvail();
   for (auto& r : rips_) r->EndProcess();

@@ -46,7 +46,7 @@ class ChunkRing {
 
   struct Engine {
     CHTRip* rip = nullptr;
-    unsigned long in_offset = 0;  // from an input line's start to this separation's samples
+    unsigned long in_offset = 0;   // from an input line's start to this separation's samples
     unsigned long out_offset = 0;  // from a dot line's start to this separation's part
     bool lane = false;             // screen on a thread of its own
   };
