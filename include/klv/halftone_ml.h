@@ -175,11 +175,12 @@ struct KLV_API HTMLDiffusion {
   const int16_t* noise = nullptr;
   bool right_to_left = false;
   HTLineRandom random;
-  // Integer families: width + 4 errors, pixel x at x + 2.
+  // The error lines: width + 4 errors, pixel x at x + 2; for the
+  // variable-coefficient family width + 2, pixel x at x + 1, B the next line.
   std::vector<int16_t> up_a, up_b, mid_a, mid_b;
   std::vector<HTMLFast> fast;  // the per-value table with noise limits
-  // Variable-coefficient family: width + 2 errors, pixel x at x + 1; B is the
-  // next line.
+  // Unused (the variable-coefficient family diffuses 16-bit errors too);
+  // kept so that the record's layout stays as it was.
   std::vector<float> fup_a, fup_b, fmid_a, fmid_b;
   uint32_t height = 0, lines_done = 0;
   // Matrix and screen families: the thresholds, current row and phase.

@@ -21,7 +21,7 @@ enum Kind : uint8_t { kLower = 0, kMiddle = 1, kUpper = 2 };
 
 using Family = HTDiffusionFamily;
 
-// One line's inputs for the integer families.
+// One line's inputs for the plain, matrix and screen families.
 struct IntRow {
   const HTMLFast* table;
   int n;
@@ -140,40 +140,57 @@ void int_row(const Index* __restrict idx, const IntRow& r) {
   }
 }
 
-// One line of the coupled variable-coefficient diffusions: floating-point
-// errors spread with the weights of the process's own tone (f or m).
+// One process of the coupled variable-coefficient diffusions, by the rule of
+// the single-level engine: 16-bit errors, the 12-bit fixed-point weights of
+// the process's own tone, the shares rounded down, the error passed ahead
+// carried in a register and the next line written by stores only (each entry
+// takes the shares of the two pixels above it at once). `a` is what the line
+// before passed down, `b` the next line; pixel x sits at x + 1.
+template <int Dir>
+struct VarCoefProcess {
+  const int16_t* __restrict a;
+  int16_t* __restrict b;
+  int carry = 0;  // the error passed to the pixel ahead
+  int below = 0;  // the share the pixel before left for the pixel below it
+
+  // Pixel x at tone t with noise nz; true when the value crossed.
+  bool Step(int x, int t, int nz, const HTVarCoefFixed* table) {
+    const int scale = std::min(128, std::min(t, 2047 - t));
+    const int u = a[x + 1] + t + nz * scale / 128 + carry;
+    const HTVarCoefFixed w = table[std::min(t, 2047)];
+    const int on = -int(u > 1027);
+    const int v = u - (2047 & on);
+    const int c0 = (v * w.ahead) >> 12;
+    const int c1 = (v * w.behind_below) >> 12;
+    carry = c0;
+    b[x + 1 - Dir] = int16_t(below + c1);
+    below = v - c0 - c1;
+    return on != 0;
+  }
+  // After the line's last pixel (x is one step past it).
+  void End(int x) { b[x - Dir + 1] = int16_t(below); }
+};
+
+// One line of the coupled variable-coefficient diffusions. Each process
+// prints where it crosses at a tone above 0.
 template <int Dir, bool Kinds, class Index>
-void float_row(const Index* idx, const HTMLEntry* table, int n, HTMLDiffusion& d,
-               const int16_t* noise, uint8_t* codes, uint8_t* kinds) {
-  const HTVarCoefRow* coef = HTVarCoefTable();
-  float* ua = d.fup_a.data() + 1;
-  float* ub = d.fup_b.data() + 1;
-  float* ma = d.fmid_a.data() + 1;
-  float* mb = d.fmid_b.data() + 1;
-  auto scale = [](int nz, int t) {
-    return t < 128 ? nz * t / 128 : t > 1919 ? nz * (2047 - t) / 128 : nz;
-  };
-  // Runs one process at tone t; returns whether it crossed.
-  auto step = [&](float* a, float* b, int x, int t, int nz, bool& dot) {
-    float v = a[x] + float(t + scale(nz, t));
-    dot = false;
-    if (v > 1027.5f) {
-      v -= 2047.0f;
-      dot = t != 0;
-    }
-    const float c0 = coef[t].ahead * v, c1 = coef[t].behind_below * v;
-    a[x + Dir] += c0;
-    b[x - Dir] += c1;
-    b[x] += v - (c0 + c1);
-  };
+void varcoef_row(const Index* __restrict idx, const HTMLEntry* __restrict table, int n,
+                 HTMLDiffusion& d, const int16_t* __restrict noise, uint8_t* __restrict codes,
+                 uint8_t* __restrict kinds) {
+  const HTVarCoefFixed* w = HTVarCoefFixedTable();
+  VarCoefProcess<Dir> up{d.up_a.data(), d.up_b.data()};
+  VarCoefProcess<Dir> mid{d.mid_a.data(), d.mid_b.data()};
   int x = Dir > 0 ? 0 : n - 1;
   for (int k = 0; k < n; ++k, x += Dir) {
     const HTMLEntry& e = table[idx[x]];
-    bool upper, hit;
-    step(ua, ub, x, e.f, noise[k], upper);
-    step(ma, mb, x, e.m, noise[k], hit);
+    const bool upper = up.Step(x, e.f, noise[k], w) && e.f != 0;
+    const bool hit = mid.Step(x, e.m, noise[k], w) && e.m != 0;
     codes[x] = upper ? e.upper : hit ? e.mid : e.lower;
     if constexpr (Kinds) kinds[x] = upper ? kUpper : hit ? kMiddle : kLower;
+  }
+  if (n > 0) {
+    up.End(x);
+    mid.End(x);
   }
 }
 
@@ -207,19 +224,16 @@ void diffuse_line(HTMLDiffusion& d, const Index* idx, const HTMLEntry* table, ui
   uint8_t* kd = kinds ? d.kinds.data() : nullptr;
   if (d.family == Family::VarCoef) {
     if (d.right_to_left)
-      kinds ? float_row<-1, true>(idx, table, n, d, noise, codes, kd)
-            : float_row<-1, false>(idx, table, n, d, noise, codes, kd);
+      kinds ? varcoef_row<-1, true>(idx, table, n, d, noise, codes, kd)
+            : varcoef_row<-1, false>(idx, table, n, d, noise, codes, kd);
     else
-      kinds ? float_row<1, true>(idx, table, n, d, noise, codes, kd)
-            : float_row<1, false>(idx, table, n, d, noise, codes, kd);
-    d.fup_a.swap(d.fup_b);
-    d.fmid_a.swap(d.fmid_b);
-    // The new next line starts empty; after the last image line nothing
-    // follows.
-    if (++d.lines_done < d.height || d.height == 0) {
-      std::fill(d.fup_b.begin(), d.fup_b.end(), 0.0f);
-      std::fill(d.fmid_b.begin(), d.fmid_b.end(), 0.0f);
-    }
+      kinds ? varcoef_row<1, true>(idx, table, n, d, noise, codes, kd)
+            : varcoef_row<1, false>(idx, table, n, d, noise, codes, kd);
+    // Every entry of the next line the line after reads was stored: it
+    // needs no clearing.
+    d.up_a.swap(d.up_b);
+    d.mid_a.swap(d.mid_b);
+    ++d.lines_done;
   } else {
     IntRow r{d.fast.data(),
              n,
@@ -274,7 +288,7 @@ bool prepare(HTMLDiffusion& d, CHTPlacement* placement, Where w, uint32_t width,
   d.random.Seed(HTSeedMix(placement->SepSeed(w.sep), uint32_t(w.curve_no)));
   try {
     if (d.family == Family::VarCoef) {
-      for (auto* v : {&d.fup_a, &d.fup_b, &d.fmid_a, &d.fmid_b}) v->assign(size_t(width) + 2, 0.f);
+      for (auto* v : {&d.up_a, &d.up_b, &d.mid_a, &d.mid_b}) v->assign(size_t(width) + 2, 0);
     } else {
       for (auto* v : {&d.up_a, &d.up_b, &d.mid_a, &d.mid_b}) v->assign(size_t(width) + 4, 0);
       d.fast.resize(table.size());
