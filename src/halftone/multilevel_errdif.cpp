@@ -153,14 +153,15 @@ struct VarCoefProcess {
   int carry = 0;  // the error passed to the pixel ahead
   int below = 0;  // the share the pixel before left for the pixel below it
 
-  // Pixel x at tone t with noise nz; true when the value crossed.
-  bool Step(int x, int t, int nz, const HTVarCoefFixed* table) {
-    const int scale = std::min(128, std::min(t, 2047 - t));
+  // Pixel x at tone t (noise scale `scale`, weights w) with noise nz; true
+  // when the value crossed.
+  bool Step(int x, int t, int scale, HTVarCoefFixed w, int nz) {
     const int u = a[x + 1] + t + nz * scale / 128 + carry;
-    const HTVarCoefFixed w = table[std::min(t, 2047)];
     const int on = -int(u > 1027);
     const int v = u - (2047 & on);
-    const int c0 = (v * w.ahead) >> 12;
+    // The share ahead from u rather than v: the multiply need not wait for
+    // the crossing.
+    const int c0 = (u * w.ahead - ((2047 * w.ahead) & on)) >> 12;
     const int c1 = (v * w.behind_below) >> 12;
     carry = c0;
     b[x + 1 - Dir] = int16_t(below + c1);
@@ -174,17 +175,17 @@ struct VarCoefProcess {
 // One line of the coupled variable-coefficient diffusions. Each process
 // prints where it crosses at a tone above 0.
 template <int Dir, bool Kinds, class Index>
-void varcoef_row(const Index* __restrict idx, const HTMLEntry* __restrict table, int n,
-                 HTMLDiffusion& d, const int16_t* __restrict noise, uint8_t* __restrict codes,
+void varcoef_row(const Index* __restrict idx, int n, HTMLDiffusion& d,
+                 const int16_t* __restrict noise, uint8_t* __restrict codes,
                  uint8_t* __restrict kinds) {
-  const HTVarCoefFixed* w = HTVarCoefFixedTable();
+  const HTMLVarCoef* __restrict table = d.varcoef.data();
   VarCoefProcess<Dir> up{d.up_a.data(), d.up_b.data()};
   VarCoefProcess<Dir> mid{d.mid_a.data(), d.mid_b.data()};
   int x = Dir > 0 ? 0 : n - 1;
   for (int k = 0; k < n; ++k, x += Dir) {
-    const HTMLEntry& e = table[idx[x]];
-    const bool upper = up.Step(x, e.f, noise[k], w) && e.f != 0;
-    const bool hit = mid.Step(x, e.m, noise[k], w) && e.m != 0;
+    const HTMLVarCoef& e = table[idx[x]];
+    const bool upper = up.Step(x, e.f, e.f_scale, e.f_w, noise[k]) && e.f != 0;
+    const bool hit = mid.Step(x, e.m, e.m_scale, e.m_w, noise[k]) && e.m != 0;
     codes[x] = upper ? e.upper : hit ? e.mid : e.lower;
     if constexpr (Kinds) kinds[x] = upper ? kUpper : hit ? kMiddle : kLower;
   }
@@ -224,11 +225,11 @@ void diffuse_line(HTMLDiffusion& d, const Index* idx, const HTMLEntry* table, ui
   uint8_t* kd = kinds ? d.kinds.data() : nullptr;
   if (d.family == Family::VarCoef) {
     if (d.right_to_left)
-      kinds ? varcoef_row<-1, true>(idx, table, n, d, noise, codes, kd)
-            : varcoef_row<-1, false>(idx, table, n, d, noise, codes, kd);
+      kinds ? varcoef_row<-1, true>(idx, n, d, noise, codes, kd)
+            : varcoef_row<-1, false>(idx, n, d, noise, codes, kd);
     else
-      kinds ? varcoef_row<1, true>(idx, table, n, d, noise, codes, kd)
-            : varcoef_row<1, false>(idx, table, n, d, noise, codes, kd);
+      kinds ? varcoef_row<1, true>(idx, n, d, noise, codes, kd)
+            : varcoef_row<1, false>(idx, n, d, noise, codes, kd);
     // Every entry of the next line the line after reads was stored: it
     // needs no clearing.
     d.up_a.swap(d.up_b);
@@ -289,6 +290,7 @@ bool prepare(HTMLDiffusion& d, CHTPlacement* placement, Where w, uint32_t width,
   try {
     if (d.family == Family::VarCoef) {
       for (auto* v : {&d.up_a, &d.up_b, &d.mid_a, &d.mid_b}) v->assign(size_t(width) + 2, 0);
+      d.varcoef.resize(table.size());
     } else {
       for (auto* v : {&d.up_a, &d.up_b, &d.mid_a, &d.mid_b}) v->assign(size_t(width) + 4, 0);
       d.fast.resize(table.size());
@@ -307,6 +309,21 @@ bool prepare(HTMLDiffusion& d, CHTPlacement* placement, Where w, uint32_t width,
                          int16_t(e.f != 0 ? -1 : 0),
                          int16_t(e.f == 2047 ? -1 : 0),
                          {e.lower, e.mid, e.upper, e.upper}};
+  }
+  const HTVarCoefFixed* weights = HTVarCoefFixedTable();
+  auto scale = [](int t) { return int16_t(std::min(128, std::min(t, 2047 - t))); };
+  for (size_t i = 0; i < d.varcoef.size(); ++i) {
+    const HTMLEntry& e = table[i];
+    d.varcoef[i] = HTMLVarCoef{int16_t(e.f),
+                               int16_t(e.m),
+                               scale(e.f),
+                               scale(e.m),
+                               weights[std::min<int>(e.f, 2047)],
+                               weights[std::min<int>(e.m, 2047)],
+                               e.lower,
+                               e.mid,
+                               e.upper,
+                               0};
   }
   d.height = p->InImin() ? uint32_t(p->InImin()->height) : 0;
   d.lines_done = 0;
