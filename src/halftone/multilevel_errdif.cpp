@@ -215,11 +215,11 @@ void int_family_line(Family f, const Index* idx, const IntRow& r, bool rtl) {
   }
 }
 
-// Screens one line into codes (and kinds), then moves the diffusion state on
-// to the next line: lines swap, rows advance, the direction turns.
+// Screens one line into codes (and kinds) by the per-value tables built at
+// attach, then moves the diffusion state on to the next line: lines swap,
+// rows advance, the direction turns.
 template <class Index>
-void diffuse_line(HTMLDiffusion& d, const Index* idx, const HTMLEntry* table, uint32_t width,
-                  uint8_t* codes, bool kinds) {
+void diffuse_line(HTMLDiffusion& d, const Index* idx, uint32_t width, uint8_t* codes, bool kinds) {
   const int16_t* noise = d.noise + noise_start(width, d.random);
   const int n = int(width);
   uint8_t* kd = kinds ? d.kinds.data() : nullptr;
@@ -344,9 +344,9 @@ bool CHTRipMLErrDif::PostTable(CHTPlacement* placement) {
 
 void CHTRipMLErrDif::ProcessTableLine() {
   if (direct_indices_)
-    diffuse_line(ed_, in_ptr_, table_.data(), in_width_, codes_.data(), false);
+    diffuse_line(ed_, in_ptr_, in_width_, codes_.data(), false);
   else
-    diffuse_line(ed_, idx_.data(), table_.data(), in_width_, codes_.data(), false);
+    diffuse_line(ed_, idx_.data(), in_width_, codes_.data(), false);
 }
 
 // --- variable dot -------------------------------------------------------------------
@@ -411,9 +411,9 @@ void CHTRipMLVDErrDif::ProcessTableLine() {
   const bool vd = steps_.Active();
   // 8-bit samples read one a pixel serve as the indices themselves.
   if (direct_indices_)
-    diffuse_line(ed_, in_ptr_, table_.data(), in_width_, codes_.data(), vd);
+    diffuse_line(ed_, in_ptr_, in_width_, codes_.data(), vd);
   else
-    diffuse_line(ed_, idx_.data(), table_.data(), in_width_, codes_.data(), vd);
+    diffuse_line(ed_, idx_.data(), in_width_, codes_.data(), vd);
   if (!vd) return;
   const uint8_t* kinds = ed_.kinds.data();
   const uint8_t* trow = vd_screen_.rows[vd_row_];
