@@ -250,10 +250,10 @@ void PlainDiffusion(benchmark::State& state, Fam f) {
   const std::vector<HTMLEntry> table = static_cast<CHTRipML*>(s.rip.get())->GetTable();
   const int16_t* noise = s.place->Noise();
   const auto* m = s.matrix->tables[0].rows;
-  const HTVarCoefRow* coef = HTVarCoefTable();
+  const HTVarCoefFixed* coef = HTVarCoefFixedTable();
   auto line = Line();
   std::vector<int16_t> ua(kWidth + 4), ub(kWidth + 4), ma(kWidth + 4), mb(kWidth + 4);
-  std::vector<float> fua(kWidth + 2), fub(kWidth + 2), fma(kWidth + 2), fmb(kWidth + 2);
+  std::vector<int16_t> fua(kWidth + 2), fub(kWidth + 2), fma(kWidth + 2), fmb(kWidth + 2);
   std::vector<uint8_t> codes(kWidth), out(kWidth / 4);
   bool rtl = false;
   int row = 0;
@@ -273,19 +273,20 @@ void PlainDiffusion(benchmark::State& state, Fam f) {
       const HTMLEntry& e = table[line[x]];
       bool upper = false, hit = false;
       if (f == kVarCoef) {
-        auto step = [&](std::vector<float>& a, std::vector<float>& b, int t, bool& dot) {
+        // 16-bit errors, 12-bit fixed-point weights, shares rounded down.
+        auto step = [&](std::vector<int16_t>& a, std::vector<int16_t>& b, int t, bool& dot) {
           int n = noise[start + k];
           if (t < 128) n = n * t / 128;
           if (t > 1919) n = n * (2047 - t) / 128;
-          float v = a[x + 1] + float(t + n);
-          if (v > 1027.5f) {
-            v -= 2047.0f;
+          int v = a[x + 1] + t + n;
+          if (v > 1027) {
+            v -= 2047;
             dot = t != 0;
           }
-          const float c0 = coef[t].ahead * v, c1 = coef[t].behind_below * v;
-          a[x + 1 + dir] += c0;
-          b[x + 1 - dir] += c1;
-          b[x + 1] += v - (c0 + c1);
+          const int c0 = (v * coef[t].ahead) >> 12, c1 = (v * coef[t].behind_below) >> 12;
+          a[x + 1 + dir] = int16_t(a[x + 1 + dir] + c0);
+          b[x + 1 - dir] = int16_t(b[x + 1 - dir] + c1);
+          b[x + 1] = int16_t(b[x + 1] + v - c0 - c1);
         };
         step(fua, fub, e.f, upper);
         step(fma, fmb, e.m, hit);
@@ -333,8 +334,8 @@ void PlainDiffusion(benchmark::State& state, Fam f) {
     std::swap(ma, mb);
     std::swap(fua, fub);
     std::swap(fma, fmb);
-    std::fill(fub.begin(), fub.end(), 0.f);
-    std::fill(fmb.begin(), fmb.end(), 0.f);
+    std::fill(fub.begin(), fub.end(), int16_t(0));
+    std::fill(fmb.begin(), fmb.end(), int16_t(0));
     row = (row + 1) % 64;
     rtl = !rtl;
     benchmark::DoNotOptimize(out[0]);

@@ -167,6 +167,16 @@ struct HTMLFast {
 };
 static_assert(sizeof(HTMLFast) == 16);
 
+// The per-value entry the variable-coefficient diffusions read: both tones,
+// the noise scale of each (min(128, t, 2047 - t)), the fixed-point weights
+// of each tone, and the codes of the three drops.
+struct HTMLVarCoef {
+  int16_t f, m, f_scale, m_scale;
+  HTVarCoefFixed f_w, m_w;
+  uint8_t lower, mid, upper, unused;
+};
+static_assert(sizeof(HTMLVarCoef) == 20);
+
 // The state of the two coupled diffusions of a multi-level engine: one on the
 // coverage f of upper drops, one on the middle value m, each with its own
 // pair of error lines and the same noise entry per pixel.
@@ -175,12 +185,14 @@ struct KLV_API HTMLDiffusion {
   const int16_t* noise = nullptr;
   bool right_to_left = false;
   HTLineRandom random;
-  // Integer families: width + 4 errors, pixel x at x + 2.
+  // The error lines: width + 4 errors, pixel x at x + 2; for the
+  // variable-coefficient family width + 2, pixel x at x + 1, B the next line.
   std::vector<int16_t> up_a, up_b, mid_a, mid_b;
   std::vector<HTMLFast> fast;  // the per-value table with noise limits
-  // Variable-coefficient family: width + 2 errors, pixel x at x + 1; B is the
-  // next line.
+  // Unused (the variable-coefficient family diffuses 16-bit errors too).
   std::vector<float> fup_a, fup_b, fmid_a, fmid_b;
+  // The variable-coefficient family's per-value table.
+  std::vector<HTMLVarCoef> varcoef;
   uint32_t height = 0, lines_done = 0;
   // Matrix and screen families: the thresholds, current row and phase.
   CHTThreshTable<unsigned short> table;

@@ -171,6 +171,11 @@ class KLV_API CHTRip {
   }
 
   bool IsThreaded() const { return threaded_; }
+  // Ends the engine's own worker so that its owner can run the engine on a
+  // thread of the owner's (the halftone filter's per-separation lanes); the
+  // engine then screens on whichever thread calls StartProcessLine. True
+  // when there was a worker. Call it only while the worker is idle.
+  bool ReleaseWorker();
   klv::platform::Event* GetProcAvailEvent() const { return ev_proc_avail_.get(); }
   HTRIPSTAT CheckProcAvail();
   HTRIPSTAT CheckDataReady();

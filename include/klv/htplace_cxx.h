@@ -11,12 +11,16 @@
 #include "klv/htplace.h"
 #include "klv/halftone_rip.h"
 
+namespace klv::halftone {
+class ChunkRing;
+}
+
 // The halftone filter: the stream the caller writes continuous-tone lines
 // into. Each separation goes to its engine; the dot lines are gathered in one
 // buffer and written to the output image in its layout.
 class KLV_API CHTFilter : public CIMG_file {
  public:
-  CHTFilter() = default;
+  CHTFilter();
   ~CHTFilter() override;
 
   // Attaches to `output` (owned from then on: closed on failure too).
@@ -52,6 +56,7 @@ class KLV_API CHTFilter : public CIMG_file {
   bool StartWriter();
   bool CreateEngines();
   void StartProcessing();
+  bool StartRing();
   bool WriteSep(int sep, const uint8_t* base, unsigned long stride, unsigned long lines);
   bool PackPixels(const uint8_t* base, unsigned long lines);
   bool WriteBuffer(const uint8_t* base, unsigned long lines);
@@ -88,6 +93,9 @@ class KLV_API CHTFilter : public CIMG_file {
   std::vector<int32_t> written_;   // output lines written per separation
   std::vector<int32_t> received_;  // input lines received per separation (planar input)
   int cur_sep_ = 0;                // planar input: the separation being written
+  // With threaded engines and interleaved input: the ring of chunks the
+  // engines screen on their lanes, at their own pace (then spare_ is unused).
+  std::unique_ptr<klv::halftone::ChunkRing> ring_;
 };
 
 // The OEM placement: drives an outside dot-processing library loaded by name.

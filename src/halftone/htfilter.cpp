@@ -9,11 +9,20 @@
 #include "klv/log.h"
 #include "klv/threadfilter.h"
 #include "klv/htplace_cxx.h"
+#include "htfilter_ring.h"
 
 namespace {
 constexpr long kDefaultBufferBytes = 262144;
 constexpr long kMaxBufferBytes = 1L << 30;
+// The ring's chunks of input lines: as many as fit this budget, 3 to 8. A
+// small ring keeps the lines in cache between the copy and the engines; three
+// chunks let the lanes screen one while another is written and the caller
+// fills the third.
+constexpr uint64_t kRingInputBytes = 8ULL << 20;
+constexpr size_t kMinChunks = 3, kMaxChunks = 8;
 }  // namespace
+
+CHTFilter::CHTFilter() = default;
 
 CHTFilter::~CHTFilter() {
   DetachImg();
@@ -21,6 +30,7 @@ CHTFilter::~CHTFilter() {
 
 bool CHTFilter::Fail() {
   // Engines go first: threaded ones may still hold the buffer.
+  ring_.reset();
   rips_.clear();
   if (out_) img_close(out_);
   out_ = nullptr;
@@ -222,11 +232,12 @@ void CHTFilter::StartProcessing() {
   does_process_ = placement_->DoesProcess();
   spare_lines_ = 0;
   spare_.clear();
-  // Threaded engines screen the next lines into a second buffer while this
-  // thread writes out the full one, so that writing does not hold them up.
+  // Threaded engines screen chunks from a ring on lanes of their own. Should
+  // the ring not start, they screen the next lines into a second buffer
+  // while this thread writes out the full one.
   bool threaded = false;
   for (auto& r : rips_) threaded = threaded || r->IsThreaded();
-  if (threaded && !in_planar_ && !does_process_ && extra_lines_ == 0) {
+  if (threaded && !in_planar_ && !does_process_ && extra_lines_ == 0 && !StartRing()) {
     try {
       spare_.assign(buffer_.size(), 0);
     } catch (const std::bad_alloc&) {
@@ -236,7 +247,40 @@ void CHTFilter::StartProcessing() {
   placement_->BeginProcess();
 }
 
+// The ring over the engines: a chunk is one buffer's worth of lines, each
+// engine reads its samples of the chunk's input lines and writes its part of
+// the chunk's dot lines; finished chunks go out through WriteBuffer.
+bool CHTFilter::StartRing() {
+  using klv::halftone::ChunkRing;
+  ChunkRing::Setup setup;
+  try {
+    for (int s = 0; s < seps_; ++s) {
+      CHTRip* rip = rips_[size_t(s)].get();
+      setup.engines.push_back({rip, unsigned(in_index_[size_t(s)]) * in_sample_offset_,
+                               size_t(s) * sep_bytes_, rip->IsThreaded()});
+    }
+    ring_ = std::make_unique<ChunkRing>();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  setup.in_line_bytes = in_info_.bytes_per_line;
+  setup.dot_line_bytes = line_bytes_;
+  setup.chunk_lines = buf_lines_;
+  const uint64_t chunk_bytes = uint64_t(buf_lines_) * in_info_.bytes_per_line;
+  setup.chunks = size_t(std::clamp<uint64_t>(kRingInputBytes / std::max<uint64_t>(1, chunk_bytes),
+                                             kMinChunks, kMaxChunks));
+  setup.write = [this](const uint8_t* dots, unsigned long lines) {
+    return WriteBuffer(dots, lines);
+  };
+  if (!ring_->Start(std::move(setup))) {
+    ring_.reset();
+    return false;
+  }
+  return true;
+}
+
 bool CHTFilter::CheckAllProcAvail() {
+  if (ring_) return ring_->Drain();
   bool ok = true;
   for (auto& r : rips_)
     if (r && r->CheckProcAvail() == HTRIP_QUIT) ok = false;
@@ -329,6 +373,17 @@ int32_t CHTFilter::WriteInterleaved(uint8_t* lines, int32_t count) {
 
 int32_t CHTFilter::WriteLine(unsigned char* buffer, int32_t count) {
   if (!attached_ || failed_ || !buffer || count <= 0) return 0;
+  if (ring_) {
+    // The lines are copied into the ring: the caller may reuse its buffer
+    // at once, and the engines screen them while it reads the next ones.
+    if (ring_->Failed()) {
+      failed_ = true;
+      return 0;
+    }
+    const int32_t taken = ring_->Write(buffer, std::min(count, in_info_.height - m_line));
+    m_line += taken;
+    return taken;
+  }
   int32_t taken = in_planar_ ? WritePlanar(buffer, count) : WriteInterleaved(buffer, count);
   CheckAllProcAvail();
   return taken;
@@ -372,7 +427,7 @@ int32_t CHTFilter::SeekLine(int32_t line, int32_t plane, int32_t page, int32_t w
 
 int32_t CHTFilter::GetStatus(int32_t /*what*/) {
   if (!attached_) return -1;
-  CheckAllProcAvail();
+  if (!CheckAllProcAvail() && ring_) failed_ = true;
   return failed_ ? -1 : 1;
 }
 
@@ -386,6 +441,14 @@ void CHTFilter::DetachImg() {
     if (out_) img_close(out_);
     out_ = nullptr;
     return;
+  }
+  if (ring_) {
+    // Every chunk is screened and written, the lanes end, and the engines
+    // are this thread's again.
+    if (!ring_->Stop()) failed_ = true;
+    ring_.reset();
+    for (int s = 0; s < seps_; ++s)
+      rips_[size_t(s)]->SetOutBuf(buffer_.data() + size_t(s) * sep_bytes_, line_bytes_, buf_lines_);
   }
   CheckAllProcAvail();
   for (auto& r : rips_) r->EndProcess();

@@ -9,6 +9,7 @@
 #include "klv/htplace.h"
 #include "klv/log.h"
 #include "klv/htplace_cxx.h"
+#include "htfilter_ring.h"
 
 namespace {
 
@@ -162,6 +163,11 @@ bool CHTFilter::SwapBuffers() {
 
 bool CHTFilter::FlushData() {
   if (!attached_ || !out_ || rips_.empty()) return false;
+  if (ring_) {
+    // Finished lines are written as the chunks finish: wait for them.
+    if (!ring_->Drain()) failed_ = true;
+    return !failed_;
+  }
   bool ok = true;
   if (in_planar_) {
     if (cur_sep_ >= seps_) return true;

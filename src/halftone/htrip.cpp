@@ -53,6 +53,13 @@ void CHTRip::StopWorker() {
   ev_quit_.reset();
 }
 
+bool CHTRip::ReleaseWorker() {
+  const bool had = threaded_;
+  if (had) CheckProcAvail();  // a worker still screening finishes first
+  StopWorker();
+  return had;
+}
+
 bool CHTRip::Init(CHTPlacement* placement, bool threaded, int sep, int color, bool extra,
                   int curve_no, MLPROCCURVES* /*curves*/, uint8_t* out_buf,
                   unsigned long bytes_between_lines, unsigned long out_lines) {

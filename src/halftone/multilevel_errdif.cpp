@@ -21,7 +21,7 @@ enum Kind : uint8_t { kLower = 0, kMiddle = 1, kUpper = 2 };
 
 using Family = HTDiffusionFamily;
 
-// One line's inputs for the integer families.
+// One line's inputs for the plain, matrix and screen families.
 struct IntRow {
   const HTMLFast* table;
   int n;
@@ -140,40 +140,58 @@ void int_row(const Index* __restrict idx, const IntRow& r) {
   }
 }
 
-// One line of the coupled variable-coefficient diffusions: floating-point
-// errors spread with the weights of the process's own tone (f or m).
+// One process of the coupled variable-coefficient diffusions, by the rule of
+// the single-level engine: 16-bit errors, the 12-bit fixed-point weights of
+// the process's own tone, the shares rounded down, the error passed ahead
+// carried in a register and the next line written by stores only (each entry
+// takes the shares of the two pixels above it at once). `a` is what the line
+// before passed down, `b` the next line; pixel x sits at x + 1.
+template <int Dir>
+struct VarCoefProcess {
+  const int16_t* __restrict a;
+  int16_t* __restrict b;
+  int carry = 0;  // the error passed to the pixel ahead
+  int below = 0;  // the share the pixel before left for the pixel below it
+
+  // Pixel x at tone t (noise scale `scale`, weights w) with noise nz; true
+  // when the value crossed.
+  bool Step(int x, int t, int scale, HTVarCoefFixed w, int nz) {
+    const int u = a[x + 1] + t + nz * scale / 128 + carry;
+    const int on = -int(u > 1027);
+    const int v = u - (2047 & on);
+    // The share ahead from u rather than v: the multiply need not wait for
+    // the crossing.
+    const int c0 = (u * w.ahead - ((2047 * w.ahead) & on)) >> 12;
+    const int c1 = (v * w.behind_below) >> 12;
+    carry = c0;
+    b[x + 1 - Dir] = int16_t(below + c1);
+    below = v - c0 - c1;
+    return on != 0;
+  }
+  // After the line's last pixel (x is one step past it).
+  void End(int x) { b[x - Dir + 1] = int16_t(below); }
+};
+
+// One line of the coupled variable-coefficient diffusions. Each process
+// prints where it crosses at a tone above 0.
 template <int Dir, bool Kinds, class Index>
-void float_row(const Index* idx, const HTMLEntry* table, int n, HTMLDiffusion& d,
-               const int16_t* noise, uint8_t* codes, uint8_t* kinds) {
-  const HTVarCoefRow* coef = HTVarCoefTable();
-  float* ua = d.fup_a.data() + 1;
-  float* ub = d.fup_b.data() + 1;
-  float* ma = d.fmid_a.data() + 1;
-  float* mb = d.fmid_b.data() + 1;
-  auto scale = [](int nz, int t) {
-    return t < 128 ? nz * t / 128 : t > 1919 ? nz * (2047 - t) / 128 : nz;
-  };
-  // Runs one process at tone t; returns whether it crossed.
-  auto step = [&](float* a, float* b, int x, int t, int nz, bool& dot) {
-    float v = a[x] + float(t + scale(nz, t));
-    dot = false;
-    if (v > 1027.5f) {
-      v -= 2047.0f;
-      dot = t != 0;
-    }
-    const float c0 = coef[t].ahead * v, c1 = coef[t].behind_below * v;
-    a[x + Dir] += c0;
-    b[x - Dir] += c1;
-    b[x] += v - (c0 + c1);
-  };
+void varcoef_row(const Index* __restrict idx, int n, HTMLDiffusion& d,
+                 const int16_t* __restrict noise, uint8_t* __restrict codes,
+                 uint8_t* __restrict kinds) {
+  const HTMLVarCoef* __restrict table = d.varcoef.data();
+  VarCoefProcess<Dir> up{d.up_a.data(), d.up_b.data()};
+  VarCoefProcess<Dir> mid{d.mid_a.data(), d.mid_b.data()};
   int x = Dir > 0 ? 0 : n - 1;
   for (int k = 0; k < n; ++k, x += Dir) {
-    const HTMLEntry& e = table[idx[x]];
-    bool upper, hit;
-    step(ua, ub, x, e.f, noise[k], upper);
-    step(ma, mb, x, e.m, noise[k], hit);
+    const HTMLVarCoef& e = table[idx[x]];
+    const bool upper = up.Step(x, e.f, e.f_scale, e.f_w, noise[k]) && e.f != 0;
+    const bool hit = mid.Step(x, e.m, e.m_scale, e.m_w, noise[k]) && e.m != 0;
     codes[x] = upper ? e.upper : hit ? e.mid : e.lower;
     if constexpr (Kinds) kinds[x] = upper ? kUpper : hit ? kMiddle : kLower;
+  }
+  if (n > 0) {
+    up.End(x);
+    mid.End(x);
   }
 }
 
@@ -197,29 +215,26 @@ void int_family_line(Family f, const Index* idx, const IntRow& r, bool rtl) {
   }
 }
 
-// Screens one line into codes (and kinds), then moves the diffusion state on
-// to the next line: lines swap, rows advance, the direction turns.
+// Screens one line into codes (and kinds) by the per-value tables built at
+// attach, then moves the diffusion state on to the next line: lines swap,
+// rows advance, the direction turns.
 template <class Index>
-void diffuse_line(HTMLDiffusion& d, const Index* idx, const HTMLEntry* table, uint32_t width,
-                  uint8_t* codes, bool kinds) {
+void diffuse_line(HTMLDiffusion& d, const Index* idx, uint32_t width, uint8_t* codes, bool kinds) {
   const int16_t* noise = d.noise + noise_start(width, d.random);
   const int n = int(width);
   uint8_t* kd = kinds ? d.kinds.data() : nullptr;
   if (d.family == Family::VarCoef) {
     if (d.right_to_left)
-      kinds ? float_row<-1, true>(idx, table, n, d, noise, codes, kd)
-            : float_row<-1, false>(idx, table, n, d, noise, codes, kd);
+      kinds ? varcoef_row<-1, true>(idx, n, d, noise, codes, kd)
+            : varcoef_row<-1, false>(idx, n, d, noise, codes, kd);
     else
-      kinds ? float_row<1, true>(idx, table, n, d, noise, codes, kd)
-            : float_row<1, false>(idx, table, n, d, noise, codes, kd);
-    d.fup_a.swap(d.fup_b);
-    d.fmid_a.swap(d.fmid_b);
-    // The new next line starts empty; after the last image line nothing
-    // follows.
-    if (++d.lines_done < d.height || d.height == 0) {
-      std::fill(d.fup_b.begin(), d.fup_b.end(), 0.0f);
-      std::fill(d.fmid_b.begin(), d.fmid_b.end(), 0.0f);
-    }
+      kinds ? varcoef_row<1, true>(idx, n, d, noise, codes, kd)
+            : varcoef_row<1, false>(idx, n, d, noise, codes, kd);
+    // Every entry of the next line the line after reads was stored: it
+    // needs no clearing.
+    d.up_a.swap(d.up_b);
+    d.mid_a.swap(d.mid_b);
+    ++d.lines_done;
   } else {
     IntRow r{d.fast.data(),
              n,
@@ -274,7 +289,8 @@ bool prepare(HTMLDiffusion& d, CHTPlacement* placement, Where w, uint32_t width,
   d.random.Seed(HTSeedMix(placement->SepSeed(w.sep), uint32_t(w.curve_no)));
   try {
     if (d.family == Family::VarCoef) {
-      for (auto* v : {&d.fup_a, &d.fup_b, &d.fmid_a, &d.fmid_b}) v->assign(size_t(width) + 2, 0.f);
+      for (auto* v : {&d.up_a, &d.up_b, &d.mid_a, &d.mid_b}) v->assign(size_t(width) + 2, 0);
+      d.varcoef.resize(table.size());
     } else {
       for (auto* v : {&d.up_a, &d.up_b, &d.mid_a, &d.mid_b}) v->assign(size_t(width) + 4, 0);
       d.fast.resize(table.size());
@@ -293,6 +309,21 @@ bool prepare(HTMLDiffusion& d, CHTPlacement* placement, Where w, uint32_t width,
                          int16_t(e.f != 0 ? -1 : 0),
                          int16_t(e.f == 2047 ? -1 : 0),
                          {e.lower, e.mid, e.upper, e.upper}};
+  }
+  const HTVarCoefFixed* weights = HTVarCoefFixedTable();
+  auto scale = [](int t) { return int16_t(std::min(128, std::min(t, 2047 - t))); };
+  for (size_t i = 0; i < d.varcoef.size(); ++i) {
+    const HTMLEntry& e = table[i];
+    d.varcoef[i] = HTMLVarCoef{int16_t(e.f),
+                               int16_t(e.m),
+                               scale(e.f),
+                               scale(e.m),
+                               weights[std::min<int>(e.f, 2047)],
+                               weights[std::min<int>(e.m, 2047)],
+                               e.lower,
+                               e.mid,
+                               e.upper,
+                               0};
   }
   d.height = p->InImin() ? uint32_t(p->InImin()->height) : 0;
   d.lines_done = 0;
@@ -313,9 +344,9 @@ bool CHTRipMLErrDif::PostTable(CHTPlacement* placement) {
 
 void CHTRipMLErrDif::ProcessTableLine() {
   if (direct_indices_)
-    diffuse_line(ed_, in_ptr_, table_.data(), in_width_, codes_.data(), false);
+    diffuse_line(ed_, in_ptr_, in_width_, codes_.data(), false);
   else
-    diffuse_line(ed_, idx_.data(), table_.data(), in_width_, codes_.data(), false);
+    diffuse_line(ed_, idx_.data(), in_width_, codes_.data(), false);
 }
 
 // --- variable dot -------------------------------------------------------------------
@@ -380,9 +411,9 @@ void CHTRipMLVDErrDif::ProcessTableLine() {
   const bool vd = steps_.Active();
   // 8-bit samples read one a pixel serve as the indices themselves.
   if (direct_indices_)
-    diffuse_line(ed_, in_ptr_, table_.data(), in_width_, codes_.data(), vd);
+    diffuse_line(ed_, in_ptr_, in_width_, codes_.data(), vd);
   else
-    diffuse_line(ed_, idx_.data(), table_.data(), in_width_, codes_.data(), vd);
+    diffuse_line(ed_, idx_.data(), in_width_, codes_.data(), vd);
   if (!vd) return;
   const uint8_t* kinds = ed_.kinds.data();
   const uint8_t* trow = vd_screen_.rows[vd_row_];

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -167,7 +168,7 @@ std::vector<uint8_t> Reference(const MLCase& c, const std::vector<uint16_t>& inp
                                uint32_t seed, std::vector<uint8_t>* kinds = nullptr) {
   std::vector<uint8_t> codes(size_t(width) * height);
   std::vector<int16_t> ua(width + 4), ub(width + 4), ma(width + 4), mb(width + 4);
-  std::vector<float> fua(width + 2), fub(width + 2), fma(width + 2), fmb(width + 2);
+  std::vector<int16_t> fua(width + 2), fub(width + 2), fma(width + 2), fmb(width + 2);
   const HTVarCoefRow* coef = HTVarCoefTable();
   int row = 0, phase = 0;
   bool rtl = false;
@@ -182,19 +183,24 @@ std::vector<uint8_t> Reference(const MLCase& c, const std::vector<uint16_t>& inp
       const int f = e.f, m = e.m;
       bool upper = false, hit = false;
       if (c.family == kVarCoef) {
-        auto run = [&](std::vector<float>& a, std::vector<float>& b, int t, bool& dot) {
+        // The single-level rule: 16-bit errors, the weights of the
+        // process's own tone in 12-bit fixed point (rounded), the shares
+        // rounded down.
+        auto run = [&](std::vector<int16_t>& a, std::vector<int16_t>& b, int t, bool& dot) {
           int n = noise[start + k];
           if (t < 128) n = n * t / 128;
           if (t > 1919) n = n * (2047 - t) / 128;
-          float v = a[x + 1] + float(t + n);
-          if (v > 1027.5f) {
-            v -= 2047.0f;
+          int v = a[x + 1] + t + n;
+          if (v > 1027) {
+            v -= 2047;
             dot = t != 0;
           }
-          float c0 = coef[t].ahead * v, c1 = coef[t].behind_below * v;
-          a[x + 1 + dir] += c0;
-          b[x + 1 - dir] += c1;
-          b[x + 1] += v - (c0 + c1);
+          const int wa = int(std::lround(coef[t].ahead * 4096.0f));
+          const int wb = int(std::lround(coef[t].behind_below * 4096.0f));
+          const int c0 = int(std::floor(v * wa / 4096.0)), c1 = int(std::floor(v * wb / 4096.0));
+          a[x + 1 + dir] = int16_t(a[x + 1 + dir] + c0);
+          b[x + 1 - dir] = int16_t(b[x + 1 - dir] + c1);
+          b[x + 1] = int16_t(b[x + 1] + v - c0 - c1);
         };
         run(fua, fub, f, upper);
         run(fma, fmb, m, hit);
@@ -241,8 +247,8 @@ std::vector<uint8_t> Reference(const MLCase& c, const std::vector<uint16_t>& inp
     std::swap(fua, fub);
     std::swap(fma, fmb);
     if (y + 1 < height) {
-      std::fill(fub.begin(), fub.end(), 0.f);
-      std::fill(fmb.begin(), fmb.end(), 0.f);
+      std::fill(fub.begin(), fub.end(), int16_t(0));
+      std::fill(fmb.begin(), fmb.end(), int16_t(0));
     }
     if (thr && ++row == int(thr->height)) {
       row = 0;
