@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "klv/cimg_file.h"
 #include "klv/color_convert_cxx.h"
 #include "klv/htplace.h"
 #include "klv/img.h"
@@ -23,6 +24,29 @@ namespace klv::printing {
 
 // The type codes of the frame's own stages.
 enum { kRepeatType = 71, kColorType = 72 };
+
+// A stage of the chain: a stream opened for writing that sends its lines, in
+// order, into the stream below, which it owns.
+class ChainStage : public CIMG_file {
+ public:
+  explicit ChainStage(IMG_file* below) : below_(below) {}
+  ~ChainStage() override { ChainStage::Close(); }
+
+  // Lines go out in order: only the current position can be asked for.
+  int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override {
+    const int32_t target = whence == 1 ? m_line + line : (whence == 0 ? line : -1);
+    return plane == 0 && page == 0 && target == m_line ? m_line : -1;
+  }
+  int32_t GetStatus(int32_t what) override { return below_ ? img_status(below_, what) : -1; }
+  int32_t Close() override {
+    IMG_file* below = below_;
+    below_ = nullptr;
+    return below ? img_close_status(below) : 0;
+  }
+
+ protected:
+  IMG_file* below_;
+};
 
 struct PlacementFree {
   void operator()(HTPLACE* p) const { HTPlaceFree(p); }

@@ -16,15 +16,14 @@ namespace {
 
 constexpr int32_t kBand = 64;
 
-class ColorImg : public CIMG_file {
+class ColorImg : public ChainStage {
  public:
   ColorImg(IMG_file* below, std::unique_ptr<ColorConversion> conversion, const image_info& in)
-      : below_(below), conversion_(std::move(conversion)) {
+      : ChainStage(below), conversion_(std::move(conversion)) {
     m_info = in;
     out_bytes_ = below->info.bytes_per_line;
     out_.assign(size_t(out_bytes_) * kBand, 0);
   }
-  ~ColorImg() override { ColorImg::Close(); }
 
   int32_t WriteLine(unsigned char* buffer, int32_t count) override {
     if (!below_ || !buffer) return 0;
@@ -41,19 +40,8 @@ class ColorImg : public CIMG_file {
     }
     return done;
   }
-  int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override {
-    const int32_t target = whence == 1 ? m_line + line : (whence == 0 ? line : -1);
-    return plane == 0 && page == 0 && target == m_line ? m_line : -1;
-  }
-  int32_t GetStatus(int32_t what) override { return below_ ? img_status(below_, what) : -1; }
-  int32_t Close() override {
-    IMG_file* below = below_;
-    below_ = nullptr;
-    return below ? img_close_status(below) : 0;
-  }
 
  private:
-  IMG_file* below_;
   std::unique_ptr<ColorConversion> conversion_;
   uint32_t out_bytes_ = 0;
   std::vector<uint8_t> out_;

@@ -15,10 +15,10 @@
 namespace klv::printing {
 namespace {
 
-class RepeatImg : public CIMG_file {
+class RepeatImg : public ChainStage {
  public:
   RepeatImg(IMG_file* below, const image_info& in, int32_t xrep, int32_t yrep)
-      : below_(below), xrep_(size_t(xrep)), yrep_(yrep) {
+      : ChainStage(below), xrep_(size_t(xrep)), yrep_(yrep) {
     m_info = in;
     const uint32_t bits = in.bits_per_sample;
     in_plane_ = (size_t(bits) * size_t(in.width) + 7) / 8;
@@ -29,7 +29,6 @@ class RepeatImg : public CIMG_file {
     BuildTable(bits);
     line_.assign(out_plane_ * planes_ + xrep_, 0);
   }
-  ~RepeatImg() override { RepeatImg::Close(); }
 
   int32_t WriteLine(unsigned char* buffer, int32_t count) override {
     if (!below_ || !buffer) return 0;
@@ -41,17 +40,6 @@ class RepeatImg : public CIMG_file {
       ++m_line;
     }
     return done;
-  }
-  int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override {
-    // Lines go out in order: only the current position can be asked for.
-    const int32_t target = whence == 1 ? m_line + line : (whence == 0 ? line : -1);
-    return plane == 0 && page == 0 && target == m_line ? m_line : -1;
-  }
-  int32_t GetStatus(int32_t what) override { return below_ ? img_status(below_, what) : -1; }
-  int32_t Close() override {
-    IMG_file* below = below_;
-    below_ = nullptr;
-    return below ? img_close_status(below) : 0;
   }
 
  private:
@@ -97,7 +85,6 @@ class RepeatImg : public CIMG_file {
     }
   }
 
-  IMG_file* below_;
   size_t xrep_;
   int32_t yrep_;
   size_t in_plane_ = 0, out_plane_ = 0, planes_ = 0;
