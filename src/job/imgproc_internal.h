@@ -61,6 +61,10 @@ struct UccInfoFree {
   void operator()(ucc_info* info) const;
 };
 struct InkTally;
+struct ContoneCopy;
+struct ContoneCopyFree {
+  void operator()(ContoneCopy* c) const;
+};
 struct PrntInfoFree {
   void operator()(PRNTINFO* p) const { prntinfo_free(p); }
 };
@@ -140,6 +144,8 @@ struct Job {
   ocfi_info bleed{};
   int32_t bleed_px[4] = {};  // left, top, right, bottom
   image_info content{};      // the image at the page's resolution, before the bleed
+  // The job's contone copy (PrintCache), which the output reads when kept.
+  std::unique_ptr<ContoneCopy, ContoneCopyFree> contone;
 
   // Tells a failure: a status message, a log line and the outcome's error.
   // Always false.
@@ -196,6 +202,9 @@ IMG_file* open_image(Job& j, image_info* info, int page);
 // The page file `dots` (open for writing) wrapped so that its dots are
 // counted as they are written, when the job counts ink; else `dots`.
 IMG_file* count_ink_while_writing(Job& j, IMG_file* dots, const std::string& page);
+// Page `page` (from 0) of the job's contone copy as the page's lines; null
+// after telling why (imgproc_contone.cpp).
+IMG_file* open_contone(Job& j, int page);
 // Whether the job's print-file list is cut into tiles.
 bool tiled_job(const settings& s);
 

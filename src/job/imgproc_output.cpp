@@ -163,10 +163,16 @@ bool output_page(Job& j, int index) {
   if (j.adjust) options.transform = &j.adjust_transform;
   image_info info;
   init_image_info(&info);
-  IMG_file* source = index == 0 && j.input ? j.input.release() : open_image(j, &info, index);
-  if (!source) return j.Fail("Cannot open page %d of \"%s\"", index + 1, j.s->Imagepath);
+  // A kept contone copy holds the page's lines already (cropped, scaled,
+  // adjusted and bled).
+  const bool copy = j.contone != nullptr;
+  IMG_file* source = copy                    ? open_contone(j, index)
+                     : index == 0 && j.input ? j.input.release()
+                                             : open_image(j, &info, index);
+  if (!source)
+    return copy ? false : j.Fail("Cannot open page %d of \"%s\"", index + 1, j.s->Imagepath);
   // The crop box before the scaling, the bleed around the scaled page.
-  if (j.cropped) {
+  if (j.cropped && !copy) {
     // The filter refuses tiled sources (leaving them open); the box is
     // inside the image, so any other refusal is a lack of memory, after
     // which the filter has closed the source.
@@ -178,9 +184,9 @@ bool output_page(Job& j, int index) {
     source = crop ? cropfltr_to_img(crop) : nullptr;
     if (!source) return j.Fail("Cannot crop \"%s\"", j.s->Imagepath);
   }
-  ImgPtr in(filter_img_attach(source, &j.content, &options));
+  ImgPtr in(copy ? source : filter_img_attach(source, &j.content, &options));
   if (!in) return j.Fail("Cannot read \"%s\" at the printer's resolution", j.s->Imagepath);
-  if (j.bleed.bleed_on) {
+  if (j.bleed.bleed_on && !copy) {
     in.reset(img::ocf_bleed_attach(in.release(), j.bleed));
     if (!in) return j.Fail("Cannot add the bleed around \"%s\"", j.s->Imagepath);
   }

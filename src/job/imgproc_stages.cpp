@@ -2,7 +2,7 @@
 // The driver's first stages: the set-up (paths, the job's announcement, the
 // kind of input), the printer and its resolution, the colour set-up, the
 // screens of the job's media and mode, the input image (waiting while it is
-// still being produced) and the contone intermediate.
+// still being produced). The contone copy is imgproc_contone.cpp's.
 #include <strings.h>
 
 #include <algorithm>
@@ -400,11 +400,6 @@ bool stage_input(Job& j) {
   j.content.bytes_per_line = image_info_line_bytes(&j.content);
   j.target = lines_for(j, ColorModel::kCmyk);
   j.input = std::move(img);
-  return true;
-}
-
-bool stage_contone(Job&) {
-  // The job is screened straight from its image: no contone copy is kept.
   return true;
 }
 
