@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "klv/job_settings.h"
+#include "klv/kernel_volume.h"
 #include "support/image.h"
 #include "test_imgproc_support.h"
 
@@ -144,6 +146,43 @@ TEST_F(ImgProc, ContoneCopyKeepsEveryPageOfAMultiPageImage) {
     EXPECT_EQ(dot_lines(base + ".B00" + std::to_string(page)), want[page - 1]) << page;
     EXPECT_TRUE(fs::exists(base + ".T00" + std::to_string(page))) << page;
   }
+}
+
+// A job volume keeps its copy as members; a rerun takes it as it is.
+TEST_F(ImgProc, ContoneCopyOfAJobVolumeIsAMemberReusedByALaterRun) {
+  const std::string image = folder_.path("ramp.tif");
+  ASSERT_TRUE(write_tiff(image, 90, 36));
+  Put(s_->Imagepath, image);
+  const std::string volume = folder_.path("J12.job");
+  SOVolume* v = VOpen(nullptr, volume.c_str(), KLV_VOL_CREATE);
+  ASSERT_NE(v, nullptr);
+  ASSERT_EQ(put_vol_settings(v, s_.get()), 1);
+  ASSERT_EQ(VClose(v), 0);
+  const auto run = [&](std::vector<std::string>* status) {
+    Calls calls;
+    klv::ProcOutcome out;
+    klv::ProcOptions options;
+    EXPECT_TRUE(
+        klv::process_job(volume.c_str(), s_.get(), nullptr, options, record_calls, &calls, &out))
+        << out.error;
+    *status = calls.status;
+    return dot_lines(out.print_files.at(0));
+  };
+  std::vector<std::string> status;
+  const std::vector<uint8_t> want = run(&status);
+  s_->PrintCache = 1;
+  const auto writes = [](const std::vector<std::string>& told) {
+    return std::count(told.begin(), told.end(), "Writing the contone copy of J12");
+  };
+  EXPECT_EQ(run(&status), want);
+  EXPECT_EQ(writes(status), 1);
+  v = VOpen(nullptr, volume.c_str(), KLV_VOL_READ);
+  ASSERT_NE(v, nullptr);
+  EXPECT_TRUE(Ofileexists(v, ".\\Contone.T001", 0));
+  EXPECT_TRUE(Ofileexists(v, ".\\Contone.T001.Info", 0));
+  VClose(v);
+  EXPECT_EQ(run(&status), want);
+  EXPECT_EQ(writes(status), 0) << "the copy was written again";
 }
 
 }  // namespace
