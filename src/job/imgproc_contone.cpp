@@ -257,7 +257,7 @@ bool stage_contone(Job& j) {
       ++reused;
       continue;
     }
-    if (page == 0) j.Status("Writing the contone copy of " + j.name);
+    if (written.empty()) j.Status("Writing the contone copy of " + j.name);
     if (!write_page(j, page, description)) {
       // A copy left unfinished is not kept: the pages written by this run
       // go with the failed page.
