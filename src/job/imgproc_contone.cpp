@@ -127,36 +127,6 @@ std::string description_of(Job& j, int page, const std::string& adjust) {
          "\n";
 }
 
-// Page `index` of the original image as the output chain reads it: cropped,
-// scaled and turned to the page, its colours adjusted, the bleed around it.
-// Null after telling why.
-IMG_file* original_lines(Job& j, int index) {
-  filter_info options{};
-  options.stretch = 1;
-  options.rotation = uint8_t(j.rotation);
-  if (j.adjust) options.transform = &j.adjust_transform;
-  image_info info;
-  init_image_info(&info);
-  IMG_file* source = index == 0 && j.input ? j.input.release() : open_image(j, &info, index);
-  if (!source) return j.Fail("Cannot open page %d of \"%s\"", index + 1, j.s->Imagepath), nullptr;
-  if (j.cropped) {
-    if (source->info.planar & KLV_PLANAR_TILED) {
-      img_close(source);
-      return j.Fail("\"%s\" is tiled and cannot be cropped", j.s->Imagepath), nullptr;
-    }
-    cropfltr* crop = cropfltr_attach(source, &j.crop);
-    source = crop ? cropfltr_to_img(crop) : nullptr;
-    if (!source) return j.Fail("Cannot crop \"%s\"", j.s->Imagepath), nullptr;
-  }
-  IMG_file* in = filter_img_attach(source, &j.content, &options);
-  if (!in) return j.Fail("Cannot read \"%s\" at the printer's resolution", j.s->Imagepath), nullptr;
-  if (j.bleed.bleed_on) {
-    in = img::ocf_bleed_attach(in, j.bleed);
-    if (!in) return j.Fail("Cannot add the bleed around \"%s\"", j.s->Imagepath), nullptr;
-  }
-  return in;
-}
-
 // The tiled file of one page, opened for writing lines; null when it
 // cannot be made.
 IMG_file* open_tiled(Job& j, const ContoneCopy& c, int page) {
@@ -204,7 +174,7 @@ bool copy_bands(Job& j, IMG_file* in, IMG_file* out, int page, const std::string
 bool write_page(Job& j, int page, const std::string& description) {
   ContoneCopy& c = *j.contone;
   c.Remove(page);
-  ImgPtr in(original_lines(j, page));
+  ImgPtr in(page_lines(j, page));
   if (!in) return false;
   ImgPtr out(open_tiled(j, c, page));
   bool ok = out != nullptr;

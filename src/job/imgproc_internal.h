@@ -202,6 +202,10 @@ IMG_file* open_image(Job& j, image_info* info, int page);
 // The page file `dots` (open for writing) wrapped so that its dots are
 // counted as they are written, when the job counts ink; else `dots`.
 IMG_file* count_ink_while_writing(Job& j, IMG_file* dots, const std::string& page);
+// Page `index` (from 0) of the job's image as the output chain reads it:
+// cropped, at the printer's resolution, turned, adjusted and bled; null after
+// telling why (imgproc_output.cpp).
+IMG_file* page_lines(Job& j, int index);
 // Page `page` (from 0) of the job's contone copy as the page's lines; null
 // after telling why (imgproc_contone.cpp).
 IMG_file* open_contone(Job& j, int page);

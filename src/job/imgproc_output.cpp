@@ -157,39 +157,10 @@ bool pull_lines(Job& j, IMG_file* in, IMG_file* ht, const std::string& page) {
 
 // Screens page `index` (from 0) of the image into its print file.
 bool output_page(Job& j, int index) {
-  filter_info options{};
-  options.stretch = 1;
-  options.rotation = uint8_t(j.rotation);
-  if (j.adjust) options.transform = &j.adjust_transform;
-  image_info info;
-  init_image_info(&info);
   // A kept contone copy holds the page's lines already (cropped, scaled,
   // adjusted and bled).
-  const bool copy = j.contone != nullptr;
-  IMG_file* source = copy                    ? open_contone(j, index)
-                     : index == 0 && j.input ? j.input.release()
-                                             : open_image(j, &info, index);
-  if (!source)
-    return copy ? false : j.Fail("Cannot open page %d of \"%s\"", index + 1, j.s->Imagepath);
-  // The crop box before the scaling, the bleed around the scaled page.
-  if (j.cropped && !copy) {
-    // The filter refuses tiled sources (leaving them open); the box is
-    // inside the image, so any other refusal is a lack of memory, after
-    // which the filter has closed the source.
-    if (source->info.planar & KLV_PLANAR_TILED) {
-      img_close(source);
-      return j.Fail("\"%s\" is tiled and cannot be cropped", j.s->Imagepath);
-    }
-    cropfltr* crop = cropfltr_attach(source, &j.crop);
-    source = crop ? cropfltr_to_img(crop) : nullptr;
-    if (!source) return j.Fail("Cannot crop \"%s\"", j.s->Imagepath);
-  }
-  ImgPtr in(copy ? source : filter_img_attach(source, &j.content, &options));
-  if (!in) return j.Fail("Cannot read \"%s\" at the printer's resolution", j.s->Imagepath);
-  if (j.bleed.bleed_on && !copy) {
-    in.reset(img::ocf_bleed_attach(in.release(), j.bleed));
-    if (!in) return j.Fail("Cannot add the bleed around \"%s\"", j.s->Imagepath);
-  }
+  ImgPtr in(j.contone ? open_contone(j, index) : page_lines(j, index));
+  if (!in) return false;
   const bool contone = j.pattern == DP_CONTONE;
   const std::string page = page_name_of(*j.s, contone ? 'C' : 'B', index + 1);
   if (!contone && index > 0 && !make_placement(j)) return false;
@@ -216,6 +187,37 @@ bool output_page(Job& j, int index) {
 }
 
 }  // namespace
+
+IMG_file* page_lines(Job& j, int index) {
+  filter_info options{};
+  options.stretch = 1;
+  options.rotation = uint8_t(j.rotation);
+  if (j.adjust) options.transform = &j.adjust_transform;
+  image_info info;
+  init_image_info(&info);
+  IMG_file* source = index == 0 && j.input ? j.input.release() : open_image(j, &info, index);
+  if (!source) return j.Fail("Cannot open page %d of \"%s\"", index + 1, j.s->Imagepath), nullptr;
+  // The crop box before the scaling, the bleed around the scaled page.
+  if (j.cropped) {
+    // The filter refuses tiled sources (leaving them open); the box is
+    // inside the image, so any other refusal is a lack of memory, after
+    // which the filter has closed the source.
+    if (source->info.planar & KLV_PLANAR_TILED) {
+      img_close(source);
+      return j.Fail("\"%s\" is tiled and cannot be cropped", j.s->Imagepath), nullptr;
+    }
+    cropfltr* crop = cropfltr_attach(source, &j.crop);
+    source = crop ? cropfltr_to_img(crop) : nullptr;
+    if (!source) return j.Fail("Cannot crop \"%s\"", j.s->Imagepath), nullptr;
+  }
+  IMG_file* in = filter_img_attach(source, &j.content, &options);
+  if (!in) return j.Fail("Cannot read \"%s\" at the printer's resolution", j.s->Imagepath), nullptr;
+  if (j.bleed.bleed_on) {
+    in = img::ocf_bleed_attach(in, j.bleed);
+    if (!in) return j.Fail("Cannot add the bleed around \"%s\"", j.s->Imagepath), nullptr;
+  }
+  return in;
+}
 
 bool stage_screening(Job& j) {
   j.threads = threads_of(j.options);
