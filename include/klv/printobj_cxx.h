@@ -120,6 +120,9 @@ class KLV_API CPrintFrameInfo {
   // The ICC profile of the caller's contone image (empty: the default
   // profile of its colour model).
   std::vector<uint8_t> profile;
+  // Contone ink amounts that already went through the printer's calibration
+  // and ink restriction (a job's contone print file): screened as they are.
+  bool inks_final = false;
 };
 
 class CPrintObj;

@@ -64,8 +64,9 @@ std::shared_ptr<FrameInks> frame_inks(const char* printer, const CPrintFrameInfo
   get_pattern_str(text, sizeof text, pattern, mode ? printmode_pattern_opt(mode) : "");
   j.pattern_text = text;
   j.mlproc = proc::one_bit_record(driver);
-  // A printer without a library restricts nothing; one whose library names
-  // a restriction that cannot be read refuses the frame.
+  // A printer without a library (or none named: inks restricted already)
+  // restricts nothing; one whose library names a restriction that cannot be
+  // read refuses the frame.
   if (*s->PrintDev && !proc::link_ink_restriction(j)) return nullptr;
   inks->record = std::move(j.mlproc);
   inks->links.handles.swap(j.ink_links.handles);

@@ -241,8 +241,10 @@ bool plan_contone(const CPrintFrameInfo& frame, const image_info& image,
   const std::string res_text = mode ? printmode_res(mode) : res;
   const bool ink = model == ColorModel::kCmyk;
   if (!ink && !plan_colour(frame, model, printer_name, res_text, plan)) return false;
-  if (ink && !plan_calibration(frame, image, printer_name, res_text, plan)) return false;
-  plan->inks = frame_inks(printer_name, frame, res_text, mode, plan->pattern, driver);
+  if (ink && !frame.inks_final && !plan_calibration(frame, image, printer_name, res_text, plan))
+    return false;
+  plan->inks = frame_inks(frame.inks_final ? "" : printer_name, frame, res_text, mode,
+                          plan->pattern, driver);
   if (!plan->inks) return false;
   // Ink images are the printer's inks already; they keep their form (ink or
   // light values), which the engines read either way.

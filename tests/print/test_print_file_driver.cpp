@@ -430,7 +430,7 @@ std::vector<uint64_t> printed_dots(const image_info& page, const std::vector<uin
 // Plain Paper screened at print time takes the profile library's ink
 // restriction (cyan, magenta and yellow to 85 %, black to 95 %): a flat page
 // gets that share of the dots it gets from the same printer without a
-// library.
+// library. Inks restricted already are not restricted again.
 TEST_F(PrintFileDriver, PrintTimeScreeningTakesTheLibrarysInkRestriction) {
   image_info page = printtest::contone_info(128, 96, 720);
   const std::vector<uint8_t> flat(size_t(page.bytes_per_line) * page.height, 204);
@@ -446,11 +446,16 @@ TEST_F(PrintFileDriver, PrintTimeScreeningTakesTheLibrarysInkRestriction) {
     fs::copy_file(kData + "/" + file, data / file);
   fs::copy(kData + "/printers", data / "printers", fs::copy_options::recursive);
   fs::remove(data / "printers/KlvDemo/Info/PRINTER.PrnLib");
-  std::vector<uint64_t> plain;
+  std::vector<uint64_t> plain, final_without_library;
+  CPrintFrameInfo final_inks = frame;  // a job's contone print file: restricted already
+  final_inks.inks_final = true;
   {
     ScopedEnv path("KLV_PATH", data.string() + kSearch.substr(kData.size()));
     plain = printed_dots(page, flat, frame, out_.string());
+    final_without_library = printed_dots(page, flat, final_inks, out_.string());
   }
+  ASSERT_EQ(final_without_library.size(), 4u);
+  EXPECT_EQ(printed_dots(page, flat, final_inks, out_.string()), final_without_library);
   ASSERT_EQ(plain.size(), 4u);
   // The engines take the curve at whole percents: a little under the share.
   const double share[4] = {0.95, 0.85, 0.85, 0.85};  // K, C, M, Y
