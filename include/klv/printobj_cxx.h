@@ -30,6 +30,7 @@
 // no memory, 6 a frame refused by the driver.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -81,6 +82,23 @@ class KLV_API CPrintJobInfo {
   IPrintAbort* abort = nullptr;
 };
 
+// Fields of the print record (SP_PRINT) that the frame set-up fills in its
+// reserved bytes, at these offsets from the record's start: the printer
+// resolution nearest the mode's ("720x720"; "" when the printer has no
+// information or the frame's mode is unknown), and the frame's page: the
+// smallest page size of the media that holds the frame (else the printer's
+// default page size), its size in inches and its paper path.
+enum : size_t {
+  kPrintResolutionAt = 128,  // char[32]
+  kPrintResolutionSize = 32,
+  kPrintPageAt = 160,  // char[64]: the page size's name, "" none
+  kPrintPageSize = 64,
+  kPrintPageWidthAt = 224,   // double, inches
+  kPrintPageHeightAt = 232,  // double, inches
+  kPrintPaperPathAt = 240,   // uint32: kPaperPath*
+};
+enum : uint32_t { kPaperPathUnknown = 0, kPaperPathSheet = 1, kPaperPathRoll = 2 };
+
 // What the caller says about a frame.
 class KLV_API CPrintFrameInfo {
  public:
@@ -102,6 +120,9 @@ class KLV_API CPrintFrameInfo {
   // The ICC profile of the caller's contone image (empty: the default
   // profile of its colour model).
   std::vector<uint8_t> profile;
+  // Contone ink amounts that already went through the printer's calibration
+  // and ink restriction (a job's contone print file): screened as they are.
+  bool inks_final = false;
 };
 
 class CPrintObj;

@@ -174,6 +174,12 @@ bool stage_finish(Job& j);
 // media and mode (else a plain one) with the profile library's "InkRstr"
 // restriction of the job's media, resolution and pattern linked into it.
 bool build_process_record(Job& j);
+// A driver's process record (null: the driver has none, a plain record of
+// four inks) made fit for one bit per ink: its drop levels left out.
+std::unique_ptr<MLPROCINFO> one_bit_record(const MLPROCINFO* driver);
+// Links the profile library's "InkRstr" restriction of the job's media,
+// resolution and pattern (j.pattern_text) into j.mlproc, which is set.
+bool link_ink_restriction(Job& j);
 // The colour stage's chain: the job's ".\\File.UCC" and ".\\File.CCX" when
 // it has them (their calibration node then names the calibration), else one
 // built from the job; saved back into the job.

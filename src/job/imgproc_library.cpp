@@ -128,22 +128,13 @@ std::shared_ptr<ir::SepCurve> curve_for(const ir::InkRestrictFile& file, size_t 
 // The driver's process record for the job's media and mode; a plain record
 // of the four inks when the printer has no driver or the driver none.
 std::unique_ptr<MLPROCINFO> driver_record(Job& j) {
-  auto record = std::make_unique<MLPROCINFO>();
-  std::memset(record.get(), 0, sizeof *record);
+  MLPROCINFO answer;
+  std::memset(&answer, 0, sizeof answer);
   int32_t error = 0;
   std::unique_ptr<SP_OBJECT, PrinterClose> printer(SP_open_printer(j.s->PrintDev, &error));
-  if (!printer ||
-      SP_get_mlproc_info(printer.get(), j.s->PrintMedia, j.s->PrintMode, record.get()) != SP_OK) {
-    std::memset(record.get(), 0, sizeof *record);
-    record->colors = 4;
-  }
-  // The job screens one bit per ink: the driver's drop levels are not used
-  // (its record would ask for multi-level engines), its colours are.
-  record->code_bits = 1;
-  record->output_bits = 1;
-  record->flags &= ~uint32_t(KLV_MLPROC_FLAG_VARDOT);
-  if (record->colors == 0 || record->colors > KLV_MLPROC_COLORS) record->colors = 4;
-  return record;
+  const bool answered = printer && SP_get_mlproc_info(printer.get(), j.s->PrintMedia,
+                                                      j.s->PrintMode, &answer) == SP_OK;
+  return one_bit_record(answered ? &answer : nullptr);
 }
 
 // Contone pages: the ink amounts written through the restriction's curves,
@@ -217,8 +208,28 @@ TempFile::~TempFile() {
   if (slash != std::string::npos) ::rmdir(path.substr(0, slash).c_str());
 }
 
+std::unique_ptr<MLPROCINFO> one_bit_record(const MLPROCINFO* driver) {
+  auto record = std::make_unique<MLPROCINFO>();
+  std::memset(record.get(), 0, sizeof *record);
+  if (driver)
+    *record = *driver;
+  else
+    record->colors = 4;
+  // The job screens one bit per ink: the driver's drop levels are not used
+  // (its record would ask for multi-level engines), its colours are.
+  record->code_bits = 1;
+  record->output_bits = 1;
+  record->flags &= ~uint32_t(KLV_MLPROC_FLAG_VARDOT);
+  if (record->colors == 0 || record->colors > KLV_MLPROC_COLORS) record->colors = 4;
+  return record;
+}
+
 bool build_process_record(Job& j) {
   j.mlproc = driver_record(j);
+  return link_ink_restriction(j);
+}
+
+bool link_ink_restriction(Job& j) {
   VolumePtr library = open_library(j);
   if (!library) return true;
   const std::string member = entry_table(j, library.get(), kRestrictionEntry);

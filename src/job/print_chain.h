@@ -11,7 +11,9 @@
 #include <memory>
 #include <string>
 
+#include "imgproc_internal.h"
 #include "klv/cimg_file.h"
+#include "klv/halftone_mlproc.h"
 #include "klv/color_convert_cxx.h"
 #include "klv/htplace.h"
 #include "klv/img.h"
@@ -23,7 +25,7 @@ class CPrintFrameInfo;
 namespace klv::printing {
 
 // The type codes of the frame's own stages.
-enum { kRepeatType = 71, kColorType = 72 };
+enum { kRepeatType = 71, kColorType = 72, kKeepType = 73 };
 
 // A stage of the chain: a stream opened for writing that sends its lines, in
 // order, into the stream below, which it owns.
@@ -52,6 +54,8 @@ struct PlacementFree {
   void operator()(HTPLACE* p) const { HTPlaceFree(p); }
 };
 
+struct FrameInks;
+
 // How a frame takes the caller's image.
 struct FramePlan {
   // Screened at print time (contone lines), else the image is the dots.
@@ -68,12 +72,18 @@ struct FramePlan {
   int threads = 1;
   int pattern = 0;
   std::string calibration;  // the calibration the conversion applies ("" none)
+  // Contone: the process record and restriction the placement screens with,
+  // kept by the chain until it is closed.
+  std::shared_ptr<FrameInks> inks;
 };
 
 // Plans the frame of `image` for a printer taking `setup`'s channels.
 // False after a log line when the image cannot be printed (status 2).
+// `driver` is the driver's process record of the frame's media and mode
+// (null when it has none).
 bool plan_frame(const CPrintFrameInfo& frame, const image_info& image, const SP_COLOR_SETUP& setup,
-                PRNTINFO* printer, const char* printer_name, FramePlan* plan);
+                PRNTINFO* printer, const char* printer_name, FramePlan* plan,
+                const MLPROCINFO* driver = nullptr);
 
 // Builds the chain over `frame_img` (the started frame): the repeat, the
 // screening, the colour conversion and the line filter as planned. The head,
@@ -92,5 +102,29 @@ IMG_file* repeat_stage_open(IMG_file* below, const image_info& in, int32_t xrep,
 // `conversion` into `below` (which takes the conversion's output).
 IMG_file* color_stage_open(IMG_file* below, std::unique_ptr<ColorConversion> conversion,
                            const image_info& in);
+
+// The process record a frame screens with and the ink-restriction links of
+// its colours (print_inks.cpp).
+struct FrameInks {
+  std::unique_ptr<MLPROCINFO> record;
+  proc::InkLinks links;
+  std::string restriction;  // the library member restricting the inks, "" none
+};
+
+// The inks of a frame of `printer` at `res` (the library's resolution key)
+// screened with `pattern`: the driver's record made fit for one bit per ink
+// with the library's restriction linked in. Null after a log line when the
+// library's restriction cannot be read.
+std::shared_ptr<FrameInks> frame_inks(const char* printer, const CPrintFrameInfo& frame,
+                                      const std::string& res, const CPrintMode* mode, int pattern,
+                                      const MLPROCINFO* driver);
+
+// Fills the print record's page fields (printobj_cxx.h) for `frame`
+// (width, height and resolutions already in the record) printed in `mode`.
+void fill_page_fields(SP_PRINT* print, PRNTINFO* printer, const CPrintFrameInfo& frame,
+                      const CPrintMode* mode);
+
+// A pass-through stage holding `inks` until the chain below is closed.
+IMG_file* keep_inks_open(IMG_file* below, std::shared_ptr<FrameInks> inks);
 
 }  // namespace klv::printing

@@ -41,13 +41,16 @@ int32_t print_page_file(CPrintObj& printer, const char* file, const CPrintFrameI
   init_image_info(&info);
   // Print files are the library's output images; any other image the
   // streams recognise prints too.
+  const bool print_file = is_volume(file);
   std::unique_ptr<IMG_file, ImgCloser> in(
-      img_mux_open(file, nullptr, "r", &info, is_volume(file) ? KLV_TYPE_OUTIMG : 0));
+      img_mux_open(file, nullptr, "r", &info, print_file ? KLV_TYPE_OUTIMG : 0));
   if (!in) {
     KLV_LOG(KLV_LOG_ERROR, "Print file \"%s\" cannot be read", file);
     return printer.SetStatus(2);
   }
   CPrintFrameInfo with_profile = frame;
+  // A job's print file holds the inks as the job driver made them.
+  if (print_file) with_profile.inks_final = true;
   if (image_profile* p = frame.profile.empty() ? img_get_profile(in.get()) : nullptr) {
     with_profile.profile.assign(p->data, p->data + p->size);
     checkin_image_profile(p);

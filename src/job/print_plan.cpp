@@ -165,6 +165,12 @@ bool plan_placement(const CPrintMode* mode, PRNTINFO* printer, const CPrintFrame
     return false;
   }
   HTPlaceSetDetachDelete(plan->placement.get(), 1);
+  // The process record carries the ink restriction to the engines.
+  if (plan->inks &&
+      !HTPlaceSetLinearization(plan->placement.get(), 0, nullptr, plan->inks->record.get())) {
+    KLV_LOG(KLV_LOG_ERROR, "The ink restriction cannot be given to the frame's screening");
+    return false;
+  }
   plan->threads = proc::threads_of(ProcOptions{});
   // Several threads: every separation but the last on an engine thread of
   // its own, the last on the caller's.
@@ -174,9 +180,35 @@ bool plan_placement(const CPrintMode* mode, PRNTINFO* printer, const CPrintFrame
   return true;
 }
 
+// Ink images: the printer's calibration of the media, resolution and
+// pattern (its linearization) applied to the ink amounts alone, as the job
+// driver does for them. Nothing when the printer has no such calibration.
+bool plan_calibration(const CPrintFrameInfo& frame, const image_info& image,
+                      const char* printer_name, const std::string& res, FramePlan* plan) {
+  const std::string pattern = std::to_string(plan->pattern);
+  if (!printer_name || !*printer_name || image.photometric != KLV_PHOTO_MINWHITE) return true;
+  ColorConversionSetup setup;
+  setup.input = ColorModel::kCmyk;
+  setup.calibration_only = true;
+  setup.printer = printer_name;
+  setup.calibration = "Linear1~" + frame.media + "~" + res + "~" + pattern;
+  std::string error;
+  plan->conversion = ColorConversion::Open(setup, &error);
+  if (plan->conversion) {
+    plan->calibration = setup.calibration;
+    KLV_LOG(KLV_LOG_INFO, "The frame's inks through the calibration \"%s\"",
+            setup.calibration.c_str());
+  } else {
+    KLV_LOG(KLV_LOG_INFO, "No calibration \"%s\" for the frame: %s", setup.calibration.c_str(),
+            error.c_str());
+  }
+  return true;
+}
+
 bool plan_contone(const CPrintFrameInfo& frame, const image_info& image,
                   const SP_COLOR_SETUP& setup, const CPrintMode* mode, PRNTINFO* printer,
-                  const char* printer_name, double mx, double my, FramePlan* plan) {
+                  const char* printer_name, double mx, double my, const MLPROCINFO* driver,
+                  FramePlan* plan) {
   plan->contone = true;
   ColorModel model;
   if (setup.channels != 4 || setup.spot_channels != 0 || !model_of(image, &model) ||
@@ -209,6 +241,11 @@ bool plan_contone(const CPrintFrameInfo& frame, const image_info& image,
   const std::string res_text = mode ? printmode_res(mode) : res;
   const bool ink = model == ColorModel::kCmyk;
   if (!ink && !plan_colour(frame, model, printer_name, res_text, plan)) return false;
+  if (ink && !frame.inks_final && !plan_calibration(frame, image, printer_name, res_text, plan))
+    return false;
+  plan->inks = frame_inks(frame.inks_final ? "" : printer_name, frame, res_text, mode,
+                          plan->pattern, driver);
+  if (!plan->inks) return false;
   // Ink images are the printer's inks already; they keep their form (ink or
   // light values), which the engines read either way.
   const uint32_t photo =
@@ -216,7 +253,9 @@ bool plan_contone(const CPrintFrameInfo& frame, const image_info& image,
   plan->screen = lines_of(width, height, sx, sy, 8, 4, 0, KLV_PLANAR_PIXEL, photo);
   if (plan->conversion) {
     const uint32_t in = plan->conversion->InputChannels();
-    const uint32_t in_photo = model == ColorModel::kLab ? KLV_PHOTO_CIELAB : KLV_PHOTO_MINBLACK;
+    const uint32_t in_photo = ink                         ? KLV_PHOTO_MINWHITE
+                              : model == ColorModel::kLab ? KLV_PHOTO_CIELAB
+                                                          : KLV_PHOTO_MINBLACK;
     plan->colour = lines_of(width, height, sx, sy, 8, in, 0, KLV_PLANAR_PIXEL, in_photo);
   }
   plan->caller = image;
@@ -229,14 +268,15 @@ bool plan_contone(const CPrintFrameInfo& frame, const image_info& image,
 }  // namespace
 
 bool plan_frame(const CPrintFrameInfo& frame, const image_info& image, const SP_COLOR_SETUP& setup,
-                PRNTINFO* printer, const char* printer_name, FramePlan* plan) {
+                PRNTINFO* printer, const char* printer_name, FramePlan* plan,
+                const MLPROCINFO* driver) {
   const CPrintMode* mode =
       printer ? prntinfo_mode(printer, frame.media.c_str(), frame.mode.c_str()) : nullptr;
   double mx = 0, my = 0;
   if (mode) parse_res(printmode_res(mode), &mx, &my);
   plan->pattern = mode ? printmode_pattern(mode) : frame.pattern;
   if (is_dots(image, setup)) return plan_dots(frame, image, mx, my, plan);
-  return plan_contone(frame, image, setup, mode, printer, printer_name, mx, my, plan);
+  return plan_contone(frame, image, setup, mode, printer, printer_name, mx, my, driver, plan);
 }
 
 IMG_file* build_chain(FramePlan& plan, IMG_file* frame_img) {
@@ -253,6 +293,10 @@ IMG_file* build_chain(FramePlan& plan, IMG_file* frame_img) {
   // The filter owns the placement from here, also when it cannot start.
   head = HTPlace_AttachImg(plan.placement.release(), head, &plan.screen, kScreenLines, 0);
   if (!head) return nullptr;
+  if (plan.inks) {
+    head = keep_inks_open(head, std::move(plan.inks));
+    if (!head) return nullptr;
+  }
   if (plan.conversion) {
     head = color_stage_open(head, std::move(plan.conversion), plan.colour);
     if (!head) return nullptr;

@@ -20,7 +20,7 @@
 
 namespace {
 
-enum { kFrameStartCommand = SP_CMD_FRAME_START };
+enum { kFrameStartCommand = SP_CMD_FRAME_START, kInfoChannels = 0 };
 constexpr size_t kBufferedChunkBytes = 8388608;
 
 template <size_t N>
@@ -103,9 +103,17 @@ int32_t CPrintObj::SetupQueries(const CPrintFrameInfo& frame, SP_COLOR_SETUP* se
   if (const int32_t r = SP_get_color_info(m_object, m_info, frame.media.c_str(), &colour)) return r;
   if (setup->channels == 0) GetColorSetup(setup, colour);
   std::memset(&m_mlproc, 0, sizeof m_mlproc);
-  SP_get_mlproc_info(m_object, frame.media.c_str(), frame.mode.c_str(), &m_mlproc);
-  // The driver's default settings (kept by the driver) and its information
-  // text, which names the frame's device in the log.
+  if (SP_get_mlproc_info(m_object, frame.media.c_str(), frame.mode.c_str(), &m_mlproc) != SP_OK)
+    std::memset(&m_mlproc, 0, sizeof m_mlproc);  // the driver has none
+  // The driver's colour channels for the frame's media and mode, its
+  // default settings (kept by the driver) and its information text, which
+  // names the frame's device in the log.
+  int32_t channels = 0;
+  if (SP_get_info_num_ex(m_object, &channels, m_info, frame.media.c_str(), frame.mode.c_str(),
+                         nullptr, kInfoChannels) == 0 &&
+      channels > 0 && channels != setup->channels)
+    KLV_LOG(KLV_LOG_INFO, "%s: the driver gives %d channels for \"%s\", the colour setup %u",
+            m_name.c_str(), channels, frame.mode.c_str(), unsigned(setup->channels));
   SP_default_settings(m_object);
   char text[256] = "";
   SP_get_info_str(m_object, text, int32_t(sizeof text), 0);
@@ -133,9 +141,14 @@ int32_t CPrintObj::BeginFrameCommon(IFrameStarter& starter, const CPrintFrameInf
   // Everything the plan holds (conversion, placement) is released with it
   // on any way out; the chain takes what it uses.
   klv::printing::FramePlan plan;
-  if (!klv::printing::plan_frame(frame, *image, chosen, GetPrntInfo(), m_name.c_str(), &plan))
+  if (!klv::printing::plan_frame(frame, *image, chosen, GetPrntInfo(), m_name.c_str(), &plan,
+                                 m_mlproc.colors ? &m_mlproc : nullptr))
     return m_status = 2;
-  const SP_PRINT print = print_record_of(frame, repeated(plan), chosen, m_ink_use);
+  SP_PRINT print = print_record_of(frame, repeated(plan), chosen, m_ink_use);
+  PRNTINFO* printer = GetPrntInfo();
+  klv::printing::fill_page_fields(
+      &print, printer, frame,
+      printer ? prntinfo_mode(printer, frame.media.c_str(), frame.mode.c_str()) : nullptr);
   const int32_t started = starter.Start(this, &print, &chosen, frame.passes);
   CPrintFrameImg* raw = starter.Frame();
   IMG_file* head = raw ? raw->ToImg('w', CPrintFrameImg::kType) : nullptr;

@@ -84,6 +84,29 @@ Planes read_planes(const std::string& file) {
   return p;
 }
 
+// The file driver's TIFF page `path` (separations in the driver's order K,
+// C, M, Y) holds the print file's planes line for line.
+void expect_driver_page(const fs::path& path, const Planes& expected) {
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  ASSERT_NE(tif, nullptr) << path;
+  uint32_t width = 0, height = 0;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  EXPECT_EQ(int32_t(width), expected.width);
+  EXPECT_EQ(int32_t(height), expected.height);
+  std::vector<uint8_t> row(TIFFScanlineSize(tif));
+  EXPECT_EQ(row.size(), expected.row);
+  const int order[4] = {3, 0, 1, 2};
+  for (int c = 0; c < 4 && int32_t(width) == expected.width && row.size() == expected.row; ++c)
+    for (uint32_t y = 0; y < height && int32_t(y) < expected.height; ++y) {
+      ASSERT_EQ(TIFFReadScanline(tif, row.data(), y, uint16_t(c)), 1);
+      ASSERT_EQ(std::memcmp(row.data(), &expected.planes[order[c]][y * expected.row], row.size()),
+                0)
+          << "separation " << c << " line " << y;
+    }
+  TIFFClose(tif);
+}
+
 struct AbortAfter : IPrintAbort {
   int asked = 0, after = 0;
   bool ShouldAbort() override { return ++asked > after; }
@@ -146,23 +169,7 @@ TEST_F(PrintFileDriver, DemoJobReachesTheDriverDotForDot) {
   const int order[4] = {3, 0, 1, 2};
   ASSERT_EQ(counts.channels, 4u);
   for (int c = 0; c < 4; ++c) EXPECT_EQ(counts.dots[c], expected.dots[order[c]]) << c;
-  TIFF* tif = TIFFOpen((out_ / "P1.tif").c_str(), "r");
-  ASSERT_NE(tif, nullptr);
-  uint32_t width = 0, height = 0;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-  ASSERT_EQ(int32_t(width), expected.width);
-  ASSERT_EQ(int32_t(height), expected.height);
-  std::vector<uint8_t> row(TIFFScanlineSize(tif));
-  ASSERT_EQ(row.size(), expected.row);
-  for (int c = 0; c < 4; ++c)
-    for (uint32_t y = 0; y < height; ++y) {
-      ASSERT_EQ(TIFFReadScanline(tif, row.data(), y, uint16_t(c)), 1);
-      ASSERT_EQ(std::memcmp(row.data(), &expected.planes[order[c]][y * expected.row], row.size()),
-                0)
-          << "separation " << c << " line " << y;
-    }
-  TIFFClose(tif);
+  expect_driver_page(out_ / "P1.tif", expected);
 }
 
 TEST_F(PrintFileDriver, QueriesAnswerFromThePrintersInformation) {
@@ -346,23 +353,7 @@ TEST_F(PrintFileDriver, PicturePrintedDirectlyGetsTheJobsDots) {
   frame.pattern = s_->PatternDif;
   ASSERT_EQ(klv::print_page_file(printer, s_->Imagepath, frame, nullptr, nullptr), 0);
   ASSERT_EQ(printer.EndJob(), 0);
-  TIFF* tif = TIFFOpen((out_ / "P2.tif").c_str(), "r");
-  ASSERT_NE(tif, nullptr);
-  uint32_t width = 0, height = 0;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-  ASSERT_EQ(int32_t(width), expected.width);
-  ASSERT_EQ(int32_t(height), expected.height);
-  std::vector<uint8_t> row(TIFFScanlineSize(tif));
-  const int order[4] = {3, 0, 1, 2};
-  for (int c = 0; c < 4; ++c)
-    for (uint32_t y = 0; y < height; ++y) {
-      ASSERT_EQ(TIFFReadScanline(tif, row.data(), y, uint16_t(c)), 1);
-      ASSERT_EQ(std::memcmp(row.data(), &expected.planes[order[c]][y * expected.row], row.size()),
-                0)
-          << "separation " << c << " line " << y;
-    }
-  TIFFClose(tif);
+  expect_driver_page(out_ / "P2.tif", expected);
 }
 
 // A contone image is brought to its mode's resolution (over the repeat);
@@ -392,6 +383,118 @@ TEST_F(PrintFileDriver, ContoneFramesTakeTheModesResolution) {
     EXPECT_EQ(buffer.height, c.height) << c.res << " " << c.repeat;
     EXPECT_EQ(buffer.xres, c.xres) << c.res << " " << c.repeat;
   }
+}
+
+// An 8-bit CMYK TIFF of ink amounts at `res` dpi.
+bool write_cmyk_tiff(const std::string& path, const image_info& info,
+                     const std::vector<uint8_t>& lines) {
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  if (!tif) return false;
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(info.width));
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(info.height));
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(info.xres));
+  TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(info.yres));
+  bool ok = true;
+  for (int32_t y = 0; y < info.height && ok; ++y)
+    ok = TIFFWriteScanline(tif, const_cast<uint8_t*>(&lines[size_t(y) * info.bytes_per_line]),
+                           uint32_t(y), 0) == 1;
+  TIFFClose(tif);
+  return ok;
+}
+
+// The dots per ink (the driver's order: K, C, M, Y) the file driver counts
+// of `page` printed as one frame of `frame`'s media and mode.
+std::vector<uint64_t> printed_dots(const image_info& page, const std::vector<uint8_t>& lines,
+                                   const CPrintFrameInfo& frame, const std::string& port) {
+  CPrintObj printer("KlvDemo", true);
+  if (printer.GetLastStatus() != 0 || SP_set_port_name(printer.Object(), port.c_str()) != 0)
+    return {};
+  CPrintJobInfo job;
+  job.name = "F1";
+  IMG_file* out = nullptr;
+  if (printer.StartJob(job) != 0 || printer.BeginFrame(frame, &page, &out) != 0) return {};
+  const int32_t written = img_write_line(out, const_cast<uint8_t*>(lines.data()), page.height);
+  _SP_DOT_COUNT counts{};
+  const bool ok = printer.EndFrame(out) == 0 && written == page.height &&
+                  printer.GetDotCount(&counts, true) == 0 && counts.channels == 4;
+  printer.EndJob();
+  if (!ok) return {};
+  return {counts.dots[0], counts.dots[1], counts.dots[2], counts.dots[3]};
+}
+
+// Plain Paper screened at print time takes the profile library's ink
+// restriction (cyan, magenta and yellow to 85 %, black to 95 %): a flat page
+// gets that share of the dots it gets from the same printer without a
+// library. Inks restricted already are not restricted again.
+TEST_F(PrintFileDriver, PrintTimeScreeningTakesTheLibrarysInkRestriction) {
+  image_info page = printtest::contone_info(128, 96, 720);
+  const std::vector<uint8_t> flat(size_t(page.bytes_per_line) * page.height, 204);
+  CPrintFrameInfo frame;
+  frame.media = "Plain Paper";
+  frame.mode = "720 dpi, FDRP Diffusion";
+  const std::vector<uint64_t> restricted = printed_dots(page, flat, frame, out_.string());
+  ASSERT_EQ(restricted.size(), 4u);
+  // The same printer without its profile library.
+  const fs::path data = fs::path(folder_.str()) / "data";
+  fs::create_directories(data);
+  for (const char* file : {"Printer_Client.info", "Printer_Types.info"})
+    fs::copy_file(kData + "/" + file, data / file);
+  fs::copy(kData + "/printers", data / "printers", fs::copy_options::recursive);
+  fs::remove(data / "printers/KlvDemo/Info/PRINTER.PrnLib");
+  std::vector<uint64_t> plain, final_without_library;
+  CPrintFrameInfo final_inks = frame;  // a job's contone print file: restricted already
+  final_inks.inks_final = true;
+  {
+    ScopedEnv path("KLV_PATH", data.string() + kSearch.substr(kData.size()));
+    plain = printed_dots(page, flat, frame, out_.string());
+    final_without_library = printed_dots(page, flat, final_inks, out_.string());
+  }
+  ASSERT_EQ(final_without_library.size(), 4u);
+  EXPECT_EQ(printed_dots(page, flat, final_inks, out_.string()), final_without_library);
+  ASSERT_EQ(plain.size(), 4u);
+  // The engines take the curve at whole percents: a little under the share.
+  const double share[4] = {0.95, 0.85, 0.85, 0.85};  // K, C, M, Y
+  for (int c = 0; c < 4; ++c) {
+    ASSERT_GT(plain[c], 1000u) << c;
+    const double ratio = double(restricted[c]) / double(plain[c]);
+    EXPECT_GT(ratio, share[c] - 0.03) << "ink " << c << ": " << restricted[c] << " of " << plain[c];
+    EXPECT_LT(ratio, share[c] + 0.01) << "ink " << c << ": " << restricted[c] << " of " << plain[c];
+  }
+}
+
+// An ink image of the demo printer's Plain Paper mode printed at print time
+// gets the dots the job driver makes of it: the same calibration, process
+// record and ink restriction.
+TEST_F(PrintFileDriver, PlainPaperAtPrintTimeGetsTheJobsDots) {
+  const image_info page = printtest::contone_info(96, 64, 720);
+  const std::vector<uint8_t> lines = printtest::contone_page(page);
+  const std::string tiff = folder_.path("inks.tif");
+  ASSERT_TRUE(write_cmyk_tiff(tiff, page, lines));
+  put(s_->Imagepath, tiff);
+  put(s_->PrintMedia, "Plain Paper");
+  put(s_->PrintMode, "720 dpi, FDRP Diffusion");
+  put(s_->PrintRes, "720x720");
+  const std::vector<std::string> files = Process();
+  ASSERT_EQ(files.size(), 1u);
+  const Planes expected = read_planes(files[0]);
+  ASSERT_EQ(expected.planes.size(), 4u);
+  ASSERT_EQ(expected.width, page.width);
+  CPrintObj printer("KlvDemo", true);
+  ASSERT_EQ(SP_set_port_name(printer.Object(), out_.c_str()), 0);
+  CPrintJobInfo job;
+  job.name = "P3";
+  ASSERT_EQ(printer.StartJob(job), 0);
+  CPrintFrameInfo frame;
+  frame.media = s_->PrintMedia;
+  frame.mode = s_->PrintMode;
+  ASSERT_EQ(klv::print_page_file(printer, tiff.c_str(), frame, nullptr, nullptr), 0);
+  ASSERT_EQ(printer.EndJob(), 0);
+  expect_driver_page(out_ / "P3.tif", expected);
 }
 
 #ifdef KLV_CUPS_DRIVER

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver_test_util.h"
@@ -20,6 +21,7 @@
 #include "klv/kernel_volume.h"
 #include "klv/outimg.h"
 #include "klv/printobj_cxx.h"
+#include "klv/prntinfo.h"
 #include "support/env.h"
 #include "support/files.h"
 #include "support/resources.h"
@@ -463,43 +465,93 @@ TEST_F(PrintObj, RgbImageIsConvertedAndScreened) {
 }
 #endif
 
-TEST_F(PrintObj, RepeatFactorsDoubleThePixels) {
-  ScratchFolder folder("print_repeat");
-  const std::string path = folder.path("job.vol");
-  SOVolume* volume = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
-  ASSERT_NE(volume, nullptr);
-  const image_info image = dots_image(9, 3, KLV_PLANAR_LINES);
-  {
-    CPrintObj printer(object_, "Rec", &info_, true);
-    CPrintFrameInfo f;
-    f.repeat = "2x1";
-    IMG_file* out = nullptr;
-    ASSERT_EQ(printer.BeginJobFrame(volume, "Frame.001", f, &image, &out, nullptr, nullptr), 0);
-    // Cyan 1000 0000 1: the first and last of nine pixels.
-    std::vector<uint8_t> line(image.bytes_per_line, 0);
-    line[0] = 0x80;
-    line[1] = 0xFF;  // only the first bit is a pixel
-    for (int y = 0; y < 3; ++y) EXPECT_EQ(img_write_line(out, line.data(), 1), 1);
-    EXPECT_EQ(printer.EndFrame(out), 0);
+// Dot frames with a pixel repeat, written into a job volume and read back.
+// Two across: cyan pixels 0 and 8 of nine become 0-1 and 16-17 of 18 (the
+// bits after the ninth pixel are not pixels). Three across, two down: cyan
+// pixels 0 and 8 become 0-2 and 24-26 of 27, on each of two lines per line
+// written, and pixel 1 of the next line becomes 3-5.
+TEST_F(PrintObj, RepeatFactorsMultiplyThePixels) {
+  struct Byte {
+    int32_t row;
+    size_t at;
+    uint8_t value;
+  };
+  struct Case {
+    const char* repeat;
+    int32_t width, height;                           // the image written
+    std::vector<std::pair<uint8_t, uint8_t>> lines;  // cyan bytes 0 and 1 of each line
+    int32_t out_width, out_height;
+    double out_xres;
+    uint32_t out_line_bytes;
+    std::vector<Byte> expected;  // bytes of the stored lines (four planes each)
+  } cases[] = {
+      {"2x1",
+       9,
+       3,
+       {{0x80, 0xFF}, {0x80, 0xFF}, {0x80, 0xFF}},
+       18,
+       3,
+       720,
+       12,
+       {{0, 0, 0xC0}, {0, 1, 0x00}, {0, 2, 0xC0}, {0, 3, 0x00}}},
+      {"3x2",
+       9,
+       2,
+       {{0x80, 0x80}, {0x40, 0x00}},
+       27,
+       4,
+       1080,
+       16,
+       {{0, 0, 0xE0},
+        {0, 3, 0xE0},
+        {0, 4, 0x00},
+        {1, 0, 0xE0},
+        {1, 3, 0xE0},
+        {1, 4, 0x00},
+        {2, 0, 0x1C},
+        {2, 3, 0x00},
+        {3, 0, 0x1C},
+        {3, 3, 0x00}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.repeat);
+    ScratchFolder folder("print_repeat");
+    const std::string path = folder.path("job.vol");
+    SOVolume* volume = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
+    ASSERT_NE(volume, nullptr);
+    const image_info image = dots_image(c.width, c.height, KLV_PLANAR_LINES);
+    {
+      CPrintObj printer(object_, "Rec", &info_, true);
+      CPrintFrameInfo f;
+      f.repeat = c.repeat;
+      IMG_file* out = nullptr;
+      ASSERT_EQ(printer.BeginJobFrame(volume, "Frame.001", f, &image, &out, nullptr, nullptr), 0);
+      std::vector<uint8_t> line(image.bytes_per_line, 0);
+      for (const auto& [first, second] : c.lines) {
+        line[0] = first;
+        line[1] = second;
+        EXPECT_EQ(img_write_line(out, line.data(), 1), 1);
+      }
+      EXPECT_EQ(printer.EndFrame(out), 0);
+    }
+    SOVolume* back = VOpen(nullptr, path.c_str(), KLV_VOL_READ);
+    ASSERT_NE(back, nullptr);
+    image_info stored;
+    init_image_info(&stored);
+    IMG_file* img = outimg_open_img("Frame.001", back, "r", &stored);
+    ASSERT_NE(img, nullptr);
+    EXPECT_EQ(stored.width, c.out_width);
+    EXPECT_EQ(stored.height, c.out_height);
+    EXPECT_EQ(stored.xres, c.out_xres);
+    ASSERT_EQ(stored.bytes_per_line, c.out_line_bytes);
+    std::vector<uint8_t> got(size_t(stored.bytes_per_line) * size_t(stored.height));
+    ASSERT_EQ(img_read_line(img, got.data(), stored.height), stored.height);
+    for (const Byte& e : c.expected)
+      EXPECT_EQ(got[size_t(e.row) * stored.bytes_per_line + e.at], e.value)
+          << "line " << e.row << " byte " << e.at;
+    img_close(img);
+    VClose(back);
   }
-  SOVolume* back = VOpen(nullptr, path.c_str(), KLV_VOL_READ);
-  ASSERT_NE(back, nullptr);
-  image_info stored;
-  init_image_info(&stored);
-  IMG_file* img = outimg_open_img("Frame.001", back, "r", &stored);
-  ASSERT_NE(img, nullptr);
-  EXPECT_EQ(stored.width, 18);
-  EXPECT_EQ(stored.height, 3);
-  EXPECT_EQ(stored.xres, 720.0);
-  std::vector<uint8_t> got(stored.bytes_per_line);
-  ASSERT_EQ(img_read_line(img, got.data(), 1), 1);
-  ASSERT_EQ(got.size(), 12u);  // four planes of three bytes
-  EXPECT_EQ(got[0], 0xC0);     // 11 00 00 00 | 00 00 00 00 | 11 (pixels 0 and 8 doubled)
-  EXPECT_EQ(got[1], 0x00);
-  EXPECT_EQ(got[2], 0xC0);
-  EXPECT_EQ(got[3], 0x00);
-  img_close(img);
-  VClose(back);
 }
 
 TEST_F(PrintObj, ContoneRepeatedSendsEveryLineTwice) {
@@ -581,13 +633,67 @@ TEST_F(PrintObj, FrameSetUpAsksDefaultsAndInformationBeforeTheDotPattern) {
   IMG_file* out = nullptr;
   ASSERT_EQ(printer.BeginFrame(CPrintFrameInfo{}, &image, &out), 0);
   const std::string log = rec_.log();
-  const size_t defaults = log.find("default_settings"), text = log.find("get_info_str 0"),
-               pattern = log.find("command 33");
+  const size_t numbered = log.find("get_info_num_ex "), defaults = log.find("default_settings"),
+               text = log.find("get_info_str 0"), pattern = log.find("command 33");
+  EXPECT_LT(numbered, defaults) << log;
   EXPECT_LT(defaults, text) << log;
   EXPECT_LT(text, pattern) << log;
   EXPECT_NE(pattern, std::string::npos) << log;
   printer.EndFrame(out);
   printer.EndJob();
+}
+
+// The print record's page fields as the driver receives them: the demo
+// printer's resolution nearest the mode's, the smallest of its page sizes
+// holding the frame (else its default, A4) and that page's paper path.
+TEST_F(PrintObj, PrintRecordNamesTheNearestResolutionAndTheFramesPage) {
+  ScopedEnv path("KLV_PATH", KLV_DATA_DIR);
+  PRNTINFO* demo = prntinfo_find("KlvDemo");
+  ASSERT_NE(demo, nullptr);
+  info_.prntinfo = demo;
+  const double mm = 1 / 25.4;
+  struct Case {
+    const char* mode;
+    double width, height;  // the frame in inches (at 360 dpi)
+    const char* resolution;
+    const char* page;
+    double page_width, page_height;
+    uint32_t path;
+  } cases[] = {
+      {"1440x720 dpi, FDRP Diffusion", 2, 2, "1440x720", "Letter", 8.5, 11, kPaperPathSheet},
+      {"720 dpi, Screen(85 lpi)", 8.4, 11.5, "720x720", "A3", 297 * mm, 420 * mm, kPaperPathSheet},
+      {"720 dpi, Screen(85 lpi)", 20, 2, "720x720", "Roll 24in", 24, 1200, kPaperPathRoll},
+      {"720 dpi, Screen(85 lpi)", 30, 2, "720x720", "A4", 210 * mm, 297 * mm, kPaperPathSheet},
+      {"No Such Mode", 2, 2, "", "Letter", 8.5, 11, kPaperPathSheet},
+  };
+  {
+    CPrintObj printer(object_, "KlvDemo", &info_, true);
+    for (const Case& c : cases) {
+      ASSERT_EQ(printer.StartJob(CPrintJobInfo{}), 0);
+      const image_info image =
+          dots_image(int32_t(c.width * 360), int32_t(c.height * 360), KLV_PLANAR_LINES);
+      CPrintFrameInfo f;
+      f.media = "Glossy Photo";
+      f.mode = c.mode;
+      IMG_file* out = nullptr;
+      ASSERT_EQ(printer.BeginFrame(f, &image, &out), 0) << c.mode;
+      const uint8_t* print = object_->print;
+      EXPECT_STREQ(reinterpret_cast<const char*>(print + kPrintResolutionAt), c.resolution)
+          << c.mode;
+      EXPECT_STREQ(reinterpret_cast<const char*>(print + kPrintPageAt), c.page) << c.width;
+      double w = 0, h = 0;
+      uint32_t paper = 9;
+      std::memcpy(&w, print + kPrintPageWidthAt, 8);
+      std::memcpy(&h, print + kPrintPageHeightAt, 8);
+      std::memcpy(&paper, print + kPrintPaperPathAt, 4);
+      EXPECT_NEAR(w, c.page_width, 1e-3) << c.page;
+      EXPECT_NEAR(h, c.page_height, 1e-3) << c.page;
+      EXPECT_EQ(paper, c.path) << c.page;
+      printer.EndFrame(out);  // cut short: the job is cancelled
+      printer.EndJob();
+    }
+  }
+  prntinfo_free(demo);
 }
 
 TEST_F(PrintObj, BufferDescriptionIsTheFramesDots) {
@@ -693,53 +799,6 @@ TEST_F(PrintObj, BufferedContoneFramePrintsAsTheDirectOne) {
   ASSERT_EQ(printer.PrintBuffered(buffer.c_str(), f, &contone, &in, nullptr, &setup), 0);
   EXPECT_EQ(printer.EndJob(), 0);
   EXPECT_EQ(scanlines(rec_.log()), direct) << rec_.log();
-}
-
-// Three across, two down: cyan pixels 0 and 8 of nine become 0-2 and 24-26
-// of 27, on each of two lines per line written.
-TEST_F(PrintObj, RepeatFactorsOfThreeAndTwo) {
-  ScratchFolder folder("print_repeat3");
-  const std::string path = folder.path("job.vol");
-  SOVolume* volume = VOpen(nullptr, path.c_str(), KLV_VOL_CREATE);
-  ASSERT_NE(volume, nullptr);
-  const image_info image = dots_image(9, 2, KLV_PLANAR_LINES);
-  {
-    CPrintObj printer(object_, "Rec", &info_, true);
-    CPrintFrameInfo f;
-    f.repeat = "3x2";
-    IMG_file* out = nullptr;
-    ASSERT_EQ(printer.BeginJobFrame(volume, "Frame.001", f, &image, &out, nullptr, nullptr), 0);
-    std::vector<uint8_t> line(image.bytes_per_line, 0);
-    line[0] = 0x80;
-    line[1] = 0x80;
-    EXPECT_EQ(img_write_line(out, line.data(), 1), 1);
-    line[0] = 0x40;  // pixel 1
-    line[1] = 0;
-    EXPECT_EQ(img_write_line(out, line.data(), 1), 1);
-    EXPECT_EQ(printer.EndFrame(out), 0);
-  }
-  SOVolume* back = VOpen(nullptr, path.c_str(), KLV_VOL_READ);
-  ASSERT_NE(back, nullptr);
-  image_info stored;
-  init_image_info(&stored);
-  IMG_file* img = outimg_open_img("Frame.001", back, "r", &stored);
-  ASSERT_NE(img, nullptr);
-  EXPECT_EQ(stored.width, 27);
-  EXPECT_EQ(stored.height, 4);
-  std::vector<uint8_t> got(size_t(stored.bytes_per_line) * 4);
-  ASSERT_EQ(img_read_line(img, got.data(), 4), 4);
-  const size_t row = stored.bytes_per_line;  // four planes of four bytes
-  for (int y = 0; y < 2; ++y) {
-    EXPECT_EQ(got[y * row + 0], 0xE0) << y;
-    EXPECT_EQ(got[y * row + 3], 0xE0) << y;  // pixels 24-26
-    EXPECT_EQ(got[y * row + 4], 0x00) << y;
-  }
-  for (int y = 2; y < 4; ++y) {
-    EXPECT_EQ(got[y * row + 0], 0x1C) << y;  // pixels 3-5
-    EXPECT_EQ(got[y * row + 3], 0x00) << y;
-  }
-  img_close(img);
-  VClose(back);
 }
 
 }  // namespace
