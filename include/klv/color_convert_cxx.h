@@ -52,6 +52,9 @@ struct ColorConversionSetup {
   // profile node, then the calibration node) and folded from it; false
   // evaluates the profile node and the tables directly.
   bool use_chain = true;
+  // Threads that fold the grid (the nodes shared out among them); the grid
+  // is the same whatever the number.
+  uint32_t threads = 1;
 };
 
 class KLV_API ColorConversion {

@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <thread>
+#include <vector>
 
 namespace klv::color {
 namespace {
@@ -330,6 +333,17 @@ uint32_t ClutGrid::DefaultPoints(uint32_t inputs) {
 std::unique_ptr<ClutGrid> ClutGrid::Fold(uint32_t inputs, uint32_t outputs, uint32_t points,
                                          const Sampler& sample, std::string* error,
                                          const Shape* shapes) {
+  return Fold(
+      inputs, outputs, points, 1,
+      [&sample](uint32_t, const uint16_t* in, uint16_t* out, uint32_t count) {
+        return sample(in, out, count);
+      },
+      error, shapes);
+}
+
+std::unique_ptr<ClutGrid> ClutGrid::Fold(uint32_t inputs, uint32_t outputs, uint32_t points,
+                                         uint32_t lanes, const LaneSampler& sample,
+                                         std::string* error, const Shape* shapes) {
   std::string ignored;
   if (!error) error = &ignored;
   if (inputs != 1 && inputs != 3 && inputs != 4) {
@@ -368,29 +382,80 @@ std::unique_ptr<ClutGrid> ClutGrid::Fold(uint32_t inputs, uint32_t outputs, uint
     *error = "out of memory for a grid of " + std::to_string(nodes) + " nodes";
     return nullptr;
   }
-  if (!g->Sample(sample, error)) return nullptr;
+  if (!g->Sample(std::max(lanes, 1u), sample, error)) return nullptr;
   g->PickWorkers(true);
   return g;
 }
 
-// Walks the nodes in table order, handing the sampler a batch at a time.
-bool ClutGrid::Sample(const Sampler& sample, std::string* error) {
-  const size_t nodes = table_.size() / outputs_;
-  std::vector<uint16_t> in(size_t(kBatch) * inputs_);
+namespace {
+
+// The batches of a fold, handed out in table order to whichever lane asks.
+struct Batches {
+  size_t nodes = 0;
+  std::atomic<size_t> next{0};
+  std::atomic<bool> failed{false};
+};
+
+}  // namespace
+
+// The input values of nodes first .. first + count - 1 (table order: the
+// last axis fastest).
+void ClutGrid::BatchInputs(size_t first, uint32_t count, uint16_t* in) const {
   uint32_t index[4] = {};
-  for (size_t first = 0; first < nodes; first += kBatch) {
-    const uint32_t count = static_cast<uint32_t>(std::min<size_t>(kBatch, nodes - first));
-    for (uint32_t i = 0; i < count; ++i) {
-      for (uint32_t a = 0; a < inputs_; ++a) in[size_t(i) * inputs_ + a] = nodes_[a][index[a]];
-      for (uint32_t a = inputs_; a-- > 0;) {  // the next node: the last axis fastest
-        if (++index[a] < points_) break;
-        index[a] = 0;
-      }
+  size_t rest = first;
+  for (uint32_t a = inputs_; a-- > 0;) {
+    index[a] = static_cast<uint32_t>(rest % points_);
+    rest /= points_;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t a = 0; a < inputs_; ++a) in[size_t(i) * inputs_ + a] = nodes_[a][index[a]];
+    for (uint32_t a = inputs_; a-- > 0;) {  // the next node
+      if (++index[a] < points_) break;
+      index[a] = 0;
     }
-    if (!sample(in.data(), table_.data() + first * outputs_, count)) {
-      *error = "the colour function failed while the grid was sampled";
-      return false;
+  }
+}
+
+// One lane: takes batches until none is left or a lane failed.
+bool ClutGrid::SampleLane(uint32_t lane, const LaneSampler& sample, void* shared) {
+  auto& batches = *static_cast<Batches*>(shared);
+  std::vector<uint16_t> in;
+  try {
+    in.resize(size_t(kBatch) * inputs_);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  for (;;) {
+    if (batches.failed.load(std::memory_order_relaxed)) return true;
+    const size_t first = batches.next.fetch_add(kBatch);
+    if (first >= batches.nodes) return true;
+    const auto count = static_cast<uint32_t>(std::min<size_t>(kBatch, batches.nodes - first));
+    BatchInputs(first, count, in.data());
+    if (!sample(lane, in.data(), table_.data() + first * outputs_, count)) return false;
+  }
+}
+
+// Walks the nodes in batches, on the caller's thread and lanes - 1 more.
+bool ClutGrid::Sample(uint32_t lanes, const LaneSampler& sample, std::string* error) {
+  Batches batches;
+  batches.nodes = table_.size() / outputs_;
+  const size_t most = (batches.nodes + kBatch - 1) / kBatch;
+  lanes = static_cast<uint32_t>(std::min<size_t>(lanes, std::max<size_t>(most, 1)));
+  std::vector<std::thread> helpers;
+  for (uint32_t lane = 1; lane < lanes; ++lane) {
+    try {
+      helpers.emplace_back([this, lane, &sample, &batches] {
+        if (!SampleLane(lane, sample, &batches)) batches.failed = true;
+      });
+    } catch (const std::exception&) {
+      break;  // the lanes running take its batches
     }
+  }
+  if (!SampleLane(0, sample, &batches)) batches.failed = true;
+  for (std::thread& t : helpers) t.join();
+  if (batches.failed) {
+    *error = "the colour function failed while the grid was sampled";
+    return false;
   }
   return true;
 }

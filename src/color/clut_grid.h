@@ -32,6 +32,11 @@ class ClutGrid {
   // Converts `count` pixels: `in` holds count x inputs 16-bit values, `out`
   // receives count x outputs. False stops the folding.
   using Sampler = std::function<bool(const uint16_t* in, uint16_t* out, uint32_t count)>;
+  // The same for a fold over several threads: `lane` (0 .. lanes - 1) says
+  // which thread calls, so that each can use scratch of its own. Lanes call
+  // at the same time, each with batches of nodes of its own.
+  using LaneSampler =
+      std::function<bool(uint32_t lane, const uint16_t* in, uint16_t* out, uint32_t count)>;
 
   static constexpr uint32_t kMaxOutputs = 16;
 
@@ -53,6 +58,13 @@ class ClutGrid {
   static std::unique_ptr<ClutGrid> Fold(uint32_t inputs, uint32_t outputs, uint32_t points,
                                         const Sampler& sample, std::string* error,
                                         const Shape* shapes = nullptr);
+  // The same, the nodes' batches shared out among `lanes` threads (the
+  // caller's among them). The table is the same whatever the lanes, since
+  // every node is sampled on its own; a lane that cannot be started leaves
+  // its batches to the others.
+  static std::unique_ptr<ClutGrid> Fold(uint32_t inputs, uint32_t outputs, uint32_t points,
+                                        uint32_t lanes, const LaneSampler& sample,
+                                        std::string* error, const Shape* shapes = nullptr);
 
   // Converts `count` pixels of interleaved samples. `in` and `out` may not
   // overlap.
@@ -88,7 +100,9 @@ class ClutGrid {
   using Line16Fn = void (*)(const ClutGrid&, const uint16_t*, uint16_t*, uint32_t);
 
   ClutGrid() = default;
-  bool Sample(const Sampler& sample, std::string* error);
+  bool Sample(uint32_t lanes, const LaneSampler& sample, std::string* error);
+  bool SampleLane(uint32_t lane, const LaneSampler& sample, void* batches);
+  void BatchInputs(size_t first, uint32_t count, uint16_t* in) const;
   void BuildAxes(const Shape* shapes);
   Cell CellAt(uint32_t axis, uint32_t position) const {
     uint32_t k = position >> kShift, w = position & (kOne - 1);

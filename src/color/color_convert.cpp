@@ -275,7 +275,12 @@ bool color_detail::Conversion::LoadCalibration(const std::string& printer, const
 
 // The exact path, one pixel at a time.
 bool color_detail::Conversion::Exact(const uint16_t* in, uint16_t* out, uint32_t count) const {
-  if (chain) return ucc_apply_line16(&form, in, out, int32_t(count)) == 1;
+  return ExactOn(&form, in, out, count);
+}
+
+bool color_detail::Conversion::ExactOn(ucc_request* on, const uint16_t* in, uint16_t* out,
+                                       uint32_t count) const {
+  if (chain) return ucc_apply_line16(on, in, out, int32_t(count)) == 1;
   const uint32_t nin = in_channels;
   uint16_t v[kMaxChannels];
   for (uint32_t i = 0; i < count; ++i, in += nin, out += out_channels) {
@@ -307,8 +312,49 @@ uint16_t color_detail::Conversion::Calibrate(uint32_t c, uint16_t value) const {
   return uint16_t(std::lround(t[k] + (t[k + 1] - double(t[k])) * f));
 }
 
+namespace {
+
+// The chain contexts and forms of the lanes past the first of a fold.
+class LaneForms {
+ public:
+  LaneForms() = default;
+  LaneForms(const LaneForms&) = delete;
+  LaneForms& operator=(const LaneForms&) = delete;
+  ~LaneForms() {
+    for (ucc_info* info : infos_) ucc_info_free(info, 0);
+  }
+  // Lanes without a chain need nothing of their own; a context that cannot
+  // be made leaves fewer lanes.
+  void Open(ucc_info* chain, const ucc_request& form, uint32_t lanes) {
+    count_ = std::max(lanes, 1u);
+    if (!chain || count_ == 1) return;
+    forms_.resize(count_);
+    for (uint32_t lane = 1; lane < count_; ++lane) {
+      ucc_info* info = ucc_info_init(ucc_info_get_nodes(chain), 0, 0);
+      if (!info) {
+        count_ = lane;
+        return;
+      }
+      infos_.push_back(info);
+      forms_[lane] = form;
+      forms_[lane].info = info;
+    }
+  }
+  uint32_t Count() const { return count_; }
+  // Lane 0 is the conversion's own form; others have theirs when there is a
+  // chain (the direct path ignores the form).
+  ucc_request* At(uint32_t lane) { return lane < forms_.size() ? &forms_[lane] : nullptr; }
+
+ private:
+  uint32_t count_ = 1;
+  std::vector<ucc_info*> infos_;
+  std::vector<ucc_request> forms_;
+};
+
+}  // namespace
+
 // Stage 4: the grid, sampled from the exact path.
-bool color_detail::Conversion::Fold(uint32_t points, std::string* error) {
+bool color_detail::Conversion::Fold(uint32_t points, uint32_t lanes, std::string* error) {
   if (!points) points = ClutGrid::DefaultPoints(in_channels);
   // Gray, RGB and L* pack their nodes towards dark (exponent 1.5), where
   // profiles bend most (ink limits, black generation, colours no ink
@@ -319,9 +365,17 @@ bool color_detail::Conversion::Fold(uint32_t points, std::string* error) {
     const bool packed = input != ColorModel::kCmyk && !(input == ColorModel::kLab && a > 0);
     shapes[a] = {packed ? 1.5 : 1.0, false};
   }
+  // Every lane but the first runs the chain on a context of its own (its
+  // scratch lines) over the same nodes, whose transforms were bound when
+  // the chain was probed and keep no state of a run; the direct path keeps
+  // its state on the stack.
+  LaneForms forms;
+  forms.Open(chain, form, lanes);
   grid = ClutGrid::Fold(
-      in_channels, out_channels, points,
-      [this](const uint16_t* in, uint16_t* out, uint32_t count) { return Exact(in, out, count); },
+      in_channels, out_channels, points, forms.Count(),
+      [this, &forms](uint32_t lane, const uint16_t* in, uint16_t* out, uint32_t count) {
+        return ExactOn(lane ? forms.At(lane) : &form, in, out, count);
+      },
       error, shapes);
   return grid != nullptr;
 }
@@ -452,7 +506,7 @@ std::unique_ptr<ColorConversion> ColorConversion::Open(const ColorConversionSetu
     }
     if (!impl->LoadCalibration(s.printer, s.calibration, error)) return nullptr;
     if (s.use_chain) impl->BuildChain(impl->source, impl->destination);
-    if (!impl->Fold(s.grid_points, error)) return nullptr;
+    if (!impl->Fold(s.grid_points, s.threads, error)) return nullptr;
     return std::unique_ptr<ColorConversion>(new ColorConversion(std::move(impl)));
   } catch (const std::bad_alloc&) {
     *error = "out of memory";

@@ -53,8 +53,11 @@ struct Conversion {
   bool OpenNode(const std::string& source, const std::string& destination, std::string* error);
   bool LoadCalibration(const std::string& printer, const std::string& name, std::string* error);
   bool BuildChain(const std::string& source, const std::string& destination);
-  bool Fold(uint32_t points, std::string* error);
+  bool Fold(uint32_t points, uint32_t lanes, std::string* error);
   bool Exact(const uint16_t* in, uint16_t* out, uint32_t count) const;
+  // The exact path on a form of its own (`form` for lane 0), for a fold
+  // over several threads.
+  bool ExactOn(ucc_request* on, const uint16_t* in, uint16_t* out, uint32_t count) const;
   uint16_t Calibrate(uint32_t channel, uint16_t value) const;
 };
 

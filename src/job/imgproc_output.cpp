@@ -60,10 +60,11 @@ bool make_placement(Job& j) {
   // The process record carries the job's ink restriction to the engines.
   if (j.mlproc && !HTPlaceSetLinearization(j.placement.get(), 0, nullptr, j.mlproc.get()))
     return j.Fail("The ink restriction of \"%s\" cannot be given to the screening", j.name.c_str());
-  // Several threads: every separation but the last on an engine thread of
-  // its own, the last on this one.
+  // Several threads: every separation on an engine thread of its own (the
+  // ring of engines), so that this thread stays free to read and convert
+  // the lines that feed them.
   if (j.threads > 1)
-    for (int s = 0; s + 1 < 4; ++s) HTPlaceGetThreadFlagArray(j.placement.get())[s] = 1;
+    for (int s = 0; s < 4; ++s) HTPlaceGetThreadFlagArray(j.placement.get())[s] = 1;
   return true;
 }
 

@@ -112,6 +112,8 @@ bool open_conversion(Job& j) {
   j.colour.calibration_only = j.model == ColorModel::kCmyk && !named;
   std::string error;
   j.colour.calibration = j.calibration;
+  // The grid folds on the job's screening threads (it is the same grid).
+  j.colour.threads = static_cast<uint32_t>(std::max(threads_of(j.options), 1));
   // The profile library's output profile of the job's mode, else the
   // printer's own (its folder's Info/PRINTER.icc).
   TempFile library_profile;

@@ -8,6 +8,7 @@
 #include <lcms2.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -159,6 +160,45 @@ TEST(ClutGrid, RefusesShapesItHasNoWorkerForAndAFailingSampler) {
   auto fails = [](const uint16_t*, uint16_t*, uint32_t) { return false; };
   EXPECT_EQ(ClutGrid::Fold(3, 4, 9, fails, &error), nullptr);
   EXPECT_NE(error.find("failed"), std::string::npos) << error;
+}
+
+TEST(ClutGrid, FoldingOnSeveralLanesGivesTheSameTable) {
+  // A bent function of the node, so that any node sampled in the wrong
+  // place or twice over shows in the table.
+  auto bent = [](const uint16_t* in, uint16_t* out, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i, in += 3, out += 4)
+      for (uint32_t c = 0; c < 4; ++c)
+        out[c] = uint16_t((in[0] * 3u + in[1] * (c + 1) + uint64_t(in[2]) * in[2] / 65535) / 5);
+    return true;
+  };
+  const ClutGrid::Shape packed[3] = {{1.5, false}, {1.5, false}, {2, true}};
+  auto one = ClutGrid::Fold(3, 4, 65, bent, nullptr, packed);
+  ASSERT_NE(one, nullptr);
+  const size_t values = size_t(65) * 65 * 65 * 4;
+  for (uint32_t lanes : {1u, 2u, 3u, 100u}) {
+    SCOPED_TRACE(lanes);
+    std::atomic<uint32_t> worst_lane{0};
+    auto lane_bent = [&](uint32_t lane, const uint16_t* in, uint16_t* out, uint32_t count) {
+      uint32_t seen = worst_lane.load();
+      while (lane > seen && !worst_lane.compare_exchange_weak(seen, lane)) {
+      }
+      return bent(in, out, count);
+    };
+    auto many = ClutGrid::Fold(3, 4, 65, lanes, lane_bent, nullptr, packed);
+    ASSERT_NE(many, nullptr);
+    EXPECT_LT(worst_lane.load(), lanes);
+    EXPECT_EQ(std::memcmp(one->Table(), many->Table(), values * sizeof(uint16_t)), 0);
+  }
+  // A batch that fails fails the fold, whichever lane has it: here the
+  // last one (the only one short of a whole batch), or every one.
+  for (bool every : {false, true}) {
+    std::string error;
+    auto fails = [every](uint32_t, const uint16_t*, uint16_t*, uint32_t count) {
+      return !every && count == 4096;
+    };
+    EXPECT_EQ(ClutGrid::Fold(3, 4, 65, 2, fails, &error), nullptr);
+    EXPECT_NE(error.find("failed"), std::string::npos) << error;
+  }
 }
 
 #ifdef KLV_LCMS2_ENGINE
@@ -340,6 +380,36 @@ TEST_F(Conversion, TheColourChainAndTheDirectPathAgree) {
     int worst = 0;
     for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
     EXPECT_LE(worst, 257) << "within one 8-bit code";
+  }
+}
+
+TEST_F(Conversion, FoldingOnTwoThreadsGivesTheSameGrid) {
+  // The job's kind of conversion (RGB through the chain with a calibration)
+  // and the direct path, each folded on one thread and on two; a lattice
+  // finer than the grid reaches every node's cells.
+  for (bool use_chain : {true, false}) {
+    SCOPED_TRACE(use_chain ? "chain" : "direct");
+    klv::ColorConversionSetup s;
+    s.printer = "KlvDemo";
+    s.calibration = "Linear1~Glossy Photo~1440x720~4";
+    s.use_chain = use_chain;
+    std::string error;
+    auto one = klv::ColorConversion::Open(s, &error);
+    ASSERT_NE(one, nullptr) << error;
+    s.threads = 2;
+    auto two = klv::ColorConversion::Open(s, &error);
+    ASSERT_NE(two, nullptr) << error;
+    constexpr uint32_t kSteps = 97;
+    std::vector<uint16_t> in;
+    for (uint32_t r = 0; r < kSteps; ++r)
+      for (uint32_t g = 0; g < kSteps; ++g)
+        for (uint32_t b = 0; b < kSteps; ++b)
+          for (uint32_t v : {r, g, b}) in.push_back(uint16_t(v * 65535 / (kSteps - 1)));
+    const uint32_t n = kSteps * kSteps * kSteps;
+    std::vector<uint16_t> a(size_t(n) * 4), b(a.size());
+    one->Line16(in.data(), a.data(), n);
+    two->Line16(in.data(), b.data(), n);
+    EXPECT_TRUE(a == b);
   }
 }
 
