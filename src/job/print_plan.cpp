@@ -172,10 +172,10 @@ bool plan_placement(const CPrintMode* mode, PRNTINFO* printer, const CPrintFrame
     return false;
   }
   plan->threads = proc::threads_of(ProcOptions{});
-  // Several threads: every separation but the last on an engine thread of
-  // its own, the last on the caller's.
+  // Several threads: every separation on an engine thread of its own (the
+  // ring of engines), so that the caller's thread stays free to feed them.
   if (plan->threads > 1)
-    for (uint32_t s = 0; s + 1 < plan->screen.samples; ++s)
+    for (uint32_t s = 0; s < plan->screen.samples; ++s)
       HTPlaceGetThreadFlagArray(plan->placement.get())[s] = 1;
   return true;
 }
