@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "klv/cimg_file.h"
+#include "klv/cms.h"
 #include "klv/color_convert_cxx.h"
 #include "klv/imgmux.h"
 #include "klv/imgproc_cxx.h"
@@ -28,6 +29,20 @@
 
 #include "job/imgproc_pipe.h"
 #include "test_imgproc_support.h"
+
+namespace {
+
+// Jobs start the colour-management service, which stays up for the life of
+// the process; the suite stops it at the end so that the engine's own
+// allocations are given back before the leak check at exit.
+class ColourServiceEnd : public ::testing::Environment {
+ public:
+  void TearDown() override { cms_terminate(nullptr, nullptr); }
+};
+::testing::Environment* const kColourServiceEnd =
+    ::testing::AddGlobalTestEnvironment(new ColourServiceEnd);
+
+}  // namespace
 
 namespace {
 
