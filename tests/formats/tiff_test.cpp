@@ -688,6 +688,19 @@ TEST(TiffRead, PagesAreTheFilesDirectories) {
   ASSERT_NE(one.r, nullptr);
   EXPECT_EQ(r.pages, 1u);
   EXPECT_EQ(tif_seek_line(one.r, 0, 0, 1, 0), -1);
+  // A page libtiff cannot read after a good one: the good page is the file,
+  // read from its own directory (not from the one that failed).
+  {
+    klv::test::LogCapture quiet;
+    Rec broken(tif_open(nullptr, klv::test::fixture("formats", "broken_second_page.tif").c_str(),
+                        "r", &r));
+    ASSERT_NE(broken.r, nullptr);
+    EXPECT_EQ(r.pages, 1u);
+    uint8_t lines[8] = {};
+    ASSERT_EQ(tif_read_line(broken.r, lines, 2), 2);
+    EXPECT_EQ(std::vector<uint8_t>(lines, lines + 8),
+              (std::vector<uint8_t>{0, 85, 170, 255, 10, 20, 30, 40}));
+  }
 }
 
 TEST(TiffRead, SeekRules) {

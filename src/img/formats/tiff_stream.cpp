@@ -189,9 +189,17 @@ void reduce_samples(uint8_t* data, size_t count, int k) {
 
 // ---- reading ----
 
+// The strip holding row `row` of file sample `sample`. Computed here rather
+// than by libtiff, whose strips-per-plane count is not yet right for separate
+// planes before the first strip of a new file is written.
+uint32_t strip_of(const TifStream& s, uint32_t row, uint32_t sample) {
+  const uint32_t per_plane = (s.height + s.rows_per_strip - 1) / s.rows_per_strip;
+  return row / s.rows_per_strip + (s.separate ? sample * per_plane : 0);
+}
+
 // The decoded row `row` of file sample `sample`, or null.
 const uint8_t* strip_row(TifStream& s, uint32_t row, uint32_t sample) {
-  const uint32_t index = TIFFComputeStrip(s.tif, row, static_cast<uint16_t>(sample));
+  const uint32_t index = strip_of(s, row, sample);
   const uint32_t rps = s.rows_per_strip;
   const uint32_t c = s.separate ? sample : 0;
   if (s.strip_index[c] != index) {
@@ -215,14 +223,6 @@ const uint8_t* strip_row(TifStream& s, uint32_t row, uint32_t sample) {
   const uint32_t r = row % rps;
   if (r >= s.strip_rows[c]) return nullptr;
   return s.strip[c].get() + size_t{r} * s.file_line;
-}
-
-// The strip holding row `row` of file sample `sample`. Computed here rather
-// than by libtiff, whose strips-per-plane count is not yet right for separate
-// planes before the first strip of a new file is written.
-uint32_t strip_of(const TifStream& s, uint32_t row, uint32_t sample) {
-  const uint32_t per_plane = (s.height + s.rows_per_strip - 1) / s.rows_per_strip;
-  return row / s.rows_per_strip + (s.separate ? sample * per_plane : 0);
 }
 
 // Row `row` of file sample `sample` into `out` (`bytes` bytes). Strips of one
@@ -1173,7 +1173,9 @@ bool count_pages(TifStream& s) {
     if (TIFFGetField(s.tif, TIFFTAG_SUBFILETYPE, &kind) && (kind & FILETYPE_REDUCEDIMAGE)) continue;
     s.page_dirs.push_back(TIFFCurrentDirectory(s.tif));
   }
-  return s.page_dirs.size() == 1 || TIFFSetDirectory(s.tif, s.page_dirs[0]);
+  // Always back: a directory that failed to read is libtiff's current one,
+  // even when it is not a page.
+  return TIFFSetDirectory(s.tif, s.page_dirs[0]);
 }
 
 // Whether two descriptions deliver lines (and tiles) alike.

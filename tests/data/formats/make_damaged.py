@@ -13,10 +13,11 @@ OUT = Path(sys.argv[1] if len(sys.argv) > 1 else Path(__file__).parent)
 SHORT, LONG = 3, 4
 
 
-def tiff(entries, data_blocks, name):
+def tiff(entries, data_blocks, name, next_entries=None):
     """entries: list of (tag, type, values) where a value list may name a
     data block by ('block', i) for its offset. data_blocks are placed after
-    the header; the directory follows them."""
+    the header; the directory follows them, then next_entries (when given)
+    as a second directory."""
     out = bytearray(b"II*\0\0\0\0\0")
     offsets = []
     for block in data_blocks:
@@ -26,6 +27,17 @@ def tiff(entries, data_blocks, name):
             out += b"\0"
     ifd_at = len(out)
     struct.pack_into("<I", out, 4, ifd_at)
+    out += directory(entries, offsets, ifd_at)
+    if next_entries is not None:
+        struct.pack_into("<I", out, len(out) - len(directory(entries, offsets, ifd_at)) + 2 +
+                         12 * len(entries), len(out))
+        out += directory(next_entries, offsets, len(out))
+    (OUT / name).write_bytes(bytes(out))
+
+
+def directory(entries, offsets, ifd_at):
+    """The bytes of one directory at ifd_at (next-directory offset 0)
+    followed by its values that do not fit in an entry."""
     entries = sorted(entries, key=lambda e: e[0])
     extra = bytearray()
     extra_at = ifd_at + 2 + 12 * len(entries) + 4
@@ -41,8 +53,7 @@ def tiff(entries, data_blocks, name):
             body += struct.pack("<I", extra_at + len(extra))
             extra += raw
     body += b"\0\0\0\0"
-    out += body + extra
-    (OUT / name).write_bytes(bytes(out))
+    return body + extra
 
 
 def base_entries(width, height, bits, spp, photometric, compression, rows):
@@ -107,6 +118,16 @@ def deflate_bomb():
     tiff(entries, [data], "deflate_bomb.tif")
 
 
+def broken_second_page():
+    # A valid 4x2 gray page followed by a directory without ImageLength or
+    # StripByteCounts, which libtiff cannot read.
+    pixels = bytes([0, 85, 170, 255, 10, 20, 30, 40])
+    entries = base_entries(4, 2, 8, 1, 1, 1, 2)
+    entries += [(273, LONG, [("block", 0)]), (279, LONG, [len(pixels)])]
+    broken = [(256, LONG, [23]), (273, LONG, [("block", 0)])]
+    tiff(entries, [pixels], "broken_second_page.tif", broken)
+
+
 def bmp(width, height, bits, compression, data, name):
     colours = 1 << bits if bits <= 8 else 0
     head = struct.pack("<2sIHHI", b"BM", 0, 0, 0, 14 + 40 + 4 * colours)
@@ -137,6 +158,7 @@ def main():
     planar3()
     unknown_tags()
     deflate_bomb()
+    broken_second_page()
     # RLE8, bottom-up, 65536x65536: three coded rows and an end of bitmap.
     bmp(65536, 65536, 8, 1, rle_codes(3, 600, 7), "rle_gigapixel.bmp")
     # RLE8, top-down (negative height), 100000x100000, one delta per row.
