@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "file_output.h"
 #include "klv/imgmux.h"
 #include "klv/outimg.h"
 #include "klv/printobj_cxx.h"
@@ -156,6 +157,54 @@ void BM_FileDriverOnly(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(line) * kHeight);
 }
 
+// The lines of the page the driver alone is sent: 64 lines of dots,
+// line-interleaved, repeated down the page.
+std::vector<uint8_t> driver_lines() {
+  const size_t line = (size_t(kWidth) + 7) / 8 * 4;
+  std::vector<uint8_t> lines(line * 64);
+  uint32_t seed = 2463534242u;
+  for (auto& b : lines) {
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    b = uint8_t(seed & (seed >> 8));
+  }
+  return lines;
+}
+
+// The driver's writers one by one over the page: the PackBits code of every
+// plane's rows, and the preview's counting and PNG.
+void BM_DriverPackBits(benchmark::State& state) {
+  const std::vector<uint8_t> lines = driver_lines();
+  const size_t plane = (size_t(kWidth) + 7) / 8;
+  std::vector<uint8_t> out(klvdrv::PackBitsBound(plane));
+  for (auto _ : state)
+    for (int32_t y = 0; y < kHeight; ++y)
+      for (size_t c = 0; c < 4; ++c)
+        benchmark::DoNotOptimize(
+            klvdrv::PackBitsRow(&lines[(size_t(y) % 64 * 4 + c) * plane], plane, out.data()));
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(plane) * 4 * kHeight);
+}
+
+void BM_DriverPreview(benchmark::State& state) {
+  const std::vector<uint8_t> lines = driver_lines();
+  const size_t line = (size_t(kWidth) + 7) / 8 * 4;
+  klvdrv::PrintShape shape;
+  shape.width = kWidth;
+  shape.height = kHeight;
+  shape.channels = 4;
+  const std::vector<klvdrv::Separation> seps(4, {"Ink", {0, 255, 255}});
+  std::vector<uint8_t> png;
+  for (auto _ : state) {
+    klvdrv::Preview preview;
+    preview.Start(shape, seps);
+    for (int32_t y = 0; y < kHeight; ++y)
+      preview.AddLine(uint32_t(y), &lines[size_t(y) % 64 * line]);
+    if (state.range(0)) benchmark::DoNotOptimize(preview.EncodePng(&png));
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(line) * kHeight);
+}
+
 // A contone page (4000x3000 CMYK ink amounts) through the frame's chain,
 // nothing sent: screened with the built-in screens, one thread, its pixels
 // repeated 2x1 into an 8000x3000 frame.
@@ -200,6 +249,8 @@ BENCHMARK(BM_ReadPrintFile)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FrameChainOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_PrintThroughFileDriver)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FileDriverOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_DriverPackBits)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_DriverPreview)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ContoneFrameChain)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

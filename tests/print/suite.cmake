@@ -27,7 +27,8 @@ endif()
 # The file driver's writers are also built in, so that their fast paths are
 # compared with the plain ones byte for byte.
 if(TARGET klvdrv_file)
-  target_sources(test_print PRIVATE ${PROJECT_SOURCE_DIR}/plugins/drivers/file/file_output.cpp)
+  target_sources(test_print PRIVATE ${PROJECT_SOURCE_DIR}/plugins/drivers/file/file_output.cpp
+    ${PROJECT_SOURCE_DIR}/plugins/drivers/file/page_writer.cpp)
   target_include_directories(test_print PRIVATE ${PROJECT_SOURCE_DIR}/plugins/drivers/file)
   target_link_libraries(test_print PRIVATE PkgConfig::PNG)
 endif()

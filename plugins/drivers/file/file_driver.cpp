@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "file_output.h"
+#include "page_writer.h"
 #include "../common/driver_text.h"
 #include "klv/log.h"
 #include "klv/printer_plugin.h"
@@ -38,12 +39,11 @@ struct Driver {
   uint16_t page = 0;
   PrintShape shape;
   uint32_t row = 0;
-  klvdrv::TiffPages tiff;
-  klvdrv::Preview preview;
-  klvdrv::DotCounter counter;
+  // The pages, written beside the caller when there are cores to spare.
+  klvdrv::PageWriter pages{klvdrv::SeveralCores()};
+  std::string tiff_path;             // the job's TIFF
   klvdrv::DropCounter ink;           // the ink count in progress
   std::vector<uint64_t> ink_levels;  // its per-level counts when the caller keeps none
-  uint64_t dots[SP_MAX_CHANNELS] = {};
   std::string last_output;
   SP_ABORT_FN abort_fn = nullptr;  // the job's abort callback, asked before each line
   void* abort_object = nullptr;
@@ -98,7 +98,7 @@ SP_CAPABILITIES* drv_get_capabilities(SP_DRIVER d) {
 
 int32_t drv_start_job(SP_DRIVER d, SP_JOB* job) {
   Driver* p = self(d);
-  if (p->in_job) p->tiff.Close();
+  if (p->in_job) p->pages.Close();
   p->job_name = klvdrv::file_stem(job ? job->name : nullptr);
   p->abort_fn = job ? job->abort_fn : nullptr;
   p->abort_object = job ? job->abort_object : nullptr;
@@ -107,13 +107,25 @@ int32_t drv_start_job(SP_DRIVER d, SP_JOB* job) {
   std::error_code ec;
   std::filesystem::create_directories(p->port, ec);
   const std::string path = p->port + "/" + p->job_name + ".tif";
-  if (!p->tiff.Open(path)) {
+  if (!p->pages.Open(path)) {
     KLV_LOG(KLV_LOG_ERROR, "file driver: cannot create \"%s\"", path.c_str());
     p->in_job = false;
     return kErrOutput;
   }
-  p->last_output = path;
+  p->last_output = p->tiff_path = path;
   return 0;
+}
+
+// The job's TIFF could not be written: the page stops, the job fails and its
+// unfinished TIFF is removed.
+int32_t output_failed(Driver* p) {
+  KLV_LOG(KLV_LOG_ERROR, "file driver: cannot write \"%s\"", p->tiff_path.c_str());
+  p->pages.Close();
+  std::error_code ec;
+  std::filesystem::remove(p->tiff_path, ec);
+  p->in_print = false;
+  p->in_job = false;
+  return kErrOutput;
 }
 
 int32_t start_print(Driver* p, const SP_PRINT* print) {
@@ -151,11 +163,9 @@ int32_t start_print(Driver* p, const SP_PRINT* print) {
   p->separations = seps;
   p->shape = shape;
   p->row = 0;
-  p->counter.SetShape(shape.bits, shape.width);
   ++p->page;
-  if (!p->tiff.StartPage(shape, seps, print->name, static_cast<uint16_t>(p->page - 1)))
+  if (!p->pages.StartPage(shape, seps, print->name, static_cast<uint16_t>(p->page - 1)))
     return kErrOutput;
-  p->preview.Start(shape, seps);
   p->in_print = true;
   return 0;
 }
@@ -175,22 +185,21 @@ int32_t drv_start_print_ex(SP_DRIVER d, SP_PRINT* print, uint8_t* result) {
 int32_t drv_print_scanline_data(SP_DRIVER d, const uint8_t* data, int32_t count) {
   Driver* p = self(d);
   if (!p->in_print || !data || count < 0) return SP_ERR_ARGUMENT;
-  const size_t line = p->shape.LineBytes(), plane = p->shape.PlaneBytes();
   if (p->abort_fn && p->abort_fn(p->abort_object)) {
     KLV_LOG(KLV_LOG_INFO, "file driver: job \"%s\" aborted at line %u", p->job_name.c_str(),
             p->row);
+    p->pages.StopPage();
+    p->in_print = false;
     return kErrAborted;
   }
-  for (int32_t i = 0; i < count; ++i, data += line) {
-    if (p->row >= p->shape.height) {
-      KLV_LOG(KLV_LOG_ERROR, "file driver: more lines than the print's %u", p->shape.height);
-      return SP_ERR_ARGUMENT;
-    }
-    if (!p->tiff.WriteLine(p->row, data)) return kErrOutput;
-    p->preview.AddLine(p->row, data);
-    for (uint32_t c = 0; c < p->shape.channels; ++c)
-      p->dots[c] += p->counter.Count(data + c * plane);
-    ++p->row;
+  // The lines that fit the print are taken; more are refused.
+  const uint32_t room = p->shape.height - p->row;
+  const uint32_t take = static_cast<uint32_t>(count) < room ? static_cast<uint32_t>(count) : room;
+  if (take > 0 && !p->pages.AddLines(data, take)) return output_failed(p);
+  p->row += take;
+  if (take < static_cast<uint32_t>(count)) {
+    KLV_LOG(KLV_LOG_ERROR, "file driver: more lines than the print's %u", p->shape.height);
+    return SP_ERR_ARGUMENT;
   }
   return 0;
 }
@@ -208,19 +217,23 @@ int32_t drv_end_print(SP_DRIVER d) {
   Driver* p = self(d);
   if (!p->in_print) return 0;
   p->in_print = false;
-  int32_t result = p->tiff.EndPage() ? 0 : kErrOutput;
   const std::string png = p->port + "/" + p->job_name + "-" + std::to_string(p->page) + ".png";
-  if (!p->preview.WritePng(png)) {
-    KLV_LOG(KLV_LOG_ERROR, "file driver: cannot write \"%s\"", png.c_str());
-    result = kErrOutput;
+  switch (p->pages.EndPage(png)) {
+    case klvdrv::PageWriter::End::kDone:
+      return 0;
+    case klvdrv::PageWriter::End::kTiffFailed:
+      return output_failed(p);
+    case klvdrv::PageWriter::End::kPngFailed:
+      break;
   }
-  return result;
+  KLV_LOG(KLV_LOG_ERROR, "file driver: cannot write \"%s\"", png.c_str());
+  return kErrOutput;
 }
 
 int32_t drv_end_job(SP_DRIVER d) {
   Driver* p = self(d);
   int32_t result = p->in_print ? drv_end_print(d) : 0;
-  p->tiff.Close();
+  p->pages.Close();
   p->in_job = false;
   p->abort_fn = nullptr;
   return result;
@@ -229,7 +242,7 @@ int32_t drv_end_job(SP_DRIVER d) {
 int32_t drv_cancel_job(SP_DRIVER d) {
   Driver* p = self(d);
   p->in_print = false;
-  p->tiff.Close();
+  p->pages.Close();
   p->in_job = false;
   p->abort_fn = nullptr;
   return 0;
@@ -364,7 +377,7 @@ int32_t drv_command(SP_DRIVER d, int32_t code, void* a, void* b) {
       return a && static_cast<SP_INK_COUNTER*>(a)->size == sizeof(SP_INK_COUNTER) ? 0
                                                                                   : SP_ERR_ARGUMENT;
     case SP_CMD_DOTS_RESET:
-      std::memset(p->dots, 0, sizeof p->dots);
+      p->pages.ResetDots();
       return 0;
     case SP_CMD_DOTS_GET:
       if (!counts) return SP_ERR_ARGUMENT;
@@ -376,7 +389,7 @@ int32_t drv_command(SP_DRIVER d, int32_t code, void* a, void* b) {
         return 0;
       }
       counts->channels = p->shape.channels;
-      std::memcpy(counts->dots, p->dots, sizeof p->dots);
+      std::memcpy(counts->dots, p->pages.Dots(), sizeof counts->dots);
       return 0;
     case SP_CMD_RELEASE_CAPS:
       return 0;  // the record is the driver's own

@@ -5,12 +5,16 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#ifdef __x86_64__
+#include <tmmintrin.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <cstdio>
 #include <memory>
+#include <new>
 
 namespace klvdrv {
 
@@ -175,6 +179,12 @@ bool Preview::Start(const PrintShape& shape, const std::vector<Separation>& sepa
       pair_spread_[byte] = word;
     }
     pair_index_.assign(shape.PlaneBytes() * 4 + 4, 0);
+#ifdef __x86_64__
+    ssse3_ = !plain_ && __builtin_cpu_supports("ssse3");
+#endif
+    bytes_.assign(width_, {0, 0});
+    byte_lines_ = 0;
+    max_byte_lines_ = 255 / factor_;
   }
   return true;
 }
@@ -184,6 +194,7 @@ void Preview::SumCombinations() {
   float* sum = &sum_[static_cast<size_t>(hist_row_) * width_ * 3];
   uint32_t* count = &count_[static_cast<size_t>(hist_row_) * width_];
   if (by_pairs_) {
+    if (byte_lines_) SpreadBytes();
     // The counts of the 16-bit fields, summed in the plain path's order; a
     // count of 0 adds +0.0, which leaves every sum as it is.
     for (uint32_t px = 0; px < width_; ++px) {
@@ -260,12 +271,13 @@ namespace {
 // Four pair indices a plane byte: each channel's bits at their place.
 // (The channels are written out: the compiler keeps a loop over them.)
 template <uint32_t kChannels>
-void spread_pairs(const uint32_t* spread, const uint8_t* line, size_t plane, uint8_t* out) {
+void spread_pairs(const uint32_t* spread, const uint8_t* line, size_t plane, size_t from,
+                  uint8_t* out) {
   const uint8_t* p0 = line;
   const uint8_t* p1 = line + (kChannels > 1 ? plane : 0);
   const uint8_t* p2 = line + (kChannels > 2 ? 2 * plane : 0);
   const uint8_t* p3 = line + (kChannels > 3 ? 3 * plane : 0);
-  for (size_t i = 0; i < plane; ++i) {
+  for (size_t i = from; i < plane; ++i) {
     uint32_t word = spread[p0[i]];
     if (kChannels > 1) word |= spread[p1[i]] << 1;
     if (kChannels > 2) word |= spread[p2[i]] << 2;
@@ -274,70 +286,128 @@ void spread_pairs(const uint32_t* spread, const uint8_t* line, size_t plane, uin
   }
 }
 
+#ifdef __x86_64__
+// Sixteen plane bytes a step: each nibble's two pairs through byte
+// shuffles, the four pairs of each byte then interleaved in order. Gives
+// the plane bytes done (a multiple of sixteen).
+__attribute__((target("ssse3"))) size_t spread_pairs_ssse3(const uint8_t* line, size_t plane,
+                                                           uint32_t channels, uint8_t* out) {
+  // Nibble n holds pixels n3 n2 n1 n0 (first to last): its first pair is
+  // n3 | n2 << 4, its second n1 | n0 << 4.
+  alignas(16) uint8_t first[16], second[16];
+  for (uint32_t n = 0; n < 16; ++n) {
+    first[n] = static_cast<uint8_t>(((n >> 3) & 1) | ((n >> 2) & 1) << 4);
+    second[n] = static_cast<uint8_t>(((n >> 1) & 1) | (n & 1) << 4);
+  }
+  const __m128i tf = _mm_load_si128(reinterpret_cast<const __m128i*>(first));
+  const __m128i ts = _mm_load_si128(reinterpret_cast<const __m128i*>(second));
+  const __m128i low = _mm_set1_epi8(0x0F);
+  size_t i = 0;
+  for (; i + 16 <= plane; i += 16) {
+    __m128i q0 = _mm_setzero_si128(), q1 = q0, q2 = q0, q3 = q0;
+    for (uint32_t c = 0; c < channels; ++c) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + c * plane + i));
+      const __m128i hi = _mm_and_si128(_mm_srli_epi16(v, 4), low), lo = _mm_and_si128(v, low);
+      // Values of at most 0x11 moved up by at most 3: no bit leaves its byte.
+      const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(c));
+      q0 = _mm_or_si128(q0, _mm_sll_epi16(_mm_shuffle_epi8(tf, hi), shift));
+      q1 = _mm_or_si128(q1, _mm_sll_epi16(_mm_shuffle_epi8(ts, hi), shift));
+      q2 = _mm_or_si128(q2, _mm_sll_epi16(_mm_shuffle_epi8(tf, lo), shift));
+      q3 = _mm_or_si128(q3, _mm_sll_epi16(_mm_shuffle_epi8(ts, lo), shift));
+    }
+    const __m128i a = _mm_unpacklo_epi8(q0, q1), b = _mm_unpackhi_epi8(q0, q1);
+    const __m128i c = _mm_unpacklo_epi8(q2, q3), d = _mm_unpackhi_epi8(q2, q3);
+    auto* at = reinterpret_cast<__m128i*>(out + 4 * i);
+    _mm_storeu_si128(at, _mm_unpacklo_epi16(a, c));
+    _mm_storeu_si128(at + 1, _mm_unpackhi_epi16(a, c));
+    _mm_storeu_si128(at + 2, _mm_unpacklo_epi16(b, d));
+    _mm_storeu_si128(at + 3, _mm_unpackhi_epi16(b, d));
+  }
+  return i;
+}
+#endif
+
 }  // namespace
 
 void Preview::AddLineByPlanePairs(const uint8_t* line) {
   const size_t plane = shape_.PlaneBytes();
   uint8_t* out = pair_index_.data();
   const uint32_t* spread = pair_spread_.data();
+  size_t done = 0;
+#ifdef __x86_64__
+  if (ssse3_) done = spread_pairs_ssse3(line, plane, shape_.channels, out);
+#endif
   switch (shape_.channels) {
     case 1:
-      spread_pairs<1>(spread, line, plane, out);
+      spread_pairs<1>(spread, line, plane, done, out);
       break;
     case 2:
-      spread_pairs<2>(spread, line, plane, out);
+      spread_pairs<2>(spread, line, plane, done, out);
       break;
     case 3:
-      spread_pairs<3>(spread, line, plane, out);
+      spread_pairs<3>(spread, line, plane, done, out);
       break;
     default:
-      spread_pairs<4>(spread, line, plane, out);
+      spread_pairs<4>(spread, line, plane, done, out);
       break;
   }
   CountPairs(out);
 }
 
 // Spans start at even pixels: each is factor_ / 2 pairs, the last one
-// perhaps fewer and ending in a pixel of its own.
+// perhaps fewer and ending in a pixel of its own. Each preview pixel keeps
+// its byte fields over as many lines as they cannot overflow in (a line adds
+// at most factor_ to a field), then they go to the 16-bit fields.
 void Preview::CountPairs(const uint8_t* pairs) {
-  constexpr uint64_t kEven = 0x00FF00FF00FF00FFull;
   for (uint32_t px = 0, x = 0; px < width_; ++px) {
     const uint32_t end = std::min(shape_.width, x + factor_);
     const uint8_t* p = pairs + x / 2;
     const uint32_t n = (end - x) / 2;
-    uint64_t lo = 0, hi = 0;
+    std::array<uint64_t, 2>& fields = bytes_[px];
 #ifdef __SSE2__
     // Sixteen byte fields added at once.
     // (std::array<uint64_t, 2> is 16 bytes without padding.)
     const auto* table = reinterpret_cast<const __m128i*>(pair_counts_.data());
-    __m128i acc = _mm_setzero_si128(), acc2 = _mm_setzero_si128();
+    auto* slot = reinterpret_cast<__m128i*>(fields.data());
+    __m128i acc = _mm_loadu_si128(slot), acc2 = _mm_setzero_si128();
     uint32_t j = 0;
     for (; j + 2 <= n; j += 2) {
       acc = _mm_add_epi8(acc, _mm_loadu_si128(table + p[j]));
       acc2 = _mm_add_epi8(acc2, _mm_loadu_si128(table + p[j + 1]));
     }
     if (j < n) acc = _mm_add_epi8(acc, _mm_loadu_si128(table + p[j]));
-    acc = _mm_add_epi8(acc, acc2);
-    lo = static_cast<uint64_t>(_mm_cvtsi128_si64(acc));
-    hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc, acc)));
+    if ((end - x) % 2)
+      acc = _mm_add_epi8(
+          acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(one_counts_[p[n] & 15].data())));
+    _mm_storeu_si128(slot, _mm_add_epi8(acc, acc2));
 #else
     for (uint32_t j = 0; j < n; ++j) {
       const std::array<uint64_t, 2>& c = pair_counts_[p[j]];
-      lo += c[0];
-      hi += c[1];
+      fields[0] += c[0];
+      fields[1] += c[1];
+    }
+    if ((end - x) % 2) {
+      fields[0] += one_counts_[p[n] & 15][0];
+      fields[1] += one_counts_[p[n] & 15][1];
     }
 #endif
-    if ((end - x) % 2) {
-      lo += one_counts_[p[n] & 15][0];
-      hi += one_counts_[p[n] & 15][1];
-    }
     x = end;
-    std::array<uint64_t, 4>& f = pairs_[px];
-    f[0] += lo & kEven;
-    f[1] += (lo >> 8) & kEven;
-    f[2] += hi & kEven;
-    f[3] += (hi >> 8) & kEven;
   }
+  if (++byte_lines_ == max_byte_lines_) SpreadBytes();
+}
+
+void Preview::SpreadBytes() {
+  constexpr uint64_t kEven = 0x00FF00FF00FF00FFull;
+  for (uint32_t px = 0; px < width_; ++px) {
+    std::array<uint64_t, 2>& b = bytes_[px];
+    std::array<uint64_t, 4>& f = pairs_[px];
+    f[0] += b[0] & kEven;
+    f[1] += (b[0] >> 8) & kEven;
+    f[2] += b[1] & kEven;
+    f[3] += (b[1] >> 8) & kEven;
+    b = {0, 0};
+  }
+  byte_lines_ = 0;
 }
 
 void Preview::AddLineByPairs() {
@@ -389,6 +459,11 @@ void Preview::AddLineByCombination(uint32_t row, const uint8_t* line) {
 
 void Preview::AddLine(uint32_t row, const uint8_t* line) {
   if (row >= shape_.height || width_ == 0) return;
+  // The preview rows above this line's are done: the PNG takes them.
+  if (png_ && row / factor_ > png_rows_) {
+    Flush();
+    EncodeRows(row / factor_);
+  }
   if (combos_) {
     AddLineByCombination(row, line);
     return;
@@ -422,42 +497,111 @@ void Preview::AddLine(uint32_t row, const uint8_t* line) {
   }
 }
 
-bool Preview::WritePng(const std::string& path) {
-  if (width_ == 0 || height_ == 0) return false;
-  Flush();
+namespace {
+
+void append_png_bytes(png_structp png, png_bytep data, png_size_t size) {
+  auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+  try {
+    out->insert(out->end(), data, data + size);
+  } catch (const std::bad_alloc&) {
+    png_error(png, "out of memory");
+  }
+}
+
+void no_png_flush(png_structp) {}
+
+}  // namespace
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
   if (!file) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info) {
-    png_destroy_write_struct(&png, nullptr);
-    return false;
-  }
-  std::vector<uint8_t> row(static_cast<size_t>(width_) * 3);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return false;
-  }
-  png_init_io(png, file.get());
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+  // A file whose last bytes did not reach the disk is a failed one.
+  const bool flushed = std::fflush(file.get()) == 0;
+  return std::fclose(file.release()) == 0 && flushed && written;
+}
+
+bool Preview::WritePng(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  return EncodePng(&bytes) && WriteFile(path, bytes);
+}
+
+bool Preview::EncodePng(std::vector<uint8_t>* out) {
+  return BeginPng(out) && EndPng();
+}
+
+struct Preview::Png {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  std::vector<uint8_t> row;
+  ~Png() { png_destroy_write_struct(&png, info ? &info : nullptr); }
+};
+
+Preview::Preview() = default;
+Preview::~Preview() = default;
+
+// libpng reports its errors by a jump back to the call that set it up: each
+// step sets its own and leaves png_failed_.
+bool Preview::BeginPng(std::vector<uint8_t>* out) {
+  png_.reset();
+  png_rows_ = 0;
+  png_failed_ = true;
+  out->clear();
+  if (width_ == 0 || height_ == 0) return false;
+  auto state = std::make_unique<Png>();
+  state->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  state->info = state->png ? png_create_info_struct(state->png) : nullptr;
+  if (!state->info) return false;
+  state->row.resize(static_cast<size_t>(width_) * 3);
+  png_structp png = state->png;
+  png_infop info = state->info;
+  png_ = std::move(state);
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_write_fn(png, out, &append_png_bytes, &no_png_flush);
   png_set_IHDR(png, info, width_, height_, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  for (uint32_t y = 0; y < height_; ++y) {
+  png_failed_ = false;
+  return true;
+}
+
+void Preview::EncodeRows(uint32_t end) {
+  if (!png_ || png_failed_) return;
+  png_structp png = png_->png;
+  uint8_t* row = png_->row.data();
+  png_failed_ = true;
+  if (setjmp(png_jmpbuf(png))) return;
+  for (; png_rows_ < end && png_rows_ < height_; ++png_rows_) {
+    const size_t at = static_cast<size_t>(png_rows_) * width_;
     for (uint32_t x = 0; x < width_; ++x) {
-      const size_t i = static_cast<size_t>(y) * width_ + x;
+      const size_t i = at + x;
       const float n = count_[i] ? static_cast<float>(count_[i]) : 1.f;
       for (int k = 0; k < 3; ++k) {
         const float v = count_[i] ? sum_[i * 3 + k] / n : 1.f;
         row[x * 3 + k] = static_cast<uint8_t>(std::lround(v * 255.f));
       }
     }
-    png_write_row(png, row.data());
+    png_write_row(png, row);
   }
+  png_failed_ = false;
+}
+
+void Preview::EndPngState() {
+  if (!png_ || png_failed_) return;
+  png_structp png = png_->png;
+  png_failed_ = true;
+  if (setjmp(png_jmpbuf(png))) return;
   png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  // A preview whose last bytes did not reach the disk is a failed one.
-  const bool flushed = std::fflush(file.get()) == 0;
-  return std::fclose(file.release()) == 0 && flushed;
+  png_failed_ = false;
+}
+
+bool Preview::EndPng() {
+  if (!png_) return false;
+  Flush();
+  EncodeRows(height_);
+  EndPngState();
+  png_.reset();
+  return !png_failed_;
 }
 
 // ---------------------------------------------------------------------------
@@ -499,6 +643,17 @@ uint8_t* PackBitsRow(const uint8_t* bp, size_t cc, uint8_t* op) {
         bp += take;
         cc -= take;
         *lastliteral = static_cast<uint8_t>(*lastliteral + take);
+        if (*lastliteral == 127) state = kBase;
+        continue;
+      }
+      // A run of exactly two followed by a single byte: the encoder would
+      // write the run, then join it and the byte to the literal.
+      if (*lastliteral < 125 && cc >= 3 && bp[2] != bp[1] && (cc == 3 || bp[3] != bp[2])) {
+        std::memcpy(op, bp, 3);
+        op += 3;
+        bp += 3;
+        cc -= 3;
+        *lastliteral = static_cast<uint8_t>(*lastliteral + 3);
         if (*lastliteral == 127) state = kBase;
         continue;
       }

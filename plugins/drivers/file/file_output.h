@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,18 @@ class Preview {
   // Adds the lines counted but not yet summed (called by WritePng).
   void Flush();
   bool WritePng(const std::string& path);
+  // The PNG's bytes (what WritePng writes), replacing `out`'s.
+  bool EncodePng(std::vector<uint8_t>* out);
+  // The same PNG made as the lines come: started (after Start) into `out`,
+  // each preview row is encoded once its last line was added, and EndPng
+  // encodes the rest. False when libpng failed.
+  bool BeginPng(std::vector<uint8_t>* out);
+  bool EndPng();
+
+  Preview();
+  ~Preview();
+  Preview(const Preview&) = delete;
+  Preview& operator=(const Preview&) = delete;
 
  private:
   // Lines whose channels' codes fit one byte (channels * bits <= 8) are
@@ -100,6 +113,8 @@ class Preview {
   // bytes in between.
   void AddLineByPlanePairs(const uint8_t* line);
   void CountPairs(const uint8_t* pairs);
+  // Adds the byte fields of bytes_ to pairs_ and clears them.
+  void SpreadBytes();
   void SumCombinations();
   PrintShape shape_;
   uint32_t factor_ = 1, width_ = 0, height_ = 0;
@@ -126,7 +141,23 @@ class Preview {
   bool plane_pairs_ = false;
   std::array<uint32_t, 256> pair_spread_{};  // byte k: pixel 2k | pixel 2k + 1 << 4
   std::vector<uint8_t> pair_index_;          // one line's pair indices (+ 4 spare)
+  // Per preview pixel, byte fields as pair_counts_'s, of byte_lines_ lines
+  // (at most max_byte_lines_).
+  std::vector<std::array<uint64_t, 2>> bytes_;
+  uint32_t byte_lines_ = 0, max_byte_lines_ = 1;
+  bool ssse3_ = false;  // pair indices spread by byte shuffles
+  // The PNG being made: libpng's state, the rows encoded so far.
+  struct Png;
+  std::unique_ptr<Png> png_;
+  uint32_t png_rows_ = 0;
+  bool png_failed_ = false;
+  // Encodes the preview rows up to `end` (all of them final).
+  void EncodeRows(uint32_t end);
+  void EndPngState();
 };
+
+// Writes `bytes` as the file `path`; false when they did not all reach it.
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Appends the PackBits code of one row to `out` (room for
 // PackBitsBound(size) bytes), byte for byte as libtiff's encoder makes it;

@@ -1,0 +1,235 @@
+// SPDX-License-Identifier: MIT
+#include "page_writer.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+namespace klvdrv {
+
+bool SeveralCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set) > 1;
+  return std::thread::hardware_concurrency() > 1;
+}
+
+PageWriter::~PageWriter() {
+  Close();
+}
+
+void PageWriter::SetPlain(bool plain) {
+  tiff_.SetPlain(plain);
+  preview_.SetPlain(plain);
+  counter_.SetPlain(plain);
+}
+
+bool PageWriter::Open(const std::string& path) {
+  StopPage();
+  return tiff_.Open(path);
+}
+
+void PageWriter::Close() {
+  StopPage();
+  tiff_.Close();
+}
+
+bool PageWriter::StartPage(const PrintShape& shape, const std::vector<Separation>& separations,
+                           const std::string& page_name, uint16_t page) {
+  StopPage();
+  if (!tiff_.StartPage(shape, separations, page_name, page)) return false;
+  shape_ = shape;
+  row_ = 0;
+  counter_.SetShape(shape.bits, shape.width);
+  preview_.Start(shape, separations);
+  png_begun_ = preview_.BeginPng(&png_);
+  tiff_failed_ = false;
+  // Without a thread to spare the page is written here.
+  mode_ = threaded_ && StartWorkers() ? Mode::kThreaded : Mode::kHere;
+  return true;
+}
+
+bool PageWriter::StartWorkers() {
+  const size_t line = shape_.LineBytes();
+  band_lines_ = static_cast<uint32_t>(std::clamp<size_t>(kBandBytes / line, 1, kBandLines));
+  const size_t band_bytes = line * band_lines_;
+  for (Band& band : bands_) {
+    // Kept from page to page: no fresh pages to fault in.
+    if (band.data.size() < band_bytes) band.data.resize(band_bytes);
+    band.first = band.lines = 0;
+  }
+  produced_ = 0;
+  consumed_.fill(0);
+  ending_ = stop_ = false;
+  filling_ = nullptr;
+  try {
+    workers_[kTiff] = std::thread(&PageWriter::Run, this, kTiff);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  try {
+    workers_[kPreview] = std::thread(&PageWriter::Run, this, kPreview);
+  } catch (const std::system_error&) {
+    mode_ = Mode::kThreaded;
+    JoinWorkers(false);
+    return false;
+  }
+  return true;
+}
+
+bool PageWriter::WriteTiff(const uint8_t* lines, uint32_t first, uint32_t count) {
+  const size_t line = shape_.LineBytes();
+  for (uint32_t i = 0; i < count; ++i)
+    if (!tiff_.WriteLine(first + i, lines + i * line)) return false;
+  return true;
+}
+
+void PageWriter::CountPreview(const uint8_t* lines, uint32_t first, uint32_t count) {
+  const size_t line = shape_.LineBytes(), plane = shape_.PlaneBytes();
+  for (uint32_t i = 0; i < count; ++i, lines += line) {
+    preview_.AddLine(first + i, lines);
+    for (uint32_t c = 0; c < shape_.channels; ++c) dots_[c] += counter_.Count(lines + c * plane);
+  }
+}
+
+// A worker takes the bands in order. The TIFF worker that failed goes on
+// taking them (and drops them), so that the caller never waits on it; the
+// preview worker encodes the PNG once the page has ended.
+void PageWriter::Run(Worker worker) {
+  uint64_t next = 0;
+  bool failed = false;
+  for (;;) {
+    const Band* band = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      work_.wait(lock, [&] { return stop_ || next < produced_ || ending_; });
+      if (stop_) return;
+      if (next == produced_) break;  // ending, every band taken
+      band = &bands_[next % kBands];
+    }
+    if (worker == kPreview) {
+      CountPreview(band->data.data(), band->first, band->lines);
+    } else if (!failed && !WriteTiff(band->data.data(), band->first, band->lines)) {
+      failed = true;
+      std::lock_guard<std::mutex> lock(mutex_);
+      tiff_failed_ = true;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      consumed_[worker] = ++next;
+    }
+    room_.notify_all();
+  }
+  if (worker == kPreview) png_ok_ = preview_.EndPng() && png_begun_;
+}
+
+bool PageWriter::TiffFailed() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return tiff_failed_;
+}
+
+bool PageWriter::WaitForRoom() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  room_.wait(lock, [&] {
+    const uint64_t slowest = std::min(consumed_[kTiff], consumed_[kPreview]);
+    return stop_ || produced_ - slowest < kBands;
+  });
+  return !stop_;
+}
+
+void PageWriter::Publish() {
+  if (!filling_ || filling_->lines == 0) return;
+  filling_ = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++produced_;
+  }
+  work_.notify_all();
+}
+
+bool PageWriter::AddLines(const uint8_t* lines, uint32_t count) {
+  const size_t line = shape_.LineBytes();
+  if (mode_ == Mode::kHere) {
+    if (!WriteTiff(lines, row_, count)) {
+      mode_ = Mode::kNone;
+      return false;
+    }
+    CountPreview(lines, row_, count);
+    row_ += count;
+    return true;
+  }
+  if (mode_ != Mode::kThreaded || TiffFailed()) return false;
+  while (count > 0) {
+    if (!filling_) {
+      if (!WaitForRoom()) return false;
+      filling_ = &bands_[produced_ % kBands];  // only this thread changes produced_
+      filling_->first = row_;
+      filling_->lines = 0;
+    }
+    const uint32_t take = std::min(count, band_lines_ - filling_->lines);
+    std::memcpy(filling_->data.data() + filling_->lines * line, lines, take * line);
+    filling_->lines += take;
+    row_ += take;
+    lines += take * line;
+    count -= take;
+    if (filling_->lines == band_lines_) Publish();
+  }
+  return true;
+}
+
+void PageWriter::Drain() {
+  if (mode_ != Mode::kThreaded) return;
+  Publish();
+  std::unique_lock<std::mutex> lock(mutex_);
+  room_.wait(lock, [&] {
+    return stop_ || (consumed_[kTiff] == produced_ && consumed_[kPreview] == produced_);
+  });
+}
+
+void PageWriter::JoinWorkers(bool finish) {
+  if (mode_ != Mode::kThreaded) return;
+  if (finish) Publish();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    (finish ? ending_ : stop_) = true;
+  }
+  work_.notify_all();
+  room_.notify_all();
+  for (std::thread& t : workers_)
+    if (t.joinable()) t.join();
+  mode_ = Mode::kNone;
+  filling_ = nullptr;
+}
+
+PageWriter::End PageWriter::EndPage(const std::string& png) {
+  if (mode_ == Mode::kThreaded) {
+    JoinWorkers(true);
+    if (tiff_failed_) return End::kTiffFailed;
+  } else if (mode_ == Mode::kHere) {
+    mode_ = Mode::kNone;
+    png_ok_ = preview_.EndPng() && png_begun_;
+  } else {
+    return End::kTiffFailed;  // no page, or one that failed or was stopped
+  }
+  if (!tiff_.EndPage()) return End::kTiffFailed;
+  return png_ok_ && WriteFile(png, png_) ? End::kDone : End::kPngFailed;
+}
+
+void PageWriter::StopPage() {
+  JoinWorkers(false);
+  mode_ = Mode::kNone;
+}
+
+const uint64_t* PageWriter::Dots() {
+  Drain();
+  return dots_.data();
+}
+
+void PageWriter::ResetDots() {
+  Drain();
+  dots_.fill(0);
+}
+
+}  // namespace klvdrv
