@@ -510,6 +510,12 @@ void append_png_bytes(png_structp png, png_bytep data, png_size_t size) {
 
 void no_png_flush(png_structp) {}
 
+// std::lround of a value that is not negative, without the call: v + 0.5 is
+// exact in double, and its floor is the rounding half away from zero.
+inline long round_half_up(float v) {
+  return static_cast<long>(static_cast<double>(v) + 0.5);
+}
+
 }  // namespace
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -578,7 +584,7 @@ void Preview::EncodeRows(uint32_t end) {
       const float n = count_[i] ? static_cast<float>(count_[i]) : 1.f;
       for (int k = 0; k < 3; ++k) {
         const float v = count_[i] ? sum_[i * 3 + k] / n : 1.f;
-        row[x * 3 + k] = static_cast<uint8_t>(std::lround(v * 255.f));
+        row[x * 3 + k] = static_cast<uint8_t>(round_half_up(v * 255.f));
       }
     }
     png_write_row(png, row);
