@@ -131,6 +131,7 @@ bool Preview::Start(const PrintShape& shape, const std::vector<Separation>& sepa
   pixel_.assign(static_cast<size_t>(shape.width) * 3, 1.f);
   combos_ = 0;
   hist_row_ = -1;
+  next_row_ = 0;
   const uint32_t combo_bits = shape.channels * shape.bits;
   if (combo_bits > 8 || 8 % shape.bits != 0) return true;
   combos_ = 1u << combo_bits;
@@ -459,11 +460,7 @@ void Preview::AddLineByCombination(uint32_t row, const uint8_t* line) {
 
 void Preview::AddLine(uint32_t row, const uint8_t* line) {
   if (row >= shape_.height || width_ == 0) return;
-  // The preview rows above this line's are done: the PNG takes them.
-  if (png_ && row / factor_ > png_rows_) {
-    Flush();
-    EncodeRows(row / factor_);
-  }
+  next_row_ = row + 1;
   if (combos_) {
     AddLineByCombination(row, line);
     return;
@@ -601,13 +598,25 @@ void Preview::EndPngState() {
   png_failed_ = false;
 }
 
-bool Preview::EndPng() {
+bool Preview::FinishPng() {
   if (!png_) return false;
-  Flush();
   EncodeRows(height_);
   EndPngState();
   png_.reset();
   return !png_failed_;
+}
+
+bool Preview::EndPng() {
+  Flush();
+  return FinishPng();
+}
+
+uint32_t Preview::RowsDone() const {
+  const uint32_t rows = next_row_ / factor_;
+  // The preview row being counted by combination is summed when the next
+  // one starts.
+  if (combos_ && hist_row_ >= 0) return std::min(rows, static_cast<uint32_t>(hist_row_));
+  return rows;
 }
 
 // ---------------------------------------------------------------------------

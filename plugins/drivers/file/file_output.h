@@ -85,11 +85,18 @@ class Preview {
   bool WritePng(const std::string& path);
   // The PNG's bytes (what WritePng writes), replacing `out`'s.
   bool EncodePng(std::vector<uint8_t>* out);
-  // The same PNG made as the lines come: started (after Start) into `out`,
-  // each preview row is encoded once its last line was added, and EndPng
-  // encodes the rest. False when libpng failed.
+  // The same PNG made as the lines come: started (after Start) into `out`;
+  // EncodeRows encodes the preview rows up to `end` (all of them done), and
+  // EndPng flushes the counts and encodes the rest. False when libpng
+  // failed. FinishPng is EndPng after Flush (which another thread may have
+  // made): counting and encoding may go on beside each other, as long as
+  // only rows done are encoded.
   bool BeginPng(std::vector<uint8_t>* out);
+  void EncodeRows(uint32_t end);
   bool EndPng();
+  bool FinishPng();
+  // The preview rows whose sums are final.
+  uint32_t RowsDone() const;
 
   Preview();
   ~Preview();
@@ -151,8 +158,7 @@ class Preview {
   std::unique_ptr<Png> png_;
   uint32_t png_rows_ = 0;
   bool png_failed_ = false;
-  // Encodes the preview rows up to `end` (all of them final).
-  void EncodeRows(uint32_t end);
+  uint32_t next_row_ = 0;  // the row after the last one added
   void EndPngState();
 };
 

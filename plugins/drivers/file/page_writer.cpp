@@ -62,18 +62,16 @@ bool PageWriter::StartWorkers() {
   }
   produced_ = 0;
   consumed_.fill(0);
-  ending_ = stop_ = false;
+  ending_ = stop_ = preview_done_ = false;
+  png_ready_ = 0;
   filling_ = nullptr;
+  mode_ = Mode::kThreaded;
   try {
-    workers_[kTiff] = std::thread(&PageWriter::Run, this, kTiff);
+    threads_[kTiff] = std::thread(&PageWriter::Run, this, kTiff);
+    threads_[kPreview] = std::thread(&PageWriter::Run, this, kPreview);
+    threads_[kPng] = std::thread(&PageWriter::RunPng, this);
   } catch (const std::system_error&) {
-    return false;
-  }
-  try {
-    workers_[kPreview] = std::thread(&PageWriter::Run, this, kPreview);
-  } catch (const std::system_error&) {
-    mode_ = Mode::kThreaded;
-    JoinWorkers(false);
+    JoinWorkers(false);  // the ones that started
     return false;
   }
   return true;
@@ -96,7 +94,7 @@ void PageWriter::CountPreview(const uint8_t* lines, uint32_t first, uint32_t cou
 
 // A worker takes the bands in order. The TIFF worker that failed goes on
 // taking them (and drops them), so that the caller never waits on it; the
-// preview worker encodes the PNG once the page has ended.
+// preview worker tells the PNG worker which preview rows are done.
 void PageWriter::Run(Worker worker) {
   uint64_t next = 0;
   bool failed = false;
@@ -109,20 +107,53 @@ void PageWriter::Run(Worker worker) {
       if (next == produced_) break;  // ending, every band taken
       band = &bands_[next % kBands];
     }
+    uint32_t rows_done = 0;
     if (worker == kPreview) {
       CountPreview(band->data.data(), band->first, band->lines);
+      rows_done = preview_.RowsDone();
     } else if (!failed && !WriteTiff(band->data.data(), band->first, band->lines)) {
       failed = true;
       std::lock_guard<std::mutex> lock(mutex_);
       tiff_failed_ = true;
     }
+    bool rows = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       consumed_[worker] = ++next;
+      if (rows_done > png_ready_) {
+        png_ready_ = rows_done;
+        rows = true;
+      }
     }
     room_.notify_all();
+    if (rows) png_rows_.notify_one();
   }
-  if (worker == kPreview) png_ok_ = preview_.EndPng() && png_begun_;
+  if (worker != kPreview) return;
+  preview_.Flush();  // every row done
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    preview_done_ = true;
+  }
+  png_rows_.notify_one();
+}
+
+// The PNG worker encodes the preview rows as they are done, and ends the
+// PNG once the preview worker has counted the last line.
+void PageWriter::RunPng() {
+  uint32_t done = 0;
+  for (;;) {
+    uint32_t ready = 0;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      png_rows_.wait(lock, [&] { return stop_ || png_ready_ > done || preview_done_; });
+      if (stop_) return;
+      if (preview_done_) break;
+      ready = png_ready_;
+    }
+    preview_.EncodeRows(ready);
+    done = ready;
+  }
+  png_ok_ = preview_.FinishPng() && png_begun_;
 }
 
 bool PageWriter::TiffFailed() {
@@ -197,7 +228,8 @@ void PageWriter::JoinWorkers(bool finish) {
   }
   work_.notify_all();
   room_.notify_all();
-  for (std::thread& t : workers_)
+  png_rows_.notify_all();
+  for (std::thread& t : threads_)
     if (t.joinable()) t.join();
   mode_ = Mode::kNone;
   filling_ = nullptr;

@@ -4,8 +4,8 @@
 // the calling thread; when the process may use more than one core they are
 // copied into a ring of bands and two worker threads take them from there
 // (one encodes and writes the TIFF strips, the other counts the preview and
-// the dots and encodes the preview PNG as its rows are done), so the
-// caller goes on reading its next lines meanwhile. The bytes written are the
+// the dots), while a third encodes the preview PNG as its rows are done; so
+// the caller goes on reading its next lines meanwhile. The bytes written are the
 // same either way.
 #pragma once
 
@@ -68,12 +68,14 @@ class PageWriter {
     std::vector<uint8_t> data;
     uint32_t first = 0, lines = 0;
   };
-  enum Worker { kTiff = 0, kPreview = 1, kWorkers = 2 };
+  // The workers that take the bands, and the one that encodes the PNG.
+  enum Worker { kTiff = 0, kPreview = 1, kWorkers = 2, kPng = 2 };
 
   // What each worker does with a band of lines.
   bool WriteTiff(const uint8_t* lines, uint32_t first, uint32_t count);
   void CountPreview(const uint8_t* lines, uint32_t first, uint32_t count);
   void Run(Worker worker);
+  void RunPng();
   bool StartWorkers();
   // Hands the band being filled to the workers.
   void Publish();
@@ -99,12 +101,14 @@ class PageWriter {
   // The ring: bands [produced_ - kBands, produced_) may be in the workers'
   // hands; consumed_[w] is the count worker w is done with.
   std::array<Band, kBands> bands_;
-  std::array<std::thread, kWorkers> workers_;
+  std::array<std::thread, kWorkers + 1> threads_;
   // The page in progress: none (or failed, or stopped), written here, or by
   // the workers.
   enum class Mode { kNone, kHere, kThreaded } mode_ = Mode::kNone;
   std::mutex mutex_;
-  std::condition_variable work_, room_;
+  std::condition_variable work_, room_, png_rows_;
+  uint32_t png_ready_ = 0;     // the preview rows done
+  bool preview_done_ = false;  // every line counted: the PNG can end
   uint64_t produced_ = 0;
   std::array<uint64_t, kWorkers> consumed_{};
   bool ending_ = false, stop_ = false, tiff_failed_ = false;
