@@ -2,8 +2,10 @@
 #include "page_writer.h"
 
 #include <sched.h>
+#include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -55,11 +57,8 @@ bool PageWriter::StartWorkers() {
   const size_t line = shape_.LineBytes();
   band_lines_ = static_cast<uint32_t>(std::clamp<size_t>(kBandBytes / line, 1, kBandLines));
   const size_t band_bytes = line * band_lines_;
-  for (Band& band : bands_) {
-    // Kept from page to page: no fresh pages to fault in.
-    if (band.data.size() < band_bytes) band.data.resize(band_bytes);
-    band.first = band.lines = 0;
-  }
+  if (!ReserveRing(band_bytes * kBands)) return false;
+  for (uint32_t i = 0; i < kBands; ++i) bands_[i] = {ring_.get() + i * band_bytes, 0, 0};
   produced_ = 0;
   consumed_.fill(0);
   ending_ = stop_ = preview_done_ = false;
@@ -75,6 +74,20 @@ bool PageWriter::StartWorkers() {
     return false;
   }
   return true;
+}
+
+// The ring is kept from page to page, in pages of 2 MB where the system
+// gives them: its lines are not zeroed first, and faulted in a few at a time.
+bool PageWriter::ReserveRing(size_t bytes) {
+  if (bytes <= ring_bytes_) return true;
+  constexpr size_t kHuge = size_t{2} << 20;
+  const size_t size = (bytes + kHuge - 1) / kHuge * kHuge;
+  ring_.reset(static_cast<uint8_t*>(std::aligned_alloc(kHuge, size)));
+  ring_bytes_ = ring_ ? size : 0;
+#ifdef MADV_HUGEPAGE
+  if (ring_) madvise(ring_.get(), size, MADV_HUGEPAGE);
+#endif
+  return ring_ != nullptr;
 }
 
 bool PageWriter::WriteTiff(const uint8_t* lines, uint32_t first, uint32_t count) {
@@ -109,9 +122,9 @@ void PageWriter::Run(Worker worker) {
     }
     uint32_t rows_done = 0;
     if (worker == kPreview) {
-      CountPreview(band->data.data(), band->first, band->lines);
+      CountPreview(band->data, band->first, band->lines);
       rows_done = preview_.RowsDone();
-    } else if (!failed && !WriteTiff(band->data.data(), band->first, band->lines)) {
+    } else if (!failed && !WriteTiff(band->data, band->first, band->lines)) {
       failed = true;
       std::lock_guard<std::mutex> lock(mutex_);
       tiff_failed_ = true;
@@ -200,7 +213,7 @@ bool PageWriter::AddLines(const uint8_t* lines, uint32_t count) {
       filling_->lines = 0;
     }
     const uint32_t take = std::min(count, band_lines_ - filling_->lines);
-    std::memcpy(filling_->data.data() + filling_->lines * line, lines, take * line);
+    std::memcpy(filling_->data + filling_->lines * line, lines, take * line);
     filling_->lines += take;
     row_ += take;
     lines += take * line;

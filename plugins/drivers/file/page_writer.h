@@ -12,6 +12,8 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -65,9 +67,13 @@ class PageWriter {
   static constexpr uint32_t kBands = 16, kBandLines = 32;
   static constexpr size_t kBandBytes = 128 * 1024;
   struct Band {
-    std::vector<uint8_t> data;
+    uint8_t* data = nullptr;  // in ring_
     uint32_t first = 0, lines = 0;
   };
+  struct Free {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  bool ReserveRing(size_t bytes);
   // The workers that take the bands, and the one that encodes the PNG.
   enum Worker { kTiff = 0, kPreview = 1, kWorkers = 2, kPng = 2 };
 
@@ -100,6 +106,8 @@ class PageWriter {
 
   // The ring: bands [produced_ - kBands, produced_) may be in the workers'
   // hands; consumed_[w] is the count worker w is done with.
+  std::unique_ptr<uint8_t[], Free> ring_;
+  size_t ring_bytes_ = 0;
   std::array<Band, kBands> bands_;
   std::array<std::thread, kWorkers + 1> threads_;
   // The page in progress: none (or failed, or stopped), written here, or by
