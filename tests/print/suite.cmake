@@ -28,7 +28,8 @@ endif()
 # compared with the plain ones byte for byte.
 if(TARGET klvdrv_file)
   target_sources(test_print PRIVATE ${PROJECT_SOURCE_DIR}/plugins/drivers/file/file_output.cpp
-    ${PROJECT_SOURCE_DIR}/plugins/drivers/file/page_writer.cpp)
+    ${PROJECT_SOURCE_DIR}/plugins/drivers/file/page_writer.cpp
+    ${PROJECT_SOURCE_DIR}/plugins/drivers/file/buffered_file.cpp)
   target_include_directories(test_print PRIVATE ${PROJECT_SOURCE_DIR}/plugins/drivers/file)
   target_link_libraries(test_print PRIVATE PkgConfig::PNG)
 endif()

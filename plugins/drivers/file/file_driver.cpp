@@ -233,6 +233,7 @@ int32_t drv_end_print(SP_DRIVER d) {
 int32_t drv_end_job(SP_DRIVER d) {
   Driver* p = self(d);
   int32_t result = p->in_print ? drv_end_print(d) : 0;
+  if (p->in_job && !p->pages.Close() && result == 0) result = output_failed(p);
   p->pages.Close();
   p->in_job = false;
   p->abort_fn = nullptr;

@@ -719,7 +719,7 @@ uint8_t* PackBitsRow(const uint8_t* bp, size_t cc, uint8_t* op) {
 
 bool TiffPages::Open(const std::string& path) {
   Close();
-  tif_ = TIFFOpen(path.c_str(), "w");
+  tif_ = plain_ ? TIFFOpen(path.c_str(), "w") : file_.OpenTiff(path);
   return tif_ != nullptr;
 }
 
@@ -818,12 +818,14 @@ bool TiffPages::EndPage() {
   std::vector<uint8_t> blank(shape_.LineBytes(), 0);
   for (uint32_t row = rows_written_; row < shape_.height && ok; ++row)
     ok = WriteLine(row, blank.data());
-  return TIFFWriteDirectory(tif_) && ok;
+  // The page reaches the file before it counts as written.
+  return TIFFWriteDirectory(tif_) && ok && file_.Flush();
 }
 
-void TiffPages::Close() {
+bool TiffPages::Close() {
   if (tif_) TIFFClose(tif_);
   tif_ = nullptr;
+  return file_.Close();
 }
 
 }  // namespace klvdrv

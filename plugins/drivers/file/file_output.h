@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "buffered_file.h"
+
 namespace klvdrv {
 
 inline constexpr int kMaxChannels = 16;
@@ -178,8 +180,11 @@ inline size_t PackBitsBound(size_t size) {
 class TiffPages {
  public:
   ~TiffPages() { Close(); }
-  // Strips encoded by libtiff itself instead of PackBitsRow (tests compare
-  // the two).
+  TiffPages() = default;
+  TiffPages(const TiffPages&) = delete;
+  TiffPages& operator=(const TiffPages&) = delete;
+  // Strips encoded by libtiff itself instead of PackBitsRow, and written by
+  // libtiff's own file calls (tests compare the two).
   void SetPlain(bool plain) { plain_ = plain; }
   bool Open(const std::string& path);
   bool StartPage(const PrintShape& shape, const std::vector<Separation>& separations,
@@ -188,11 +193,13 @@ class TiffPages {
   bool WriteLine(uint32_t row, const uint8_t* line);
   // Fills the rows not sent with zeros and finishes the page.
   bool EndPage();
-  void Close();
+  // False when the file's last bytes could not be written.
+  bool Close();
   bool IsOpen() const { return tif_ != nullptr; }
 
  private:
   TIFF* tif_ = nullptr;
+  BufferedFile file_;  // under tif_ (but for the plain path)
   PrintShape shape_;
   uint32_t rows_written_ = 0;
   std::vector<uint8_t> zero_;

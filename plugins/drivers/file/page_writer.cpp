@@ -33,9 +33,9 @@ bool PageWriter::Open(const std::string& path) {
   return tiff_.Open(path);
 }
 
-void PageWriter::Close() {
+bool PageWriter::Close() {
   StopPage();
-  tiff_.Close();
+  return tiff_.Close();
 }
 
 bool PageWriter::StartPage(const PrintShape& shape, const std::vector<Separation>& separations,

@@ -35,8 +35,9 @@ class PageWriter {
   PageWriter& operator=(const PageWriter&) = delete;
 
   bool Open(const std::string& path);
-  // Stops a page in progress and closes the TIFF.
-  void Close();
+  // Stops a page in progress and closes the TIFF; false when its last
+  // bytes could not be written.
+  bool Close();
   bool IsOpen() const { return tiff_.IsOpen(); }
 
   bool StartPage(const PrintShape& shape, const std::vector<Separation>& separations,
