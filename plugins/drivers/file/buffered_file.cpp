@@ -13,11 +13,15 @@ namespace klvdrv {
 
 TIFF* BufferedFile::OpenTiff(const std::string& path) {
   Close();
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // An older file of that name is emptied by the first write out (freeing
+  // its pages can take a while: not on the caller's time when a worker
+  // writes the pages).
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd_ < 0) return nullptr;
   pos_ = start_ = file_size_ = 0;
   used_ = 0;
   failed_ = false;
+  empty_first_ = true;
   buffer_.resize(kCapacity);
   TIFF* tif = TIFFClientOpen(path.c_str(), "w", this, &ReadProc, &WriteProc, &SeekProc, &CloseProc,
                              &SizeProc, &MapProc, &UnmapProc);
@@ -28,7 +32,14 @@ TIFF* BufferedFile::OpenTiff(const std::string& path) {
   return tif;
 }
 
+bool BufferedFile::Empty() {
+  if (!empty_first_) return true;
+  empty_first_ = false;
+  return ::ftruncate(fd_, 0) == 0;
+}
+
 bool BufferedFile::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+  if (!Empty()) return false;
   while (size > 0) {
     const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
@@ -43,6 +54,7 @@ bool BufferedFile::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
 
 bool BufferedFile::Flush() {
   if (fd_ < 0) return !failed_;
+  if (!failed_ && !Empty()) failed_ = true;
   if (used_ > 0 && !failed_ && !WriteAt(start_, buffer_.data(), used_)) failed_ = true;
   used_ = 0;
   return !failed_;

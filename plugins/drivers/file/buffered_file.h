@@ -35,6 +35,8 @@ class BufferedFile {
   static void UnmapProc(thandle_t, void*, toff_t) {}
   tmsize_t Write(const uint8_t* data, size_t size);
   bool WriteAt(uint64_t offset, const uint8_t* data, size_t size);
+  // Empties the file before its first write out.
+  bool Empty();
   uint64_t End() const;
 
   static constexpr size_t kCapacity = size_t{4} << 20;
@@ -45,6 +47,7 @@ class BufferedFile {
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
   bool failed_ = false;
+  bool empty_first_ = false;
 };
 
 }  // namespace klvdrv

@@ -43,14 +43,21 @@ bool PageWriter::StartPage(const PrintShape& shape, const std::vector<Separation
   StopPage();
   if (!tiff_.StartPage(shape, separations, page_name, page)) return false;
   shape_ = shape;
+  separations_ = separations;
   row_ = 0;
-  counter_.SetShape(shape.bits, shape.width);
-  preview_.Start(shape, separations);
-  png_begun_ = preview_.BeginPng(&png_);
-  tiff_failed_ = false;
+  tiff_failed_ = tiff_ended_ = false;
   // Without a thread to spare the page is written here.
-  mode_ = threaded_ && StartWorkers() ? Mode::kThreaded : Mode::kHere;
+  if (threaded_ && StartWorkers()) return true;
+  StartPreview();
+  mode_ = Mode::kHere;
   return true;
+}
+
+// (On the preview worker: the caller goes on meanwhile.)
+void PageWriter::StartPreview() {
+  counter_.SetShape(shape_.bits, shape_.width);
+  preview_.Start(shape_, separations_);
+  png_begun_ = preview_.BeginPng(&png_);
 }
 
 bool PageWriter::StartWorkers() {
@@ -111,6 +118,7 @@ void PageWriter::CountPreview(const uint8_t* lines, uint32_t first, uint32_t cou
 void PageWriter::Run(Worker worker) {
   uint64_t next = 0;
   bool failed = false;
+  if (worker == kPreview) StartPreview();
   for (;;) {
     const Band* band = nullptr;
     {
@@ -141,7 +149,13 @@ void PageWriter::Run(Worker worker) {
     room_.notify_all();
     if (rows) png_rows_.notify_one();
   }
-  if (worker != kPreview) return;
+  if (worker == kTiff) {
+    // The page's end (its blank rows, its directory) is written here too.
+    const bool ended = !failed && tiff_.EndPage();
+    std::lock_guard<std::mutex> lock(mutex_);
+    tiff_ended_ = ended;
+    return;
+  }
   preview_.Flush();  // every row done
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -251,14 +265,14 @@ void PageWriter::JoinWorkers(bool finish) {
 PageWriter::End PageWriter::EndPage(const std::string& png) {
   if (mode_ == Mode::kThreaded) {
     JoinWorkers(true);
-    if (tiff_failed_) return End::kTiffFailed;
   } else if (mode_ == Mode::kHere) {
     mode_ = Mode::kNone;
+    tiff_ended_ = tiff_.EndPage();
     png_ok_ = preview_.EndPng() && png_begun_;
   } else {
     return End::kTiffFailed;  // no page, or one that failed or was stopped
   }
-  if (!tiff_.EndPage()) return End::kTiffFailed;
+  if (tiff_failed_ || !tiff_ended_) return End::kTiffFailed;
   return png_ok_ && WriteFile(png, png_) ? End::kDone : End::kPngFailed;
 }
 

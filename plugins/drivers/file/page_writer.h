@@ -83,6 +83,7 @@ class PageWriter {
   void CountPreview(const uint8_t* lines, uint32_t first, uint32_t count);
   void Run(Worker worker);
   void RunPng();
+  void StartPreview();
   bool StartWorkers();
   // Hands the band being filled to the workers.
   void Publish();
@@ -99,6 +100,7 @@ class PageWriter {
   Preview preview_;
   DotCounter counter_;
   PrintShape shape_;
+  std::vector<Separation> separations_;
   uint32_t row_ = 0;
   uint32_t band_lines_ = kBandLines;
   std::array<uint64_t, kMaxChannels> dots_{};
@@ -121,6 +123,7 @@ class PageWriter {
   uint64_t produced_ = 0;
   std::array<uint64_t, kWorkers> consumed_{};
   bool ending_ = false, stop_ = false, tiff_failed_ = false;
+  bool tiff_ended_ = false;  // the page's end written
   Band* filling_ = nullptr;  // the band the caller is filling (caller's thread only)
 };
 
