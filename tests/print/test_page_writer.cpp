@@ -104,11 +104,11 @@ TEST(PageWriter, PageStoppedHalfWayEndsItsWorkers) {
   ScratchFolder folder("page_writer_stop");
   klvdrv::PrintShape shape;
   shape.width = 4000;
-  shape.height = 3000;
+  shape.height = 1200;
   shape.channels = 4;
   const std::vector<uint8_t> page = page_of(shape, 3);
   const std::vector<klvdrv::Separation> seps(4);
-  for (int round = 0; round < 20; ++round) {
+  for (int round = 0; round < 12; ++round) {
     klvdrv::PageWriter writer(true);
     ASSERT_TRUE(writer.Open(folder.path("stopped.tif")));
     ASSERT_TRUE(writer.StartPage(shape, seps, "", 0));
