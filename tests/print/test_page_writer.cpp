@@ -118,8 +118,9 @@ TEST(PageWriter, PageStoppedHalfWayEndsItsWorkers) {
       ASSERT_TRUE(writer.AddLines(&page[size_t(y) * shape.LineBytes()], std::min(50u, rows - y)));
     writer.StopPage();
     EXPECT_FALSE(writer.AddLines(page.data(), 1));  // nothing more is taken
-    // The next page starts afresh.
-    ASSERT_TRUE(writer.StartPage(shape, seps, "", 1));
+    // The next job starts afresh.
+    ASSERT_TRUE(writer.Open(folder.path("next.tif")));
+    ASSERT_TRUE(writer.StartPage(shape, seps, "", 0));
     ASSERT_TRUE(writer.AddLines(page.data(), 40));
     if (round % 2) writer.Close();  // closed with the page in progress
   }
