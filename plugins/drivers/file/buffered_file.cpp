@@ -2,14 +2,26 @@
 #include "buffered_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace klvdrv {
+
+LargeBlockPtr LargeBlock(size_t bytes) {
+  constexpr size_t kHuge = size_t{2} << 20;
+  const size_t size = (bytes + kHuge - 1) / kHuge * kHuge;
+  LargeBlockPtr block(static_cast<uint8_t*>(std::aligned_alloc(kHuge, size)));
+#ifdef MADV_HUGEPAGE
+  if (block) madvise(block.get(), size, MADV_HUGEPAGE);
+#endif
+  return block;
+}
 
 TIFF* BufferedFile::OpenTiff(const std::string& path) {
   Close();
@@ -22,7 +34,6 @@ TIFF* BufferedFile::OpenTiff(const std::string& path) {
   used_ = 0;
   failed_ = false;
   empty_first_ = true;
-  buffer_.resize(kCapacity);
   TIFF* tif = TIFFClientOpen(path.c_str(), "w", this, &ReadProc, &WriteProc, &SeekProc, &CloseProc,
                              &SizeProc, &MapProc, &UnmapProc);
   if (!tif) {
@@ -55,7 +66,7 @@ bool BufferedFile::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
 bool BufferedFile::Flush() {
   if (fd_ < 0) return !failed_;
   if (!failed_ && !Empty()) failed_ = true;
-  if (used_ > 0 && !failed_ && !WriteAt(start_, buffer_.data(), used_)) failed_ = true;
+  if (used_ > 0 && !failed_ && !WriteAt(start_, buffer_.get(), used_)) failed_ = true;
   used_ = 0;
   return !failed_;
 }
@@ -65,8 +76,6 @@ bool BufferedFile::Close() {
   bool ok = Flush();
   if (::close(fd_) != 0) ok = false;
   fd_ = -1;
-  buffer_.clear();
-  buffer_.shrink_to_fit();
   return ok;
 }
 
@@ -78,15 +87,22 @@ tmsize_t BufferedFile::Write(const uint8_t* data, size_t size) {
   if (failed_) return -1;
   // Only bytes that follow the buffer's join it.
   if (used_ > 0 && pos_ != start_ + used_ && !Flush()) return -1;
-  if (used_ + size > buffer_.size() && !Flush()) return -1;
-  if (size >= buffer_.size()) {
+  // The buffer is made at the first write (by the thread that writes) and
+  // kept for the next file.
+  if (!buffer_) buffer_ = LargeBlock(kCapacity);
+  if (!buffer_) {
+    failed_ = true;
+    return -1;
+  }
+  if (used_ + size > kCapacity && !Flush()) return -1;
+  if (size >= kCapacity) {
     if (!WriteAt(pos_, data, size)) {
       failed_ = true;
       return -1;
     }
   } else {
     if (used_ == 0) start_ = pos_;
-    std::memcpy(buffer_.data() + used_, data, size);
+    std::memcpy(buffer_.get() + used_, data, size);
     used_ += size;
   }
   pos_ += size;

@@ -9,10 +9,19 @@
 #include <tiffio.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace klvdrv {
+
+// A block of memory for large buffers, in pages of 2 MB where the system
+// gives them (a few page faults instead of hundreds), not zeroed.
+struct FreeBlock {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+using LargeBlockPtr = std::unique_ptr<uint8_t[], FreeBlock>;
+LargeBlockPtr LargeBlock(size_t bytes);
 
 class BufferedFile {
  public:
@@ -44,7 +53,7 @@ class BufferedFile {
   uint64_t pos_ = 0;        // where libtiff reads or writes next
   uint64_t start_ = 0;      // the file offset of buffer_'s first byte
   uint64_t file_size_ = 0;  // the bytes the file has been given
-  std::vector<uint8_t> buffer_;
+  LargeBlockPtr buffer_;
   size_t used_ = 0;
   bool failed_ = false;
   bool empty_first_ = false;

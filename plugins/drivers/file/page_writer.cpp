@@ -2,10 +2,8 @@
 #include "page_writer.h"
 
 #include <sched.h>
-#include <sys/mman.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -83,17 +81,11 @@ bool PageWriter::StartWorkers() {
   return true;
 }
 
-// The ring is kept from page to page, in pages of 2 MB where the system
-// gives them: its lines are not zeroed first, and faulted in a few at a time.
+// The ring is kept from page to page: its lines are not zeroed first.
 bool PageWriter::ReserveRing(size_t bytes) {
   if (bytes <= ring_bytes_) return true;
-  constexpr size_t kHuge = size_t{2} << 20;
-  const size_t size = (bytes + kHuge - 1) / kHuge * kHuge;
-  ring_.reset(static_cast<uint8_t*>(std::aligned_alloc(kHuge, size)));
-  ring_bytes_ = ring_ ? size : 0;
-#ifdef MADV_HUGEPAGE
-  if (ring_) madvise(ring_.get(), size, MADV_HUGEPAGE);
-#endif
+  ring_ = LargeBlock(bytes);
+  ring_bytes_ = ring_ ? bytes : 0;
   return ring_ != nullptr;
 }
 

@@ -71,9 +71,6 @@ class PageWriter {
     uint8_t* data = nullptr;  // in ring_
     uint32_t first = 0, lines = 0;
   };
-  struct Free {
-    void operator()(uint8_t* p) const { std::free(p); }
-  };
   bool ReserveRing(size_t bytes);
   // The workers that take the bands, and the one that encodes the PNG.
   enum Worker { kTiff = 0, kPreview = 1, kWorkers = 2, kPng = 2 };
@@ -109,7 +106,7 @@ class PageWriter {
 
   // The ring: bands [produced_ - kBands, produced_) may be in the workers'
   // hands; consumed_[w] is the count worker w is done with.
-  std::unique_ptr<uint8_t[], Free> ring_;
+  LargeBlockPtr ring_;
   size_t ring_bytes_ = 0;
   std::array<Band, kBands> bands_;
   std::array<std::thread, kWorkers + 1> threads_;
