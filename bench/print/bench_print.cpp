@@ -115,11 +115,10 @@ void BM_FrameChainOnly(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * page_info().bytes_per_line * kHeight);
 }
 
-// The file driver alone: the page's lines (line-interleaved, in memory)
-// handed straight to its scan-line entry.
-void BM_FileDriverOnly(benchmark::State& state) {
-  const image_info info = page_info();
-  const size_t plane = (size_t(kWidth) + 7) / 8, line = plane * 4;
+// The lines of the page the driver alone is sent: 64 lines of dots,
+// line-interleaved, repeated down the page.
+std::vector<uint8_t> driver_lines() {
+  const size_t line = (size_t(kWidth) + 7) / 8 * 4;
   std::vector<uint8_t> lines(line * 64);
   uint32_t seed = 2463534242u;
   for (auto& b : lines) {
@@ -128,6 +127,15 @@ void BM_FileDriverOnly(benchmark::State& state) {
     seed ^= seed << 5;
     b = uint8_t(seed & (seed >> 8));
   }
+  return lines;
+}
+
+// The file driver alone: the page's lines (line-interleaved, in memory)
+// handed straight to its scan-line entry.
+void BM_FileDriverOnly(benchmark::State& state) {
+  const image_info info = page_info();
+  const size_t line = (size_t(kWidth) + 7) / 8 * 4;
+  const std::vector<uint8_t> lines = driver_lines();
   int32_t error = 0;
   SP_OBJECT* object = SP_open(KLV_FILE_DRIVER, "KlvDemo", &error, "KlvDemo");
   if (!object) {
@@ -155,21 +163,6 @@ void BM_FileDriverOnly(benchmark::State& state) {
   }
   SP_close(object);
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(line) * kHeight);
-}
-
-// The lines of the page the driver alone is sent: 64 lines of dots,
-// line-interleaved, repeated down the page.
-std::vector<uint8_t> driver_lines() {
-  const size_t line = (size_t(kWidth) + 7) / 8 * 4;
-  std::vector<uint8_t> lines(line * 64);
-  uint32_t seed = 2463534242u;
-  for (auto& b : lines) {
-    seed ^= seed << 13;
-    seed ^= seed >> 17;
-    seed ^= seed << 5;
-    b = uint8_t(seed & (seed >> 8));
-  }
-  return lines;
 }
 
 // The driver's writers one by one over the page: the PackBits code of every

@@ -4,8 +4,6 @@
 // pixel at a time), over rows made of every kind of run and literal.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,11 +16,6 @@
 namespace {
 
 using klv::test::ScratchFolder;
-
-std::vector<uint8_t> file_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Rows of runs of lengths 1, 2, 3, 126 to 130, 200 and 300 between literals
 // of every length up to 300, and random bytes of several densities.
@@ -71,7 +64,7 @@ Written write(const ScratchFolder& folder, bool plain, const klvdrv::PrintShape&
   }
   tiff.Close();
   EXPECT_TRUE(preview.WritePng(folder.path(tag + ".png")));
-  return {file_bytes(folder.path(tag + ".tif")), file_bytes(folder.path(tag + ".png"))};
+  return {klv::test::read_file(folder.path(tag + ".tif")), klv::test::read_file(folder.path(tag + ".png"))};
 }
 
 TEST(FileOutput, FastWritersGiveThePlainBytes) {

@@ -9,8 +9,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -27,11 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using klv::test::LogCapture;
 using klv::test::ScratchFolder;
-
-std::vector<uint8_t> file_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Dots of a few densities, blank stretches and runs.
 std::vector<uint8_t> page_of(const klvdrv::PrintShape& shape, uint32_t seed) {
@@ -69,8 +62,8 @@ Output write_pages(const ScratchFolder& folder, bool threaded, const klvdrv::Pri
   const uint64_t* dots = writer.Dots();
   out.dots.insert(out.dots.end(), dots, dots + shape.channels);
   writer.Close();
-  out.tiff = file_bytes(folder.path(tag + ".tif"));
-  out.png = file_bytes(folder.path(tag + ".png"));
+  out.tiff = klv::test::read_file(folder.path(tag + ".tif"));
+  out.png = klv::test::read_file(folder.path(tag + ".png"));
   return out;
 }
 
