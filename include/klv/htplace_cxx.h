@@ -36,6 +36,14 @@ class KLV_API CHTFilter : public CIMG_file {
   bool CheckAllProcAvail();
 
   int32_t WriteLine(unsigned char* buffer, int32_t count) override;
+  // Lends room in the filter's input for up to `count` lines, so that the
+  // caller reads or converts its lines straight into it instead of handing
+  // over lines of its own (see HTPlace_LendLines); CommitInput hands them
+  // over. 0 when this filter cannot lend (write lines with WriteLine).
+  int32_t LendInput(uint8_t** lines, int32_t count);
+  int32_t CommitInput(int32_t count);
+  // ToImg that marks the handle as a halftone filter, for HTPlace_LendLines.
+  IMG_file* ToImg(char mode, int type) override;
   int32_t SeekLine(int32_t line, int32_t plane, int32_t page, int32_t whence) override;
   int32_t GetStatus(int32_t what) override;
   // DetachImg; -1 when a dot line was refused or closing the output lost data.

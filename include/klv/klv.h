@@ -48,5 +48,6 @@
 #include "klv/imgproc.h"
 #include "klv/gsimg.h"
 #include "klv/ocfimg.h"
+#include "klv/halftone_lend.h"
 
 #endif

@@ -3,6 +3,8 @@
 // the in-order writing of finished chunks.
 #include "htfilter_ring.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -17,20 +19,59 @@ ChunkRing::~ChunkRing() {
   Stop();
 }
 
+namespace {
+constexpr uint64_t kHugePage = uint64_t{2} << 20;
+constexpr uint64_t round_up(uint64_t n, uint64_t to) {
+  return (n + to - 1) / to * to;
+}
+}  // namespace
+
+void ChunkBlockFree::operator()(uint8_t* p) const {
+  if (p) ::munmap(p, bytes);
+}
+
+// One block for every chunk: fresh anonymous pages are zero and cost
+// nothing until touched, so no chunk is filled or faulted in here. The
+// block starts on a huge-page boundary and asks for huge pages (a hint: a
+// kernel that gives none faults small pages in as they are first used).
+bool ChunkRing::MakeChunks(size_t k) {
+  const uint64_t in_bytes = round_up(uint64_t(setup_.chunk_lines) * setup_.in_line_bytes, 64);
+  const uint64_t dot_bytes = round_up(uint64_t(setup_.chunk_lines) * setup_.dot_line_bytes, 64);
+  const uint64_t bytes = round_up((in_bytes + dot_bytes) * k, kHugePage);
+  void* p = bytes < (uint64_t{1} << 40)
+                ? ::mmap(nullptr, size_t(bytes + kHugePage), PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                : MAP_FAILED;
+  if (p == MAP_FAILED) return false;
+  const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t start = uintptr_t(round_up(at, kHugePage));
+  if (start > at) ::munmap(p, start - at);
+  if (const uintptr_t end = at + bytes + kHugePage; end > start + bytes)
+    ::munmap(reinterpret_cast<void*>(start + bytes), end - (start + bytes));
+  auto* base = reinterpret_cast<uint8_t*>(start);
+  ::madvise(base, size_t(bytes), MADV_HUGEPAGE);
+  block_ = std::unique_ptr<uint8_t, ChunkBlockFree>(base, ChunkBlockFree{size_t(bytes)});
+  try {
+    chunks_.resize(k);
+    next_.assign(setup_.engines.size(), 0);
+  } catch (const std::bad_alloc&) {
+    chunks_.clear();
+    block_.reset();
+    return false;
+  }
+  for (size_t i = 0; i < k; ++i) {
+    chunks_[i].in = base + i * (in_bytes + dot_bytes);
+    chunks_[i].dots = chunks_[i].in + in_bytes;
+  }
+  return true;
+}
+
 bool ChunkRing::Start(Setup setup) {
   setup_ = std::move(setup);
   const size_t k = std::max<size_t>(2, setup_.chunks);
-  try {
-    chunks_.resize(k);
-    for (Chunk& c : chunks_) {
-      c.in.assign(setup_.chunk_lines * setup_.in_line_bytes, 0);
-      c.dots.assign(setup_.chunk_lines * setup_.dot_line_bytes, 0);
-    }
-    next_.assign(setup_.engines.size(), 0);
-  } catch (const std::bad_alloc&) {
+  if (!MakeChunks(k)) {
     KLV_LOG(KLV_LOG_ERROR, "halftone filter: no memory for %zu chunks of %lu lines", k,
             setup_.chunk_lines);
-    chunks_.clear();
     return false;
   }
   for (size_t e = 0; e < setup_.engines.size(); ++e) {
@@ -66,21 +107,38 @@ bool ChunkRing::OpenChunk() {
 }
 
 int32_t ChunkRing::Write(const uint8_t* lines, int32_t count) {
-  if (chunks_.empty()) return 0;
-  const unsigned long bpl = setup_.in_line_bytes;
+  const size_t bpl = setup_.in_line_bytes;
   int32_t taken = 0;
   while (taken < count) {
-    if (!open_ && !OpenChunk()) break;
-    // published_ changes only on this thread: the open chunk is ours.
-    Chunk& c = At(published_);
-    const unsigned long n =
-        std::min(static_cast<unsigned long>(count - taken), setup_.chunk_lines - c.lines);
-    std::memcpy(c.in.data() + c.lines * bpl, lines + size_t(taken) * bpl, n * bpl);
-    c.lines += n;
-    taken += int32_t(n);
-    if (c.lines == setup_.chunk_lines) Publish();
+    uint8_t* room = nullptr;
+    const int32_t n = Lend(&room, count - taken);
+    if (n == 0) break;
+    std::memcpy(room, lines + size_t(taken) * bpl, size_t(n) * bpl);
+    if (Commit(n) != n) break;
+    taken += n;
   }
   return taken;
+}
+
+int32_t ChunkRing::Lend(uint8_t** room, int32_t count) {
+  lent_ = 0;
+  if (chunks_.empty() || count < 1) return 0;
+  if (!open_ && !OpenChunk()) return 0;
+  // published_ changes only on this thread: the open chunk is ours.
+  Chunk& c = At(published_);
+  *room = c.in + size_t(c.lines) * setup_.in_line_bytes;
+  lent_ = int32_t(std::min(static_cast<unsigned long>(count), setup_.chunk_lines - c.lines));
+  return lent_;
+}
+
+int32_t ChunkRing::Commit(int32_t count) {
+  const int32_t lent = lent_;
+  lent_ = 0;
+  if (count < 1 || count > lent || Failed()) return 0;
+  Chunk& c = At(published_);
+  c.lines += unsigned(count);
+  if (c.lines == setup_.chunk_lines) Publish();
+  return count;
 }
 
 // Puts the open chunk in every queue, then screens it for the engines that
@@ -112,9 +170,8 @@ void ChunkRing::Publish() {
 bool ChunkRing::Screen(size_t e, Chunk& c) {
   const Engine& eng = setup_.engines[e];
   try {
-    if (!eng.rip->SetOutBuf(c.dots.data() + eng.out_offset, setup_.dot_line_bytes, c.lines))
-      return false;
-    if (eng.rip->StartProcessLine(c.in.data() + eng.in_offset, c.lines) == c.lines) return true;
+    if (!eng.rip->SetOutBuf(c.dots + eng.out_offset, setup_.dot_line_bytes, c.lines)) return false;
+    if (eng.rip->StartProcessLine(c.in + eng.in_offset, c.lines) == c.lines) return true;
     KLV_LOG(KLV_LOG_ERROR, "halftone filter: the engine of separation %zu took too few lines", e);
   } catch (const std::exception& ex) {
     KLV_LOG(KLV_LOG_ERROR, "halftone filter: the engine of separation %zu failed: %s", e,
@@ -156,7 +213,7 @@ void ChunkRing::WriteFinishedLocked(std::unique_lock<std::mutex>& lock) {
   while (written_ < finished_ && !failed_) {
     Chunk& c = At(written_);
     lock.unlock();
-    const bool ok = setup_.write(c.dots.data(), c.lines);
+    const bool ok = setup_.write(c.dots, c.lines);
     lock.lock();
     if (!ok) {
       KLV_LOG(KLV_LOG_ERROR, "halftone filter: the output image refused dot lines");
@@ -177,6 +234,7 @@ void ChunkRing::FailLocked() {
 }
 
 bool ChunkRing::Drain() {
+  lent_ = 0;  // lines lent and not committed are dropped
   if (chunks_.empty()) return true;
   if (open_) {
     if (At(published_).lines > 0) {

@@ -17,10 +17,17 @@
 
 namespace klv::halftone {
 
-// A ring of K chunks. Each chunk holds a copy of up to `chunk_lines` input
-// lines and the dot lines of every separation side by side. The caller copies
-// its lines into the open chunk and publishes it when it is full (or on
-// Drain); publishing puts it in every lane's queue, a queue being the chunks
+// Unmaps the ring's block of chunks.
+struct ChunkBlockFree {
+  size_t bytes = 0;
+  void operator()(uint8_t* p) const;
+};
+
+// A ring of K chunks. Each chunk holds up to `chunk_lines` input lines and
+// the dot lines of every separation side by side. The caller copies its lines
+// into the open chunk (Write), or is lent room in it and reads or converts
+// its lines straight there (Lend, then Commit); the chunk is published when
+// it is full (or on Drain); publishing puts it in every lane's queue, a queue being the chunks
 // from the lane's next one up to the last published. Each lane screens the
 // chunks of its queue in order on a thread of its own, so a lane runs ahead
 // of the others by up to K chunks and the caller waits only when all K are
@@ -33,6 +40,11 @@ namespace klv::halftone {
 // chunk in order through `write` (which packs the separations into the
 // output's layout), then frees the chunks for the caller. So packing and
 // writing run on a lane's thread, never two at once, always in page order.
+//
+// The chunks are one block of fresh zero pages, asked for as huge pages, so
+// that making the ring costs the caller no page faults or zero-filling
+// before the first line: a page is faulted in when a chunk first uses it,
+// while the lanes screen.
 //
 // One mutex guards the counters; a chunk's lines are touched outside it by
 // the caller only while the chunk is open, by an engine only between taking
@@ -73,6 +85,19 @@ class ChunkRing {
   // publishing every chunk it fills. Returns the lines taken: all of them,
   // or fewer once screening or writing has failed.
   int32_t Write(const uint8_t* lines, int32_t count);
+  // Lends room for up to `count` lines in the open chunk (opening one first,
+  // which waits while every chunk is in use): *room points at the first,
+  // the next ones follow `in_line_bytes` apart. Returns the lines lent (at
+  // most what the chunk has left), 0 after a failure or for count < 1. The
+  // lend ends with Commit; Write, Lend, Drain and Stop end it too, dropping
+  // the lines it held.
+  int32_t Lend(uint8_t** room, int32_t count);
+  // Takes the first `count` lines of the room lent (0 to the lines lent),
+  // publishing the chunk when it is full. Returns `count`, or 0 when nothing
+  // was lent, `count` is out of range, or screening or writing has failed.
+  int32_t Commit(int32_t count);
+  // Lines lent and not yet committed.
+  int32_t Lent() const { return lent_; }
   // Publishes the open chunk and waits until every published chunk is
   // written. False after a failure.
   bool Drain();
@@ -85,11 +110,13 @@ class ChunkRing {
 
  private:
   struct Chunk {
-    std::vector<uint8_t> in, dots;
+    uint8_t* in = nullptr;
+    uint8_t* dots = nullptr;
     unsigned long lines = 0;
     size_t pending = 0;  // engines still to screen it
   };
 
+  bool MakeChunks(size_t k);
   bool OpenChunk();
   void Publish();
   void LaneLoop(size_t engine);
@@ -100,6 +127,7 @@ class ChunkRing {
   Chunk& At(uint64_t seq) { return chunks_[size_t(seq % chunks_.size())]; }
 
   Setup setup_;
+  std::unique_ptr<uint8_t, ChunkBlockFree> block_;
   std::vector<Chunk> chunks_;
   std::vector<uint64_t> next_;  // per engine: the next chunk it screens
   std::vector<std::unique_ptr<klv::platform::Thread>> threads_;
@@ -110,6 +138,7 @@ class ChunkRing {
   uint64_t finished_ = 0;  // chunks every engine has screened
   uint64_t written_ = 0;
   bool open_ = false;  // At(published_) is being filled by the caller
+  int32_t lent_ = 0;   // lines of the open chunk lent to the caller (its thread only)
   bool writing_ = false;
   bool quit_ = false;
   bool failed_ = false;

@@ -3,7 +3,9 @@
 // threads for more lanes than cores, odd chunk counts and every output
 // layout; engines running ahead of each other and of the caller; closing
 // mid-image, a failing output and a failing engine, with nothing left
-// hanging.
+// hanging. Filling the filter's input in place (HTPlace_LendLines): the same
+// bytes however the lends and commits fall, and cancelling, misuse and an
+// engine failing while room is lent.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,9 +19,11 @@
 #include <thread>
 #include <vector>
 
+#include "klv/halftone_lend.h"
 #include "klv/htplace.h"
 #include "klv/htplace_cxx.h"
 #include "support/image.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -133,6 +137,7 @@ struct Control {
   std::condition_variable cv;
   bool gate_open = true;
   int throw_sep = -1, throw_at = -1;
+  std::atomic<bool> threw{false};
   std::atomic<int> lines_done[4] = {};
 
   void Open() {
@@ -153,8 +158,10 @@ class TestRip : public CHTRip {
       std::unique_lock<std::mutex> lock(ctl_->mu);
       ctl_->cv.wait(lock, [&] { return ctl_->gate_open; });
     }
-    if (sep_ == ctl_->throw_sep && line_ == ctl_->throw_at)
+    if (sep_ == ctl_->throw_sep && line_ == ctl_->throw_at) {
+      ctl_->threw = true;
       throw std::runtime_error("test engine fault");
+    }
     std::memset(out_ptr_, 0, out_bytes_per_line_);
     for (uint32_t x = 0; x < in_width_; ++x)
       if (in_ptr_[x * in_step_] & 0x80) out_ptr_[x / 8] |= uint8_t(0x80 >> (x % 8));
@@ -305,6 +312,234 @@ TEST(HTFilterThreads, FailingEngineStopsTheFilter) {
     EXPECT_EQ(log.written % 4, 0);  // whole chunks only
     EXPECT_EQ(log.closes, 1);
   }
+}
+
+// A caller filling the filter through lends: each step asks for room for
+// `ask` lines and commits `commit` of those lent (fewer when fewer were
+// lent), or, with write > 0, hands over that many lines with img_write_line.
+struct LendStep {
+  int ask = 0, commit = 0, write = 0;
+};
+
+struct LendRun {
+  const char* what;
+  FilterRun filter;             // method, separations, output layout, threads, chunk
+  std::vector<LendStep> steps;  // repeated until the page is given
+};
+
+void screen_lent(const LendRun& r, const std::vector<uint8_t>& page, SinkLog* log) {
+  const FilterRun& f = r.filter;
+  HTPLACE* h =
+      HTPlaceAlloc(4, 720, 720, 0, 0, 0, uint32_t(f.method), nullptr, nullptr, nullptr, nullptr, 0);
+  ASSERT_TRUE(h);
+  HTPlaceSetDetachDelete(h, 1);
+  for (int s = 0; s < f.seps; ++s)
+    HTPlaceGetThreadFlagArray(h)[s] = f.threaded == 2 && s == f.seps - 1 ? 0 : 1;
+  image_info out = describe(f.seps, 1, f.out_planar, 0);
+  image_info in = describe(f.seps, 8, KLV_PLANAR_PIXEL, 1);
+  IMG_file* ht = HTPlace_AttachImg(h, (new Sink(out, log))->ToImg('w', 0), &in, f.buffer_lines, 0);
+  ASSERT_TRUE(ht);
+  const size_t bpl = in.bytes_per_line;
+  std::vector<uint8_t> mine(bpl * kH);
+  for (int line = 0, step = 0; line < kH; ++step) {
+    const LendStep& st = r.steps[size_t(step) % r.steps.size()];
+    if (st.write > 0) {
+      const int n = std::min(st.write, kH - line);
+      std::memcpy(mine.data(), page.data() + size_t(line) * bpl, size_t(n) * bpl);
+      ASSERT_EQ(img_write_line(ht, mine.data(), n), n);
+      line += n;
+      continue;
+    }
+    uint8_t* room = nullptr;
+    const int lent = HTPlace_LendLines(ht, &room, st.ask);
+    ASSERT_GE(lent, 1) << "at line " << line;
+    ASSERT_LE(lent, std::min(st.ask, kH - line));
+    ASSERT_LE(lent, f.buffer_lines);  // never more than a chunk
+    // Lines beyond those committed are scribbled on: they must not count.
+    std::memset(room, 0x5A, size_t(lent) * bpl);
+    const int n = std::min(st.commit, lent);
+    std::memcpy(room, page.data() + size_t(line) * bpl, size_t(n) * bpl);
+    ASSERT_EQ(HTPlace_CommitLines(ht, n), n);
+    line += n;
+  }
+  uint8_t* room = nullptr;
+  EXPECT_EQ(HTPlace_LendLines(ht, &room, 4), 0);  // the page is complete
+  EXPECT_EQ(img_status(ht, 0), 1);
+  EXPECT_EQ(img_close_status(ht), 0);
+  EXPECT_EQ(log->closes, 1);
+  EXPECT_EQ(log->written, out.planar == KLV_PLANAR_PLANES ? kH * f.seps : kH);
+}
+
+TEST(HTFilterLend, SameBytesAsLinesWritten) {
+  // kH is 53: chunks of 3, 4 and 7 lines leave a short last chunk.
+  const std::vector<LendRun> runs = {
+      {"whole lends", {0, 4, KLV_PLANAR_PIXEL, 1, 7, 0}, {{5, 5}}},
+      {"lends asking more than a chunk", {12, 4, KLV_PLANAR_PIXEL, 1, 4, 0}, {{64, 64}}},
+      {"chunks partly filled", {0, 4, KLV_PLANAR_PIXEL, 1, 7, 0}, {{5, 2}, {3, 3}, {6, 1}}},
+      {"lends given back", {0, 4, KLV_PLANAR_PIXEL, 1, 7, 0}, {{6, 0}, {6, 6}}},
+      {"lends and writes mixed", {12, 4, KLV_PLANAR_PIXEL, 1, 7, 0}, {{4, 3}, {0, 0, 5}}},
+      {"one line at a time, 8 lanes", {12, 8, KLV_PLANAR_PIXEL, 1, 3, 0}, {{1, 1}}},
+      {"last separation on the caller", {0, 4, KLV_PLANAR_PIXEL, 2, 7, 0}, {{7, 7}}},
+      {"planar output", {1, 4, KLV_PLANAR_PLANES, 1, 4, 0}, {{9, 9}}},
+  };
+  for (const LendRun& r : runs) {
+    SCOPED_TRACE(r.what);
+    const auto page = make_page(r.filter.seps);
+    SinkLog written, lent;
+    FilterRun plain = r.filter;
+    plain.threaded = 0;
+    plain.write_lines = 5;
+    screen(plain, page, &written);
+    screen_lent(r, page, &lent);
+    EXPECT_EQ(lent.bytes, written.bytes);
+    EXPECT_EQ(lent.planes, written.planes);
+  }
+}
+
+TEST(HTFilterLend, StreamsThatCannotLend) {
+  // Engines without threads, a stream that is not a halftone filter and
+  // null arguments: 0, so that the caller writes its lines as usual.
+  const auto page = make_page(4);
+  SinkLog log;
+  image_info out = describe(4, 1, KLV_PLANAR_PIXEL, 0);
+  image_info in = describe(4, 8, KLV_PLANAR_PIXEL, 1);
+  HTPLACE* h = HTPlaceAlloc(4, 720, 720, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, 0);
+  ASSERT_TRUE(h);
+  HTPlaceSetDetachDelete(h, 1);
+  IMG_file* ht = HTPlace_AttachImg(h, (new Sink(out, &log))->ToImg('w', 0), &in, 7, 0);
+  ASSERT_TRUE(ht);
+  uint8_t* room = nullptr;
+  EXPECT_EQ(HTPlace_LendLines(ht, &room, 4), 0);
+  EXPECT_EQ(HTPlace_LendLines(ht, nullptr, 4), 0);
+  EXPECT_EQ(img_write_line(ht, const_cast<uint8_t*>(page.data()), kH), kH);
+  EXPECT_EQ(img_close_status(ht), 0);
+  SinkLog other_log;
+  IMG_file* other = (new Sink(out, &other_log))->ToImg('w', 0);
+  EXPECT_EQ(HTPlace_LendLines(other, &room, 4), 0);
+  EXPECT_EQ(HTPlace_CommitLines(other, 0), -1);
+  img_close(other);
+  EXPECT_EQ(HTPlace_LendLines(nullptr, &room, 4), 0);
+  EXPECT_EQ(HTPlace_CommitLines(nullptr, 1), -1);
+}
+
+// A filter of the test engines, all on lanes, chunks of 4 lines.
+struct LentFilter {
+  Control ctl;
+  SinkLog log;
+  std::unique_ptr<TestPlacement> place;
+  IMG_file* ht = nullptr;
+  size_t bpl = 0;
+  std::vector<uint8_t> page = make_page(4);
+
+  bool Attach() {
+    place = std::make_unique<TestPlacement>(&ctl, 0xF);
+    image_info out = describe(4, 1, KLV_PLANAR_PIXEL, 0);
+    image_info in = describe(4, 8, KLV_PLANAR_PIXEL, 1);
+    bpl = in.bytes_per_line;
+    auto* filter = new CHTFilter;
+    if (!filter->AttachImg((new Sink(out, &log))->ToImg('w', 0), &in, place.get(), 4, 0)) {
+      delete filter;
+      return false;
+    }
+    ht = filter->ToImg('w', 0);
+    return ht != nullptr;
+  }
+  // Lends room for `n` lines at line `line` and fills it; the lines lent.
+  int LendFilled(int line, int n) {
+    uint8_t* room = nullptr;
+    const int lent = HTPlace_LendLines(ht, &room, n);
+    if (lent > 0) std::memcpy(room, page.data() + size_t(line) * bpl, size_t(lent) * bpl);
+    return lent;
+  }
+};
+
+TEST(HTFilterLend, MisuseIsRefusedAndLogged) {
+  klv::test::LogCapture logged;
+  LentFilter f;
+  ASSERT_TRUE(f.Attach());
+  EXPECT_EQ(HTPlace_CommitLines(f.ht, 1), -1);  // nothing lent
+  EXPECT_NE(logged.Take().find("committed"), std::string::npos);
+  ASSERT_EQ(f.LendFilled(0, 3), 3);
+  EXPECT_EQ(HTPlace_CommitLines(f.ht, 4), -1);  // more than lent: the lend is dropped
+  EXPECT_NE(logged.Take().find("3 lent"), std::string::npos);
+  EXPECT_EQ(HTPlace_CommitLines(f.ht, 1), -1);
+  ASSERT_EQ(f.LendFilled(0, 3), 3);
+  EXPECT_EQ(HTPlace_CommitLines(f.ht, 3), 3);
+  EXPECT_EQ(HTPlace_LendLines(f.ht, nullptr, 4), 0);
+  EXPECT_EQ(img_close_status(f.ht), 0);  // misuse is not a failure of the page
+  EXPECT_EQ(f.log.written, 3);
+}
+
+TEST(HTFilterLend, CancelWhileLent) {
+  // A job cancelled with room lent: closing screens and writes the lines
+  // committed, drops the lent ones and ends every lane, also with an engine
+  // held when the close begins; a write ends a lend the same way.
+  struct Case {
+    const char* what;
+    bool held, write_after;
+  };
+  for (const Case& c : {Case{"engines free", false, false}, Case{"engine held", true, false},
+                        Case{"a write ends the lend", false, true}}) {
+    SCOPED_TRACE(c.what);
+    LentFilter f;
+    f.ctl.gate_open = !c.held;
+    ASSERT_TRUE(f.Attach());
+    int line = 0;
+    while (line < 17) {
+      const int lent = f.LendFilled(line, std::min(3, 17 - line));
+      ASSERT_GT(lent, 0);
+      ASSERT_EQ(HTPlace_CommitLines(f.ht, lent), lent);
+      line += lent;
+    }
+    ASSERT_EQ(f.LendFilled(line, 3), 3);  // lent, never committed
+    if (c.write_after) {
+      ASSERT_EQ(img_write_line(f.ht, f.page.data() + size_t(line) * f.bpl, 2), 2);
+      line += 2;
+      EXPECT_EQ(HTPlace_CommitLines(f.ht, 3), -1);
+    }
+    std::thread opener([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      f.ctl.Open();
+    });
+    EXPECT_TRUE(
+        ends_within(std::chrono::seconds(10), [&] { EXPECT_EQ(img_close_status(f.ht), 0); }));
+    opener.join();
+    EXPECT_EQ(f.log.written, line);
+    EXPECT_EQ(f.log.closes, 1);
+  }
+}
+
+TEST(HTFilterLend, EngineFailingWhileLent) {
+  // Separation 2 throws on its first line while the caller holds room in
+  // the next chunk: the commit or the next lend says -1, the status is -1
+  // with the fault logged, closing says data was lost, and nothing hangs.
+  klv::test::LogCapture logged;
+  LentFilter f;
+  f.ctl.throw_sep = 2;
+  f.ctl.throw_at = 0;
+  ASSERT_TRUE(f.Attach());
+  bool ended = ends_within(std::chrono::seconds(10), [&] {
+    ASSERT_EQ(f.LendFilled(0, 4), 4);
+    ASSERT_EQ(HTPlace_CommitLines(f.ht, 4), 4);  // chunk 0 goes to the lanes
+    int lent = f.LendFilled(4, 4);
+    for (int i = 0; i < 5000 && !f.ctl.threw; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(f.ctl.threw);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    int result = lent > 0 ? HTPlace_CommitLines(f.ht, lent) : lent;
+    for (int line = 8; result > 0 && line < kH; line += result) {
+      lent = f.LendFilled(line, 4);
+      result = lent > 0 ? HTPlace_CommitLines(f.ht, lent) : lent;
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(img_status(f.ht, 0), -1);
+    EXPECT_EQ(img_close_status(f.ht), -1);
+  });
+  EXPECT_TRUE(ended);
+  EXPECT_NE(logged.Text().find("separation 2 failed: test engine fault"), std::string::npos)
+      << logged.Text();
+  EXPECT_EQ(f.log.written, 0);
+  EXPECT_EQ(f.log.closes, 1);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "color_stream.h"
 #include "commands.h"
 #include "dot_preview.h"
+#include "klv/halftone_lend.h"
 #include "klv/htplace.h"
 #include "klv/imgmux.h"
 #include "klv/outimg.h"
@@ -236,14 +237,43 @@ IMG_file* open_screening(const ScreenArgs& a, Page& page, const std::string& pat
   return ht;
 }
 
-// Moves every line of `in` into `ht`; returns the lines done. An input that
+// Moves the lines of `in` into the room the filter lends (with engines on
+// threads): lines the input lends are copied there once, the others are read
+// (and converted) straight into it, so no buffer of this thread's own sits
+// between the input and the engines. Starts with `first` lines lent at
+// `room`; returns the lines done. Stops early on Ctrl-C.
+int screen_into_filter(IMG_file* in, IMG_file* ht, const Page& page, uint8_t* room, int first) {
+  const int height = page.height;
+  const size_t bpl = page.target.bytes_per_line;
+  const bool tty = isatty(2);
+  int done = 0;
+  for (int n = first; n > 0 && !interrupted();) {
+    const uint8_t* lines = nullptr;
+    int got = img_lend_lines(in, &lines, n);
+    if (got > 0)
+      std::memcpy(room, lines, size_t(got) * bpl);
+    else if (got == 0)
+      got = img_read_line(in, room, n) == n ? n : -1;
+    if (got < 0 || HTPlace_CommitLines(ht, got) != got) break;
+    done += got;
+    if (done % (kChunk * 16) == 0 || done == height) progress(done, height, tty);
+    n = done < height ? HTPlace_LendLines(ht, &room, std::min(kChunk, height - done)) : 0;
+  }
+  return done;
+}
+
+// Moves every line of `in` into `ht`; returns the lines done. A filter that
+// lends room for its input takes the lines there. Otherwise an input that
 // can lend its lines in place (an uncompressed file) goes to the engines
-// without a copy. Otherwise the lines are read into buffers: with several
+// without a copy, and other lines are read into buffers: with several
 // threads on a thread of its own, so that reading the next lines overlaps
 // screening the ones before. Stops early on Ctrl-C.
 int screen_lines(IMG_file* in, IMG_file* ht, const Page& page, int threads) {
   const int height = page.height;
   const bool tty = isatty(2);
+  uint8_t* room = nullptr;
+  if (const int lent = HTPlace_LendLines(ht, &room, std::min(kChunk, height)); lent != 0)
+    return lent < 0 ? 0 : screen_into_filter(in, ht, page, room, lent);
   int done = 0;
   const uint8_t* lines = nullptr;
   int n = img_lend_lines(in, &lines, kChunk);
