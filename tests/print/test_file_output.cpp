@@ -64,7 +64,8 @@ Written write(const ScratchFolder& folder, bool plain, const klvdrv::PrintShape&
   }
   tiff.Close();
   EXPECT_TRUE(preview.WritePng(folder.path(tag + ".png")));
-  return {klv::test::read_file(folder.path(tag + ".tif")), klv::test::read_file(folder.path(tag + ".png"))};
+  return {klv::test::read_file(folder.path(tag + ".tif")),
+          klv::test::read_file(folder.path(tag + ".png"))};
 }
 
 TEST(FileOutput, FastWritersGiveThePlainBytes) {
