@@ -36,7 +36,11 @@ std::string fixed15(double value) {
   char buf[400];
   auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 15);
   if (r.ec != std::errc()) return "0.000000000000000";
-  return std::string(buf, r.ptr);
+  std::string out(buf, r.ptr);
+  // A negative amount too small to show is written as zero: "-0.000..."
+  // would read back as zero and then be written without its sign.
+  if (out[0] == '-' && out.find_first_of("123456789") == std::string::npos) out.erase(0, 1);
+  return out;
 }
 
 namespace {

@@ -57,6 +57,27 @@ TEST(UsageFile, WritesTheFixturesByteForByte) {
   EXPECT_EQ(tiny.Text(), "PrintUsage {\n InkSet { \"CMYK\" 4 {\n  { \"Cyan\" 1 }\n } }\n}\n");
 }
 
+// Amounts read from a file that round to nothing are written as zero, also
+// when negative, so that the written text reads back as the same text.
+TEST(UsageFile, AmountsTooSmallToShowReadBackAsTheSameText) {
+  ScratchFolder dir;
+  const std::string path = dir.path("small.Info");
+  klv::test::write_text(path,
+                        "PrintUsage {\n Media { \"Glossy Photo\" -0.00000000000000000021 }\n"
+                        " InkSet { \"CMYK\" 0 {\n  { \"Cyan\" 3000 }\n } }\n"
+                        " InkVolume { \"CMYK\" 0 {\n  { \"Cyan\" -0.00000000000000000021 }\n"
+                        "  { \"Magenta\" 0.000000000000021 }\n } }\n}\n");
+  CPrintUsage u;
+  ASSERT_TRUE(u.Load(path.c_str()));
+  const std::string text = u.Text();
+  EXPECT_EQ(text.find("-0."), std::string::npos) << text;
+  EXPECT_NE(text.find("{ \"Cyan\" 0.000000000000000 }"), std::string::npos) << text;
+  ASSERT_TRUE(u.Save(dir.path("again.Info").c_str()));
+  CPrintUsage back;
+  ASSERT_TRUE(back.Load(dir.path("again.Info").c_str()));
+  EXPECT_EQ(back.Text(), text);
+}
+
 TEST(UsageFile, LoadSaveRoundTripsAndLoadingAddsToTheSameEntries) {
   ScratchFolder dir;
   for (const char* name : {"counts.Info", "volumes.Info"}) {
