@@ -703,6 +703,30 @@ TEST(TiffRead, PagesAreTheFilesDirectories) {
   }
 }
 
+// Lab pixels have their a and b converted, so a Lab file without them is
+// refused rather than read past its lines.
+TEST(TiffRead, LabWithoutAAndBIsRefused) {
+  ScratchDir dir;
+  const std::string path = dir.path("lab1.tif");
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 23);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, 2);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CIELAB);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  std::vector<uint8_t> row(23, 50);
+  for (uint32_t y = 0; y < 2; ++y) TIFFWriteScanline(t, row.data(), y, 0);
+  TIFFClose(t);
+  klv::test::LogCapture log;
+  image_info r;
+  init_image_info(&r);
+  Rec in(tif_open(nullptr, path.c_str(), "r", &r));
+  EXPECT_EQ(in.r, nullptr);
+  EXPECT_NE(log.Take().find("Lab data of 1 samples"), std::string::npos);
+}
+
 TEST(TiffRead, SeekRules) {
   ScratchDir dir;
   const std::string path = dir.path("a.tif");

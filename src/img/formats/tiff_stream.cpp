@@ -930,6 +930,12 @@ bool map_photometric(TifStream& s, const ReadFields& f, bool light) {
         KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": Lab data of %u bits", s.path.c_str(), f.bits);
         return false;
       }
+      // a and b are converted in every pixel, so both must be there.
+      if (f.spp < 3) {
+        KLV_LOG(KLV_LOG_ERROR, "TIFF \"%s\": Lab data of %u samples (L, a and b are needed)",
+                s.path.c_str(), f.spp);
+        return false;
+      }
       s.photometric = KLV_PHOTO_CIELAB;
       if (f.photo == PHOTOMETRIC_CIELAB)
         s.lab = f.bits == 8 ? LabMode::kCie8 : LabMode::kCie16;
